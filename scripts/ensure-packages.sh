@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages a make target needs are installed.
+#
+# Usage: scripts/ensure-packages.sh GROUP...
+#   build   compiler, CMake, GoogleTest
+#   bench   Google Benchmark, plus the optional peer libraries it compares with
+#   fuzz    clang and its libFuzzer runtime
+#   format  clang-format
+#
+# Everything present: returns at once, without touching apt. Something
+# missing: as root it is installed; otherwise the script prints the apt-get
+# line to run and fails if a required package is among the missing.
+set -euo pipefail
+
+required=()
+optional=()
+for group in "$@"; do
+  case "$group" in
+    build) required+=(g++ cmake make pkg-config libgtest-dev) ;;
+    bench)
+      required+=(libbenchmark-dev)
+      optional+=(rapidjson-dev nlohmann-json3-dev libmsgpack-cxx-dev
+                 liblmdb-dev libleveldb-dev liblz4-dev zlib1g-dev libssl-dev
+                 libsqlite3-dev)
+      ;;
+    fuzz) required+=(clang libclang-rt-14-dev) ;;
+    format) required+=(clang-format) ;;
+    *)
+      echo "ensure-packages: unknown group '$group' (build, bench, fuzz, format)" >&2
+      exit 2
+      ;;
+  esac
+done
+[ ${#required[@]} -eq 0 ] && [ ${#optional[@]} -eq 0 ] && exit 0
+
+if ! command -v dpkg-query >/dev/null 2>&1; then
+  echo "ensure-packages: not a Debian system; make sure these are installed:" \
+       "${required[*]} ${optional[*]}" >&2
+  exit 0
+fi
+
+# One dpkg-query call for all of them (it fails when any is unknown, which
+# is expected); a package that was removed but left its configuration behind
+# has another status, so it counts as missing too.
+status="$(dpkg-query -W -f='${Package} ${Status}\n' \
+            "${required[@]}" "${optional[@]}" 2>/dev/null || true)"
+installed=" $(awk '$NF == "installed" { printf "%s ", $1 }' <<<"$status") "
+
+missing_required=()
+missing_optional=()
+for p in "${required[@]}"; do
+  [[ "$installed" == *" $p "* ]] || missing_required+=("$p")
+done
+for p in "${optional[@]}"; do
+  [[ "$installed" == *" $p "* ]] || missing_optional+=("$p")
+done
+missing=("${missing_required[@]}" "${missing_optional[@]}")
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "ensure-packages: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  if [ ${#missing_required[@]} -gt 0 ]; then
+    apt-get install -y -q --no-install-recommends "${missing_required[@]}"
+  fi
+  # A peer that cannot be had only costs its column in the benchmark table.
+  if [ ${#missing_optional[@]} -gt 0 ] &&
+     ! apt-get install -y -q --no-install-recommends "${missing_optional[@]}"; then
+    for p in "${missing_optional[@]}"; do
+      apt-get install -y -q --no-install-recommends "$p" ||
+        echo "ensure-packages: could not install $p; the benchmark skips it"
+    done
+  fi
+  exit 0
+fi
+
+if [ ${#missing_optional[@]} -gt 0 ]; then
+  echo "ensure-packages: optional benchmark peers missing: ${missing_optional[*]}"
+  echo "  the benchmark skips them; to compare against them run:"
+  echo "  sudo apt-get install -y ${missing_optional[*]}"
+fi
+if [ ${#missing_required[@]} -gt 0 ]; then
+  echo "ensure-packages: missing required packages; run:" >&2
+  echo "sudo apt-get install -y ${missing_required[*]}" >&2
+  exit 1
+fi
+exit 0
