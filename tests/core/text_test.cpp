@@ -1,0 +1,95 @@
+// UTF-8 helpers, the code page and the error report.
+#include <gtest/gtest.h>
+
+#include "quorvel/codepage.h"
+#include "quorvel/error.h"
+#include "quorvel/string.h"
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+TEST(StringTest, SharesBlocksAndHoldsAnyUnit) {
+  String empty;
+  EXPECT_TRUE(empty.empty());
+  EXPECT_EQ(empty.data()[0], 0);
+  EXPECT_EQ(String(u"").rep(), nullptr);  // the empty string owns no block
+  const char16_t raw[] = {u'a', 0, 0xD800, u'b'};
+  String s(std::u16string_view(raw, 4));
+  EXPECT_EQ(s.size(), 4u);
+  EXPECT_EQ(s[2], 0xD800);
+  EXPECT_EQ(s.data()[4], 0);  // terminated beyond its length
+  String t = s;
+  EXPECT_EQ(t.rep(), s.rep());
+  EXPECT_EQ(s.rep()->refs.load(), 2u);
+  String u = std::move(t);
+  EXPECT_EQ(s.rep()->refs.load(), 2u);
+  EXPECT_TRUE(t.empty());  // NOLINT: moved-from is empty
+  EXPECT_EQ(u, s);
+  String built = String::Build(3, [](char16_t* p) {
+    p[0] = u'x';
+    p[1] = u'y';
+    p[2] = u'z';
+  });
+  EXPECT_EQ(built, std::u16string_view(u"xyz"));
+}
+
+TEST(StringTest, Utf8RoundTripsAndReplacesIllFormedInput) {
+  const std::u16string text = u"A\u00e9\u20ac\U0001F600z";
+  EXPECT_EQ(ToUtf8(text), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+  EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
+  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xDC00}) + u"x"),
+            "\xEF\xBF\xBDx");
+  const struct {
+    std::string in;
+    std::u16string out;
+  } bad[] = {
+      {"\xC0\x80", u"\uFFFD\uFFFD"},    // overlong
+      {"\xED\xA0\x80", u"\uFFFD"},      // encoded surrogate
+      {"\xE2\x82", u"\uFFFD\uFFFD"},    // cut short
+      {"\xF4\x90\x80\x80", u"\uFFFD"},  // beyond U+10FFFF
+      {"\x80x", u"\uFFFDx"},            // stray continuation
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const auto& c : bad) EXPECT_EQ(FromUtf8(c.in), c.out) << c.in;
+}
+
+TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(AnsiFromUnit(UnitFromAnsi(static_cast<uint8_t>(b))), b) << b;
+  }
+  EXPECT_EQ(UnitFromAnsi(0x80), 0x20AC);
+  EXPECT_EQ(UnitFromAnsi(0x9F), 0x0178);
+  EXPECT_EQ(UnitFromAnsi(0x81), 0x0081);
+  EXPECT_EQ(UnitFromAnsi(0xE9), 0x00E9);
+  EXPECT_EQ(AnsiFromUnit(0x20AC), 0x80);
+  EXPECT_EQ(AnsiFromUnit(0x0080), '?');  // a C1 control the page maps elsewhere
+  EXPECT_EQ(AnsiFromUnit(0x0100), '?');
+  EXPECT_EQ(AnsiFromUnit(0xD83D), '?');
+  EXPECT_EQ(ToAnsi(u"a\u00e9\u20ac\u4e2d"),
+            (std::vector<uint8_t>{'a', 0xE9, 0x80, '?'}));
+  const uint8_t bytes[] = {0x41, 0x80, 0x8D, 0xFF};
+  EXPECT_EQ(FromAnsi(bytes), std::u16string_view(u"A\u20ac\u008d\u00ff"));
+  EXPECT_TRUE(FromAnsi({}).empty());
+}
+
+TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
+  ExpectRaises(ErrorRaise(9, u"CArray", u"Index (0) is out of bounds (0 - -1)"),
+               9, u"CArray", u"Index (0) is out of bounds (0 - -1)");
+  ExpectRaises(ErrorRaise(kErrStoreFailure, u"", u"DB is not open"),
+               -2147220503, u"KxQuorvel", u"DB is not open");
+  ExpectRaises(RaiseStandard(6), 6, u"KxQuorvel", u"Overflow");
+  ExpectRaises(RaiseStandard(94), 94, u"KxQuorvel", u"Invalid use of Null");
+  EXPECT_EQ(kErrRecordDetached, -2147220502);
+  EXPECT_EQ(StandardDescription(12345),
+            u"Application-defined or object-defined error");
+  try {
+    ErrorRaise(13, u"S\u00e9", u"d");
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "error 13 (S\xC3\xA9): d");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
