@@ -1,0 +1,64 @@
+// Creation by class name: the one list of the classes a client can create.
+#include <array>
+#include <new>
+#include <string_view>
+
+#include "quorvel/cdict.h"
+#include "quorvel/collection.h"
+#include "quorvel/dictionary.h"
+#include "quorvel/dispatch.h"
+#include "quorvel/error.h"
+
+namespace quorvel {
+
+namespace {
+
+struct ClassEntry {
+  std::u16string_view name;
+  Ref<Object> (*create)();
+};
+
+template <class T>
+Ref<Object> Make() {
+  return T::Create();
+}
+
+constexpr std::array kClasses = {
+    ClassEntry{u"CDict", &Make<CDict>},
+    ClassEntry{u"Scripting.Dictionary", &Make<Dictionary>},
+    ClassEntry{u"Dictionary", &Make<Dictionary>},
+    ClassEntry{u"Collection", &Make<Collection>},
+    ClassEntry{u"VBA.Collection", &Make<Collection>},
+};
+
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'A' && x <= u'Z') x += 32;
+    if (y >= u'A' && y <= u'Z') y += 32;
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Value CreateObject(std::u16string_view class_name) {
+  constexpr std::u16string_view kPrefix = u"KxQuorvel.";
+  std::u16string_view name = class_name;
+  if (name.size() > kPrefix.size() &&
+      SameNameIgnoringCase(name.substr(0, kPrefix.size()), kPrefix))
+    name.remove_prefix(kPrefix.size());
+  for (const ClassEntry& entry : kClasses) {
+    if (!SameNameIgnoringCase(entry.name, name)) continue;
+    try {
+      return Value(entry.create());
+    } catch (const std::bad_alloc&) {
+      RaiseStandard(kErrOutOfMemory);
+    }
+  }
+  RaiseStandard(kErrCantCreateObject);
+}
+
+}  // namespace quorvel

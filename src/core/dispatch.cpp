@@ -1,0 +1,238 @@
+// The binder: finds a member by name in its class's table, completes the
+// arguments (defaults, Missing, variable lists) and calls it.
+#include "quorvel/dispatch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+
+#include "quorvel/error.h"
+
+namespace quorvel {
+
+std::u16string_view Object::TypeName() const { return Class().name(); }
+
+namespace {
+
+// Member names are ASCII; folding them is enough for case-insensitive match.
+inline char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+uint32_t NameHash(std::u16string_view name) {
+  uint32_t h = 2166136261u;
+  for (char16_t c : name) h = (h ^ FoldAscii(c)) * 16777619u;
+  return h;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
+bool Reads(MemberKind k) {
+  return k == MemberKind::Method || k == MemberKind::Get;
+}
+
+bool Answers(MemberKind k, CallType call_type) {
+  switch (call_type) {
+    case CallType::Method:
+    case CallType::Get:
+      return Reads(k);
+    case CallType::Let:
+      return k == MemberKind::Let;
+    case CallType::Set:
+      return k == MemberKind::Set;
+  }
+  return false;
+}
+
+}  // namespace
+
+ClassInfo::ClassInfo(std::u16string name, std::vector<MemberInfo> members,
+                     std::u16string default_member)
+    : name_(std::move(name)),
+      members_(std::move(members)),
+      default_member_(std::move(default_member)) {
+  size_t capacity = 8;
+  while (capacity < members_.size() * 2) capacity *= 2;
+  slots_.assign(capacity, -1);
+  for (size_t i = 0; i < members_.size(); ++i) {
+    MemberInfo& m = members_[i];
+    int32_t first = FirstNamed(m.name);
+    if (first >= 0) {
+      // Chain behind the first member of the same name.
+      int32_t at = first;
+      while (members_[at].next_same_name >= 0) at = members_[at].next_same_name;
+      members_[at].next_same_name = static_cast<int32_t>(i);
+      continue;
+    }
+    size_t mask = capacity - 1;
+    for (size_t s = NameHash(m.name) & mask;; s = (s + 1) & mask) {
+      if (slots_[s] < 0) {
+        slots_[s] = static_cast<int32_t>(i);
+        break;
+      }
+    }
+  }
+  for (const MemberInfo& m : members_) {
+    for (size_t p = 0; p < m.params.size(); ++p) {
+      const ParamInfo& info = m.params[p];
+      if (info.is_param_array && p + 1 != m.params.size())
+        internal::BadMemberTable(name_, m.name);
+      if ((m.kind == MemberKind::Let || m.kind == MemberKind::Set) &&
+          (m.params.empty() || m.params.back().optional ||
+           m.params.back().is_param_array))
+        internal::BadMemberTable(name_, m.name);
+    }
+  }
+  if (!default_member_.empty() && FirstNamed(default_member_) < 0)
+    internal::BadMemberTable(name_, default_member_);
+}
+
+int32_t ClassInfo::FirstNamed(std::u16string_view name) const {
+  if (slots_.empty()) return -1;
+  size_t mask = slots_.size() - 1;
+  for (size_t s = NameHash(name) & mask;; s = (s + 1) & mask) {
+    int32_t at = slots_[s];
+    if (at < 0) return -1;
+    if (SameName(members_[at].name, name)) return at;
+  }
+}
+
+const MemberInfo* ClassInfo::Find(std::u16string_view name,
+                                  CallType call_type) const {
+  for (int32_t at = FirstNamed(name); at >= 0;
+       at = members_[at].next_same_name) {
+    if (Answers(members_[at].kind, call_type)) return &members_[at];
+  }
+  return nullptr;
+}
+
+namespace internal {
+
+void BadMemberTable(std::u16string_view class_name,
+                    std::u16string_view member) {
+  // A table that disagrees with its class is a defect of the library
+  // itself, found the first time the class is used.
+  std::fprintf(stderr, "quorvel: member table of %s is wrong at %s\n",
+               ToUtf8(class_name).c_str(), ToUtf8(member).c_str());
+  std::abort();
+}
+
+Object* ObjectArgument(const Value& v) {
+  if (!v.IsObject()) RaiseStandard(kErrTypeMismatch);
+  return v.object();
+}
+
+}  // namespace internal
+
+namespace {
+
+// The value an omitted optional parameter receives.
+Value Omitted(const ParamInfo& p) {
+  if (p.has_default) return p.default_value;
+  return p.is_value ? Value::Missing() : Value();
+}
+
+Value Invoke(Object& self, const MemberInfo& m, const Value* args,
+             size_t count) {
+  const bool put = m.kind == MemberKind::Let || m.kind == MemberKind::Set;
+  const bool has_list = !m.params.empty() && m.params.back().is_param_array;
+  const size_t fixed = m.params.size() - (has_list ? 1 : 0);
+  // Positional arguments that fill declared parameters; for a write the new
+  // value is the last argument and fills the last parameter.
+  size_t positional = count;
+  size_t slots = fixed;
+  if (put) {
+    if (count == 0) RaiseStandard(kErrWrongArgumentCount);
+    positional = count - 1;
+    slots = fixed - 1;
+  }
+  if (positional > slots && !has_list) RaiseStandard(kErrWrongArgumentCount);
+
+  bool complete = positional >= slots;
+  const size_t given = positional < slots ? positional : slots;
+  for (size_t i = 0; i < given; ++i) {
+    if (!args[i].IsMissing()) continue;
+    if (!m.params[i].optional) RaiseStandard(kErrArgumentNotOptional);
+    if (!m.params[i].is_value || m.params[i].has_default) complete = false;
+  }
+  for (size_t i = given; i < slots; ++i) {
+    if (!m.params[i].optional) RaiseStandard(kErrWrongArgumentCount);
+  }
+  if (complete) return m.invoke(self, args, count);
+
+  // Fill the omitted parameters. Tables rarely declare more than a handful.
+  const size_t extra = count - given - (put ? 1 : 0);
+  const size_t total = slots + extra + (put ? 1 : 0);
+  constexpr size_t kInline = 12;
+  Value inline_args[kInline];
+  std::vector<Value> heap_args;
+  Value* full = inline_args;
+  if (total > kInline) {
+    heap_args.resize(total);
+    full = heap_args.data();
+  }
+  for (size_t i = 0; i < slots; ++i) {
+    if (i < given && !args[i].IsMissing()) {
+      full[i] = args[i];
+    } else {
+      full[i] = Omitted(m.params[i]);
+    }
+  }
+  for (size_t i = 0; i < extra; ++i) full[slots + i] = args[given + i];
+  if (put) full[slots] = args[count - 1];
+  return m.invoke(self, full, total);
+}
+
+Value CallChecked(const Value& object, std::u16string_view proc_name,
+                  CallType call_type, const Value* args, size_t count) {
+  if (!object.IsObject()) RaiseStandard(kErrObjectRequired);
+  Object* self = object.object();
+  if (self == nullptr) RaiseStandard(kErrObjectNotSet);
+  const ClassInfo& info = self->Class();
+  std::u16string_view name = proc_name;
+  if (name.empty()) {
+    name = info.default_member();
+    if (name.empty()) RaiseStandard(kErrNoSuchMember);
+  }
+  const MemberInfo* m = info.Find(name, call_type);
+  if (m == nullptr) RaiseStandard(kErrNoSuchMember);
+  // The member may drop the caller's last reference to the object (a
+  // container clearing itself); keep it alive for the call.
+  Ref<Object> keep(self);
+  try {
+    return Invoke(*self, *m, args, count);
+  } catch (const Error&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    RaiseStandard(kErrOutOfMemory);
+  } catch (const std::length_error&) {
+    RaiseStandard(kErrOutOfMemory);
+  } catch (const std::exception&) {
+    RaiseStandard(51);
+  }
+}
+
+}  // namespace
+
+Value CallByName(const Value& object, std::u16string_view proc_name,
+                 CallType call_type, std::span<Value> args) {
+  return CallChecked(object, proc_name, call_type, args.data(), args.size());
+}
+
+Value CallByName(const Value& object, std::u16string_view proc_name,
+                 CallType call_type, std::initializer_list<Value> args) {
+  return CallChecked(object, proc_name, call_type, args.begin(), args.size());
+}
+
+Value InvokeByName(const Value& object, std::u16string_view proc_name,
+                   CallType call_type, std::span<const Value> args) {
+  return CallChecked(object, proc_name, call_type, args.data(), args.size());
+}
+
+}  // namespace quorvel
