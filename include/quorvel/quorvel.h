@@ -1,0 +1,20 @@
+// The whole public API of Quorvel.
+#ifndef QUORVEL_QUORVEL_H_
+#define QUORVEL_QUORVEL_H_
+
+#include "quorvel/cdict.h"
+#include "quorvel/codepage.h"
+#include "quorvel/collection.h"
+#include "quorvel/compare.h"
+#include "quorvel/convert.h"
+#include "quorvel/decimal.h"
+#include "quorvel/dictionary.h"
+#include "quorvel/dispatch.h"
+#include "quorvel/enumerator.h"
+#include "quorvel/error.h"
+#include "quorvel/object.h"
+#include "quorvel/safearray.h"
+#include "quorvel/string.h"
+#include "quorvel/value.h"
+
+#endif  // QUORVEL_QUORVEL_H_
