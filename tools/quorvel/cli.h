@@ -1,0 +1,27 @@
+// Shared pieces of the quorvel command-line tool.
+#ifndef QUORVEL_TOOLS_CLI_H_
+#define QUORVEL_TOOLS_CLI_H_
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "quorvel/quorvel.h"
+
+namespace quorvel::cli {
+
+// A command takes the arguments after its name and returns the exit status.
+using Command = int (*)(std::span<char*> args);
+
+int RunDemo(std::span<char*> args);
+
+// Writes UTF-16 text to standard output as UTF-8.
+void Print(std::u16string_view text);
+void PrintLine(std::u16string_view text = u"");
+
+// Prints "quorvel: error NUMBER (SOURCE): DESCRIPTION" to standard error.
+void ReportError(const Error& e);
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_CLI_H_

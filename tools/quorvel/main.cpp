@@ -1,0 +1,63 @@
+// quorvel: the library's values, codecs and database files from the shell.
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "cli.h"
+
+namespace quorvel::cli {
+
+void Print(std::u16string_view text) {
+  std::string bytes = ToUtf8(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void PrintLine(std::u16string_view text) {
+  Print(text);
+  std::fputc('\n', stdout);
+}
+
+void ReportError(const Error& e) {
+  std::fprintf(stderr, "quorvel: %s\n", e.what());
+}
+
+namespace {
+
+struct CommandEntry {
+  const char* name;
+  Command run;
+  const char* summary;
+};
+
+constexpr CommandEntry kCommands[] = {
+    {"demo", &RunDemo, "show values, conversions and a CDict, by late binding"},
+};
+
+int Usage(FILE* out) {
+  std::fprintf(out, "usage: quorvel COMMAND [ARGS]\n\ncommands:\n");
+  for (const CommandEntry& c : kCommands)
+    std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
+  return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+}  // namespace quorvel::cli
+
+int main(int argc, char** argv) {
+  using namespace quorvel::cli;
+  if (argc < 2) return Usage(stderr);
+  std::string_view name = argv[1];
+  if (name == "help" || name == "--help" || name == "-h") return Usage(stdout);
+  for (const CommandEntry& c : kCommands) {
+    if (name != c.name) continue;
+    try {
+      return c.run(std::span<char*>(argv + 2, argc - 2));
+    } catch (const quorvel::Error& e) {
+      ReportError(e);
+      return 1;
+    }
+  }
+  std::fprintf(stderr, "quorvel: unknown command '%s'\n", argv[1]);
+  return Usage(stderr);
+}
