@@ -109,6 +109,9 @@ class Dictionary final : public Object {
   void Rehash(size_t slot_count);
   void Compact();
 
+  // Up to this many entries (removed ones included) live without a table.
+  static constexpr size_t kLinearMax = 8;
+
   struct Slot_ {
     uint32_t entry;  // 0 empty, 1 removed, else entry index + 2
     uint32_t hash;

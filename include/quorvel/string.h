@@ -109,6 +109,10 @@ class String {
   friend bool operator==(const String& a, std::u16string_view b) noexcept {
     return a.view() == b;
   }
+  // A literal converts to both String and the view; this picks the view.
+  friend bool operator==(const String& a, const char16_t* b) noexcept {
+    return a.view() == std::u16string_view(b);
+  }
 
  private:
   internal::StringRep* rep_ = nullptr;

@@ -113,7 +113,15 @@ bool Dictionary::KeysMatch(std::u16string_view a, std::u16string_view b) const {
 }
 
 int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
-  if (slots_.empty()) return -1;
+  if (slots_.empty()) {
+    // A small dictionary has no table: its few entries are scanned.
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      const Entry& e = entries_[i];
+      if (e.live && e.hash == hash && KeysMatch(e.key, key))
+        return static_cast<int64_t>(i);
+    }
+    return -1;
+  }
   const size_t mask = slots_.size() - 1;
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     const Slot_& slot = slots_[s];
@@ -153,6 +161,7 @@ void Dictionary::Compact() {
 void Dictionary::Reserve(size_t count) {
   try {
     entries_.reserve(count);
+    if (count <= kLinearMax) return;
     size_t want = 16;
     while (want * 3 < count * 4 + 4) want *= 2;
     if (want > slots_.size()) Rehash(want);
@@ -170,6 +179,11 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   // entries grow.
   Value copy(value);
   try {
+    if (slots_.empty() && entries_.size() < kLinearMax) {
+      entries_.push_back(Entry{key, std::move(copy), hash, true});
+      ++live_;
+      return entries_.back().value;
+    }
     if ((used_slots_ + 1) * 4 > slots_.size() * 3) {
       // Removed markers count as used; a table full of them is rebuilt at
       // the same size, one full of live keys grows.
@@ -254,7 +268,14 @@ Value Dictionary::Items() const {
 
 void Dictionary::Remove(std::u16string_view Key) {
   const uint32_t hash = Hash(Key);
-  if (slots_.empty()) RaiseStandard(kErrElementNotFound);
+  if (slots_.empty()) {
+    int64_t at = Lookup(Key, hash);
+    if (at < 0) RaiseStandard(kErrElementNotFound);
+    Entry gone = std::move(entries_[at]);
+    entries_.erase(entries_.begin() + at);
+    --live_;
+    return;
+  }
   const size_t mask = slots_.size() - 1;
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     Slot_& slot = slots_[s];
@@ -291,6 +312,11 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   int64_t clash = Lookup(NewKey, new_hash);
   if (clash >= 0 && clash != at) RaiseStandard(kErrKeyExists);
   // Re-key the entry in place so that it keeps its position.
+  if (slots_.empty()) {
+    entries_[at].key = NewKey;
+    entries_[at].hash = new_hash;
+    return;
+  }
   const size_t mask = slots_.size() - 1;
   for (size_t s = old_hash & mask;; s = (s + 1) & mask) {
     if (slots_[s].entry == static_cast<uint32_t>(at + kFirstEntry)) {
