@@ -1,0 +1,52 @@
+// `mRC4`: the RC4 keystream applied to text, written as upper-case hex.
+//
+// Text and key are taken one byte per character in the 8-bit code page. The
+// keystream is standard RC4 with nothing discarded, but the combining step
+// keeps a text byte that equals its keystream byte instead of turning it into
+// 0; everywhere else it is plain XOR. Applying the step twice gives every
+// byte back except 0, which comes back as the keystream byte.
+//
+// Stateless; the key is never kept. Every function may be called from any
+// thread.
+#ifndef QUORVEL_RC4_H_
+#define QUORVEL_RC4_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorvel/string.h"
+
+namespace quorvel::mRC4 {
+
+// Returns the enciphered (or, applied again, deciphered) text. Raises 11
+// for an empty key.
+String Crypt(std::u16string_view text, std::u16string_view key);
+// Returns two upper-case hex digits per character's 8-bit code.
+String ToHex(std::u16string_view text);
+// Returns the characters whose codes the hex text spells, read two digits
+// at a time; a last lone digit is a value of its own. Raises 13 for a pair
+// that is not hexadecimal.
+String FromHex(std::u16string_view hex);
+
+// Encrypt = ToHex(Crypt(text, key)); Decrypt = Crypt(FromHex(hex), key), so
+// a malformed hex text raises 13 before an empty key raises 11.
+String Encrypt(std::u16string_view text, std::u16string_view key);
+String Decrypt(std::u16string_view hex, std::u16string_view key);
+
+// Byte forms of the same, for data that is already 8-bit.
+void CryptBytes(std::span<const uint8_t> data, std::span<const uint8_t> key,
+                uint8_t* out);
+std::string EncryptBytes(std::span<const uint8_t> data,
+                         std::span<const uint8_t> key);
+std::vector<uint8_t> DecryptBytes(std::string_view hex,
+                                  std::span<const uint8_t> key);
+// Writes the 2 * data.size() hex digits of the enciphered data to `hex`.
+void EncryptTo(std::span<const uint8_t> data, std::span<const uint8_t> key,
+               char* hex);
+
+}  // namespace quorvel::mRC4
+
+#endif  // QUORVEL_RC4_H_

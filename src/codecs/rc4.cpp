@@ -1,0 +1,189 @@
+#include "quorvel/rc4.h"
+
+#include <array>
+#include <cstring>
+
+#include "quorvel/codepage.h"
+#include "quorvel/error.h"
+
+namespace quorvel::mRC4 {
+
+namespace {
+
+// ASCII is the same in the code page; only the rest needs the table.
+inline uint8_t AnsiOf(char16_t unit) {
+  return unit < 0x80 ? static_cast<uint8_t>(unit) : AnsiFromUnit(unit);
+}
+inline char16_t UnitOf(uint8_t byte) {
+  return byte < 0x80 ? char16_t{byte} : UnitFromAnsi(byte);
+}
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+template <class CharT>
+struct HexTable {
+  std::array<std::array<CharT, 2>, 256> pairs;
+};
+
+template <class CharT>
+constexpr HexTable<CharT> MakeHex() {
+  HexTable<CharT> t{};
+  for (int b = 0; b < 256; ++b) {
+    t.pairs[b][0] = static_cast<CharT>(kDigits[b >> 4]);
+    t.pairs[b][1] = static_cast<CharT>(kDigits[b & 15]);
+  }
+  return t;
+}
+
+constexpr HexTable<char16_t> kWideHex = MakeHex<char16_t>();
+constexpr HexTable<char> kNarrowHex = MakeHex<char>();
+
+// The cipher state of one call: the permutation and the two indices.
+class Cipher {
+ public:
+  // Runs the key schedule over the 256 key-block bytes, the key repeated.
+  // `key(x)` returns the byte of key character x; `length` is the key's
+  // length in characters. Raises 11 for an empty key.
+  template <class KeyByte>
+  Cipher(size_t length, KeyByte key) {
+    if (length == 0) RaiseStandard(kErrDivisionByZero);
+    uint8_t block[256];
+    for (size_t x = 0; x < 256; ++x) {
+      s_[x] = static_cast<uint8_t>(x);
+      block[x] = key(x % length);
+    }
+    uint8_t j = 0;
+    for (int x = 0; x < 256; ++x) {
+      j = static_cast<uint8_t>(j + s_[x] + block[x]);
+      std::swap(s_[x], s_[j]);
+    }
+  }
+
+  // Returns the combined byte for text byte `c`: c itself where it equals
+  // the keystream byte, the XOR of the two elsewhere.
+  inline uint8_t Next(uint8_t c) {
+    i_ = static_cast<uint8_t>(i_ + 1);
+    const uint8_t si = s_[i_];
+    j_ = static_cast<uint8_t>(j_ + si);
+    const uint8_t sj = s_[j_];
+    s_[i_] = sj;
+    s_[j_] = si;
+    const uint8_t k = s_[static_cast<uint8_t>(si + sj)];
+    const uint8_t x = k ^ c;
+    return x != 0 ? x : c;
+  }
+
+ private:
+  uint8_t s_[256];
+  uint8_t i_ = 0;
+  uint8_t j_ = 0;
+};
+
+Cipher WideKey(std::u16string_view key) {
+  return Cipher(key.size(), [&](size_t x) { return AnsiOf(key[x]); });
+}
+
+Cipher NarrowKey(std::span<const uint8_t> key) {
+  return Cipher(key.size(), [&](size_t x) { return key[x]; });
+}
+
+inline int HexDigit(uint32_t c) {
+  if (c - '0' < 10) return static_cast<int>(c - '0');
+  c |= 0x20;  // either case
+  if (c - 'a' < 6) return static_cast<int>(c - 'a' + 10);
+  return -1;
+}
+
+// Reads the hex text two digits at a time (a last lone digit alone) and
+// hands each value to `emit`. Raises 13 for a pair that is not hexadecimal.
+template <class CharT, class Emit>
+void ReadHex(const CharT* hex, size_t n, Emit emit) {
+  size_t q = 0;
+  for (; q + 2 <= n; q += 2) {
+    const int hi = HexDigit(static_cast<uint32_t>(hex[q]));
+    const int lo = HexDigit(static_cast<uint32_t>(hex[q + 1]));
+    if ((hi | lo) < 0) RaiseStandard(kErrTypeMismatch);
+    emit(static_cast<uint8_t>(hi << 4 | lo));
+  }
+  if (q < n) {
+    const int v = HexDigit(static_cast<uint32_t>(hex[q]));
+    if (v < 0) RaiseStandard(kErrTypeMismatch);
+    emit(static_cast<uint8_t>(v));
+  }
+}
+
+}  // namespace
+
+String Crypt(std::u16string_view text, std::u16string_view key) {
+  Cipher cipher = WideKey(key);
+  return String::Build(text.size(), [&](char16_t* out) {
+    for (size_t x = 0; x < text.size(); ++x)
+      out[x] = UnitOf(cipher.Next(AnsiOf(text[x])));
+  });
+}
+
+String ToHex(std::u16string_view text) {
+  return String::Build(2 * text.size(), [&](char16_t* out) {
+    for (size_t x = 0; x < text.size(); ++x, out += 2)
+      std::memcpy(out, kWideHex.pairs[AnsiOf(text[x])].data(), 4);
+  });
+}
+
+String FromHex(std::u16string_view hex) {
+  std::u16string units;
+  units.reserve((hex.size() + 1) / 2);
+  ReadHex(hex.data(), hex.size(), [&](uint8_t b) { units += UnitOf(b); });
+  return String(units);
+}
+
+String Encrypt(std::u16string_view text, std::u16string_view key) {
+  Cipher cipher = WideKey(key);
+  return String::Build(2 * text.size(), [&](char16_t* out) {
+    for (size_t x = 0; x < text.size(); ++x, out += 2) {
+      std::memcpy(out, kWideHex.pairs[cipher.Next(AnsiOf(text[x]))].data(), 4);
+    }
+  });
+}
+
+String Decrypt(std::u16string_view hex, std::u16string_view key) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve((hex.size() + 1) / 2);
+  ReadHex(hex.data(), hex.size(), [&](uint8_t b) { bytes.push_back(b); });
+  Cipher cipher = WideKey(key);
+  return String::Build(bytes.size(), [&](char16_t* out) {
+    for (size_t x = 0; x < bytes.size(); ++x)
+      out[x] = UnitOf(cipher.Next(bytes[x]));
+  });
+}
+
+void CryptBytes(std::span<const uint8_t> data, std::span<const uint8_t> key,
+                uint8_t* out) {
+  Cipher cipher = NarrowKey(key);
+  for (size_t x = 0; x < data.size(); ++x) out[x] = cipher.Next(data[x]);
+}
+
+void EncryptTo(std::span<const uint8_t> data, std::span<const uint8_t> key,
+               char* hex) {
+  Cipher cipher = NarrowKey(key);
+  for (size_t x = 0; x < data.size(); ++x, hex += 2)
+    std::memcpy(hex, kNarrowHex.pairs[cipher.Next(data[x])].data(), 2);
+}
+
+std::string EncryptBytes(std::span<const uint8_t> data,
+                         std::span<const uint8_t> key) {
+  std::string out(2 * data.size(), '\0');
+  EncryptTo(data, key, out.data());
+  return out;
+}
+
+std::vector<uint8_t> DecryptBytes(std::string_view hex,
+                                  std::span<const uint8_t> key) {
+  std::vector<uint8_t> bytes((hex.size() + 1) / 2);
+  uint8_t* o = bytes.data();
+  ReadHex(hex.data(), hex.size(), [&](uint8_t b) { *o++ = b; });
+  Cipher cipher = NarrowKey(key);
+  for (uint8_t& b : bytes) b = cipher.Next(b);
+  return bytes;
+}
+
+}  // namespace quorvel::mRC4

@@ -1,0 +1,319 @@
+#include "quorvel/lzss.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Hex(std::string_view hex) {
+  Bytes out;
+  std::string digits;
+  for (char c : hex) {
+    if (c != ' ') digits += c;
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(
+        static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+// The encoder exactly as the format's rules read: full head and prev arrays,
+// a chain walk byte by byte, no shortcuts. The fast encoder must agree with
+// it byte for byte.
+Bytes ReferenceCompress(const Bytes& data) {
+  const int n = static_cast<int>(data.size());
+  std::vector<int> head(4096, -1), prev(n, -1);
+  auto hash = [&](int p) {
+    return ((data[p + 1] * 17) ^ (data[p] * 257) ^ data[p + 2]) & 4095;
+  };
+  auto insert = [&](int p) {
+    prev[p] = head[hash(p)];
+    head[hash(p)] = p;
+  };
+  Bytes out;
+  int p = 0, k = 0, flag_at = 0, f = 0;
+  while (p < n) {
+    if (k == 0) {
+      flag_at = static_cast<int>(out.size());
+      out.push_back(0);
+    }
+    int best = 0, dist = 0;
+    if (p + 2 < n) {
+      for (int c = head[hash(p)]; c != -1 && p - c <= 4095; c = prev[c]) {
+        int j = 0;
+        while (j < 18 && p + j < n && data[c + j] == data[p + j]) ++j;
+        if (j > best) {
+          best = j;
+          dist = p - c;
+        }
+        if (j == 18) break;
+      }
+    }
+    if (best < 3) {
+      f |= 1 << k;
+      out.push_back(data[p]);
+      if (p + 2 < n) insert(p);
+      ++p;
+    } else {
+      out.push_back(static_cast<uint8_t>(dist & 255));
+      out.push_back(static_cast<uint8_t>((best - 3) * 16 | ((dist >> 8) & 15)));
+      for (int q = p; q < p + best; ++q) {
+        if (q + 2 < n) insert(q);
+      }
+      p += best;
+    }
+    if (++k == 8) {
+      out[flag_at] = static_cast<uint8_t>(f);
+      f = k = 0;
+    }
+  }
+  if (k > 0) out[flag_at] = static_cast<uint8_t>(f);
+  return out;
+}
+
+// A byte-at-a-time decoder; returns false where the stream is bad.
+bool ReferenceDecompress(const Bytes& in, Bytes* out) {
+  size_t i = 0;
+  int r = 0, f = 0;
+  out->clear();
+  while (i < in.size()) {
+    if (r == 0) {
+      f = in[i++];
+      r = 8;
+    }
+    if (f & 1) {
+      if (i >= in.size()) return false;
+      out->push_back(in[i++]);
+    } else {
+      if (i + 1 >= in.size()) return false;
+      size_t d = (in[i + 1] & 15) * 256 | in[i];
+      size_t len = in[i + 1] / 16 + 3;
+      i += 2;
+      if (d == 0 || d > out->size()) return false;
+      for (size_t k = 0; k < len; ++k) out->push_back((*out)[out->size() - d]);
+    }
+    f >>= 1;
+    --r;
+  }
+  return true;
+}
+
+// Words from a small vocabulary: text-like data with many matches at many
+// distances.
+Bytes Words(size_t n, uint32_t seed) {
+  static const char* kWords[] = {"the ",   "quick ", "brown ",  "fox ",
+                                 "jumps ", "over ",  "lazy ",   "dog\n",
+                                 "int ",   "x = ",   "return ", "{\n  ",
+                                 "}\n",    "void ",  "static ", "    "};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < n) {
+    const char* w = kWords[rng() % 16];
+    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes Random(size_t n, uint32_t seed, int alphabet = 256) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(rng() % alphabet);
+  return out;
+}
+
+TEST(LZSSFormatTest, KnownStreams) {
+  struct Case {
+    Bytes in;
+    const char* stream;
+  };
+  const Case cases[] = {
+      {Hex("61616161"), "01 61 01 00"},
+      {Text("abcabcabc"), "07 61 62 63 03 30"},
+      {Hex("7F"), "01 7F"},
+      {Hex("0000"), "03 00 00"},
+      {Text("abc"), "07 61 62 63"},
+      {Text("abababab"), "03 61 62 02 30"},  // distance 2, overlapping
+      {Bytes(100, 0x20), "01 20 01 F0 01 F0 01 F0 01 F0 01 F0 01 60"},
+      {Text("abcdefghi"), "FF 61 62 63 64 65 66 67 68 01 69"},
+      // Equal lengths: the nearest candidate wins (distance 5, not 10).
+      {Text("abcdXabcdYabcdZ"), "5F 61 62 63 64 58 05 10 59 05 10 01 5A"},
+      // A longer match farther back beats a shorter near one.
+      {Text("abcdeXabcYabcdeZ"), "BF 61 62 63 64 65 58 06 00 59 02 0A 20 5A"},
+      // 19 equal bytes after a literal: one match of 18, then a literal (the
+      // last byte has no two bytes after it to hash).
+      {Bytes(20, 7), "05 07 01 F0 07"},
+  };
+  for (const Case& c : cases) {
+    Bytes want = Hex(c.stream);
+    EXPECT_EQ(mLZSS::Compress(c.in), want) << c.stream;
+    EXPECT_EQ(ReferenceCompress(c.in), want) << c.stream;
+    EXPECT_EQ(mLZSS::Decompress(want), c.in) << c.stream;
+  }
+}
+
+// One item of a stream: a literal byte, or a reference.
+struct Item {
+  bool literal;
+  int distance_or_byte;
+  int length;
+  bool operator==(const Item&) const = default;
+};
+
+std::vector<Item> Items(const Bytes& s) {
+  std::vector<Item> items;
+  size_t i = 0;
+  int r = 0, f = 0;
+  while (i < s.size()) {
+    if (r == 0) {
+      f = s[i++];
+      r = 8;
+    }
+    if (f & 1) {
+      items.push_back({true, s[i++], 1});
+    } else {
+      items.push_back({false, (s[i + 1] & 15) * 256 | s[i], s[i + 1] / 16 + 3});
+      i += 2;
+    }
+    f >>= 1;
+    --r;
+  }
+  return items;
+}
+
+TEST(LZSSFormatTest, DistanceBitsAndTheLimitOf4095) {
+  // "ABC", a filler that shares no byte with it, "ABC" again. The repeat
+  // lies filler + 3 back: 291 (hex 123) is written 23 then a low nibble 1;
+  // 4,095 is the farthest reference; 4,096 is too far and gives literals.
+  for (size_t filler : {size_t{288}, size_t{4092}, size_t{4093}}) {
+    Bytes data = Text("ABC");
+    Bytes mid = Random(filler, 11, 128);
+    for (uint8_t& b : mid) b |= 0x80;
+    data.insert(data.end(), mid.begin(), mid.end());
+    data.insert(data.end(), {'A', 'B', 'C'});
+    Bytes packed = mLZSS::Compress(data);
+    EXPECT_EQ(packed, ReferenceCompress(data));
+    std::vector<Item> items = Items(packed);
+    if (filler == 288) {
+      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), Hex("23 01"));
+    } else if (filler == 4092) {
+      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), Hex("FF 0F"));
+      EXPECT_EQ(items.back(), (Item{false, 4095, 3}));
+    } else {
+      ASSERT_GE(items.size(), 3u);
+      EXPECT_EQ(
+          std::vector<Item>(items.end() - 3, items.end()),
+          (std::vector<Item>{{true, 'A', 1}, {true, 'B', 1}, {true, 'C', 1}}));
+    }
+    EXPECT_EQ(mLZSS::Decompress(packed), data);
+  }
+}
+
+TEST(LZSSFormatTest, LongRepeatsAreCutAt18) {
+  // Whatever the repetition, no reference is longer than 18 or farther than
+  // 4,095, and each literal or reference is marked right in its flag byte.
+  for (const Bytes& in : {Bytes(5000, 'z'), Words(20000, 1)}) {
+    Bytes packed = mLZSS::Compress(in);
+    size_t produced = 0;
+    for (const Item& it : Items(packed)) {
+      if (!it.literal) {
+        EXPECT_GE(it.length, 3);
+        EXPECT_LE(it.length, 18);
+        EXPECT_GE(it.distance_or_byte, 1);
+        EXPECT_LE(static_cast<size_t>(it.distance_or_byte), produced);
+      }
+      produced += it.length;
+    }
+    EXPECT_EQ(produced, in.size());
+  }
+}
+
+TEST(LZSSFormatTest, BadStreamsRaise9) {
+  const char* bad[] = {
+      "00 01 00",                       // a reference before any output
+      "01",                             // ends right after a flag byte
+      "00 05",                          // ends inside a reference
+      "01 61 00 00",                    // distance 0
+      "01 61 02 00",                    // two back with one byte out
+      "FF 61 62 63 64 65 66 67 68 01",  // a full group, then a lone flag
+  };
+  for (const char* s : bad) {
+    ExpectRaisesStandard(mLZSS::Decompress(Hex(s)), 9);
+    ExpectRaisesStandard(mLZSS::Decode(MakeByteArray(Hex(s))), 9);
+  }
+  // Leftover flag bits after the last item are never read.
+  EXPECT_EQ(mLZSS::Decompress(Hex("03 61")), Text("a"));
+}
+
+TEST(LZSSValueTest, ArgumentsAndErrors) {
+  ExpectRaisesStandard(mLZSS::Compress({}), 9);
+  ExpectRaisesStandard(mLZSS::Decompress({}), 9);
+  for (auto* fn : {&mLZSS::Encode, &mLZSS::Decode}) {
+    ExpectRaisesStandard(fn(Value()), 9);  // never allocated
+    ExpectRaisesStandard(fn(MakeByteArray(Bytes())), 9);
+    ExpectRaisesStandard(fn(Value(SafeArray(Bytes{1, 2}, 1))), 9);
+    ExpectRaisesStandard(fn(Value(SafeArray(Kind::Byte, {{0, 2}, {0, 2}}))), 9);
+    ExpectRaisesStandard(fn(Value(5)), 13);
+    ExpectRaisesStandard(fn(MakeArray({Value(1)})), 13);
+  }
+  // Indices below 0 are not read.
+  Value packed = mLZSS::Encode(Value(SafeArray(Bytes{9, 0x61}, -1)));
+  EXPECT_EQ(VarType(packed), 8192 + 17);
+  EXPECT_EQ(LBound(packed), 0);
+  EXPECT_EQ(ToBytes(packed), Hex("01 61"));
+  Value input = MakeByteArray(Text("hello hello hello"));
+  Value back = mLZSS::Decode(mLZSS::Encode(input));
+  EXPECT_EQ(ToBytes(back), Text("hello hello hello"));
+  EXPECT_EQ(ToBytes(input), Text("hello hello hello"));  // left unchanged
+}
+
+TEST(LZSSRoundTripTest, AgreesWithTheRulesOnManyInputs) {
+  std::vector<Bytes> inputs;
+  for (size_t n : {1, 2, 3, 4, 17, 18, 19, 4095, 4096, 4097, 70000})
+    inputs.push_back(Random(n, static_cast<uint32_t>(n)));
+  for (size_t n : {3, 100, 4095, 4096, 4097, 200000})
+    inputs.push_back(Words(n, static_cast<uint32_t>(n)));
+  inputs.push_back(Random(50000, 5, 2));  // long chains of near matches
+  inputs.push_back(Random(50000, 6, 4));
+  inputs.push_back(Bytes(10000, 0));
+  for (const Bytes& in : inputs) {
+    Bytes packed = mLZSS::Compress(in);
+    ASSERT_EQ(packed, ReferenceCompress(in)) << "size " << in.size();
+    EXPECT_LE(packed.size(), in.size() + in.size() / 8 + 1);
+    ASSERT_EQ(mLZSS::Decompress(packed), in) << "size " << in.size();
+  }
+}
+
+TEST(LZSSRoundTripTest, DecoderAgreesWithReferenceOnDamagedStreams) {
+  std::mt19937 rng(7);
+  Bytes good = mLZSS::Compress(Words(3000, 3));
+  for (int round = 0; round < 3000; ++round) {
+    Bytes s;
+    if (round % 2 == 0) {
+      s = Random(1 + rng() % 300, rng(), round % 4 == 0 ? 256 : 8);
+    } else {
+      s = Bytes(good.begin(), good.begin() + 1 + rng() % good.size());
+      s[rng() % s.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    }
+    Bytes want;
+    bool ok = ReferenceDecompress(s, &want);
+    if (ok) {
+      ASSERT_EQ(mLZSS::Decompress(s), want);
+    } else {
+      ExpectRaisesStandard(mLZSS::Decompress(s), 9);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
