@@ -56,6 +56,9 @@ String DoubleToText(double v);  // up to 15 significant digits
 String SingleToText(float v);   // up to 7 significant digits
 String CurrencyToText(int64_t scaled_by_10000);
 String DateToText(double day_number);  // raises 6 outside the date range
+// Returns the calendar day as "yyyy-MM-dd", the time rounded to the second
+// first as DateToText does. Raises 6 outside the date range.
+String DateToIsoText(double day_number);
 
 }  // namespace quorvel
 

@@ -203,9 +203,13 @@ std::optional<double> ReadDateText(std::u16string_view text) {
   return whole < 0 ? whole - time : whole + time;
 }
 
-}  // namespace
+// A day number rounded to the second, split into its day and seconds.
+struct RoundedDate {
+  int64_t day;
+  int64_t seconds;
+};
 
-String DateToText(double day_number) {
+RoundedDate RoundToSecond(double day_number) {
   if (!InDateRange(day_number)) RaiseStandard(kErrOverflow);
   double whole = std::trunc(day_number);
   int64_t day = static_cast<int64_t>(whole);
@@ -222,6 +226,13 @@ String DateToText(double day_number) {
       ++day;
     }
   }
+  return {day, seconds};
+}
+
+}  // namespace
+
+String DateToText(double day_number) {
+  auto [day, seconds] = RoundToSecond(day_number);
   CivilDate date = CivilFromDays(day - kUnixEpochDay);
   bool date_only = seconds == 0 && day != 0;
   bool time_only = day == 0;
@@ -245,6 +256,18 @@ String DateToText(double day_number) {
     AppendNumber(text, seconds % 60, 2);
     text += hour < 12 ? u" AM" : u" PM";
   }
+  return String(text);
+}
+
+String DateToIsoText(double day_number) {
+  CivilDate date = CivilFromDays(RoundToSecond(day_number).day - kUnixEpochDay);
+  std::u16string text;
+  text.reserve(10);
+  AppendNumber(text, date.year, 4);
+  text.push_back(u'-');
+  AppendNumber(text, date.month, 2);
+  text.push_back(u'-');
+  AppendNumber(text, date.day, 2);
   return String(text);
 }
 

@@ -1,0 +1,195 @@
+// The JSON reader and writer against nlohmann-json and RapidJSON on one
+// generated document of about 20 MB.
+#include <malloc.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "harness.h"
+#include "quorvel/json.h"
+#include "quorvel/quorvel.h"
+
+#ifdef QUORVEL_HAVE_NLOHMANN
+#include <nlohmann/json.hpp>
+#endif
+#ifdef QUORVEL_HAVE_RAPIDJSON
+#include <rapidjson/document.h>
+#endif
+
+namespace {
+
+using quorvel::Value;
+
+// Records of nested objects and arrays, ASCII and non-ASCII strings,
+// integers and decimals, until the text passes 20 MB of UTF-8.
+const std::string& DocumentUtf8() {
+  static const std::string doc = [] {
+    static const char* const kCities[] = {"Z\xC3\xBCrich", "Krak\xC3\xB3w",
+                                          "\xE6\x9D\xB1\xE4\xBA\xAC",
+                                          "S\xC3\xA3o Paulo", "Oslo"};
+    static const char* const kWords[] = {"alpha",   "beta", "gamma", "delta",
+                                         "epsilon", "zeta", "eta",   "theta"};
+    std::mt19937 rng(42);
+    std::string out = "[";
+    for (int id = 0; out.size() < 20'000'000; ++id) {
+      if (id > 0) out += ',';
+      out += "{\"id\":" + std::to_string(id);
+      out += ",\"name\":\"user " + std::to_string(rng() % 100000) + " " +
+             kWords[rng() % 8] + "\"";
+      out += ",\"city\":\"" + std::string(kCities[rng() % 5]) + "\"";
+      out += ",\"score\":" + std::to_string(rng() % 100000) + "." +
+             std::to_string(rng() % 100);
+      out += ",\"balance\":-" + std::to_string(rng() % 1000000);
+      out += ",\"active\":";
+      out += rng() % 2 ? "true" : "false";
+      out += ",\"tags\":[";
+      for (int t = 0, n = 1 + rng() % 4; t < n; ++t)
+        out += std::string(t ? "," : "") + "\"" + kWords[rng() % 8] + "\"";
+      out += "],\"note\":\"line one\\nline \\\"two\\\"\"";
+      out += ",\"nested\":{\"a\":[1,2,3],\"b\":{\"c\":null,\"d\":0.25}}}";
+    }
+    out += "]";
+    return out;
+  }();
+  return doc;
+}
+
+const std::u16string& DocumentUtf16() {
+  static const std::u16string doc = quorvel::FromUtf8(DocumentUtf8());
+  return doc;
+}
+
+size_t HeapInUse() {
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Parsing is timed without the release of the tree, which each side does
+// at its own pace (RapidJSON frees its pool in one step); the "+ free" pairs
+// time both.
+void OursParse(benchmark::State& state) {
+  const std::u16string& text = DocumentUtf16();
+  for (auto _ : state) {
+    Value tree = quorvel::JSON::Parse(text);
+    benchmark::DoNotOptimize(tree);
+    state.PauseTiming();
+    tree = Value();
+    state.ResumeTiming();
+  }
+}
+
+void OursParseFree(benchmark::State& state) {
+  const std::u16string& text = DocumentUtf16();
+  for (auto _ : state) {
+    Value tree = quorvel::JSON::Parse(text);
+    benchmark::DoNotOptimize(tree);
+  }
+}
+
+void OursWrite(benchmark::State& state) {
+  Value tree = quorvel::JSON::Parse(DocumentUtf16());
+  for (auto _ : state) {
+    quorvel::String text = quorvel::JSON::WriteJSON(tree);
+    benchmark::DoNotOptimize(text);
+  }
+}
+
+#ifdef QUORVEL_HAVE_NLOHMANN
+void NlohmannParse(benchmark::State& state) {
+  const std::string& text = DocumentUtf8();
+  for (auto _ : state) {
+    nlohmann::json tree = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(tree);
+    state.PauseTiming();
+    tree = nlohmann::json();
+    state.ResumeTiming();
+  }
+}
+
+void NlohmannParseFree(benchmark::State& state) {
+  const std::string& text = DocumentUtf8();
+  for (auto _ : state) {
+    nlohmann::json tree = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(tree);
+  }
+}
+
+void NlohmannDump(benchmark::State& state) {
+  nlohmann::json tree = nlohmann::json::parse(DocumentUtf8());
+  for (auto _ : state) {
+    std::string text = tree.dump();
+    benchmark::DoNotOptimize(text);
+  }
+}
+#endif
+
+#ifdef QUORVEL_HAVE_RAPIDJSON
+void RapidJsonParse(benchmark::State& state) {
+  const std::string& text = DocumentUtf8();
+  for (auto _ : state) {
+    auto tree = std::make_unique<rapidjson::Document>();
+    tree->Parse(text.c_str(), text.size());
+    benchmark::DoNotOptimize(tree);
+    state.PauseTiming();
+    tree.reset();
+    state.ResumeTiming();
+  }
+}
+
+void RapidJsonParseFree(benchmark::State& state) {
+  const std::string& text = DocumentUtf8();
+  for (auto _ : state) {
+    rapidjson::Document tree;
+    tree.Parse(text.c_str(), text.size());
+    benchmark::DoNotOptimize(tree);
+  }
+}
+#endif
+
+// Heap held by each parsed tree, measured once, outside the timed rounds.
+void ReportTreeMemory() {
+  const std::u16string& utf16 = DocumentUtf16();
+  size_t before = HeapInUse();
+  {
+    Value tree = quorvel::JSON::Parse(utf16);
+    size_t ours = HeapInUse() - before;
+    std::printf("json/tree memory: ours %.1f MB", ours / 1e6);
+#ifdef QUORVEL_HAVE_NLOHMANN
+    size_t mid = HeapInUse();
+    nlohmann::json peer = nlohmann::json::parse(DocumentUtf8());
+    size_t theirs = HeapInUse() - mid;
+    std::printf(", nlohmann-json %.1f MB, ratio %.3f", theirs / 1e6,
+                static_cast<double>(ours) / static_cast<double>(theirs));
+#endif
+    std::printf(" (document %.1f MB of UTF-8)\n", DocumentUtf8().size() / 1e6);
+  }
+}
+
+const quorvel::bench::Registration kRegistered([] {
+  using quorvel::bench::Compare;
+  using quorvel::bench::Skip;
+  ReportTreeMemory();
+#ifdef QUORVEL_HAVE_NLOHMANN
+  Compare("json/parse 20 MB", OursParse, NlohmannParse, "nlohmann-json");
+  Compare("json/parse + free 20 MB", OursParseFree, NlohmannParseFree,
+          "nlohmann-json");
+  Compare("json/write 20 MB", OursWrite, NlohmannDump, "nlohmann-json");
+#else
+  Skip("json/parse 20 MB", "nlohmann-json", "nlohmann-json3-dev missing");
+  Skip("json/write 20 MB", "nlohmann-json", "nlohmann-json3-dev missing");
+#endif
+#ifdef QUORVEL_HAVE_RAPIDJSON
+  Compare("json/parse 20 MB (DOM)", OursParse, RapidJsonParse, "RapidJSON DOM");
+  Compare("json/parse + free 20 MB (DOM)", OursParseFree, RapidJsonParseFree,
+          "RapidJSON DOM");
+#else
+  Skip("json/parse 20 MB (DOM)", "RapidJSON DOM", "rapidjson-dev missing");
+#endif
+});
+
+}  // namespace
+
+QUORVEL_BENCH_MAIN()

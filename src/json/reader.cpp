@@ -1,0 +1,465 @@
+// The lenient JSON reader. It walks the UTF-16 code units directly with one
+// shared position, as the original routines do, and never raises inside a
+// container: a failing member or element ends its container with what it
+// holds, and the enclosing container reads on from where the failure left
+// the position.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quorvel/carray.h"
+#include "quorvel/decimal.h"
+#include "quorvel/dictionary.h"
+#include "quorvel/error.h"
+#include "quorvel/json.h"
+
+namespace quorvel::JSON {
+namespace {
+
+enum class Outcome {
+  kRead,
+  // Reading failed (a number that does not convert, a key already present):
+  // the container being read ends.
+  kFailed,
+  // A `t`, `f` or `n` that is not a literal: nothing consumed, so an array
+  // would read it again forever. The array ends as for a failure.
+  kStuck,
+};
+
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+bool IsNumberChar(char16_t c) {
+  return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.' ||
+         c == u'e' || c == u'E';
+}
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+class Reader {
+ public:
+  explicit Reader(std::u16string_view text)
+      : p_(text.data()), n_(text.size()) {}
+
+  // The character at the position, or -1 at the end.
+  int Peek() const { return pos_ < n_ ? p_[pos_] : -1; }
+
+  void SkipFiller() {
+    // The fast way out: a token starts right here.
+    if (pos_ < n_ && !IsFillerStart(p_[pos_])) return;
+    bool pending = false, in_comment = false, in_block = false;
+    for (; pos_ < n_; ++pos_) {
+      switch (p_[pos_]) {
+        case u'\r':
+        case u'\n':
+          if (!in_block) pending = in_comment = false;
+          break;
+        case u'\t':
+        case u' ':
+        case u'(':
+        case u')':
+          break;
+        case u'/':
+          if (in_block) {
+            if (pending) pending = in_comment = in_block = false;
+          } else if (pending) {
+            in_comment = true;
+            pending = false;
+          } else {
+            pending = true;
+            in_comment = false;
+          }
+          break;
+        case u'*':
+          if (pending) {
+            pending = false;
+            in_comment = in_block = true;
+          } else {
+            pending = true;
+          }
+          break;
+        default:
+          if (!in_comment) return;
+      }
+    }
+  }
+
+  Outcome ParseValue(Value& out) {
+    SkipFiller();
+    switch (Peek()) {
+      case u'{':
+        return ParseContainer<true>(out);
+      case u'[':
+        return ParseContainer<false>(out);
+      case u'"':
+      case u'\'':
+        out = Value(ParseString());
+        return Outcome::kRead;
+      case u't':
+      case u'f':
+        return ParseBoolean(out);
+      case u'n':
+        return ParseNull(out);
+      default:
+        return ParseNumber(out);
+    }
+  }
+
+  // Reads an object (`kObject`) or an array, entered on its bracket.
+  template <bool kObject>
+  Outcome ParseContainer(Value& out) {
+    if (++depth_ > kMaxDepth) {
+      // Deeper than the reader goes: stop reading altogether, so that every
+      // open container ends as unterminated, without descending further.
+      pos_ = n_;
+      --depth_;
+      return Outcome::kFailed;
+    }
+    constexpr char16_t kCloser = kObject ? u'}' : u']';
+    // An object's members wait on a stack shared by all levels until the
+    // object ends (or grows past a few), so that its dictionary is made at
+    // its final size in one step.
+    const size_t base = members_.size();
+    Ref<Dictionary> dict;
+    Ref<CArray> list;
+    if constexpr (!kObject) {
+      list = CArray::Create();
+      out = Value(Ref<Object>(list));
+    }
+    ++pos_;  // the bracket
+    for (;;) {
+      SkipFiller();
+      int c = Peek();
+      if (c == kCloser) {
+        ++pos_;
+        break;
+      }
+      if (c == u',') {
+        ++pos_;
+        SkipFiller();
+      } else if (c < 0) {
+        break;  // unterminated: what was read stands
+      }
+      Value item;
+      if constexpr (kObject) {
+        String key = ParseKey();
+        if (ParseValue(item) == Outcome::kFailed) break;
+        if (dict) {
+          bool inserted = false;
+          Value& slot = dict->Slot(key, &inserted);
+          if (!inserted) break;  // a key already present ends the object
+          slot = std::move(item);
+          continue;
+        }
+        if (PendingHas(base, key)) break;
+        members_.emplace_back(std::move(key), std::move(item));
+        if (members_.size() - base > kPendingMax) dict = MakeDictionary(base);
+      } else {
+        if (ParseValue(item) != Outcome::kRead) break;
+        list->Add(std::move(item));
+      }
+    }
+    if constexpr (kObject) {
+      if (!dict) dict = MakeDictionary(base);
+      out = Value(Ref<Object>(dict));
+    }
+    --depth_;
+    return Outcome::kRead;
+  }
+
+  bool PendingHas(size_t base, const String& key) const {
+    for (size_t i = base; i < members_.size(); ++i)
+      if (members_[i].first == key) return true;
+    return false;
+  }
+
+  // Moves the pending members from `base` on into a new dictionary.
+  Ref<Dictionary> MakeDictionary(size_t base) {
+    Ref<Dictionary> dict = Dictionary::Create();
+    const size_t count = members_.size() - base;
+    dict->Reserve(count > kPendingMax ? 2 * count : count);
+    for (size_t i = base; i < members_.size(); ++i)
+      dict->Slot(members_[i].first) = std::move(members_[i].second);
+    members_.resize(base);
+    return dict;
+  }
+
+  String ParseKey() {
+    SkipFiller();
+    scratch_.clear();
+    bool in_double = false, in_single = false;
+    while (pos_ < n_) {
+      char16_t c = p_[pos_];
+      if (c == u'"' || c == u'\'') {
+        ++pos_;
+        bool& open = c == u'"' ? in_double : in_single;
+        open = !open;
+        if (!open) {
+          SkipFiller();
+          if (Peek() != u':') break;
+        }
+      } else if (c == u':') {
+        ++pos_;
+        if (!in_double && !in_single) break;
+        scratch_.push_back(u':');
+      } else {
+        // A run of ordinary characters in one step.
+        size_t start = pos_;
+        while (pos_ < n_ && !IsKeySpecial(p_[pos_])) ++pos_;
+        if (pos_ == start) {
+          ++pos_;  // a blank: dropped
+        } else {
+          scratch_.append(p_ + start, pos_ - start);
+        }
+      }
+    }
+    return Intern(scratch_.data(), scratch_.size());
+  }
+
+  String ParseString() {
+    SkipFiller();
+    const char16_t quote = p_[pos_++];
+    size_t start = pos_;
+    while (pos_ < n_ && p_[pos_] != quote && p_[pos_] != u'\\') ++pos_;
+    if (pos_ >= n_) return String(std::u16string_view(p_ + start, n_ - start));
+    if (p_[pos_] == quote) {
+      // No escapes: the text is copied in one step.
+      ++pos_;
+      return Intern(p_ + start, pos_ - 1 - start);
+    }
+    scratch_.assign(p_ + start, pos_ - start);
+    while (pos_ < n_) {
+      char16_t c = p_[pos_];
+      if (c == quote) {
+        ++pos_;
+        break;
+      }
+      if (c != u'\\') {
+        size_t run = pos_;
+        while (pos_ < n_ && p_[pos_] != quote && p_[pos_] != u'\\') ++pos_;
+        scratch_.append(p_ + run, pos_ - run);
+        continue;
+      }
+      if (++pos_ >= n_) break;
+      char16_t letter = p_[pos_];
+      switch (letter) {
+        case u'"':
+        case u'\\':
+        case u'/':
+        case u'\'':
+          scratch_.push_back(letter);
+          ++pos_;
+          break;
+        case u'b':
+          scratch_.push_back(u'\b');
+          ++pos_;
+          break;
+        case u'f':
+          scratch_.push_back(u'\f');
+          ++pos_;
+          break;
+        case u'n':
+          scratch_.push_back(u'\n');
+          ++pos_;
+          break;
+        case u'r':
+          scratch_.push_back(u'\r');
+          ++pos_;
+          break;
+        case u't':
+          scratch_.push_back(u'\t');
+          ++pos_;
+          break;
+        case u'u': {
+          ++pos_;
+          size_t available = std::min<size_t>(4, n_ - pos_);
+          uint32_t unit = 0;
+          for (size_t i = 0; i < available; ++i) {
+            int digit = HexDigit(p_[pos_ + i]);
+            if (digit < 0) break;
+            unit = unit * 16 + static_cast<uint32_t>(digit);
+          }
+          scratch_.push_back(static_cast<char16_t>(unit));
+          pos_ += available;
+          break;
+        }
+        default:
+          break;  // the letter is read next as an ordinary character
+      }
+    }
+    return String(scratch_);
+  }
+
+  Outcome ParseNumber(Value& out) {
+    SkipFiller();
+    size_t start = pos_;
+    while (pos_ < n_ && IsNumberChar(p_[pos_])) ++pos_;
+    if (pos_ >= n_) {
+      out = Value();  // a number running into the end is dropped
+      return Outcome::kRead;
+    }
+    std::u16string_view text(p_ + start, pos_ - start);
+    if (std::optional<Decimal> fast = ReadPlainDecimal(text)) {
+      out = Value::Decimal(*fast);
+      return Outcome::kRead;
+    }
+    try {
+      std::optional<Decimal> d = Decimal::Parse(text);
+      if (!d) return Outcome::kFailed;
+      out = Value::Decimal(*d);
+      return Outcome::kRead;
+    } catch (const Error&) {
+      return Outcome::kFailed;  // outside the Decimal range
+    }
+  }
+
+  Outcome ParseBoolean(Value& out) {
+    SkipFiller();
+    if (Ahead(u"true")) {
+      pos_ += 4;
+      out = Value(true);
+      return Outcome::kRead;
+    }
+    if (Ahead(u"false")) {
+      pos_ += 5;
+      out = Value(false);
+      return Outcome::kRead;
+    }
+    out = Value(false);
+    return Outcome::kStuck;
+  }
+
+  Outcome ParseNull(Value& out) {
+    SkipFiller();
+    if (Ahead(u"null")) {
+      pos_ += 4;
+      out = Value::Null();
+      return Outcome::kRead;
+    }
+    out = Value();
+    return Outcome::kStuck;
+  }
+
+ private:
+  static bool IsFillerStart(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'(' ||
+           c == u')' || c == u'/' || c == u'*';
+  }
+  static bool IsKeySpecial(char16_t c) {
+    return c == u'"' || c == u'\'' || c == u':' || IsBlank(c);
+  }
+
+  bool Ahead(std::u16string_view word) const {
+    return n_ - pos_ >= word.size() &&
+           std::u16string_view(p_ + pos_, word.size()) == word;
+  }
+
+  // The common number forms, -?digits(.digits)? with at most 18 digits, read
+  // without the general reader; the result is the one it would give.
+  static std::optional<Decimal> ReadPlainDecimal(std::u16string_view text) {
+    size_t i = 0;
+    bool negative = !text.empty() && text[0] == u'-';
+    if (negative) ++i;
+    uint64_t magnitude = 0;
+    int digits = 0, scale = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+      char16_t c = text[i];
+      if (c >= u'0' && c <= u'9') {
+        magnitude = magnitude * 10 + (c - u'0');
+        if (++digits > 18) return std::nullopt;
+        if (point) ++scale;
+      } else if (c == u'.' && !point) {
+        point = true;
+      } else {
+        return std::nullopt;
+      }
+    }
+    if (digits == 0) return std::nullopt;
+    if (magnitude == 0) return Decimal();
+    return Decimal(0, magnitude, static_cast<uint8_t>(scale), negative);
+  }
+
+  // Returns the String of the text, sharing one block among the equal short
+  // texts of this parse (keys above all), which saves an allocation and a
+  // release for each repetition.
+  String Intern(const char16_t* text, size_t length) {
+    if (length > kInternMax) return String(std::u16string_view(text, length));
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < length; ++i) hash = (hash ^ text[i]) * 16777619u;
+    String& slot = interned_[(hash ^ (hash >> 16)) & (kInternSlots - 1)];
+    std::u16string_view view(text, length);
+    if (slot.view() != view) slot = String(view);
+    return slot;
+  }
+
+  static constexpr size_t kInternMax = 32;
+  static constexpr size_t kPendingMax = 16;
+  static constexpr size_t kInternSlots = 1024;
+
+  const char16_t* p_;
+  size_t n_;
+  size_t pos_ = 0;
+  int depth_ = 0;
+  std::u16string scratch_;  // keys and escaped strings, reused
+  std::vector<String> interned_ = std::vector<String>(kInternSlots);
+  std::vector<std::pair<String, Value>> members_;
+};
+
+// The text as the error descriptions quote it: whole up to 24 characters,
+// otherwise its first 20 and " ...".
+std::u16string Excerpt(std::u16string_view text) {
+  if (text.size() <= 24) return std::u16string(text);
+  return std::u16string(text.substr(0, 20)) + u" ...";
+}
+
+Value ParseTyped(std::u16string_view text, char16_t bracket,
+                 std::u16string_view what) {
+  if (text.empty()) return Value::Nothing();
+  Reader reader(text);
+  reader.SkipFiller();
+  if (reader.Peek() != bracket)
+    ErrorRaise(kErrSubscript, u"JSON",
+               u"Can't parse " + std::u16string(what) + u". Invalid JSON : " +
+                   Excerpt(text));
+  Value out;
+  try {
+    reader.ParseValue(out);
+  } catch (const std::bad_alloc&) {
+    RaiseStandard(kErrOutOfMemory);
+  }
+  return out;
+}
+
+}  // namespace
+
+Value Parse(std::u16string_view text) {
+  try {
+    Reader reader(text);
+    reader.SkipFiller();
+    int c = reader.Peek();
+    if (c != u'{' && c != u'[') return Value::Nothing();
+    Value out;
+    reader.ParseValue(out);
+    return out;
+  } catch (...) {
+    return Value::Nothing();
+  }
+}
+
+Value ParseArray(std::u16string_view text) {
+  return ParseTyped(text, u'[', u"array");
+}
+
+Value ParseDict(std::u16string_view text) {
+  return ParseTyped(text, u'{', u"dictionary");
+}
+
+}  // namespace quorvel::JSON
