@@ -3,8 +3,14 @@
 #include <new>
 #include <string_view>
 
+#include "quorvel/callbacks.h"
+#include "quorvel/carray.h"
+#include "quorvel/cdataset.h"
 #include "quorvel/cdict.h"
 #include "quorvel/collection.h"
+#include "quorvel/cqueue.h"
+#include "quorvel/cstack.h"
+#include "quorvel/cstringbuilder.h"
 #include "quorvel/dictionary.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/error.h"
@@ -24,7 +30,14 @@ Ref<Object> Make() {
 }
 
 constexpr std::array kClasses = {
+    ClassEntry{u"CArray", &Make<CArray>},
+    ClassEntry{u"ISortCallback", &Make<ISortCallback>},
+    ClassEntry{u"IFilterCallback", &Make<IFilterCallback>},
+    ClassEntry{u"CStack", &Make<CStack>},
+    ClassEntry{u"CQueue", &Make<CQueue>},
     ClassEntry{u"CDict", &Make<CDict>},
+    ClassEntry{u"cStringBuilder", &Make<cStringBuilder>},
+    ClassEntry{u"CDataset", &Make<CDataset>},
     ClassEntry{u"Scripting.Dictionary", &Make<Dictionary>},
     ClassEntry{u"Dictionary", &Make<Dictionary>},
     ClassEntry{u"Collection", &Make<Collection>},

@@ -14,6 +14,13 @@ namespace quorvel::cli {
 using Command = int (*)(std::span<char*> args);
 
 int RunDemo(std::span<char*> args);
+int RunCsv(std::span<char*> args);
+int RunBase64(std::span<char*> args);
+int RunLzss(std::span<char*> args);
+int RunRc4(std::span<char*> args);
+int RunVerhoeff(std::span<char*> args);
+void DemoDataset();
+void DemoCArray();
 
 // Writes UTF-16 text to standard output as UTF-8.
 void Print(std::u16string_view text);

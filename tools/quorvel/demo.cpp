@@ -169,6 +169,8 @@ int RunDemo(std::span<char*>) {
   Conversions();
   Comparisons();
   DictionaryRoundTrip();
+  DemoCArray();
+  DemoDataset();
   return 0;
 }
 

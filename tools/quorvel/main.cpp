@@ -32,6 +32,11 @@ struct CommandEntry {
 
 constexpr CommandEntry kCommands[] = {
     {"demo", &RunDemo, "show values, conversions and a CDict, by late binding"},
+    {"csv", &RunCsv, "CSV to JSON, or CSV sorted by a column (CDataset)"},
+    {"base64", &RunBase64, "Base64 text of a file, and back"},
+    {"lzss", &RunLzss, "compress or decompress a file (LZSS)"},
+    {"rc4", &RunRc4, "encrypt a file to hex text with a key, and back (RC4)"},
+    {"verhoeff", &RunVerhoeff, "generate or validate a Verhoeff check digit"},
 };
 
 int Usage(FILE* out) {
