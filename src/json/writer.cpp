@@ -55,7 +55,7 @@ void AppendInteger(cStringBuilder& out, int64_t n) {
 }
 
 void AppendDecimal(cStringBuilder& out, const Decimal& d) {
-  if (d.hi() != 0) {
+  if (d.hi() != 0 || d.lo() == 0) {
     out.Append(d.ToText());
     return;
   }
@@ -65,7 +65,7 @@ void AppendDecimal(cStringBuilder& out, const Decimal& d) {
   char* end = std::to_chars(digits, digits + sizeof(digits), d.lo()).ptr;
   int count = static_cast<int>(end - digits);
   int scale = d.scale();
-  while (scale > 0 && end[-1] == '0' && count > 0) {
+  while (scale > 0 && end[-1] == '0') {
     --end;
     --count;
     --scale;

@@ -39,6 +39,8 @@ TEST(JSONWriterTest, ContainersAndScalars) {
   EXPECT_EQ(Written(scalars),
             R"(["2024-01-31",1.5,1234567,2.5,0.1,1.2345,255,false,-0.05,)"
             R"(79228162514264337593543950335])");
+  // A zero that kept a scale from its text is written as 0.
+  EXPECT_EQ(Written(JSON::Parse(u"[1e-099, 0.000, -0.0]")), "[0,0,0]");
   // A date that rounds to the next midnight is that next day.
   EXPECT_EQ(Written(NewList({Value::Date(45322.999999999)})),
             R"(["2024-02-01"])");
