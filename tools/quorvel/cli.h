@@ -22,6 +22,15 @@ int RunVerhoeff(std::span<char*> args);
 void DemoDataset();
 void DemoCArray();
 
+int RunJson(std::span<char*> args);
+void DemoJson();
+
+// Reads all of FILE, or standard input for "-", into `bytes`. Returns false
+// after saying why on standard error.
+bool ReadInput(std::string_view file, std::string* bytes);
+// The same, as UTF-8 text without a leading byte order mark.
+bool ReadTextInput(std::string_view file, std::u16string* text);
+
 // Writes UTF-16 text to standard output as UTF-8.
 void Print(std::u16string_view text);
 void PrintLine(std::u16string_view text = u"");

@@ -171,6 +171,7 @@ int RunDemo(std::span<char*>) {
   DictionaryRoundTrip();
   DemoCArray();
   DemoDataset();
+  DemoJson();
   return 0;
 }
 

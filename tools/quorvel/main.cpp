@@ -1,7 +1,9 @@
 // quorvel: the library's values, codecs and database files from the shell.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "cli.h"
@@ -18,6 +20,35 @@ void PrintLine(std::u16string_view text) {
   std::fputc('\n', stdout);
 }
 
+bool ReadInput(std::string_view file, std::string* bytes) {
+  FILE* f = file == "-" ? stdin : std::fopen(std::string(file).c_str(), "rb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "quorvel: cannot open %.*s: %s\n",
+                 static_cast<int>(file.size()), file.data(),
+                 std::strerror(errno));
+    return false;
+  }
+  char buffer[1 << 16];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes->append(buffer, got);
+  bool ok = !std::ferror(f);
+  if (!ok)
+    std::fprintf(stderr, "quorvel: cannot read %.*s\n",
+                 static_cast<int>(file.size()), file.data());
+  if (f != stdin) std::fclose(f);
+  return ok;
+}
+
+bool ReadTextInput(std::string_view file, std::u16string* text) {
+  std::string bytes;
+  if (!ReadInput(file, &bytes)) return false;
+  std::string_view view = bytes;
+  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+  *text = FromUtf8(view);
+  return true;
+}
+
 void ReportError(const Error& e) {
   std::fprintf(stderr, "quorvel: %s\n", e.what());
 }
@@ -32,6 +63,7 @@ struct CommandEntry {
 
 constexpr CommandEntry kCommands[] = {
     {"demo", &RunDemo, "show values, conversions and a CDict, by late binding"},
+    {"json", &RunJson, "read JSON leniently and write it compact, or check it"},
     {"csv", &RunCsv, "CSV to JSON, or CSV sorted by a column (CDataset)"},
     {"base64", &RunBase64, "Base64 text of a file, and back"},
     {"lzss", &RunLzss, "compress or decompress a file (LZSS)"},
