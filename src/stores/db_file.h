@@ -1,0 +1,66 @@
+// The file seam of the single-file stores: byte-mode access at positions plus
+// the whole-file exclusive lock. The stores reach the file system only through
+// `FileSystem`, so tests can substitute a fault-injecting implementation.
+#ifndef QUORVEL_SRC_STORES_DB_FILE_H_
+#define QUORVEL_SRC_STORES_DB_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace quorvel::internal {
+
+// One open file, read and write, shared with other openers. All offsets are
+// 0-based bytes. Writes reach the descriptor immediately (no user-space
+// buffer), so other openers see them at once. Closing happens on destruction.
+// Thread-compatible. Every member raises the platform file error on failure.
+class DbFile {
+ public:
+  virtual ~DbFile() = default;
+  // Reads exactly out.size() bytes at offset; raises 62 "Input past end of
+  // file" when the file ends first (what did exist is left in `out`).
+  virtual void ReadAt(int64_t offset, std::span<uint8_t> out) = 0;
+  // Reads up to out.size() bytes at offset and returns how many were read
+  // (0 at or past the end of the file).
+  virtual size_t ReadSome(int64_t offset, std::span<uint8_t> out) = 0;
+  // Writes all of `data` at offset (never appending mode) or raises.
+  virtual void WriteAt(int64_t offset, std::span<const uint8_t> data) = 0;
+  // Returns the current length of the file as the OS reports it now.
+  virtual int64_t Length() = 0;
+  // Pushes written data to the storage device.
+  virtual void FlushData() = 0;
+  // Takes the exclusive lock on the whole file, waiting until granted. The
+  // lock belongs to this open file, so two DbFile objects on one path in the
+  // same process exclude each other.
+  virtual void LockExclusive() = 0;
+  // Releases the lock taken by LockExclusive.
+  virtual void Unlock() = 0;
+  // Cuts the file to `length` bytes; used to take back a torn append.
+  virtual void Truncate(int64_t length) = 0;
+};
+
+// Opens, tests, deletes and renames files. Paths are UTF-16 and converted to
+// UTF-8 for the OS.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens `path` for reading and writing, creating it empty when missing.
+  virtual std::unique_ptr<DbFile> Open(const std::u16string& path) = 0;
+  virtual bool Exists(const std::u16string& path) = 0;
+  virtual void Delete(const std::u16string& path) = 0;
+  // Replaces `to` with `from` in one atomic step.
+  virtual void Rename(const std::u16string& from, const std::u16string& to) = 0;
+  // Returns the process-wide POSIX file system.
+  static FileSystem& Default();
+};
+
+// Raises the platform file error for an errno value: 53 file not found,
+// 75 path/file access error, 76 path not found, 52 bad file name or number,
+// 61 disk full, 57 device I/O error (the fallback).
+[[noreturn]] void RaiseFileError(int err);
+
+}  // namespace quorvel::internal
+
+#endif  // QUORVEL_SRC_STORES_DB_FILE_H_

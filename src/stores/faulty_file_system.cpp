@@ -1,0 +1,141 @@
+#include "stores/faulty_file_system.h"
+
+#include <algorithm>
+
+#include "quorvel/error.h"
+
+namespace quorvel::internal {
+
+class FaultyFileSystem::File final : public DbFile {
+ public:
+  File(FaultyFileSystem& fs, std::u16string path, std::unique_ptr<DbFile> base)
+      : fs_(fs),
+        path_(std::move(path)),
+        base_(std::move(base)),
+        generation_(fs.generation_) {}
+
+  void ReadAt(int64_t offset, std::span<uint8_t> out) override {
+    Live();
+    base_->ReadAt(offset, out);
+  }
+  size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
+    Live();
+    return base_->ReadSome(offset, out);
+  }
+  void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
+    Live();
+    bool fail_outright = false;
+    int64_t keep = fs_.NextWrite(&fail_outright);
+    if (fail_outright) RaiseStandard(kErrDiskFull);
+    if (keep >= 0) {
+      size_t n = std::min(static_cast<size_t>(keep), data.size());
+      if (n > 0) base_->WriteAt(offset, data.first(n));
+      RaiseStandard(kErrDeviceIo);
+    }
+    base_->WriteAt(offset, data);
+  }
+  int64_t Length() override {
+    Live();
+    return base_->Length();
+  }
+  void FlushData() override {
+    Live();
+    base_->FlushData();
+    fs_.durable_[path_] = ReadAll(*base_);
+  }
+  void LockExclusive() override {
+    Live();
+    if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
+    base_->LockExclusive();
+  }
+  void Unlock() override {
+    Live();
+    if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
+    base_->Unlock();
+  }
+  void Truncate(int64_t length) override {
+    Live();
+    base_->Truncate(length);
+  }
+
+ private:
+  void Live() {
+    if (generation_ != fs_.generation_) RaiseStandard(kErrDeviceIo);
+  }
+
+  FaultyFileSystem& fs_;
+  std::u16string path_;
+  std::unique_ptr<DbFile> base_;
+  uint64_t generation_;
+};
+
+FaultyFileSystem::FaultyFileSystem(FileSystem& base) : base_(base) {}
+FaultyFileSystem::~FaultyFileSystem() = default;
+
+void FaultyFileSystem::FailWrite(int nth) { fail_at_ = writes_ + nth; }
+
+void FaultyFileSystem::CutWrite(int nth, size_t keep) {
+  cut_at_ = writes_ + nth;
+  cut_keep_ = keep;
+}
+
+int64_t FaultyFileSystem::NextWrite(bool* fail_outright) {
+  ++writes_;
+  if (writes_ == fail_at_) {
+    fail_at_ = 0;
+    *fail_outright = true;
+    return 0;
+  }
+  if (writes_ == cut_at_) {
+    cut_at_ = 0;
+    return static_cast<int64_t>(cut_keep_);
+  }
+  return -1;
+}
+
+std::vector<uint8_t> FaultyFileSystem::ReadAll(DbFile& file) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.Length()));
+  bytes.resize(file.ReadSome(0, bytes));
+  return bytes;
+}
+
+std::unique_ptr<DbFile> FaultyFileSystem::Open(const std::u16string& path) {
+  std::unique_ptr<DbFile> base = base_.Open(path);
+  // What was on disk before this object first saw the file counts as synced.
+  if (durable_.find(path) == durable_.end()) durable_[path] = ReadAll(*base);
+  return std::make_unique<File>(*this, path, std::move(base));
+}
+
+bool FaultyFileSystem::Exists(const std::u16string& path) {
+  return base_.Exists(path);
+}
+
+void FaultyFileSystem::Delete(const std::u16string& path) {
+  base_.Delete(path);
+  durable_.erase(path);
+}
+
+void FaultyFileSystem::Rename(const std::u16string& from,
+                              const std::u16string& to) {
+  base_.Rename(from, to);
+  // The name moves at once; the content is only as durable as the last sync
+  // of the file under its old name.
+  auto it = durable_.find(from);
+  if (it != durable_.end()) {
+    durable_[to] = std::move(it->second);
+    durable_.erase(from);
+  } else {
+    durable_.erase(to);
+  }
+}
+
+void FaultyFileSystem::Crash() {
+  ++generation_;
+  for (const auto& [path, bytes] : durable_) {
+    if (base_.Exists(path)) base_.Delete(path);
+    std::unique_ptr<DbFile> file = base_.Open(path);
+    if (!bytes.empty()) file->WriteAt(0, bytes);
+  }
+}
+
+}  // namespace quorvel::internal

@@ -1,0 +1,413 @@
+#include "quorvel/kxkvdb.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "quorvel/codepage.h"
+#include "quorvel/error.h"
+#include "stores/db_file.h"
+
+namespace quorvel {
+
+// File layout, all integers little-endian:
+//   0   52  header copy A
+//   52  52  header copy B, byte for byte the same
+//   104 ..  records, back to back
+// Header copy: "KFKV", Version (i32, 1), RecordCount, DeletedCount, PutCount
+// (i32 each, informational only), 32 reserved bytes carried over as read.
+// Record: signature (u16 2911), key length (i16), value length (i32), flag
+// (u8, 0 live, 1 deleted), then the key and value, one byte per character.
+namespace {
+
+constexpr std::u16string_view kSource = u"CKVDB";
+constexpr int64_t kHeaderSize = 52;
+constexpr int64_t kFirstRecord = 2 * kHeaderSize;
+constexpr int64_t kRecordHeaderSize = 9;
+constexpr uint16_t kSignature = 2911;
+constexpr int32_t kVersion = 1;
+constexpr size_t kVersionAt = 4;
+constexpr size_t kRecordCountAt = 8;
+constexpr size_t kDeletedCountAt = 12;
+constexpr size_t kPutCountAt = 16;
+constexpr uint8_t kFlagDeleted = 1;
+constexpr int32_t kErrInputPastEnd = 62;
+constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
+constexpr size_t kMaxKeyLength = 32767;
+constexpr uint8_t kMagic[4] = {'K', 'F', 'K', 'V'};
+
+int32_t Get32(const uint8_t* p) {
+  return static_cast<int32_t>(
+      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+void Put32(uint8_t* p, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  p[0] = static_cast<uint8_t>(u);
+  p[1] = static_cast<uint8_t>(u >> 8);
+  p[2] = static_cast<uint8_t>(u >> 16);
+  p[3] = static_cast<uint8_t>(u >> 24);
+}
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+bool HasMagic(const uint8_t* copy) {
+  return std::memcmp(copy, kMagic, sizeof kMagic) == 0;
+}
+
+struct RecordHeader {
+  uint16_t signature;
+  int16_t key_length;
+  int32_t value_length;
+  uint8_t flag;
+};
+RecordHeader ParseRecordHeader(const uint8_t* p) {
+  return {Get16(p), static_cast<int16_t>(Get16(p + 2)), Get32(p + 4), p[8]};
+}
+
+// Holds the exclusive whole-file lock for one write; a failure to take or
+// release it is ignored, so a store on a file system without locks still
+// works for a lone writer.
+class FileLock {
+ public:
+  explicit FileLock(internal::DbFile& file) : file_(file) {
+    try {
+      file_.LockExclusive();
+    } catch (const Error&) {
+    }
+  }
+  ~FileLock() {
+    try {
+      file_.Unlock();
+    } catch (const Error&) {
+    }
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  internal::DbFile& file_;
+};
+
+// Serves the scan of BuildIndex from large reads instead of two small reads
+// per record.
+class ScanWindow {
+ public:
+  explicit ScanWindow(internal::DbFile& file) : file_(file) {}
+  // Returns `size` bytes at `offset`, or null when the file ends first.
+  const uint8_t* Get(int64_t offset, size_t size) {
+    if (offset < start_ || offset + static_cast<int64_t>(size) >
+                               start_ + static_cast<int64_t>(buffer_.size())) {
+      buffer_.resize(std::max(size, kChunk));
+      start_ = offset;
+      buffer_.resize(file_.ReadSome(offset, buffer_));
+      if (buffer_.size() < size) return nullptr;
+    }
+    return buffer_.data() + (offset - start_);
+  }
+
+ private:
+  static constexpr size_t kChunk = 64 * 1024;
+  internal::DbFile& file_;
+  std::vector<uint8_t> buffer_;
+  int64_t start_ = 0;
+};
+
+}  // namespace
+
+KxKVDB::KxKVDB(internal::FileSystem& fs) : fs_(&fs) {}
+KxKVDB::~KxKVDB() = default;
+
+Ref<KxKVDB> KxKVDB::Create() { return Create(internal::FileSystem::Default()); }
+
+Ref<KxKVDB> KxKVDB::Create(internal::FileSystem& fs) {
+  return Ref<KxKVDB>(new KxKVDB(fs));
+}
+
+const ClassInfo& KxKVDB::Class() const {
+  static const ClassInfo info =
+      ClassBuilder<KxKVDB>(u"KxKVDB")
+          .Method<&KxKVDB::OpenDB>(u"OpenDB", {u"FilePath"})
+          .Method<&KxKVDB::FlushData>(u"FlushData")
+          .Method<&KxKVDB::CloseDB>(u"CloseDB")
+          .Method<&KxKVDB::PutValue>(u"PutValue", {u"Key", u"Value"})
+          .Method<&KxKVDB::DeleteKey>(u"DeleteKey", {u"Key"})
+          .Method<&KxKVDB::Compact>(u"Compact",
+                                    {Opt(u"bCloseDB", Value(false))})
+          .Get<&KxKVDB::Item>(u"Item", {u"Key"})
+          .Let<&KxKVDB::LetItem>(u"Item", {u"Key", u"NewValue"})
+          .Get<&KxKVDB::Keys>(u"Keys")
+          .Get<&KxKVDB::Count>(u"Count")
+          .Default(u"Item")
+          .Build();
+  return info;
+}
+
+void KxKVDB::RaiseNotOpen() const {
+  ErrorRaise(kErrStoreFailure, kSource, u"DB is not open");
+}
+
+void KxKVDB::RaiseInvalidFile() {
+  // Closed first, so a bad file does not leave the store looking open.
+  file_.reset();
+  ErrorRaise(kErrStoreFailure, kSource, u"This file is not a valid CKVDB file");
+}
+
+void KxKVDB::RequireOpen() const {
+  if (file_ == nullptr) RaiseNotOpen();
+}
+
+KxKVDB::Header KxKVDB::NewHeader() {
+  Header h{};
+  std::memcpy(h.data(), kMagic, sizeof kMagic);
+  Put32(h.data() + kVersionAt, kVersion);
+  return h;
+}
+
+void KxKVDB::WriteHeader(internal::DbFile& file, const Header& header) {
+  // Both copies in one write: copy A lands before copy B, and a write torn
+  // inside copy A still leaves copy B as it was.
+  uint8_t both[2 * kHeaderSize];
+  std::memcpy(both, header.data(), kHeaderSize);
+  std::memcpy(both + kHeaderSize, header.data(), kHeaderSize);
+  file.WriteAt(0, both);
+}
+
+void KxKVDB::OpenDB(const String& FilePath) {
+  file_.reset();
+  index_ = Dictionary::Create();
+  cache_ = Dictionary::Create();
+  superseded_.clear();
+  path_ = FilePath.str();
+  file_ = fs_->Open(path_);
+  if (file_->Length() == 0) {
+    header_ = NewHeader();
+    WriteHeader(*file_, header_);
+    return;
+  }
+  ReadHeader();
+  BuildIndex();
+}
+
+void KxKVDB::ReadHeader() {
+  if (file_->Length() < kFirstRecord) RaiseInvalidFile();
+  uint8_t both[2 * kHeaderSize];
+  if (file_->ReadSome(0, both) != sizeof both) RaiseInvalidFile();
+  const uint8_t* a = both;
+  const uint8_t* chosen = both + kHeaderSize;
+  if (HasMagic(a) && Get32(a + kVersionAt) == kVersion) chosen = a;
+  if (!HasMagic(chosen)) RaiseInvalidFile();
+  std::memcpy(header_.data(), chosen, kHeaderSize);
+}
+
+void KxKVDB::BuildIndex() {
+  const int64_t length = file_->Length();
+  ScanWindow window(*file_);
+  int64_t offset = kFirstRecord;
+  while (offset + 1 < length && offset <= kMaxPosition) {
+    const uint8_t* p = window.Get(offset, kRecordHeaderSize);
+    if (p == nullptr) break;  // a record header cut short by the end
+    RecordHeader rec = ParseRecordHeader(p);
+    if (rec.signature != kSignature) break;
+    if (rec.key_length < 0 || rec.value_length < 0) break;
+    int64_t next = offset + kRecordHeaderSize + rec.key_length +
+                   static_cast<int64_t>(rec.value_length);
+    // A torn append: the record claims more than the file holds.
+    if (next > length) break;
+    if (rec.flag == 0) {
+      const uint8_t* key =
+          window.Get(offset + kRecordHeaderSize, rec.key_length);
+      if (key == nullptr) break;
+      String k = FromAnsi({key, static_cast<size_t>(rec.key_length)});
+      // Slot keeps a key's first place in the order and takes the new offset.
+      bool inserted = false;
+      Value& slot = index_->Slot(k, &inserted);
+      if (!inserted) Supersede(k, slot.long_value());
+      slot = Value(static_cast<int32_t>(offset));
+    }
+    offset = next;
+  }
+}
+
+int64_t KxKVDB::AppendRecord(internal::DbFile& file, int64_t offset,
+                             const String& key, const String& value) {
+  if (key.size() > kMaxKeyLength) RaiseStandard(kErrOverflow);
+  int64_t end = offset + kRecordHeaderSize + static_cast<int64_t>(key.size()) +
+                static_cast<int64_t>(value.size());
+  if (end > kMaxPosition) RaiseStandard(kErrOverflow);
+  std::vector<uint8_t> record;
+  record.reserve(static_cast<size_t>(end - offset));
+  record.push_back(static_cast<uint8_t>(kSignature));
+  record.push_back(static_cast<uint8_t>(kSignature >> 8));
+  record.push_back(static_cast<uint8_t>(key.size()));
+  record.push_back(static_cast<uint8_t>(key.size() >> 8));
+  uint8_t len[4];
+  Put32(len, static_cast<int32_t>(value.size()));
+  record.insert(record.end(), len, len + 4);
+  record.push_back(0);
+  AppendAnsi(key.view(), record);
+  AppendAnsi(value.view(), record);
+  file.WriteAt(offset, record);
+  return end;
+}
+
+void KxKVDB::BumpCounter(size_t field_offset) {
+  int32_t v = Get32(header_.data() + field_offset);
+  if (v == std::numeric_limits<int32_t>::max()) RaiseStandard(kErrOverflow);
+  Put32(header_.data() + field_offset, v + 1);
+}
+
+void KxKVDB::PutValue(const String& Key, const String& Value) {
+  RequireOpen();
+  FileLock lock(*file_);
+  // The end is taken under the lock: another opener may have appended since.
+  int64_t offset = file_->Length();
+  try {
+    AppendRecord(*file_, offset, Key, Value);
+  } catch (const Error&) {
+    // Take back a torn record so that later appends stay reachable by the
+    // scan; if even that fails, the next open stops at the torn record.
+    try {
+      if (file_->Length() > offset) file_->Truncate(offset);
+    } catch (const Error&) {
+    }
+    throw;
+  }
+  Header before = header_;
+  try {
+    BumpCounter(kRecordCountAt);
+    BumpCounter(kPutCountAt);
+    bool inserted = false;
+    quorvel::Value& slot = index_->Slot(Key, &inserted);
+    if (!inserted) Supersede(Key, slot.long_value());
+    slot = quorvel::Value(static_cast<int32_t>(offset));
+    cache_->Slot(Key) = quorvel::Value(Value);
+  } catch (...) {
+    header_ = before;
+    throw;
+  }
+  WriteHeader(*file_, header_);
+}
+
+void KxKVDB::DeleteKey(const String& Key) {
+  RequireOpen();
+  const quorvel::Value* at = index_->Find(Key);
+  if (at == nullptr) return;
+  int64_t offset = at->long_value();
+  FileLock lock(*file_);
+  FlagDeleted(offset);
+  auto earlier = superseded_.find(Key.str());
+  if (earlier != superseded_.end()) {
+    for (int32_t old : earlier->second) FlagDeleted(old);
+    superseded_.erase(earlier);
+  }
+  index_->Remove(Key);
+  if (cache_->Exists(Key)) cache_->Remove(Key);
+  BumpCounter(kDeletedCountAt);
+  WriteHeader(*file_, header_);
+}
+
+void KxKVDB::FlagDeleted(int64_t offset) {
+  uint8_t rec[kRecordHeaderSize];
+  file_->ReadAt(offset, rec);
+  rec[8] = kFlagDeleted;
+  file_->WriteAt(offset, rec);
+}
+
+void KxKVDB::Supersede(const String& key, int32_t old_offset) {
+  superseded_[key.str()].push_back(old_offset);
+}
+
+String KxKVDB::ReadValue(const String& key) {
+  RequireOpen();
+  if (const quorvel::Value* cached = cache_->Find(key)) return cached->string();
+  const quorvel::Value* at = index_->Find(key);
+  if (at == nullptr) return String();
+  int64_t offset = at->long_value();
+  // One read covers a small record whole; a larger one takes a second.
+  uint8_t first[512];
+  size_t got = file_->ReadSome(offset, first);
+  if (got < kRecordHeaderSize) RaiseStandard(kErrInputPastEnd);
+  RecordHeader rec = ParseRecordHeader(first);
+  if (rec.flag != 0) return String();
+  if (rec.key_length < 0 || rec.value_length < 0) return String();
+  const size_t value_at = kRecordHeaderSize + rec.key_length;
+  const size_t total = value_at + static_cast<size_t>(rec.value_length);
+  if (total <= got) {
+    String value = FromAnsi({first + value_at, total - value_at});
+    cache_->Slot(key) = quorvel::Value(value);
+    return value;
+  }
+  // The lengths come from the file; check them against it before trusting
+  // them with an allocation.
+  if (offset + static_cast<int64_t>(total) > file_->Length())
+    RaiseStandard(kErrInputPastEnd);
+  std::vector<uint8_t> bytes(static_cast<size_t>(rec.value_length));
+  file_->ReadAt(offset + static_cast<int64_t>(value_at), bytes);
+  String value = FromAnsi(bytes);
+  cache_->Slot(key) = quorvel::Value(value);
+  return value;
+}
+
+void KxKVDB::Compact(bool bCloseDB) {
+  RequireOpen();
+  const std::u16string tmp_path = path_ + u".tmp";
+  if (fs_->Exists(tmp_path)) fs_->Delete(tmp_path);
+  {
+    std::unique_ptr<internal::DbFile> tmp = fs_->Open(tmp_path);
+    Header header = NewHeader();
+    WriteHeader(*tmp, header);
+    int64_t offset = kFirstRecord;
+    int32_t count = 0;
+    // ReadValue only fills the cache, so walking the index while reading is
+    // safe.
+    for (const Dictionary::Entry& entry : *index_) {
+      String value = ReadValue(entry.key);
+      offset = AppendRecord(*tmp, offset, entry.key, value);
+      ++count;
+    }
+    Put32(header.data() + kRecordCountAt, count);
+    Put32(header.data() + kPutCountAt, count);
+    WriteHeader(*tmp, header);
+    // Only a complete file on the device may take the database's place.
+    tmp->FlushData();
+  }
+  CloseDB();
+  fs_->Rename(tmp_path, path_);
+  if (!bCloseDB) OpenDB(String(path_));
+}
+
+String KxKVDB::Item(const String& Key) { return ReadValue(Key); }
+
+void KxKVDB::LetItem(const String& Key, const String& NewValue) {
+  PutValue(Key, NewValue);
+}
+
+Value KxKVDB::Keys() const {
+  if (!index_) RaiseStandard(kErrObjectNotSet);
+  return index_->Keys();
+}
+
+bool KxKVDB::HasKey(std::u16string_view Key) const {
+  if (!index_) RaiseStandard(kErrObjectNotSet);
+  return index_->Exists(Key);
+}
+
+int32_t KxKVDB::Count() const {
+  if (!index_) RaiseStandard(kErrObjectNotSet);
+  return index_->Count();
+}
+
+void KxKVDB::FlushData() {
+  if (file_ == nullptr) return;
+  file_->FlushData();
+  file_.reset();
+  file_ = fs_->Open(path_);
+}
+
+void KxKVDB::CloseDB() { file_.reset(); }
+
+}  // namespace quorvel

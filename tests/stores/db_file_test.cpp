@@ -1,0 +1,159 @@
+#include "stores/db_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "stores/faulty_file_system.h"
+#include "test_util.h"
+
+namespace quorvel::internal {
+namespace {
+
+class DbFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "dbfileXXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::u16string Path(const char* name) {
+    return FromUtf8((std::filesystem::path(dir_) / name).string());
+  }
+  static std::vector<uint8_t> All(DbFile& f) {
+    std::vector<uint8_t> out(static_cast<size_t>(f.Length()));
+    f.ReadAt(0, out);
+    return out;
+  }
+
+  std::string dir_;
+  FileSystem& fs_ = FileSystem::Default();
+};
+
+using Bytes = std::vector<uint8_t>;
+
+TEST_F(DbFileTest, ReadsAndWritesAtPositions) {
+  std::u16string p = Path("a.bin");
+  EXPECT_FALSE(fs_.Exists(p));
+  auto f = fs_.Open(p);
+  EXPECT_TRUE(fs_.Exists(p));
+  EXPECT_EQ(f->Length(), 0);
+  f->WriteAt(0, Bytes{1, 2, 3, 4});
+  f->WriteAt(6, Bytes{9});  // past the end: the gap reads as zeros
+  EXPECT_EQ(f->Length(), 7);
+  EXPECT_EQ(All(*f), (Bytes{1, 2, 3, 4, 0, 0, 9}));
+  f->WriteAt(1, Bytes{7, 7});  // in place, no append mode
+  EXPECT_EQ(All(*f), (Bytes{1, 7, 7, 4, 0, 0, 9}));
+
+  Bytes buf(4, 0xEE);
+  EXPECT_EQ(f->ReadSome(5, buf), 2u);
+  EXPECT_EQ(buf, (Bytes{0, 9, 0xEE, 0xEE}));
+  EXPECT_EQ(f->ReadSome(7, buf), 0u);
+  EXPECT_EQ(f->ReadSome(100, buf), 0u);
+  ExpectRaisesStandard(f->ReadAt(5, buf), 62);
+  f->Truncate(2);
+  EXPECT_EQ(All(*f), (Bytes{1, 7}));
+  f->FlushData();
+
+  // A second opener shares the file and sees writes at once.
+  auto g = fs_.Open(p);
+  EXPECT_EQ(All(*g), (Bytes{1, 7}));
+  f->WriteAt(2, Bytes{5});
+  EXPECT_EQ(All(*g), (Bytes{1, 7, 5}));
+}
+
+TEST_F(DbFileTest, FileErrorsCarryPlatformNumbers) {
+  ExpectRaisesStandard(fs_.Open(Path("no/such/dir.bin")), kErrPathNotFound);
+  ExpectRaisesStandard(fs_.Open(FromUtf8(dir_)), kErrPathFileAccess);
+  ExpectRaisesStandard(fs_.Open(u""), kErrBadFileNameOrNumber);
+  ExpectRaisesStandard(fs_.Open(std::u16string(u"a\0b", 3)),
+                       kErrBadFileNameOrNumber);
+  ExpectRaisesStandard(fs_.Delete(Path("missing")), kErrFileNotFound);
+  ExpectRaisesStandard(fs_.Rename(Path("missing"), Path("x")),
+                       kErrFileNotFound);
+
+  const struct {
+    int err;
+    int32_t number;
+  } kTable[] = {{ENOENT, 53},       {ENOTDIR, 76}, {EACCES, 75}, {EROFS, 75},
+                {ENAMETOOLONG, 52}, {EBADF, 52},   {ENOSPC, 61}, {EDQUOT, 61},
+                {EIO, 57},          {ENOMEM, 7}};
+  for (const auto& row : kTable) {
+    ExpectRaisesStandard(RaiseFileError(row.err), row.number);
+  }
+
+  // Non-ASCII names go to the OS as UTF-8.
+  std::u16string p = Path("") + u"\u00e9t\u00e9.bin";
+  fs_.Open(p)->WriteAt(0, Bytes{1});
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(dir_) /
+                                      "\xc3\xa9t\xc3\xa9.bin"));
+  fs_.Rename(p, Path("b.bin"));
+  EXPECT_FALSE(fs_.Exists(p));
+  EXPECT_TRUE(fs_.Exists(Path("b.bin")));
+  fs_.Delete(Path("b.bin"));
+  EXPECT_FALSE(fs_.Exists(Path("b.bin")));
+}
+
+TEST_F(DbFileTest, TwoOpenFilesInOneProcessExcludeEachOther) {
+  std::u16string p = Path("lock.bin");
+  auto a = fs_.Open(p);
+  auto b = fs_.Open(p);
+  a->LockExclusive();
+  std::atomic<bool> b_locked{false};
+  std::thread t([&] {
+    b->LockExclusive();
+    b_locked = true;
+    b->Unlock();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_FALSE(b_locked.load());
+  a->Unlock();
+  t.join();
+  EXPECT_TRUE(b_locked.load());
+  // Closing a locked file releases its lock.
+  a->LockExclusive();
+  a.reset();
+  b->LockExclusive();
+  b->Unlock();
+}
+
+TEST_F(DbFileTest, FaultyFileSystemInjectsFailuresAndCrashes) {
+  FaultyFileSystem faulty(fs_);
+  std::u16string p = Path("f.bin");
+  auto f = faulty.Open(p);
+  f->WriteAt(0, Bytes{1, 2, 3});
+  faulty.FailWrite(1);
+  ExpectRaisesStandard(f->WriteAt(0, Bytes{9, 9, 9}), kErrDiskFull);
+  EXPECT_EQ(All(*f), (Bytes{1, 2, 3}));
+  faulty.CutWrite(2, 2);
+  f->WriteAt(3, Bytes{4});
+  ExpectRaisesStandard(f->WriteAt(0, Bytes{7, 8, 9}), kErrDeviceIo);
+  EXPECT_EQ(All(*f), (Bytes{7, 8, 3, 4}));
+  EXPECT_EQ(faulty.writes(), 4);
+  f->FlushData();
+  f->WriteAt(4, Bytes{5, 6});
+
+  // A renamed file keeps only what was synced before the rename.
+  auto t = faulty.Open(Path("t.bin"));
+  t->WriteAt(0, Bytes{42});
+  t->FlushData();
+  t->WriteAt(1, Bytes{43});
+  faulty.Rename(Path("t.bin"), Path("u.bin"));
+
+  faulty.Crash();
+  ExpectRaisesStandard(f->Length(), kErrDeviceIo);  // opened before the crash
+  EXPECT_EQ(All(*fs_.Open(p)), (Bytes{7, 8, 3, 4}));
+  EXPECT_EQ(All(*fs_.Open(Path("u.bin"))), (Bytes{42}));
+  EXPECT_FALSE(fs_.Exists(Path("t.bin")));
+}
+
+}  // namespace
+}  // namespace quorvel::internal
