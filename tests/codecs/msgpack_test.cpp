@@ -1,0 +1,420 @@
+#include "quorvel/msgpack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Hex(std::string_view hex) {
+  Bytes out;
+  std::string digits;
+  for (char c : hex) {
+    if (c != ' ') digits += c;
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(
+        static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string ToHex(const Bytes& bytes) {
+  std::string out;
+  char buf[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
+    out += buf;
+  }
+  return out;
+}
+
+std::string EncodeHex(const Value& v) {
+  return ToHex(mMsgPack::EncodeBytes(v));
+}
+
+Value DecodeHex(std::string_view hex) {
+  return mMsgPack::DecodeBytes(Hex(hex));
+}
+
+// Something else that calls itself a CArray, reachable only by late binding.
+class ForeignList final : public Object {
+ public:
+  static Ref<ForeignList> Create() { return Ref<ForeignList>(new ForeignList); }
+  const ClassInfo& Class() const override {
+    static const ClassInfo info = ClassBuilder<ForeignList>(u"ForeignList")
+                                      .Get<&ForeignList::Count>(u"Count")
+                                      .Get<&ForeignList::Item>(u"Item", {u"i"})
+                                      .Build();
+    return info;
+  }
+  std::u16string_view TypeName() const override { return u"CArray"; }
+  int32_t Count() const { return 2; }
+  Value Item(int32_t i) const { return Value(i * 10); }
+};
+
+TEST(MsgPackEncodeTest, ScalarsHaveTheirExactBytes) {
+  EXPECT_EQ(EncodeHex(Value::Null()), "C0");
+  EXPECT_EQ(EncodeHex(Value(true)), "C3");
+  EXPECT_EQ(EncodeHex(Value(false)), "C2");
+  EXPECT_EQ(EncodeHex(Value(int16_t{5})), "D2 05 00 00 00");
+  EXPECT_EQ(EncodeHex(Value(int16_t{-2})), "D2 FE FF FF FF");
+  EXPECT_EQ(EncodeHex(Value(-1)), "D2 FF FF FF FF");
+  EXPECT_EQ(EncodeHex(Value(0x12345678)), "D2 78 56 34 12");
+  EXPECT_EQ(EncodeHex(Value(1.0)), "CB 00 00 00 00 00 00 F0 3F");
+  EXPECT_EQ(EncodeHex(Value(1.5f)), "CB 00 00 00 00 00 00 F8 3F");
+  EXPECT_EQ(EncodeHex(Value::Currency(10000)), "C7 02 10 27 00 00 00 00 00 00");
+  EXPECT_EQ(EncodeHex(Value::Currency(-1)), "C7 02 FF FF FF FF FF FF FF FF");
+  // A Decimal goes as Currency, rounded to four places half to even.
+  EXPECT_EQ(EncodeHex(Value::Decimal(*Decimal::Parse(u"1.23455"))),
+            "C7 02 3A 30 00 00 00 00 00 00");
+  EXPECT_EQ(EncodeHex(Value::Date(1.5)), "C7 01 00 00 00 00 00 00 F8 3F");
+  EXPECT_EQ(EncodeHex(Value(u"")), "D9 00");
+  EXPECT_EQ(EncodeHex(Value(u"abc")), "D9 03 61 62 63");
+  // Windows-1252 text: the euro sign is 80, e-acute E9, and what the code
+  // page lacks becomes '?'.
+  EXPECT_EQ(EncodeHex(Value(u"\u20AC\u00E9\u65E5")), "D9 03 80 E9 3F");
+}
+
+TEST(MsgPackEncodeTest, StringLengthsSwitchFormAt256AndStopAt65535) {
+  EXPECT_EQ(EncodeHex(Value(std::u16string(255, u'x'))).substr(0, 5), "D9 FF");
+  Bytes b256 = mMsgPack::EncodeBytes(Value(std::u16string(256, u'x')));
+  EXPECT_EQ(b256.size(), 259u);
+  EXPECT_EQ(ToHex(Bytes(b256.begin(), b256.begin() + 4)), "DA 01 00 78");
+  const std::u16string longest(65535, u'\u00FC');
+  Bytes b = mMsgPack::EncodeBytes(Value(longest));
+  ASSERT_EQ(b.size(), 65538u);
+  EXPECT_EQ(ToHex(Bytes(b.begin(), b.begin() + 4)), "DA FF FF FC");
+  Value back = mMsgPack::DecodeBytes(b);
+  EXPECT_TRUE(back.string_view() == longest);
+  ExpectRaisesStandard(
+      mMsgPack::EncodeBytes(Value(std::u16string(65536, u'x'))), 6);
+}
+
+TEST(MsgPackEncodeTest, ContainersHaveTheirExactBytes) {
+  Ref<CArray> list = CArray::Create();
+  EXPECT_EQ(EncodeHex(Value(list)), "DC 00 00");
+  list->Add(Value::Null());
+  EXPECT_EQ(EncodeHex(Value(list)), "DC 00 01 C0");
+
+  Ref<Dictionary> map = Dictionary::Create();
+  map->Add(u"a", Value(1));
+  EXPECT_EQ(EncodeHex(Value(map)), "DE 00 01 D9 01 61 D2 01 00 00 00");
+
+  Ref<KxDocRec> rec = KxDocRec::Create();
+  EXPECT_EQ(EncodeHex(Value(rec)), "C7 33 00 00");
+  rec->LetDocID(u"DOC000001");  // not a field: not written
+  rec->Add(u"b", Value(true));
+  rec->Add(u"l", Value(list));
+  EXPECT_EQ(EncodeHex(Value(rec)),
+            "C7 33 00 02 D9 01 62 C3 D9 01 6C DC 00 01 C0");
+
+  // Members keep their order; a shared member is written each time.
+  Ref<CArray> outer = CArray::Create();
+  outer->Add(Value(map));
+  outer->Add(Value(map));
+  EXPECT_EQ(EncodeHex(Value(outer)),
+            "DC 00 02 DE 00 01 D9 01 61 D2 01 00 00 00 "
+            "DE 00 01 D9 01 61 D2 01 00 00 00");
+
+  // 300 members: the count is big-endian.
+  Ref<CArray> many = CArray::Create();
+  for (int i = 0; i < 300; ++i) many->Add(Value(true));
+  EXPECT_EQ(EncodeHex(Value(many)).substr(0, 8), "DC 01 2C");
+
+  // Something else named CArray is read through its members.
+  EXPECT_EQ(EncodeHex(Value(ForeignList::Create())),
+            "DC 00 02 D2 00 00 00 00 D2 0A 00 00 00");
+}
+
+TEST(MsgPackEncodeTest, UnsupportedValuesRaise) {
+  const std::u16string kind = u"Unsupported type";
+  ExpectRaises(mMsgPack::EncodeBytes(Value()), 5, u"KxQuorvel", kind);
+  ExpectRaises(mMsgPack::EncodeBytes(Value::Missing()), 5, u"KxQuorvel", kind);
+  ExpectRaises(mMsgPack::EncodeBytes(Value::Byte(1)), 5, u"KxQuorvel", kind);
+  ExpectRaises(mMsgPack::EncodeBytes(Value::ErrorCode(7)), 5, u"KxQuorvel",
+               kind);
+  ExpectRaises(mMsgPack::EncodeBytes(MakeArray({Value(1)})), 5, u"KxQuorvel",
+               kind);
+  const uint8_t raw[] = {1, 2};
+  ExpectRaises(mMsgPack::EncodeBytes(MakeByteArray(raw)), 5, u"KxQuorvel",
+               kind);
+  ExpectRaises(mMsgPack::EncodeBytes(Value(CDict::Create())), 5, u"KxQuorvel",
+               u"Unsupported type : CDict");
+  ExpectRaises(mMsgPack::EncodeBytes(Value::Nothing()), 5, u"KxQuorvel",
+               u"Unsupported type : Nothing");
+  ExpectRaises(mMsgPack::EncodeBytes(CreateObject(u"Collection")), 5,
+               u"KxQuorvel", u"Unsupported type : Collection");
+  // Nested too: the whole encode fails, and appending leaves the output as
+  // it was.
+  Ref<Dictionary> map = Dictionary::Create();
+  map->Add(u"ok", Value(1));
+  map->Add(u"x", Value());
+  Bytes out = {0xAA};
+  ExpectRaises(mMsgPack::EncodeTo(Value(map), out), 5, u"KxQuorvel", kind);
+  EXPECT_EQ(out, Bytes{0xAA});
+  mMsgPack::EncodeTo(Value(true), out);
+  EXPECT_EQ(ToHex(out), "AA C3");
+
+  // A Decimal beyond the Currency range overflows.
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value::Decimal(
+                           *Decimal::Parse(u"1000000000000000000"))),
+                       6);
+  // More members than two bytes can count.
+  Ref<CArray> huge = CArray::Create();
+  for (int i = 0; i < 65535; ++i) huge->Add(Value::Null());
+  EXPECT_EQ(mMsgPack::EncodeBytes(Value(huge)).size(), 3u + 65535u);
+  huge->Add(Value::Null());
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value(huge)), 6);
+}
+
+TEST(MsgPackEncodeTest, CyclesAndDepthStopWithOutOfStackSpace) {
+  Ref<CArray> self = CArray::Create();
+  self->Add(Value(self));
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value(self)), 28);
+  self->Clear();  // break the cycle so the list is released
+
+  Ref<Dictionary> a = Dictionary::Create();
+  Ref<KxDocRec> b = KxDocRec::Create();
+  a->Add(u"b", Value(b));
+  b->Add(u"a", Value(a));
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value(a)), 28);
+  b->Clear();
+
+  auto nest = [](int depth) {
+    Ref<CArray> top = CArray::Create();
+    Ref<CArray> at = top;
+    for (int i = 1; i < depth; ++i) {
+      Ref<CArray> inner = CArray::Create();
+      at->Add(Value(inner));
+      at = inner;
+    }
+    return Value(top);
+  };
+  EXPECT_EQ(mMsgPack::EncodeBytes(nest(mMsgPack::kMaxDepth)).size(),
+            3u * mMsgPack::kMaxDepth);
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(nest(mMsgPack::kMaxDepth + 1)),
+                       28);
+}
+
+TEST(MsgPackDecodeTest, ScalarsComeBackWithTheirKinds) {
+  EXPECT_EQ(VarType(DecodeHex("C0")), 1);
+  Value t = DecodeHex("C3 FF FF");  // trailing bytes are not read
+  EXPECT_EQ(VarType(t), 11);
+  EXPECT_TRUE(t.boolean());
+  EXPECT_FALSE(DecodeHex("C2").boolean());
+  Value five = DecodeHex("D2 05 00 00 00");
+  EXPECT_EQ(VarType(five), 3);
+  EXPECT_EQ(five.long_value(), 5);
+  EXPECT_EQ(DecodeHex("D2 00 00 00 80").long_value(), INT32_MIN);
+  Value d = DecodeHex("CB 00 00 00 00 00 00 F0 BF");
+  EXPECT_EQ(VarType(d), 5);
+  EXPECT_EQ(d.double_value(), -1.0);
+  Value cy = DecodeHex("C7 02 10 27 00 00 00 00 00 00");
+  EXPECT_EQ(VarType(cy), 6);
+  EXPECT_EQ(cy.currency(), 10000);
+  Value date = DecodeHex("C7 01 00 00 00 00 00 00 F8 3F");
+  EXPECT_EQ(VarType(date), 7);
+  EXPECT_EQ(date.date(), 1.5);
+  Value empty = DecodeHex("D9 00");
+  EXPECT_EQ(VarType(empty), 8);
+  EXPECT_TRUE(empty.string_view().empty());
+  EXPECT_TRUE(DecodeHex("DA 00 03 61 80 FF").string_view() == u"a\u20AC\u00FF");
+  // Bytes the code page leaves unassigned come back as the same code points.
+  EXPECT_TRUE(DecodeHex("D9 02 81 9D").string_view() == u"\u0081\u009D");
+}
+
+TEST(MsgPackDecodeTest, ContainersAreNewObjects) {
+  Value list = DecodeHex("DC 00 00");
+  EXPECT_EQ(TypeName(list), u"CArray");
+  EXPECT_EQ(list.object_as<CArray>()->Count(), 0);
+
+  Value map = DecodeHex("DE 00 01 D2 01 00 00 00 C0");
+  ASSERT_EQ(TypeName(map), u"Dictionary");
+  Dictionary* d = map.object_as<Dictionary>();
+  EXPECT_EQ(d->Count(), 1);
+  ASSERT_NE(d->Find(u"1"), nullptr);
+  EXPECT_TRUE(d->Find(u"1")->IsNull());
+
+  Value rec = DecodeHex("C7 33 00 00");
+  ASSERT_EQ(TypeName(rec), u"KxDocRec");
+  EXPECT_EQ(rec.object_as<KxDocRec>()->Count(), 0);
+  EXPECT_TRUE(rec.object_as<KxDocRec>()->DocID().empty());
+  EXPECT_TRUE(rec.object_as<KxDocRec>()->DB().IsNothing());
+
+  Value rec2 = DecodeHex("C7 33 00 02 D9 01 62 C3 D9 01 61 D2 02 00 00 00");
+  EXPECT_EQ(ToText(rec2.object_as<KxDocRec>()->Keys().array().values()[0]),
+            u"b");
+  EXPECT_EQ(rec2.object_as<KxDocRec>()->Item(u"a").long_value(), 2);
+  // Keys of other kinds become their text.
+  Value keyed = DecodeHex("DE 00 02 C3 C0 CB 00 00 00 00 00 00 F8 3F C0");
+  EXPECT_NE(keyed.object_as<Dictionary>()->Find(u"True"), nullptr);
+  EXPECT_NE(keyed.object_as<Dictionary>()->Find(u"1.5"), nullptr);
+}
+
+TEST(MsgPackDecodeTest, BadInputRaises) {
+  struct Case {
+    const char* hex;
+    int32_t number;
+    const char16_t* description;
+  };
+  const Case cases[] = {
+      {"93 01 02 03", 5, u"Unsupported MsgPack type: 93"},
+      {"05", 5, u"Unsupported MsgPack type: 5"},
+      {"CC 01", 5, u"Unsupported MsgPack type: CC"},
+      {"C7 05", 5, u"Unsupported ext sub-type: 5"},
+      {"C7 10", 5, u"Unsupported ext sub-type: 16"},
+      {"C7 FF", 5, u"Unsupported ext sub-type: 255"},
+      // The compact and wide forms of the published format are not read.
+      {"00", 5, u"Unsupported MsgPack type: 0"},
+      {"7F", 5, u"Unsupported MsgPack type: 7F"},
+      {"E0", 5, u"Unsupported MsgPack type: E0"},
+      {"A1 61", 5, u"Unsupported MsgPack type: A1"},
+      {"90", 5, u"Unsupported MsgPack type: 90"},
+      {"80", 5, u"Unsupported MsgPack type: 80"},
+      {"C1", 5, u"Unsupported MsgPack type: C1"},
+      {"C4 00", 5, u"Unsupported MsgPack type: C4"},
+      {"C8 00 00 01", 5, u"Unsupported MsgPack type: C8"},
+      {"CA 00 00 00 00", 5, u"Unsupported MsgPack type: CA"},
+      {"D0 01", 5, u"Unsupported MsgPack type: D0"},
+      {"D3 00 00 00 00 00 00 00 00", 5, u"Unsupported MsgPack type: D3"},
+      {"D4 01 00", 5, u"Unsupported MsgPack type: D4"},
+      {"DB 00 00 00 00", 5, u"Unsupported MsgPack type: DB"},
+      {"DD 00 00 00 00", 5, u"Unsupported MsgPack type: DD"},
+      {"DF 00 00 00 00", 5, u"Unsupported MsgPack type: DF"},
+      // A bad member fails the whole decode.
+      {"DC 00 02 C0 A0", 5, u"Unsupported MsgPack type: A0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hex);
+    ExpectRaises(DecodeHex(c.hex), c.number, u"KxQuorvel", c.description);
+  }
+
+  // Reads past the end, whether they start there or run over it.
+  for (const char* hex :
+       {"", "DC 00 02 C0", "D2 01 00 00", "CB 00", "D9", "D9 05 61 62", "DA 01",
+        "DA 00 02 61", "DC 00", "DE 00 01 D9 01 61", "C7", "C7 01 00 00",
+        "C7 02", "C7 33 00", "C7 33 00 01 D9 01 61", "DC FF FF C0"}) {
+    SCOPED_TRACE(hex);
+    ExpectRaisesStandard(DecodeHex(hex), 9);
+  }
+
+  ExpectRaisesStandard(DecodeHex("DE 00 02 D9 01 61 C0 D9 01 61 C3"), 457);
+  ExpectRaisesStandard(DecodeHex("C7 33 00 02 D9 01 61 C0 D9 01 61 C3"), 457);
+  // Keys must convert to text.
+  ExpectRaisesStandard(DecodeHex("DE 00 01 C0 C0"), 94);
+  ExpectRaisesStandard(DecodeHex("DE 00 01 DC 00 00 C0"), 450);
+  // Day numbers outside the date range (year 10000, NaN).
+  ExpectRaisesStandard(DecodeHex("C7 01 00 00 00 00 41 92 46 41"), 6);
+  ExpectRaisesStandard(DecodeHex("C7 01 00 00 00 00 00 00 F8 7F"), 6);
+}
+
+TEST(MsgPackDecodeTest, NestingDepthIsBounded) {
+  auto nested = [](int depth) {
+    Bytes b;
+    for (int i = 1; i < depth; ++i) b.insert(b.end(), {0xDC, 0x00, 0x01});
+    b.insert(b.end(), {0xDE, 0x00, 0x00});
+    return b;
+  };
+  Value deep = mMsgPack::DecodeBytes(nested(mMsgPack::kMaxDepth));
+  EXPECT_EQ(mMsgPack::EncodeBytes(deep), nested(mMsgPack::kMaxDepth));
+  ExpectRaisesStandard(mMsgPack::DecodeBytes(nested(mMsgPack::kMaxDepth + 1)),
+                       28);
+  // Far deeper than any stack would take: still a clean error.
+  ExpectRaisesStandard(mMsgPack::DecodeBytes(nested(1000000)), 28);
+}
+
+TEST(MsgPackDecodeTest, DecodeAtAdvancesPastOneValue) {
+  const Bytes b = Hex("D9 01 61 DC 00 01 C3 C0 C7 05");
+  size_t at = 0;
+  EXPECT_TRUE(mMsgPack::DecodeAt(b, at).string_view() == u"a");
+  EXPECT_EQ(at, 3u);
+  EXPECT_EQ(TypeName(mMsgPack::DecodeAt(b, at)), u"CArray");
+  EXPECT_EQ(at, 7u);
+  EXPECT_TRUE(mMsgPack::DecodeAt(b, at).IsNull());
+  EXPECT_EQ(at, 8u);
+  ExpectRaises(mMsgPack::DecodeAt(b, at), 5, u"KxQuorvel",
+               u"Unsupported ext sub-type: 5");
+  EXPECT_EQ(at, 8u);  // unchanged by a failure
+  at = b.size();
+  ExpectRaisesStandard(mMsgPack::DecodeAt(b, at), 9);
+  at = b.size() + 5;
+  ExpectRaisesStandard(mMsgPack::DecodeAt(b, at), 9);
+
+  // The Value forms take Byte arrays indexed from 0.
+  Value bytes = MakeByteArray(b);
+  int32_t pos = 3;
+  EXPECT_EQ(TypeName(mMsgPack::DecodeAt(bytes, pos)), u"CArray");
+  EXPECT_EQ(pos, 7);
+  pos = -1;
+  ExpectRaisesStandard(mMsgPack::DecodeAt(bytes, pos), 9);
+  EXPECT_TRUE(mMsgPack::Decode(bytes).string_view() == u"a");
+  ExpectRaisesStandard(mMsgPack::Decode(Value()), 9);
+  ExpectRaisesStandard(mMsgPack::Decode(MakeByteArray(Bytes{})), 9);
+  ExpectRaisesStandard(mMsgPack::Decode(Value(SafeArray(Bytes{0xC3, 0xC3}, 1))),
+                       9);
+  ExpectRaisesStandard(mMsgPack::Decode(Value(u"C3")), 13);
+  Value encoded = mMsgPack::Encode(Value(7));
+  EXPECT_EQ(VarType(encoded), 8192 + 17);
+  EXPECT_EQ(LBound(encoded), 0);
+  EXPECT_EQ(UBound(encoded), 4);
+}
+
+TEST(MsgPackRoundTripTest, StructuresComeBackEqualButNew) {
+  Ref<Dictionary> root = Dictionary::Create();
+  Ref<CArray> people = CArray::Create();
+  for (int i = 0; i < 3; ++i) {
+    Ref<Dictionary> p = Dictionary::Create();
+    p->Add(u"zeta", Value(i));
+    p->Add(u"alpha", Value(u"né" + std::u16string(i, u'x')));
+    p->Add(u"when", Value::Date(45000.25 + i));
+    people->Add(Value(p));
+  }
+  root->Add(u"people", Value(people));
+  root->Add(u"int", Value(int16_t{7}));
+  root->Add(u"single", Value(0.5f));
+  root->Add(u"dec", Value::Decimal(*Decimal::Parse(u"2.5")));
+  root->Add(u"cy", Value::Currency(-123456789));
+  root->Add(u"rec", Value(KxDocRec::Create()));
+
+  const Bytes once = mMsgPack::EncodeBytes(Value(root));
+  Value back = mMsgPack::DecodeBytes(once);
+  EXPECT_EQ(mMsgPack::EncodeBytes(back), once);
+  ASSERT_EQ(TypeName(back), u"Dictionary");
+  Dictionary& d = *back.object_as<Dictionary>();
+  EXPECT_NE(&d, root.get());
+  EXPECT_EQ(ToText(ArrayItem(d.Keys(), 0)), u"people");
+  EXPECT_EQ(ToText(ArrayItem(d.Keys(), 5)), u"rec");
+  EXPECT_EQ(VarType(*d.Find(u"int")), 3);
+  EXPECT_EQ(VarType(*d.Find(u"single")), 5);
+  EXPECT_EQ(VarType(*d.Find(u"dec")), 6);
+  EXPECT_EQ(d.Find(u"dec")->currency(), 25000);
+  EXPECT_EQ(d.Find(u"cy")->currency(), -123456789);
+  EXPECT_EQ(TypeName(*d.Find(u"rec")), u"KxDocRec");
+  CArray* list = d.Find(u"people")->object_as<CArray>();
+  ASSERT_NE(list, nullptr);
+  EXPECT_NE(list, people.get());
+  ASSERT_EQ(list->Count(), 3);
+  Dictionary* third = list->Item(2).object_as<Dictionary>();
+  EXPECT_EQ(ToText(ArrayItem(third->Keys(), 0)), u"zeta");
+  EXPECT_TRUE(third->Find(u"alpha")->string_view() == u"néxx");
+  EXPECT_EQ(third->Find(u"when")->date(), 45002.25);
+
+  // One object held twice comes back as two objects.
+  Ref<CArray> twice = CArray::Create();
+  Ref<CArray> shared = CArray::Create();
+  twice->Add(Value(shared));
+  twice->Add(Value(shared));
+  Value two = mMsgPack::DecodeBytes(mMsgPack::EncodeBytes(Value(twice)));
+  CArray* t = two.object_as<CArray>();
+  EXPECT_NE(t->Item(0).object(), t->Item(1).object());
+}
+
+}  // namespace
+}  // namespace quorvel
