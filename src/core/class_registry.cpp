@@ -9,11 +9,16 @@
 #include "quorvel/cdict.h"
 #include "quorvel/collection.h"
 #include "quorvel/cqueue.h"
+#include "quorvel/cquorvelpi.h"
 #include "quorvel/cstack.h"
 #include "quorvel/cstringbuilder.h"
 #include "quorvel/dictionary.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/error.h"
+#include "quorvel/kxdocrec.h"
+#include "quorvel/kxdocsdb.h"
+#include "quorvel/kxdocstore.h"
+#include "quorvel/kxkvdb.h"
 
 namespace quorvel {
 
@@ -36,8 +41,13 @@ constexpr std::array kClasses = {
     ClassEntry{u"CStack", &Make<CStack>},
     ClassEntry{u"CQueue", &Make<CQueue>},
     ClassEntry{u"CDict", &Make<CDict>},
+    ClassEntry{u"CQuorvelPI", &Make<CQuorvelPI>},
     ClassEntry{u"cStringBuilder", &Make<cStringBuilder>},
     ClassEntry{u"CDataset", &Make<CDataset>},
+    ClassEntry{u"KxKVDB", &Make<KxKVDB>},
+    ClassEntry{u"KxDocRec", &Make<KxDocRec>},
+    ClassEntry{u"KxDocsDB", &Make<KxDocsDB>},
+    ClassEntry{u"KxDocStore", &Make<KxDocStore>},
     ClassEntry{u"Scripting.Dictionary", &Make<Dictionary>},
     ClassEntry{u"Dictionary", &Make<Dictionary>},
     ClassEntry{u"Collection", &Make<Collection>},

@@ -25,6 +25,13 @@ void DemoCArray();
 int RunJson(std::span<char*> args);
 void DemoJson();
 
+int RunKv(std::span<char*> args);
+
+int RunDocs(std::span<char*> args);
+void DemoDocs();
+
+int RunMsgPack(std::span<char*> args);
+
 // Reads all of FILE, or standard input for "-", into `bytes`. Returns false
 // after saying why on standard error.
 bool ReadInput(std::string_view file, std::string* bytes);

@@ -172,6 +172,7 @@ int RunDemo(std::span<char*>) {
   DemoCArray();
   DemoDataset();
   DemoJson();
+  DemoDocs();
   return 0;
 }
 

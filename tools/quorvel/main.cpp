@@ -66,9 +66,12 @@ constexpr CommandEntry kCommands[] = {
     {"json", &RunJson, "read JSON leniently and write it compact, or check it"},
     {"csv", &RunCsv, "CSV to JSON, or CSV sorted by a column (CDataset)"},
     {"base64", &RunBase64, "Base64 text of a file, and back"},
+    {"msgpack", &RunMsgPack, "JSON to MessagePack bytes, and back"},
     {"lzss", &RunLzss, "compress or decompress a file (LZSS)"},
     {"rc4", &RunRc4, "encrypt a file to hex text with a key, and back (RC4)"},
     {"verhoeff", &RunVerhoeff, "generate or validate a Verhoeff check digit"},
+    {"kv", &RunKv, "get, put, delete, list, compact or dump a KxKVDB file"},
+    {"docs", &RunDocs, "add, get, set, find, delete, list or export documents (KxDocsDB)"},
 };
 
 int Usage(FILE* out) {
