@@ -5,7 +5,6 @@
 // `quorvel lzss compress < a | quorvel lzss decompress` gives `a` back. Text
 // outputs (Base64, hex, check digits) end with a newline, and the readers of
 // text drop trailing line breaks and blanks.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,25 +23,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Reads all of `path`, or standard input for null. Returns false (after
-// saying why) when the file cannot be read.
+// Reads all of `path`, or standard input for null.
 bool ReadAll(const char* path, Bytes* out) {
-  FILE* f = path ? std::fopen(path, "rb") : stdin;
-  if (f == nullptr) {
-    std::fprintf(stderr, "quorvel: cannot open %s: %s\n", path,
-                 std::strerror(errno));
-    return false;
-  }
-  char buf[1 << 16];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-    out->insert(out->end(), buf, buf + got);
-  bool ok = !std::ferror(f);
-  if (!ok)
-    std::fprintf(stderr, "quorvel: cannot read %s\n",
-                 path ? path : "standard input");
-  if (path) std::fclose(f);
-  return ok;
+  std::string bytes;
+  if (!ReadInput(path ? path : "-", &bytes)) return false;
+  out->assign(bytes.begin(), bytes.end());
+  return true;
 }
 
 std::string_view TrimEnd(const Bytes& b) {

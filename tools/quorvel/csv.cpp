@@ -1,9 +1,6 @@
 // `quorvel csv`: CSV text through a CDataset, as JSON or sorted by a column.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -74,30 +71,6 @@ bool ParseCsvArgs(std::span<char*> args, CsvOptions& o) {
   return true;
 }
 
-// Reads the whole input as UTF-8; a leading byte order mark is dropped so
-// that it does not become part of the first column's name.
-bool ReadInput(std::string_view file, std::u16string& text) {
-  std::string bytes;
-  if (file == "-") {
-    bytes.assign(std::istreambuf_iterator<char>(std::cin),
-                 std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in{std::string(file), std::ios::binary};
-    if (!in) {
-      std::fprintf(stderr, "quorvel csv: cannot read %.*s: %s\n",
-                   static_cast<int>(file.size()), file.data(),
-                   std::strerror(errno));
-      return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in),
-                 std::istreambuf_iterator<char>());
-  }
-  std::string_view view = bytes;
-  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
-  text = FromUtf8(view);
-  return true;
-}
-
 // A column argument names a column when one has that name, else counts
 // from 1 when it is a number.
 Value ColumnArgument(const CDataset& ds, std::string_view column) {
@@ -119,7 +92,7 @@ int RunCsv(std::span<char*> args) {
   CsvOptions o;
   if (!ParseCsvArgs(args, o)) return CsvUsage();
   std::u16string text;
-  if (!ReadInput(o.file, text)) return 1;
+  if (!ReadTextInput(o.file, &text)) return 1;
   Ref<CDataset> ds = CDataset::Create();
   ds->FromCSV(String(text), o.header, String(o.separator));
   if (o.action == "to-json") {
