@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Keys go out unescaped, so only trees whose keys need no escaping and
   // hold no quote, colon or blank can be expected to come back unchanged.
-  bool plain_keys = text.find_first_of(u"\"'\\: \t\r\n") ==
-                    std::u16string::npos;
+  bool plain_keys =
+      text.find_first_of(u"\"'\\: \t\r\n") == std::u16string::npos;
   quorvel::Value again = quorvel::JSON::Parse(written);
   Check(!again.IsNothing());
   if (plain_keys) Check(quorvel::JSON::WriteJSON(again) == written);

@@ -71,7 +71,8 @@ constexpr CommandEntry kCommands[] = {
     {"rc4", &RunRc4, "encrypt a file to hex text with a key, and back (RC4)"},
     {"verhoeff", &RunVerhoeff, "generate or validate a Verhoeff check digit"},
     {"kv", &RunKv, "get, put, delete, list, compact or dump a KxKVDB file"},
-    {"docs", &RunDocs, "add, get, set, find, delete, list or export documents (KxDocsDB)"},
+    {"docs", &RunDocs,
+     "add, get, set, find, delete, list or export documents (KxDocsDB)"},
 };
 
 int Usage(FILE* out) {
