@@ -431,7 +431,8 @@ void PeerMsgPackDecode(benchmark::State& state) {
 #endif
 
 void PrintMsgPackSizes() {
-  std::printf("MessagePack document: %zu bytes ours", MsgPackOursBytes().size());
+  std::printf("MessagePack document: %zu bytes ours",
+              MsgPackOursBytes().size());
 #ifdef QUORVEL_HAVE_MSGPACK
   std::printf(", %zu bytes msgpack-cxx\n\n", PeerBytes().size());
 #else
@@ -468,8 +469,8 @@ const quorvel::bench::Registration kRegistered([] {
   Skip("lzss/decompress 20MB text", "zlib", "zlib1g-dev missing");
 #endif
 #ifdef QUORVEL_HAVE_MSGPACK
-  Compare("msgpack/encode JSON document", OursMsgPackEncode,
-          PeerMsgPackEncode, "msgpack-cxx pack");
+  Compare("msgpack/encode JSON document", OursMsgPackEncode, PeerMsgPackEncode,
+          "msgpack-cxx pack");
   Compare("msgpack/decode + free JSON document", OursMsgPackDecode,
           PeerMsgPackDecode, "msgpack-cxx unpack");
 #else
