@@ -3,7 +3,11 @@
 #define QUORVEL_TESTS_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +16,36 @@
 namespace quorvel::testing {
 
 inline std::string U8(std::u16string_view s) { return ToUtf8(s); }
+
+// Runs a shell command with `input` on its standard input and returns what
+// it wrote to standard output, or nothing when the command is not there or
+// fails; tests that compare against another implementation skip then.
+inline std::optional<std::string> RunTool(const std::string& command,
+                                          std::string_view input) {
+  char path[] = "/tmp/quorvel-toolXXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return std::nullopt;
+  bool written = true;
+  for (size_t at = 0; at < input.size() && written;) {
+    const ssize_t n = write(fd, input.data() + at, input.size() - at);
+    written = n > 0;
+    if (written) at += static_cast<size_t>(n);
+  }
+  close(fd);
+  std::optional<std::string> out;
+  if (written) {
+    const std::string line = command + " < " + path + " 2>/dev/null";
+    if (FILE* pipe = popen(line.c_str(), "r")) {
+      std::string text;
+      char buf[65536];
+      for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
+        text.append(buf, n);
+      if (pclose(pipe) == 0) out = std::move(text);
+    }
+  }
+  unlink(path);
+  return out;
+}
 
 }  // namespace quorvel::testing
 

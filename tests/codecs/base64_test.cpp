@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -127,6 +128,30 @@ TEST(Base64Test, ValueForms) {
   EXPECT_EQ(LBound(bytes), 0);
   EXPECT_EQ(UBound(bytes), 2);
   EXPECT_EQ(ToBytes(bytes), (Bytes{0x4D, 0x61, 0x6E}));
+}
+
+TEST(Base64Test, AgreesWithCoreutils) {
+  std::mt19937 rng(64);
+  for (size_t size : {0, 1, 2, 3, 4, 5, 57, 58, 76, 77, 1000, 65537}) {
+    std::string data(size, '\0');
+    for (char& c : data) c = static_cast<char>(rng());
+    std::optional<std::string> theirs = testing::RunTool("base64 -w 0", data);
+    if (!theirs) GTEST_SKIP() << "coreutils base64 is not available";
+    const Bytes bytes(data.begin(), data.end());
+    EXPECT_EQ(mBase64::EncodeNarrow(bytes), *theirs) << size;
+    // The wrapped form coreutils writes by default decodes too: its LF line
+    // ends are not CR LF pairs, so wrap with CR LF as mail does.
+    std::string wrapped;
+    for (size_t at = 0; at < theirs->size(); at += 76)
+      wrapped += theirs->substr(at, 76) + "\r\n";
+    if (size == 0) {
+      ExpectRaisesStandard(mBase64::DecodeNarrow(wrapped), 9);  // no text
+      continue;
+    }
+    EXPECT_EQ(mBase64::DecodeNarrow(wrapped), bytes) << size;
+    EXPECT_EQ(testing::RunTool("base64 -d", mBase64::EncodeNarrow(bytes)), data)
+        << size;
+  }
 }
 
 }  // namespace
