@@ -55,7 +55,10 @@ class KxKVDB final : public Object {
   // Closes the open file; the index and cache stay for Keys and Count.
   void CloseDB();
   // Sets a key's value by appending a record. Raises 6 for a key over 32,767
-  // characters or a file that would pass 2,147,483,647 bytes.
+  // characters or a file that would pass 2,147,483,647 bytes. When the file
+  // holds bytes the scan would stop at before its end (a record torn by a
+  // writer that died), they first become one deleted record, so that this
+  // record and all later ones stay reachable.
   void PutValue(const String& Key, const String& Value);
   // Flags the key's current record, and every earlier live record of it this
   // object knows of, as deleted; an absent key is no error.
@@ -95,6 +98,9 @@ class KxKVDB final : public Object {
   static int64_t AppendRecord(internal::DbFile& file, int64_t offset,
                               const String& key, const String& value);
   String ReadValue(const String& key);
+  // Returns where the next record goes when the file does not end where
+  // this object last saw a complete record.
+  int64_t ResumeAppend();
   void BumpCounter(size_t field_offset);
   void FlagDeleted(int64_t offset);
   void Supersede(const String& key, int32_t old_offset);
@@ -105,6 +111,9 @@ class KxKVDB final : public Object {
   Header header_{};
   Ref<Dictionary> index_;  // key -> Long offset of its current record
   Ref<Dictionary> cache_;  // key -> String value
+  // Just past the last record this object saw complete, by its scan or its
+  // own append; a longer file has records of other openers or a torn tail.
+  int64_t end_ = 0;
   // Offsets of the earlier live records of keys written more than once, so
   // that a delete flags them all and no older value comes back at the next
   // open. Emptied by OpenDB; Compact leaves none in the file.

@@ -1,6 +1,7 @@
 #include "stores/db_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,11 +27,28 @@ std::string OsPath(const std::u16string& path) {
   return ToUtf8(path);
 }
 
+// Positions in the stores' files are signed 32-bit, so this much address
+// space maps every byte a store can ever write.
+constexpr size_t kMapSize = size_t{1} << 31;
+
+size_t PageSize() {
+  static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
 class PosixFile final : public DbFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  explicit PosixFile(int fd) : fd_(fd) {
+    // A read-only shared view of the file lets AppendOffset look at the end
+    // without a system call; without it every append asks the OS.
+    void* map = ::mmap(nullptr, kMapSize, PROT_READ, MAP_SHARED, fd_, 0);
+    if (map != MAP_FAILED) map_ = static_cast<const uint8_t*>(map);
+  }
   // Closing the last descriptor of the open file also drops its lock.
-  ~PosixFile() override { ::close(fd_); }
+  ~PosixFile() override {
+    if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), kMapSize);
+    ::close(fd_);
+  }
 
   void ReadAt(int64_t offset, std::span<uint8_t> out) override {
     if (ReadSome(offset, out) != out.size()) RaiseStandard(kErrInputPastEnd);
@@ -54,6 +72,16 @@ class PosixFile final : public DbFile {
 
   void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
+    const int64_t end = offset + static_cast<int64_t>(data.size());
+    // Only an append right at the known end keeps the end known; any other
+    // write past it, or a failed one, leaves the length to be asked for.
+    int64_t next_known = -1;
+    if (offset == known_end_) {
+      next_known = end;
+    } else if (known_end_ >= 0 && end <= known_end_) {
+      next_known = known_end_;
+    }
+    known_end_ = -1;
     size_t done = 0;
     while (done < data.size()) {
       ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
@@ -66,12 +94,29 @@ class PosixFile final : public DbFile {
       if (n == 0) RaiseFileError(ENOSPC);
       done += static_cast<size_t>(n);
     }
+    known_end_ = next_known;
   }
 
   int64_t Length() override {
     struct stat st;
+    known_end_ = -1;
     if (::fstat(fd_, &st) != 0) RaiseFileError(errno);
-    return static_cast<int64_t>(st.st_size);
+    known_end_ = static_cast<int64_t>(st.st_size);
+    return known_end_;
+  }
+
+  int64_t AppendOffset() override {
+    // Past the end of the file, the rest of its last page reads as zeros, so
+    // a zero right at the known end means nobody appended there. An end on a
+    // page boundary has no such page to look at (touching the page beyond
+    // the file would fault), and neither has a file without the view.
+    if (map_ != nullptr && known_end_ > 0 &&
+        static_cast<uint64_t>(known_end_) < kMapSize &&
+        static_cast<size_t>(known_end_) % PageSize() != 0) {
+      const volatile uint8_t* at = map_ + known_end_;
+      if (*at == 0) return known_end_;
+    }
+    return Length();
   }
 
   void FlushData() override {
@@ -98,14 +143,12 @@ class PosixFile final : public DbFile {
     if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) RaiseFileError(errno);
   }
 
-  void Truncate(int64_t length) override {
-    while (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
-      if (errno != EINTR) RaiseFileError(errno);
-    }
-  }
-
  private:
   int fd_;
+  const uint8_t* map_ = nullptr;  // kMapSize bytes, or null
+  // The length of the file when this object last learnt it (from the OS or
+  // from its own appends); -1 when unknown.
+  int64_t known_end_ = -1;
 };
 
 class PosixFileSystem final : public FileSystem {

@@ -29,6 +29,13 @@ class DbFile {
   virtual void WriteAt(int64_t offset, std::span<const uint8_t> data) = 0;
   // Returns the current length of the file as the OS reports it now.
   virtual int64_t Length() = 0;
+  // Returns where an append goes now: the length of the file. Callers hold
+  // the exclusive lock, so the answer stays true until they release it. An
+  // implementation may answer without asking the OS when it can see that no
+  // byte was written at the end it last knew of; that relies on every writer
+  // of these files starting each append with a non-zero byte (the record
+  // signature does).
+  virtual int64_t AppendOffset() { return Length(); }
   // Pushes written data to the storage device.
   virtual void FlushData() = 0;
   // Takes the exclusive lock on the whole file, waiting until granted. The
@@ -37,8 +44,6 @@ class DbFile {
   virtual void LockExclusive() = 0;
   // Releases the lock taken by LockExclusive.
   virtual void Unlock() = 0;
-  // Cuts the file to `length` bytes; used to take back a torn append.
-  virtual void Truncate(int64_t length) = 0;
 };
 
 // Opens, tests, deletes and renames files. Paths are UTF-16 and converted to

@@ -53,10 +53,6 @@ class FaultyFileSystem::File final : public DbFile {
     if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
     base_->Unlock();
   }
-  void Truncate(int64_t length) override {
-    Live();
-    base_->Truncate(length);
-  }
 
  private:
   void Live() {

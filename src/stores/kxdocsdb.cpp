@@ -117,6 +117,17 @@ class ScanWindow {
   int64_t start_ = 0;
 };
 
+// Decodes a record's body into a new KxDocRec carrying the identifier read
+// beside it. Raises 13 for a body that is no record.
+Ref<KxDocRec> DecodeRecord(std::span<const uint8_t> id_bytes,
+                           std::span<const uint8_t> body) {
+  Value decoded = mMsgPack::DecodeBytes(body);
+  Ref<KxDocRec> rec(decoded.object_as<KxDocRec>());
+  if (!rec) RaiseStandard(kErrTypeMismatch);
+  rec->LetDocID(FromAnsi(id_bytes));
+  return rec;
+}
+
 }  // namespace
 
 KxDocsDB::KxDocsDB(internal::FileSystem& fs) : fs_(&fs) {}
@@ -263,13 +274,14 @@ int64_t KxDocsDB::WriteDoc(internal::DbFile& file, KxDocRec& rec,
   // record the walk could not read (a torn first append, say), and writing
   // anywhere else would leave the new record out of reach.
   const int64_t position =
-      last_record == 0 ? kFirstRecord + 1 : file.Length() + 1;
+      last_record == 0 ? kFirstRecord + 1 : file.AppendOffset() + 1;
   if (position > kMaxPosition) RaiseStandard(kErrOverflow);
   if (last_record != 0) {
-    uint8_t link[kRecordHeaderSize];
-    file.ReadAt(last_record - 1, link);
-    Put32(link + kNextAt, static_cast<int32_t>(position));
-    file.WriteAt(last_record - 1, link);
+    // Only the next field changes, so only its 4 bytes are written: no read
+    // first, and a flag set meanwhile by another writer stays as it is.
+    uint8_t link[4];
+    Put32(link, static_cast<int32_t>(position));
+    file.WriteAt(last_record - 1 + kNextAt, link);
   }
   std::vector<uint8_t> body = mMsgPack::EncodeBytes(Value(Ref<KxDocRec>(&rec)));
   const String id = rec.DocID();
@@ -297,6 +309,30 @@ int64_t KxDocsDB::WriteDoc(internal::DbFile& file, KxDocRec& rec,
 
 Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   const int64_t offset = position - 1;
+  auto finish = [this](std::span<const uint8_t> id_bytes,
+                       std::span<const uint8_t> body) {
+    Ref<KxDocRec> rec = DecodeRecord(id_bytes, body);
+    Attach(*rec);
+    return rec;
+  };
+  // One read covers a typical record whole. Anything else (a larger record,
+  // a damaged one, the end of the file) takes the reads below, which size
+  // their buffers from lengths checked against the file.
+  uint8_t first[1024];
+  const size_t got = file_->ReadSome(offset, first);
+  if (got >= kRecordHeaderSize + 4 && Get16(first) == kSignature) {
+    const int32_t id_length = std::max(Get32(first + kRecordHeaderSize), 0);
+    const size_t id_at = kRecordHeaderSize + 4;
+    const size_t last_at = id_at + static_cast<size_t>(id_length);
+    if (last_at + 4 <= got) {
+      const int32_t last = Get32(first + last_at);
+      const size_t body_at = last_at + 4;
+      if (last >= 0 && body_at + static_cast<size_t>(last) + 1 <= got) {
+        return finish({first + id_at, static_cast<size_t>(id_length)},
+                      {first + body_at, static_cast<size_t>(last) + 1});
+      }
+    }
+  }
   uint8_t head[kRecordHeaderSize + 4];
   file_->ReadAt(offset, head);
   if (Get16(head) != kSignature) return Ref<KxDocRec>();
@@ -316,12 +352,7 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   if (at + last + 1 > length) RaiseStandard(62);
   std::vector<uint8_t> body(static_cast<size_t>(last) + 1);
   file_->ReadAt(at, body);
-  Value decoded = mMsgPack::DecodeBytes(body);
-  Ref<KxDocRec> rec(decoded.object_as<KxDocRec>());
-  if (!rec) RaiseStandard(kErrTypeMismatch);
-  rec->LetDocID(FromAnsi(id_bytes));
-  Attach(*rec);
-  return rec;
+  return finish(id_bytes, body);
 }
 
 void KxDocsDB::Attach(KxDocRec& rec) {
@@ -463,8 +494,39 @@ Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
   std::vector<String> matches;
   if (!index_) RaiseStandard(kErrObjectNotSet);
   Value keys = index_->Keys();
+  // Documents not in the cache are read through one window sliding forward:
+  // the index lists most records in file order, so few reads reach the OS.
+  // A record the window cannot serve whole and sound is left to GetDoc.
+  std::unique_ptr<ScanWindow> window;
+  auto read_ahead = [&](const String& id) -> Ref<KxDocRec> {
+    if (file_ == nullptr || cache_->Exists(id)) return Ref<KxDocRec>();
+    const Value* position = index_->Find(id);
+    if (position == nullptr) return Ref<KxDocRec>();
+    if (!window) window = std::make_unique<ScanWindow>(*file_);
+    const int64_t offset = position->long_value() - 1;
+    constexpr size_t kMostInWindow = 32 * 1024;
+    const uint8_t* p = window->Get(offset, kRecordHeaderSize + 4);
+    if (p == nullptr || Get16(p) != kSignature) return Ref<KxDocRec>();
+    const int32_t id_length = Get32(p + kRecordHeaderSize);
+    if (id_length < 0 || static_cast<size_t>(id_length) > kMostInWindow)
+      return Ref<KxDocRec>();
+    const size_t last_at = kRecordHeaderSize + 4 + id_length;
+    p = window->Get(offset, last_at + 4);
+    if (p == nullptr) return Ref<KxDocRec>();
+    const int32_t last = Get32(p + last_at);
+    if (last < 0 || static_cast<size_t>(last) >= kMostInWindow)
+      return Ref<KxDocRec>();
+    p = window->Get(offset, last_at + 4 + static_cast<size_t>(last) + 1);
+    if (p == nullptr) return Ref<KxDocRec>();
+    Ref<KxDocRec> rec = DecodeRecord(
+        {p + kRecordHeaderSize + 4, static_cast<size_t>(id_length)},
+        {p + last_at + 4, static_cast<size_t>(last) + 1});
+    Attach(*rec);
+    return rec;
+  };
   for (const Value& key : keys.array().values()) {
-    Ref<KxDocRec> rec = GetDoc(key.string(), false);
+    Ref<KxDocRec> rec = read_ahead(key.string());
+    if (!rec) rec = GetDoc(key.string(), false);
     if (!rec) continue;
     const Value* field = rec->fields().Find(FieldName);
     if (field != nullptr && internal::DocValuesEqual(*field, vValue))

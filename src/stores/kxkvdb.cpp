@@ -116,6 +116,25 @@ class ScanWindow {
   int64_t start_ = 0;
 };
 
+// Walks the records from `offset` (a record boundary) by the stop rules of
+// BuildIndex and returns where the scan would stop: `length` for a file
+// that ends with a complete record.
+int64_t SkipRecords(internal::DbFile& file, int64_t offset, int64_t length) {
+  ScanWindow window(file);
+  while (offset + 1 < length && offset <= kMaxPosition) {
+    const uint8_t* p = window.Get(offset, kRecordHeaderSize);
+    if (p == nullptr) break;
+    RecordHeader rec = ParseRecordHeader(p);
+    if (rec.signature != kSignature) break;
+    if (rec.key_length < 0 || rec.value_length < 0) break;
+    int64_t next = offset + kRecordHeaderSize + rec.key_length +
+                   static_cast<int64_t>(rec.value_length);
+    if (next > length) break;
+    offset = next;
+  }
+  return offset;
+}
+
 }  // namespace
 
 KxKVDB::KxKVDB(internal::FileSystem& fs) : fs_(&fs) {}
@@ -181,6 +200,7 @@ void KxKVDB::OpenDB(const String& FilePath) {
   index_ = Dictionary::Create();
   cache_ = Dictionary::Create();
   superseded_.clear();
+  end_ = kFirstRecord;
   path_ = FilePath.str();
   file_ = fs_->Open(path_);
   if (file_->Length() == 0) {
@@ -230,6 +250,7 @@ void KxKVDB::BuildIndex() {
     }
     offset = next;
   }
+  end_ = offset;
 }
 
 int64_t KxKVDB::AppendRecord(internal::DbFile& file, int64_t offset,
@@ -264,18 +285,13 @@ void KxKVDB::PutValue(const String& Key, const String& Value) {
   RequireOpen();
   FileLock lock(*file_);
   // The end is taken under the lock: another opener may have appended since.
-  int64_t offset = file_->Length();
-  try {
-    AppendRecord(*file_, offset, Key, Value);
-  } catch (const Error&) {
-    // Take back a torn record so that later appends stay reachable by the
-    // scan; if even that fails, the next open stops at the torn record.
-    try {
-      if (file_->Length() > offset) file_->Truncate(offset);
-    } catch (const Error&) {
-    }
-    throw;
-  }
+  int64_t offset = file_->AppendOffset();
+  if (offset != end_) offset = ResumeAppend();
+  // A record torn by a failed write stays where it is: end_ still points
+  // before it, so the next put turns it into a deleted record. Cutting it
+  // off instead would shrink the file under other openers, whose view of
+  // its end must never move backwards.
+  end_ = AppendRecord(*file_, offset, Key, Value);
   Header before = header_;
   try {
     BumpCounter(kRecordCountAt);
@@ -290,6 +306,28 @@ void KxKVDB::PutValue(const String& Key, const String& Value) {
     throw;
   }
   WriteHeader(*file_, header_);
+}
+
+int64_t KxKVDB::ResumeAppend() {
+  // Asked afresh: a quicker answer may rest on what this object last knew.
+  const int64_t length = file_->Length();
+  const int64_t from =
+      end_ >= kFirstRecord && end_ <= length ? end_ : kFirstRecord;
+  const int64_t stop = SkipRecords(*file_, from, length);
+  if (stop >= length) return end_ = length;
+  // Every scan stops at `stop` (typically a record torn by a writer that
+  // died), so a record appended after it would never be seen. A deleted
+  // record with an empty key covering the rest of the file lets the scan
+  // pass; unlike cutting the file back, it keeps the file from shrinking
+  // under other openers and keeps every byte but its own 9.
+  const int64_t rest = std::max<int64_t>(length - stop - kRecordHeaderSize, 0);
+  if (rest > std::numeric_limits<int32_t>::max()) RaiseStandard(kErrOverflow);
+  uint8_t filler[kRecordHeaderSize] = {static_cast<uint8_t>(kSignature),
+                                       static_cast<uint8_t>(kSignature >> 8)};
+  Put32(filler + 4, static_cast<int32_t>(rest));
+  filler[8] = kFlagDeleted;
+  file_->WriteAt(stop, filler);
+  return end_ = stop + kRecordHeaderSize + rest;
 }
 
 void KxKVDB::DeleteKey(const String& Key) {

@@ -59,15 +59,37 @@ TEST_F(DbFileTest, ReadsAndWritesAtPositions) {
   EXPECT_EQ(f->ReadSome(7, buf), 0u);
   EXPECT_EQ(f->ReadSome(100, buf), 0u);
   ExpectRaisesStandard(f->ReadAt(5, buf), 62);
-  f->Truncate(2);
-  EXPECT_EQ(All(*f), (Bytes{1, 7}));
   f->FlushData();
 
   // A second opener shares the file and sees writes at once.
   auto g = fs_.Open(p);
-  EXPECT_EQ(All(*g), (Bytes{1, 7}));
-  f->WriteAt(2, Bytes{5});
-  EXPECT_EQ(All(*g), (Bytes{1, 7, 5}));
+  EXPECT_EQ(All(*g), (Bytes{1, 7, 7, 4, 0, 0, 9}));
+  f->WriteAt(7, Bytes{5});
+  EXPECT_EQ(All(*g), (Bytes{1, 7, 7, 4, 0, 0, 9, 5}));
+}
+
+TEST_F(DbFileTest, AppendOffsetSeesOtherOpenersAppends) {
+  std::u16string p = Path("end.bin");
+  auto a = fs_.Open(p);
+  auto b = fs_.Open(p);
+  EXPECT_EQ(a->AppendOffset(), 0);
+  a->WriteAt(0, Bytes(10, 0x5F));
+  EXPECT_EQ(a->AppendOffset(), 10);  // its own append keeps the end known
+  b->WriteAt(b->AppendOffset(), Bytes{0x5F, 1, 2, 3, 4});
+  EXPECT_EQ(a->AppendOffset(), 15);  // another opener's append is seen
+  a->WriteAt(15, Bytes{0x5F, 0});
+  EXPECT_EQ(a->AppendOffset(), 17);
+  EXPECT_EQ(b->AppendOffset(), 17);
+  // An end on a page boundary has no byte past it to look at.
+  b->WriteAt(17, Bytes(4096 - 17, 0x5F));
+  EXPECT_EQ(a->AppendOffset(), 4096);
+  b->WriteAt(4096, Bytes{0x5F});
+  EXPECT_EQ(a->AppendOffset(), 4097);
+  // A write inside the file keeps the end; one past it makes it unknown.
+  a->WriteAt(0, Bytes{1});
+  EXPECT_EQ(a->AppendOffset(), 4097);
+  a->WriteAt(5000, Bytes{0x5F});
+  EXPECT_EQ(a->AppendOffset(), 5001);
 }
 
 TEST_F(DbFileTest, FileErrorsCarryPlatformNumbers) {

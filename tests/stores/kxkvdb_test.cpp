@@ -336,14 +336,18 @@ TEST_F(KxKVDBFileTest, FailedWritesLeaveTheOldValueReadable) {
   EXPECT_EQ(db->Item(u"k"), u"old");
   EXPECT_EQ(FileBytes(), before);
 
-  faulty.CutWrite(1, 5);  // a torn record is taken back
+  // A torn record stays (the file never shrinks under other openers) and
+  // hides nothing: the next put first covers it with a deleted record.
+  faulty.CutWrite(1, 5);
   ExpectRaisesStandard(db->PutValue(u"k", u"new"), kErrDeviceIo);
   EXPECT_EQ(db->Item(u"k"), u"old");
-  EXPECT_EQ(FileBytes(), before);
+  EXPECT_EQ(FileBytes().size(), before.size() + 5);
   EXPECT_EQ(Open()->Item(u"k"), u"old");
 
-  faulty.CutWrite(2, 30);  // the header: the record itself is complete
+  faulty.CutWrite(3, 30);  // the header: the cover and the record are whole
   ExpectRaisesStandard(db->PutValue(u"k", u"new"), kErrDeviceIo);
+  EXPECT_EQ(Hex(FileBytes(), before.size(), 9), "5F0B00000000000001");
+  EXPECT_EQ(Hex(FileBytes(), before.size() + 9, 9), "5F0B01000300000000");
   EXPECT_EQ(Open()->Item(u"k"), u"new");
 
   faulty.FailWrite(1);  // the flag of a delete

@@ -1,0 +1,439 @@
+// A document file under damage, crashes and torn appends: opening either
+// works or raises the invalid-file error, the documents before the damage
+// stay readable, and a compaction cut short leaves the old file or the new.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quorvel/kxdocsdb.h"
+#include "stores/db_file.h"
+#include "stores/faulty_file_system.h"
+#include "stores/memory_file_system.h"
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int32_t kStoreError = static_cast<int32_t>(0x800403E9u);
+constexpr char16_t kInvalid[] = u"This file is not a valid KxDocsDB file";
+constexpr size_t kHeaders = 120;
+
+// One field as text: name, kind and value.
+std::string FieldText(std::u16string_view name, const Value& v) {
+  return ToUtf8(name) + ":" + std::to_string(VarType(v)) + ":" +
+         (v.IsNull() ? "Null" : ToUtf8(ToText(v).view()));
+}
+
+// A saved record, where it lies, and whether a later delete flagged it.
+struct Written {
+  std::u16string id;
+  std::string fields;
+  size_t start, end;
+  bool deleted;
+};
+
+struct Doc {
+  std::u16string id;
+  std::string fields;
+  int source = -1;
+  bool operator==(const Doc& o) const {
+    return id == o.id && fields == o.fields;
+  }
+};
+using State = std::vector<Doc>;
+
+std::string Describe(const State& s) {
+  std::string out;
+  for (const Doc& d : s) out += ToUtf8(d.id) + "{" + d.fields + "}";
+  return out;
+}
+
+// What a reader must see of the file cut at `cut`: every record that ends
+// by then and was not flagged; an identifier keeps the place of its first
+// such record and the content of its last.
+State Expected(const std::vector<Written>& log, size_t cut) {
+  State s;
+  for (size_t i = 0; i < log.size(); ++i) {
+    const Written& w = log[i];
+    if (w.end > cut || w.deleted) continue;
+    auto it = std::find_if(s.begin(), s.end(),
+                           [&](const Doc& d) { return d.id == w.id; });
+    if (it == s.end()) it = s.insert(s.end(), Doc{w.id, {}});
+    it->fields = w.fields;
+    it->source = static_cast<int>(i);
+  }
+  return s;
+}
+
+void Save(const Ref<KxDocRec>& rec) {
+  CallByName(Value(rec), u"Save", CallType::Method);
+}
+
+std::string Fields(KxDocRec& rec) {
+  std::string out;
+  for (const Dictionary::Entry& e : rec.fields())
+    out += FieldText(e.key.view(), e.value) + "|";
+  return out;
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+using testing::MemoryFileSystem;
+
+class KxDocsDBReliabilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "docsrelXXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    path_ = dir_ + "/r.kdb";
+    upath_ = FromUtf8(path_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  Bytes FileBytes() const {
+    std::ifstream in(path_, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  void WriteFile(const Bytes& b, size_t n = std::string::npos) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()),
+              static_cast<std::streamsize>(std::min(n, b.size())));
+  }
+  Ref<KxDocsDB> Open(
+      internal::FileSystem& fs = internal::FileSystem::Default()) {
+    Ref<KxDocsDB> db = KxDocsDB::Create(fs);
+    db->OpenDB(upath_);
+    return db;
+  }
+  // Reads every visible document; a read that raises shows as "<n>" and
+  // counts in `errors` by number.
+  static State Visible(KxDocsDB& db, std::map<int32_t, int>* errors = nullptr) {
+    State s;
+    Value ids = db.Keys();
+    for (int32_t i = LBound(ids); i <= UBound(ids); ++i) {
+      Doc d{std::u16string(ArrayItem(ids, i).string_view()), {}};
+      try {
+        Ref<KxDocRec> rec = db.GetDoc(String(d.id));
+        d.fields = rec ? Fields(*rec) : "Nothing";
+        if (rec && rec->DocID().view() != d.id) d.fields += " under another id";
+      } catch (const Error& e) {
+        d.fields = "<" + std::to_string(e.number()) + ">";
+        if (errors != nullptr) ++(*errors)[e.number()];
+      }
+      s.push_back(std::move(d));
+    }
+    return s;
+  }
+
+  // 100 documents with one to five fields of every storable kind, some
+  // under given identifiers, two saved again and two deleted.
+  std::vector<Written> BuildFile() {
+    std::filesystem::remove(path_);
+    auto db = Open();
+    std::vector<Written> log;
+    std::vector<Ref<KxDocRec>> recs;
+    auto save = [&](const Ref<KxDocRec>& rec) {
+      const size_t start = std::filesystem::file_size(path_);
+      Save(rec);
+      log.push_back({std::u16string(rec->DocID().view()), Fields(*rec), start,
+                     std::filesystem::file_size(path_), false});
+    };
+    auto del = [&](const Ref<KxDocRec>& rec) {
+      db->Delete(rec->DocID());
+      // Only the current record is flagged; an earlier one comes back.
+      for (size_t i = log.size(); i-- > 0;) {
+        if (log[i].id == rec->DocID().view()) {
+          log[i].deleted = true;
+          break;
+        }
+      }
+    };
+    for (int i = 0; i < 100; ++i) {
+      Ref<KxDocRec> rec =
+          i % 9 == 4
+              ? db->AddDoc(String(u" item-" + FromUtf8(std::to_string(i))))
+              : db->AddDoc();
+      Dictionary& f = rec->fields();
+      f.LetItem(String(u"name"), Value(u"doc " + FromUtf8(std::to_string(i)) +
+                                       std::u16string(i % 17, u'x')));
+      if (i % 3 == 0) f.LetItem(String(u"n"), Value(i * 1000 - 7));
+      if (i % 4 == 0) f.LetItem(String(u"x"), Value(i / 8.0));
+      if (i % 5 == 0) f.LetItem(String(u"ok"), Value(i % 2 == 0));
+      if (i % 13 == 0) f.LetItem(String(u"none"), Value::Null());
+      if (i == 50) f.LetItem(String(u"text"), Value(u"\u00e9t\u00e9"));
+      save(rec);
+      recs.push_back(rec);
+      if (i == 30) {
+        recs[10]->fields().LetItem(String(u"name"), Value(u"changed"));
+        save(recs[10]);
+      }
+      if (i == 40) del(recs[5]);
+      if (i == 60) del(recs[10]);  // saved twice: the first version returns
+      if (i == 70) {
+        recs[20]->fields().LetItem(String(u"n"), Value(-1));
+        save(recs[20]);
+      }
+    }
+    return log;
+  }
+
+  std::string dir_;
+  std::string path_;
+  std::u16string upath_;
+};
+
+TEST_F(KxDocsDBReliabilityTest, EveryTruncationKeepsTheDocumentsBeforeTheCut) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes full = FileBytes();
+  const State all = Expected(log, full.size());
+  ASSERT_EQ(Describe(Visible(*Open())), Describe(all));
+  ASSERT_EQ(all.size(), 99u);
+
+  MemoryFileSystem memory;
+  int opened = 0, invalid = 0, wrong = 0;
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    memory.Put(full, cut);
+    auto db = KxDocsDB::Create(memory);
+    try {
+      db->OpenDB(u"m");
+    } catch (const Error& e) {
+      ++invalid;
+      EXPECT_TRUE(cut > 0 && cut < kHeaders) << cut;
+      EXPECT_EQ(e.number(), kStoreError);
+      EXPECT_EQ(ToUtf8(e.source()), "KxDocsDB");
+      EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
+      EXPECT_FALSE(db->IsOpen());
+      continue;
+    }
+    ++opened;
+    EXPECT_FALSE(cut > 0 && cut < kHeaders) << cut;
+    const State seen = Visible(*db);
+    const State want = Expected(log, cut);
+    if (!(seen == want) && ++wrong <= 3)
+      ADD_FAILURE() << "cut " << cut << ": " << Describe(seen) << "\nwant "
+                    << Describe(want);
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(invalid, static_cast<int>(kHeaders) - 1);
+  std::printf("KxDocsDB: %zu truncations, %d opened, %d invalid-file errors\n",
+              full.size() + 1, opened, invalid);
+}
+
+TEST_F(KxDocsDBReliabilityTest, EverySingleByteChangeOpensOrRaisesTheError) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes full = FileBytes();
+  const State all = Expected(log, full.size());
+  // A damaged body may fail to decode with any of the codec's errors, or run
+  // past the end of the file.
+  const std::vector<int32_t> documented = {
+      kErrInvalidCall, kErrOverflow, kErrSubscript, kErrTypeMismatch,
+      kErrOutOfStack,  62,           kErrKeyExists};
+
+  MemoryFileSystem memory;
+  int tried = 0, opened = 0, invalid = 0, same = 0, bad = 0;
+  std::map<int32_t, int> errors;
+  for (size_t at = 0; at < full.size(); ++at) {
+    // The record holding `at`, and whether `at` lies in its body.
+    int holder = -1;
+    bool in_body = false;
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (at >= log[i].start && at < log[i].end) {
+        holder = static_cast<int>(i);
+        in_body = at >= log[i].start + 19 + log[i].id.size();
+      }
+    }
+    for (int change = 0; change < 3; ++change) {
+      Bytes b = full;
+      b[at] = change == 0 ? b[at] ^ 0x80 : change == 1 ? 0x00 : 0xFF;
+      memory.Put(b);
+      ++tried;
+      auto db = KxDocsDB::Create(memory);
+      try {
+        db->OpenDB(u"m");
+      } catch (const Error& e) {
+        ++invalid;
+        EXPECT_EQ(e.number(), kStoreError);
+        EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
+        continue;
+      }
+      ++opened;
+      std::map<int32_t, int> raised;
+      const State seen = Visible(*db, &raised);
+      for (const auto& [number, count] : raised) {
+        errors[number] += count;
+        if (std::find(documented.begin(), documented.end(), number) ==
+                documented.end() &&
+            ++bad <= 3)
+          ADD_FAILURE() << "byte " << at << ": error " << number;
+      }
+      for (const Doc& d : seen) {
+        if (d.fields.starts_with("Nothing") && ++bad <= 3)
+          ADD_FAILURE() << "byte " << at << ": an indexed id reads Nothing";
+      }
+      if (seen == all) ++same;
+      // One header copy is enough, and the walk never looks at bodies.
+      if (at < kHeaders || in_body) {
+        bool differs = seen.size() != all.size();
+        for (size_t i = 0; !differs && i < seen.size(); ++i)
+          differs =
+              seen[i].id != all[i].id ||
+              (all[i].source != holder && seen[i].fields != all[i].fields);
+        if (differs && ++bad <= 3)
+          ADD_FAILURE() << "byte " << at << " change " << change << ": "
+                        << Describe(seen);
+      }
+    }
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(invalid, 0);  // no single byte spoils both header copies
+  std::string histogram;
+  for (const auto& [number, count] : errors)
+    histogram += " " + std::to_string(number) + "x" + std::to_string(count);
+  std::printf(
+      "KxDocsDB: %d byte changes, %d opened (%d with every document intact), "
+      "%d invalid-file errors; reads raised:%s\n",
+      tried, opened, same, invalid, histogram.c_str());
+}
+
+TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes before = FileBytes();
+  const std::string want = Describe(Expected(log, before.size()));
+  Open()->Compact();
+  const Bytes after = FileBytes();
+  ASSERT_EQ(Describe(Visible(*Open())), want);
+  ASSERT_LT(after.size(), before.size());
+
+  int total = 0;
+  {
+    WriteFile(before);
+    internal::FaultyFileSystem faulty(internal::FileSystem::Default());
+    auto db = Open(faulty);
+    const int first = faulty.writes();
+    db->Compact();
+    total = faulty.writes() - first;
+  }
+  // Both headers, one write per record and one link to each but the first.
+  EXPECT_EQ(total, 2 * 99 + 1);
+
+  int old_files = 0, new_files = 0;
+  for (int mode = 0; mode < 3; ++mode) {
+    for (int nth = 1; nth <= total + 1; ++nth) {
+      SCOPED_TRACE(::testing::Message() << "mode " << mode << " write " << nth);
+      MemoryFileSystem memory;
+      memory.Put(before);
+      internal::FaultyFileSystem faulty(memory);
+      auto db = KxDocsDB::Create(faulty);
+      db->OpenDB(u"m");
+      // 0: the write fails and the process goes on; 1: it fails and the
+      // process dies, losing what was not synced; 2: it is cut short (in a
+      // header, a link, a record header or a body) and the process dies.
+      if (mode < 2) {
+        faulty.FailWrite(nth);
+      } else {
+        faulty.CutWrite(nth, nth % 3 == 0 ? 0 : nth % 3 == 1 ? 7 : 40);
+      }
+      bool raised = false;
+      try {
+        db->Compact();
+      } catch (const Error& e) {
+        raised = true;
+        EXPECT_EQ(e.number(), mode < 2 ? kErrDiskFull : kErrDeviceIo);
+      }
+      EXPECT_EQ(raised, nth <= total);
+      if (mode > 0) {
+        faulty.Crash();
+      } else if (raised) {
+        // The database that failed is still open on the untouched file.
+        EXPECT_TRUE(db->IsOpen());
+        EXPECT_EQ(Describe(Visible(*db)), want);
+      }
+      const Bytes now = memory.Get();
+      EXPECT_TRUE(now == before || now == after);
+      EXPECT_EQ(now == after, nth > total);
+      (now == after ? new_files : old_files)++;
+      auto check = KxDocsDB::Create(memory);
+      check->OpenDB(u"m");
+      EXPECT_EQ(Describe(Visible(*check)), want);
+      if (mode == 0 && raised) {
+        db->Compact();  // over the stale temporary file
+        EXPECT_EQ(memory.Get(), after);
+      }
+    }
+  }
+  std::printf(
+      "KxDocsDB: %d writes per compaction, %d crash points tried, %d left the "
+      "old file, %d the new one\n",
+      total, 3 * (total + 1), old_files, new_files);
+}
+
+TEST_F(KxDocsDBReliabilityTest, DocumentsSavedAfterATornOneStayReachable) {
+  {
+    auto db = Open();
+    for (int i = 0; i < 2; ++i) {
+      Ref<KxDocRec> rec = db->AddDoc();
+      rec->fields().LetItem(String(u"n"), Value(i));
+      Save(rec);
+    }
+  }
+  const Bytes good = FileBytes();
+  // DOC000002's record: header, identifier, body length and a 12-byte body.
+  const size_t second = good.size() - (11 + 4 + 9 + 4 + 12);
+  ASSERT_EQ(good[second], 0x5F);
+  // A dying writer links its record from the last one, then gets only part
+  // of it written: here the record header and 3 identifier bytes, or zeros
+  // (a length that reached the disk without its data), or a lone byte.
+  const Bytes prefix = {0x5F, 0x0B, 1, 0, 0, 0, 0,   0,   0,
+                        0,    0,    9, 0, 0, 0, 'D', 'O', 'C'};
+  for (const Bytes& tail : {prefix, Bytes(40, 0), Bytes{0x5F}}) {
+    SCOPED_TRACE(tail.size());
+    Bytes b = Cat(good, tail);
+    const uint32_t link = static_cast<uint32_t>(good.size() + 1);
+    for (int i = 0; i < 4; ++i)
+      b[second + 6 + i] = static_cast<uint8_t>(link >> (8 * i));
+    WriteFile(b);
+    auto next = Open();
+    EXPECT_EQ(Describe(Visible(*next)), "DOC000001{n:3:0|}DOC000002{n:3:1|}");
+    Ref<KxDocRec> rec = next->AddDoc();
+    EXPECT_EQ(rec->DocID(), u"DOC000003");
+    rec->fields().LetItem(String(u"n"), Value(2));
+    Save(rec);
+    Save(next->AddDoc(u"last"));
+    EXPECT_EQ(Describe(Visible(*Open())),
+              "DOC000001{n:3:0|}DOC000002{n:3:1|}DOC000003{n:3:2|}LAST{}");
+    // The new record went past the torn bytes, which stay unlinked.
+    const Bytes now = FileBytes();
+    ASSERT_GT(now.size(), b.size() + 2);
+    EXPECT_EQ(now[b.size()], 0x5F);
+    EXPECT_EQ(now[b.size() + 1], 0x0B);
+  }
+
+  // A torn first record: the chain still starts at offset 120, so the next
+  // save goes there.
+  WriteFile(Cat(Bytes(good.begin(), good.begin() + kHeaders), prefix));
+  auto db = Open();
+  EXPECT_EQ(db->Count(), 0);
+  Save(db->AddDoc(u"first"));
+  Save(db->AddDoc(u"second"));
+  EXPECT_EQ(Describe(Visible(*Open())), "FIRST{}SECOND{}");
+}
+
+}  // namespace
+}  // namespace quorvel

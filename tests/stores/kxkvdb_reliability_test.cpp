@@ -1,0 +1,411 @@
+// A key-value file under damage, crashes and torn appends: opening either
+// works or raises the invalid-file error, the records before the damage stay
+// readable, and a compaction cut short leaves the old file or the new one.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "quorvel/kxkvdb.h"
+#include "stores/db_file.h"
+#include "stores/faulty_file_system.h"
+#include "stores/memory_file_system.h"
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int32_t kStoreError = static_cast<int32_t>(0x800403E9u);
+constexpr char16_t kInvalid[] = u"This file is not a valid CKVDB file";
+constexpr size_t kHeaders = 104;
+
+// A record as the writer appended it, and whether a later delete flagged it.
+struct Written {
+  std::u16string key, value;
+  size_t start, end;
+  bool deleted;
+};
+
+// The visible pairs in index order; `source` is the record a value came from.
+struct Pair {
+  std::u16string key, value;
+  int source = -1;
+  bool operator==(const Pair& o) const {
+    return key == o.key && value == o.value;
+  }
+};
+using State = std::vector<Pair>;
+
+std::string Describe(const State& s) {
+  std::string out;
+  for (const Pair& p : s) out += ToUtf8(p.key) + "=" + ToUtf8(p.value) + ";";
+  return out;
+}
+
+// What a reader must see of the file cut at `cut`: every record that ends
+// by then and was not deleted later; a key keeps the place of its first
+// such record and the value of its last.
+State Expected(const std::vector<Written>& log, size_t cut) {
+  State s;
+  for (size_t i = 0; i < log.size(); ++i) {
+    const Written& w = log[i];
+    if (w.end > cut || w.deleted) continue;
+    auto it = std::find_if(s.begin(), s.end(),
+                           [&](const Pair& p) { return p.key == w.key; });
+    if (it == s.end()) it = s.insert(s.end(), Pair{w.key, {}});
+    it->value = w.value;
+    it->source = static_cast<int>(i);
+  }
+  return s;
+}
+
+Bytes Record(std::string_view key, std::string_view value, uint8_t flag = 0) {
+  Bytes r = {0x5F,
+             0x0B,
+             static_cast<uint8_t>(key.size()),
+             0,
+             static_cast<uint8_t>(value.size()),
+             0,
+             0,
+             0,
+             flag};
+  r.insert(r.end(), key.begin(), key.end());
+  r.insert(r.end(), value.begin(), value.end());
+  return r;
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+using testing::MemoryFileSystem;
+
+class KxKVDBReliabilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "kvrelXXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    path_ = dir_ + "/r.kv";
+    upath_ = FromUtf8(path_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  Bytes FileBytes() const {
+    std::ifstream in(path_, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  // The file past its two header copies.
+  Bytes Records() const {
+    Bytes b = FileBytes();
+    return Bytes(b.begin() + std::min(b.size(), kHeaders), b.end());
+  }
+  void AppendFile(const Bytes& b) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::app);
+    out.write(reinterpret_cast<const char*>(b.data()),
+              static_cast<std::streamsize>(b.size()));
+  }
+  void WriteFile(const Bytes& b, size_t n = std::string::npos) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()),
+              static_cast<std::streamsize>(std::min(n, b.size())));
+  }
+  Ref<KxKVDB> Open(internal::FileSystem& fs = internal::FileSystem::Default()) {
+    Ref<KxKVDB> db = KxKVDB::Create(fs);
+    db->OpenDB(upath_);
+    return db;
+  }
+  // Reads every visible key; a read that raises 62 (the record is no longer
+  // whole) shows as "<62>", any other raise as "<!n>".
+  static State Visible(KxKVDB& db) {
+    State s;
+    Value keys = db.Keys();
+    for (int32_t i = LBound(keys); i <= UBound(keys); ++i) {
+      Pair p{std::u16string(ArrayItem(keys, i).string_view()), {}};
+      try {
+        p.value = db.Item(String(p.key)).str();
+      } catch (const Error& e) {
+        p.value = (e.number() == 62 ? u"<" : u"<!") +
+                  FromUtf8(std::to_string(e.number())) + u">";
+      }
+      s.push_back(std::move(p));
+    }
+    return s;
+  }
+
+  // 100 puts (an empty key, an empty value, Windows-1252 text, keys written
+  // twice) with deletes in between, all through one store.
+  std::vector<Written> BuildFile() {
+    std::filesystem::remove(path_);
+    auto db = Open();
+    std::vector<Written> log;
+    auto del = [&](const std::u16string& key) {
+      db->DeleteKey(String(key));
+      for (Written& w : log)
+        if (w.key == key) w.deleted = true;
+    };
+    for (int i = 0; i < 100; ++i) {
+      std::u16string key =
+          u"key" + FromUtf8(std::to_string(i < 85 ? i : (i - 85) * 5));
+      if (i == 40) key.clear();
+      std::u16string value = u"v" + FromUtf8(std::to_string(i)) +
+                             std::u16string(i % 23, u'a' + i % 26);
+      if (i % 7 == 0) value += u"\u00e9\u20ac";
+      if (i == 60) value.clear();
+      const size_t start = std::filesystem::file_size(path_);
+      db->PutValue(String(key), String(value));
+      const size_t end = std::filesystem::file_size(path_);
+      EXPECT_EQ(end - start, 9 + key.size() + value.size());
+      log.push_back({key, value, start, end, false});
+      if (i == 20) del(u"key3");
+      if (i == 50) del(u"key10");  // written again at 87
+      if (i == 90) del(u"key5");   // written at 5 and 86
+      if (i == 95) del(u"absent");
+    }
+    return log;
+  }
+
+  std::string dir_;
+  std::string path_;
+  std::u16string upath_;
+};
+
+TEST_F(KxKVDBReliabilityTest, EveryTruncationKeepsTheRecordsBeforeTheCut) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes full = FileBytes();
+  const State all = Expected(log, full.size());
+  ASSERT_EQ(Describe(Visible(*Open())), Describe(all));
+  ASSERT_EQ(all.size(), 84u);
+
+  MemoryFileSystem memory;
+  int opened = 0, invalid = 0, wrong = 0;
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    memory.Put(full, cut);
+    auto db = KxKVDB::Create(memory);
+    try {
+      db->OpenDB(u"m");
+    } catch (const Error& e) {
+      ++invalid;
+      EXPECT_TRUE(cut > 0 && cut < kHeaders) << cut;
+      EXPECT_EQ(e.number(), kStoreError);
+      EXPECT_EQ(ToUtf8(e.source()), "CKVDB");
+      EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
+      EXPECT_FALSE(db->IsOpen());
+      continue;
+    }
+    ++opened;
+    EXPECT_FALSE(cut > 0 && cut < kHeaders) << cut;
+    const State seen = Visible(*db);
+    const State want = Expected(log, cut);
+    if (!(seen == want) && ++wrong <= 3)
+      ADD_FAILURE() << "cut " << cut << ": " << Describe(seen) << "\nwant "
+                    << Describe(want);
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(invalid, static_cast<int>(kHeaders) - 1);
+  std::printf("KxKVDB: %zu truncations, %d opened, %d invalid-file errors\n",
+              full.size() + 1, opened, invalid);
+}
+
+TEST_F(KxKVDBReliabilityTest, EverySingleByteChangeOpensOrRaisesTheFileError) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes full = FileBytes();
+  const State all = Expected(log, full.size());
+
+  MemoryFileSystem memory;
+  int tried = 0, opened = 0, invalid = 0, same = 0, read_errors = 0, bad = 0;
+  for (size_t at = 0; at < full.size(); ++at) {
+    // The record holding `at`, and whether `at` lies in its value text.
+    int holder = -1;
+    bool in_value = false;
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (at >= log[i].start && at < log[i].end) {
+        holder = static_cast<int>(i);
+        in_value = at >= log[i].start + 9 + log[i].key.size();
+      }
+    }
+    for (int change = 0; change < 3; ++change) {
+      Bytes b = full;
+      b[at] = change == 0 ? b[at] ^ 0x80 : change == 1 ? 0x00 : 0xFF;
+      memory.Put(b);
+      ++tried;
+      auto db = KxKVDB::Create(memory);
+      try {
+        db->OpenDB(u"m");
+      } catch (const Error& e) {
+        ++invalid;
+        EXPECT_EQ(e.number(), kStoreError);
+        EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
+        continue;
+      }
+      ++opened;
+      const State seen = Visible(*db);
+      for (const Pair& p : seen) {
+        if (p.value == u"<62>") ++read_errors;
+        if (p.value.starts_with(u"<!") && ++bad <= 3)
+          ADD_FAILURE() << "byte " << at << ": " << ToUtf8(p.value);
+      }
+      if (seen == all) ++same;
+      // One header copy is enough, and the scan never looks at values.
+      if (at < kHeaders || in_value) {
+        bool differs = seen.size() != all.size();
+        for (size_t i = 0; !differs && i < seen.size(); ++i)
+          differs = seen[i].key != all[i].key ||
+                    (all[i].source != holder && seen[i].value != all[i].value);
+        if (differs && ++bad <= 3)
+          ADD_FAILURE() << "byte " << at << " change " << change << ": "
+                        << Describe(seen);
+      }
+    }
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(invalid, 0);  // no single byte spoils both header copies
+  std::printf(
+      "KxKVDB: %d byte changes, %d opened (%d with every pair intact), %d "
+      "invalid-file errors, %d reads raised 62\n",
+      tried, opened, same, invalid, read_errors);
+}
+
+TEST_F(KxKVDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
+  const std::vector<Written> log = BuildFile();
+  const Bytes before = FileBytes();
+  const std::string want = Describe(Expected(log, before.size()));
+  Open()->Compact();
+  const Bytes after = FileBytes();
+  ASSERT_EQ(Describe(Visible(*Open())), want);
+  ASSERT_LT(after.size(), before.size());
+
+  int total = 0;
+  {
+    WriteFile(before);
+    internal::FaultyFileSystem faulty(internal::FileSystem::Default());
+    auto db = Open(faulty);
+    const int first = faulty.writes();
+    db->Compact();
+    total = faulty.writes() - first;
+  }
+  EXPECT_EQ(total, 84 + 2);  // both headers and one record per live key
+
+  int old_files = 0, new_files = 0;
+  for (int mode = 0; mode < 3; ++mode) {
+    for (int nth = 1; nth <= total + 1; ++nth) {
+      SCOPED_TRACE(::testing::Message() << "mode " << mode << " write " << nth);
+      MemoryFileSystem memory;
+      memory.Put(before);
+      internal::FaultyFileSystem faulty(memory);
+      auto db = KxKVDB::Create(faulty);
+      db->OpenDB(u"m");
+      // 0: the write fails and the process goes on; 1: it fails and the
+      // process dies, losing what was not synced; 2: it is cut short (in a
+      // header, a record header or a text) and the process dies.
+      if (mode < 2) {
+        faulty.FailWrite(nth);
+      } else {
+        faulty.CutWrite(nth, nth % 3 == 0 ? 0 : nth % 3 == 1 ? 5 : 60);
+      }
+      bool raised = false;
+      try {
+        db->Compact();
+      } catch (const Error& e) {
+        raised = true;
+        EXPECT_EQ(e.number(), mode < 2 ? kErrDiskFull : kErrDeviceIo);
+      }
+      EXPECT_EQ(raised, nth <= total);
+      if (mode > 0) {
+        faulty.Crash();
+      } else if (raised) {
+        // The store that failed is still open on the untouched file.
+        EXPECT_TRUE(db->IsOpen());
+        EXPECT_EQ(Describe(Visible(*db)), want);
+      }
+      const Bytes now = memory.Get();
+      EXPECT_TRUE(now == before || now == after);
+      EXPECT_EQ(now == after, nth > total);
+      (now == after ? new_files : old_files)++;
+      auto check = KxKVDB::Create(memory);
+      check->OpenDB(u"m");
+      EXPECT_EQ(Describe(Visible(*check)), want);
+      if (mode == 0 && raised) {
+        db->Compact();  // over the stale temporary file
+        EXPECT_EQ(memory.Get(), after);
+      }
+    }
+  }
+  std::printf(
+      "KxKVDB: %d writes per compaction, %d crash points tried, %d left the "
+      "old file, %d the new one\n",
+      total, 3 * (total + 1), old_files, new_files);
+}
+
+TEST_F(KxKVDBReliabilityTest, RecordsAppendedAfterATornOneStayReachable) {
+  // A writer died in the middle of appending "c": 12 of its 20 bytes made it.
+  {
+    auto db = Open();
+    db->PutValue(u"a", u"1");
+    db->PutValue(u"b", u"2");
+  }
+  const Bytes good = FileBytes();
+  const Bytes torn = Record("c", "torn value");
+  WriteFile(Cat(good, Bytes(torn.begin(), torn.begin() + 12)));
+  auto next = Open();
+  EXPECT_EQ(Describe(Visible(*next)), "a=1;b=2;");
+  next->PutValue(u"d", u"4");
+  next->PutValue(u"e", u"5");
+  EXPECT_EQ(Describe(Visible(*Open())), "a=1;b=2;d=4;e=5;");
+  // The torn bytes became one deleted record with an empty key; nothing was
+  // cut away and the new records went at the end.
+  Bytes filler = {0x5F, 0x0B, 0, 0, 3, 0, 0, 0, 1};
+  filler.insert(filler.end(), torn.begin() + 9, torn.begin() + 12);
+  EXPECT_EQ(FileBytes().size(), good.size() + 12 + 2 * 11);
+  EXPECT_EQ(Records(), Cat(Cat(Cat(Record("a", "1"), Record("b", "2")), filler),
+                           Cat(Record("d", "4"), Record("e", "5"))));
+
+  // A store opened before the death, with another opener's record between:
+  // that record is walked over, and the 5 torn bytes (less than a record
+  // header) become a 9-byte deleted record.
+  WriteFile(good);
+  auto early = Open();
+  auto other = Open();
+  other->PutValue(u"y", u"1");
+  AppendFile({0x5F, 0x0B, 7, 0, 0});
+  early->PutValue(u"x", u"2");
+  EXPECT_EQ(Records(),
+            Cat(Cat(Cat(Record("a", "1"), Record("b", "2")), Record("y", "1")),
+                Cat({0x5F, 0x0B, 0, 0, 0, 0, 0, 0, 1}, Record("x", "2"))));
+  EXPECT_EQ(Describe(Visible(*Open())), "a=1;b=2;y=1;x=2;");
+  // From then on the file ends where that store expects it to.
+  early->PutValue(u"z", u"3");
+  EXPECT_EQ(Describe(Visible(*Open())), "a=1;b=2;y=1;x=2;z=3;");
+
+  // What a crash can leave of an append whose length reached the disk but
+  // not its data: zeros. And a single stray byte.
+  for (const Bytes& tail : {Bytes(40, 0), Bytes{0x5F}}) {
+    WriteFile(Cat(good, tail));
+    auto db = Open();
+    EXPECT_EQ(db->Count(), 2);
+    db->PutValue(u"n", u"new");
+    EXPECT_EQ(Describe(Visible(*Open())), "a=1;b=2;n=new;");
+    EXPECT_EQ(FileBytes().size(),
+              good.size() + std::max<size_t>(tail.size(), 9) + 13);
+  }
+
+  // A compaction drops the deleted filler with everything else dead.
+  Open()->Compact();
+  EXPECT_EQ(Records(),
+            Cat(Cat(Record("a", "1"), Record("b", "2")), Record("n", "new")));
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,76 @@
+// Files held in memory, for tests that open thousands of variants of one
+// file: the seam serves them without touching the disk.
+#ifndef QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
+#define QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quorvel/error.h"
+#include "stores/db_file.h"
+
+namespace quorvel::testing {
+
+class MemoryFileSystem final : public internal::FileSystem {
+ public:
+  void Put(const std::vector<uint8_t>& bytes, size_t n = std::string::npos) {
+    files_[u"m"] = std::make_shared<std::vector<uint8_t>>(
+        bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
+  }
+  const std::vector<uint8_t>& Get() const { return *files_.at(u"m"); }
+  std::unique_ptr<internal::DbFile> Open(const std::u16string& path) override {
+    std::shared_ptr<std::vector<uint8_t>>& data = files_[path];
+    if (!data) data = std::make_shared<std::vector<uint8_t>>();
+    return std::make_unique<File>(data);
+  }
+  bool Exists(const std::u16string& path) override {
+    return files_.count(path) != 0;
+  }
+  void Delete(const std::u16string& path) override { files_.erase(path); }
+  void Rename(const std::u16string& from, const std::u16string& to) override {
+    auto it = files_.find(from);
+    if (it == files_.end()) RaiseStandard(kErrFileNotFound);
+    files_[to] = it->second;
+    files_.erase(it);
+  }
+
+ private:
+  class File final : public internal::DbFile {
+   public:
+    explicit File(std::shared_ptr<std::vector<uint8_t>> data)
+        : data_(std::move(data)) {}
+    void ReadAt(int64_t offset, std::span<uint8_t> out) override {
+      if (ReadSome(offset, out) != out.size()) RaiseStandard(62);
+    }
+    size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
+      const size_t at = std::min(static_cast<size_t>(offset), data_->size());
+      const size_t n = std::min(out.size(), data_->size() - at);
+      std::copy_n(data_->begin() + at, n, out.begin());
+      return n;
+    }
+    void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
+      const size_t at = static_cast<size_t>(offset);
+      if (data_->size() < at + data.size()) data_->resize(at + data.size());
+      std::copy(data.begin(), data.end(), data_->begin() + at);
+    }
+    int64_t Length() override { return static_cast<int64_t>(data_->size()); }
+    void FlushData() override {}
+    void LockExclusive() override {}
+    void Unlock() override {}
+
+   private:
+    std::shared_ptr<std::vector<uint8_t>> data_;
+  };
+
+  std::map<std::u16string, std::shared_ptr<std::vector<uint8_t>>> files_;
+};
+
+}  // namespace quorvel::testing
+
+#endif  // QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
