@@ -1,7 +1,10 @@
 #include "quorvel/lzss.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
+#include <memory>
 
 #include "codecs/byte_input.h"
 #include "quorvel/error.h"
@@ -16,9 +19,27 @@ constexpr int kHashSize = 4096;
 // of that size gives exactly the choices of one link per input position.
 constexpr int kRingSize = 4096;
 
+// The hash of the first two bytes, by their 16 bits as one little-endian
+// load reads them: the encoder hashes every input position, and a table
+// look-up is a fraction of the arithmetic.
+constexpr auto kPairHash = [] {
+  std::array<uint16_t, 65536> table{};
+  for (uint32_t pair = 0; pair < 65536; ++pair) {
+    const uint32_t first = pair & 0xFF;
+    const uint32_t second = pair >> 8;
+    table[pair] = static_cast<uint16_t>(((second * 17) ^ (first * 257)) &
+                                        (kHashSize - 1));
+  }
+  return table;
+}();
+
 inline uint32_t Hash(const uint8_t* s) {
-  return ((uint32_t{s[1]} * 17) ^ (uint32_t{s[0]} * 257) ^ uint32_t{s[2]}) &
-         (kHashSize - 1);
+  uint16_t pair;
+  std::memcpy(&pair, s, 2);
+  if constexpr (std::endian::native != std::endian::little)
+    pair = static_cast<uint16_t>(pair << 8 | pair >> 8);
+  // The third byte is below 4,096, so the table's masking covers it too.
+  return kPairHash[pair] ^ uint32_t { s[2] };
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -72,20 +93,35 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
   const uint8_t* d = data.data();
 
   // Every eight items cost one flag byte; a reference is never longer than
-  // the bytes it stands for, so all-literal output is the largest.
-  std::vector<uint8_t> out(n + n / 8 + 2);
-  uint8_t* o = out.data();
+  // the bytes it stands for, so all-literal output is the largest. The
+  // stream is built in a scratch buffer of that size, left uninitialised,
+  // and copied out at its exact length: text shrinks to about a third, so
+  // zero-filling the whole bound would cost more than the copy.
+  const std::unique_ptr<uint8_t[]> scratch(new uint8_t[n + n / 8 + 2]);
+  uint8_t* o = scratch.get();
 
   // Empty entries hold a position so far back that the distance test ends
   // the walk, which then needs one comparison per candidate.
+  //
+  // Besides each position's predecessor on its chain, `prev2` keeps the
+  // predecessor's predecessor, so that the walk fetches two links at once
+  // and waits for memory once per two candidates. A link read from a
+  // position more than 4,095 back may have been overwritten in the ring,
+  // but the walk never follows one: it reads `prev2` of a position only
+  // after finding `prev` of it within reach, and then both were exact when
+  // stored.
   constexpr int32_t kNone = INT32_MIN / 2;
   int32_t head[kHashSize];
   int32_t prev[kRingSize];
+  int32_t prev2[kRingSize];
   std::fill(std::begin(head), std::end(head), kNone);
+  std::fill(std::begin(prev), std::end(prev), kNone);
 
   const int32_t last_hashed = static_cast<int32_t>(n) - 3;  // p + 2 < n
   auto insert = [&](int32_t pos, uint32_t h) {
-    prev[pos & (kRingSize - 1)] = head[h];
+    const int32_t before = head[h];
+    prev[pos & (kRingSize - 1)] = before;
+    prev2[pos & (kRingSize - 1)] = prev[before & (kRingSize - 1)];
     head[h] = pos;
   };
 
@@ -108,16 +144,27 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
       // replaces the best, and a longer one must agree at index `best`.
       const uint8_t* at_best = d;  // d + best
       uint8_t want = here[0];
-      for (int32_t c = head[h]; c >= nearest_allowed;
-           c = prev[c & (kRingSize - 1)]) {
-        if (at_best[c] != want) continue;
+      // Returns true when the walk may stop: `c` is out of reach, or gave
+      // the longest match there can be.
+      const auto done_after = [&](int32_t c) {
+        if (c < nearest_allowed) return true;
+        if (at_best[c] != want) return false;
         const int len = MatchLength(d + c, here, limit);
-        if (len > best) {
-          best = len;
-          best_distance = p - c;
-          if (len == limit) break;
-          at_best = d + best;
-          want = here[best];
+        if (len <= best) return false;
+        best = len;
+        best_distance = p - c;
+        if (len == limit) return true;
+        at_best = d + best;
+        want = here[best];
+        return false;
+      };
+      int32_t c = head[h];
+      if (!done_after(c)) {
+        for (;;) {
+          const int32_t c1 = prev[c & (kRingSize - 1)];
+          const int32_t c2 = prev2[c & (kRingSize - 1)];
+          if (done_after(c1) || done_after(c2)) break;
+          c = c2;
         }
       }
     }
@@ -142,8 +189,7 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
     }
   }
   if (item > 0) *flag_at = static_cast<uint8_t>(flags);
-  out.resize(static_cast<size_t>(o - out.data()));
-  return out;
+  return std::vector<uint8_t>(scratch.get(), o);
 }
 
 namespace {

@@ -4,10 +4,15 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <typeinfo>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codecs/byte_input.h"
 #include "quorvel/carray.h"
@@ -51,11 +56,25 @@ inline char16_t AnsiUnit(uint8_t byte) {
 }
 
 // Converts `text` to code-page bytes at `to`. Runs of ASCII, by far the
-// most common text, go four units at a time.
+// most common text, go eight (or four) units at a time.
 void NarrowText(std::u16string_view text, uint8_t* to) {
   const char16_t* from = text.data();
   const size_t n = text.size();
   size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= n; i += 8) {
+    const __m128i units =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    const __m128i high = _mm_and_si128(units, _mm_set1_epi16(-0x80));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) ==
+        0xFFFF) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i),
+                       _mm_packus_epi16(units, units));
+    } else {
+      for (size_t k = i; k < i + 8; ++k) to[k] = AnsiByte(from[k]);
+    }
+  }
+#endif
   for (; i + 4 <= n; i += 4) {
     uint64_t units;
     std::memcpy(&units, from + i, 8);
@@ -86,45 +105,182 @@ void WidenText(const uint8_t* from, size_t n, char16_t* to) {
   for (; i < n; ++i) to[i] = AnsiUnit(from[i]);
 }
 
+// The library's own containers, told apart without a string comparison in
+// the usual case.
+enum class OwnClass { kDictionary, kRecord, kList, kOther };
+
+OwnClass OwnClassOf(const Object& object) {
+  const std::type_info& type = typeid(object);
+  // Within one binary a class has one type_info; comparing the names'
+  // addresses settles the common case before the full comparison, which
+  // compares the names' text whenever the types differ.
+  const char* name = type.name();
+  if (name == typeid(Dictionary).name()) return OwnClass::kDictionary;
+  if (name == typeid(CArray).name()) return OwnClass::kList;
+  if (name == typeid(KxDocRec).name()) return OwnClass::kRecord;
+  if (type == typeid(Dictionary)) return OwnClass::kDictionary;
+  if (type == typeid(KxDocRec)) return OwnClass::kRecord;
+  if (type == typeid(CArray)) return OwnClass::kList;
+  return OwnClass::kOther;
+}
+
+// A big tree lies far outside the caches, and an encoder that walks it one
+// member at a time waits for memory at every object, entry array and text.
+// The list walk therefore has the members it will reach soon fetched in
+// stages, a few members ahead: first the member's own block, then (once that
+// has arrived) its entry or element array, then the blocks its entries
+// refer to, then their arrays. Each stage reads only what the one before
+// fetched, so the fetches of several members overlap instead of queueing.
+// Prefetching never changes what is written; a wrong guess costs only time.
+
+// Asks for the heap block of a String or Object Value. The payload pointer
+// is read from its fixed place in the Value (after the kind, scale, sign
+// and high word) without touching the block.
+inline void PrefetchPayload(const Value& v) {
+  static_assert(sizeof(Value) == 16);
+  if (!v.IsString() && !v.IsObject()) return;
+  uintptr_t block;
+  std::memcpy(&block, reinterpret_cast<const unsigned char*>(&v) + 8,
+              sizeof block);
+  if (block == 0) return;  // Nothing
+  __builtin_prefetch(reinterpret_cast<const void*>(block));
+  // A map's counts lie past its first cache line; for a smaller object this
+  // fetches a neighbour, which is harmless.
+  if (v.IsObject())
+    __builtin_prefetch(reinterpret_cast<const void*>(block + 64));
+}
+
+// Returns the entries of one of the library's maps, or null.
+inline const Dictionary* FieldsOf(const Value& v) {
+  if (!v.IsObject() || v.object() == nullptr) return nullptr;
+  const Object& object = *v.object();
+  switch (OwnClassOf(object)) {
+    case OwnClass::kDictionary:
+      return static_cast<const Dictionary*>(&object);
+    case OwnClass::kRecord:
+      return &static_cast<const KxDocRec&>(object).fields();
+    default:
+      return nullptr;
+  }
+}
+
+inline const CArray* ListOf(const Value& v) {
+  if (!v.IsObject() || v.object() == nullptr) return nullptr;
+  if (OwnClassOf(*v.object()) != OwnClass::kList) return nullptr;
+  return static_cast<const CArray*>(v.object());
+}
+
+inline void PrefetchRange(const void* from, size_t bytes) {
+  const auto* at = static_cast<const unsigned char*>(from);
+  for (size_t k = 0; k < bytes; k += 64) __builtin_prefetch(at + k);
+}
+
+// Asks for the entry or element array of a container whose block is in the
+// cache; only the first few cache lines, enough for a record.
+inline void PrefetchStorage(const Value& v) {
+  constexpr size_t kMostBytes = 512;
+  if (const CArray* list = ListOf(v)) {
+    const size_t bytes = sizeof(Value) * static_cast<size_t>(list->Count());
+    PrefetchRange(list->begin(), std::min(kMostBytes, bytes));
+  } else if (const Dictionary* fields = FieldsOf(v)) {
+    // Without removed entries (the usual case) the live ones are all of
+    // them, and end() locates the array without reading it.
+    const size_t n = static_cast<size_t>(fields->Count());
+    const Dictionary::Entry* end = fields->end().operator->();
+    PrefetchRange(end - n, std::min(kMostBytes, sizeof(Dictionary::Entry) * n));
+  }
+}
+
+// Calls `each` for the first members of a container whose array is in the
+// cache, a record's worth of them.
+template <class Each>
+inline void ForFirstMembers(const Value& v, Each&& each) {
+  constexpr int32_t kMostMembers = 16;
+  if (const CArray* list = ListOf(v)) {
+    const int32_t n = std::min(list->Count(), kMostMembers);
+    for (int32_t i = 0; i < n; ++i) each(list->begin()[i]);
+  } else if (const Dictionary* fields = FieldsOf(v)) {
+    int32_t seen = 0;
+    for (const Dictionary::Entry& e : *fields) {
+      if (++seen > kMostMembers) break;
+      __builtin_prefetch(e.key.rep());
+      each(e.value);
+    }
+  }
+}
+
 [[noreturn]] void RaiseUnsupported(std::u16string_view description) {
   ErrorRaise(kErrInvalidCall, {}, description);
 }
 
-// Appends to a byte vector through a raw cursor. The encoder sizes the
-// output first, so the vector is normally grown once; the doubling here is
-// only a fallback for foreign containers, whose size is not known up front.
-// Unless the encoding is committed, the vector gets its old length back.
+// Collects the encoding in a chain of buffers and hands it to the output
+// vector in one exact-size step at the end. Sizing the output up front would
+// take a second walk over the whole tree, which costs more than writing it
+// (a large tree does not fit in the caches), and growing the vector by
+// doubling copies it over and over and may ask for more memory than the
+// allocator keeps at hand. Small encodings stay in the buffer built in.
+// Nothing reaches the vector unless the encoding is committed.
 class Writer {
  public:
-  explicit Writer(std::vector<uint8_t>& out)
-      : out_(out), start_(out.size()), size_(out.size()) {}
-  ~Writer() { out_.resize(committed_ ? size_ : start_); }
+  explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
   // Returns room for `n` bytes, which the caller must fill.
   uint8_t* Take(size_t n) {
-    if (out_.size() - size_ < n) Grow(n);
-    uint8_t* at = out_.data() + size_;
-    size_ += n;
-    return at;
+    if (static_cast<size_t>(end_ - at_) < n) NextChunk(n);
+    uint8_t* taken = at_;
+    at_ += n;
+    return taken;
   }
   void Byte(uint8_t b) { *Take(1) = b; }
-  void Commit() { committed_ = true; }
-  // Makes room for `n` more bytes in one step.
-  void Reserve(size_t n) {
-    if (out_.size() - size_ < n) out_.resize(size_ + n);
+
+  // Appends everything written to the output vector. Reserving and then
+  // appending, rather than resizing and then copying, spares zero-filling
+  // bytes that are overwritten at once.
+  void Commit() {
+    size_t total = static_cast<size_t>(at_ - chunk_start_);
+    for (const Chunk& c : full_) total += c.used;
+    const size_t need = out_.size() + total;
+    // Appending to a vector that already holds something grows it
+    // geometrically, so that repeated appends stay linear.
+    if (need > out_.capacity())
+      out_.reserve(out_.empty() ? need : std::max(need, 2 * out_.capacity()));
+    for (const Chunk& c : full_)
+      out_.insert(out_.end(), c.data, c.data + c.used);
+    out_.insert(out_.end(), chunk_start_, at_);
   }
 
  private:
-  void Grow(size_t n) {
-    out_.resize(std::max({size_ + n, out_.size() * 2, size_t{256}}));
+  static constexpr size_t kInline = 2048;
+  static constexpr size_t kFirstChunk = 16 << 10;
+  // Larger buffers would come straight from the system, fresh pages and
+  // all, on every call.
+  static constexpr size_t kLargestChunk = 64 << 10;
+
+  struct Chunk {
+    const uint8_t* data;
+    size_t used;
+  };
+
+  void NextChunk(size_t n) {
+    const size_t size = std::max(n, next_size_);
+    next_size_ = std::min(next_size_ * 2, kLargestChunk);
+    std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
+    full_.push_back({chunk_start_, static_cast<size_t>(at_ - chunk_start_)});
+    owned_.push_back(std::move(block));
+    chunk_start_ = at_ = owned_.back().get();
+    end_ = at_ + size;
   }
 
   std::vector<uint8_t>& out_;
-  size_t start_;
-  size_t size_;
-  bool committed_ = false;
+  uint8_t inline_[kInline];
+  uint8_t* chunk_start_ = inline_;
+  uint8_t* at_ = inline_;
+  uint8_t* end_ = inline_ + kInline;
+  size_t next_size_ = kFirstChunk;
+  std::vector<Chunk> full_;  // in order, before the one being written
+  std::vector<std::unique_ptr<uint8_t[]>> owned_;
 };
 
 inline void StoreLe64(uint8_t* at, uint64_t bits) {
@@ -143,67 +299,10 @@ inline void StoreLe32(uint8_t* at, uint32_t bits) {
   }
 }
 
-// Returns the length of the encoding of `v` as far as it can be told
-// without calling out: the library's own containers are measured, foreign
-// ones and values that cannot be encoded count as nothing, and nesting past
-// kMaxDepth is not followed. Reserving this much up front means a large
-// output is allocated and touched once, instead of copied at every doubling.
-size_t EncodedSize(const Value& v, int depth = 0) {
-  switch (v.kind()) {
-    case Kind::Null:
-    case Kind::Boolean:
-      return 1;
-    case Kind::Integer:
-    case Kind::Long:
-      return 5;
-    case Kind::Single:
-    case Kind::Double:
-      return 9;
-    case Kind::Currency:
-    case Kind::Decimal:
-    case Kind::Date:
-      return 10;
-    case Kind::String: {
-      const size_t n = v.string_view().size();
-      return n + (n <= 0xFF ? 2 : 3);
-    }
-    case Kind::Object:
-      break;
-    default:
-      return 0;
-  }
-  const Object* object = v.object();
-  if (object == nullptr || depth >= kMaxDepth) return 0;
-  const std::type_info& type = typeid(*object);
-  size_t total = 0;
-  if (type == typeid(CArray)) {
-    total = 3;
-    for (const Value& item : static_cast<const CArray&>(*object))
-      total += EncodedSize(item, depth + 1);
-    return total;
-  }
-  const Dictionary* fields = nullptr;
-  if (type == typeid(Dictionary)) {
-    fields = static_cast<const Dictionary*>(object);
-    total = 3;
-  } else if (type == typeid(KxDocRec)) {
-    fields = &static_cast<const KxDocRec&>(*object).fields();
-    total = 4;
-  } else {
-    return 0;
-  }
-  for (const Dictionary::Entry& e : *fields) {
-    const size_t n = e.key.size();
-    total += n + (n <= 0xFF ? 2 : 3) + EncodedSize(e.value, depth + 1);
-  }
-  return total;
-}
-
 class Encoder {
  public:
   explicit Encoder(std::vector<uint8_t>& out) : w_(out) {}
 
-  void Reserve(size_t n) { w_.Reserve(n); }
   void Commit() { w_.Commit(); }
 
   void Put(const Value& v) {
@@ -292,36 +391,76 @@ class Encoder {
     if (object == nullptr) RaiseUnsupported(u"Unsupported type : Nothing");
     // The library's own containers are walked directly; anything else that
     // calls itself by one of their names is walked through its members.
-    const std::type_info& type = typeid(*object);
     Enter();
-    if (type == typeid(Dictionary)) {
-      PutFields({kMap16}, static_cast<const Dictionary&>(*object));
-    } else if (type == typeid(KxDocRec)) {
-      PutFields({kExt, kExtRecord},
-                static_cast<const KxDocRec&>(*object).fields());
-    } else if (type == typeid(CArray)) {
-      const auto& list = static_cast<const CArray&>(*object);
-      const int32_t n = list.Count();
-      PutHeader({kArray16}, n);
-      for (int32_t i = 0; i < n; ++i) Put(list.Item(i));
-    } else {
-      const std::u16string_view name = object->TypeName();
-      if (name == u"Dictionary") {
-        PutForeignMap({kMap16}, object);
-      } else if (name == u"KxDocRec") {
-        PutForeignMap({kExt, kExtRecord}, object);
-      } else if (name == u"CArray") {
-        PutForeignList(object);
-      } else {
-        RaiseUnsupported(std::u16string(u"Unsupported type : ") +
-                         std::u16string(name));
+    switch (OwnClassOf(*object)) {
+      case OwnClass::kDictionary:
+        PutFields({kMap16}, static_cast<const Dictionary&>(*object));
+        break;
+      case OwnClass::kRecord:
+        PutFields({kExt, kExtRecord},
+                  static_cast<const KxDocRec&>(*object).fields());
+        break;
+      case OwnClass::kList:
+        PutList(static_cast<const CArray&>(*object));
+        break;
+      case OwnClass::kOther: {
+        const std::u16string_view name = object->TypeName();
+        if (name == u"Dictionary") {
+          PutForeignMap({kMap16}, object);
+        } else if (name == u"KxDocRec") {
+          PutForeignMap({kExt, kExtRecord}, object);
+        } else if (name == u"CArray") {
+          PutForeignList(object);
+        } else {
+          RaiseUnsupported(std::u16string(u"Unsupported type : ") +
+                           std::u16string(name));
+        }
       }
     }
     --depth_;
   }
 
+  void PutList(const CArray& list) {
+    const int32_t n = list.Count();
+    PutHeader({kArray16}, n);
+    // The fetch stages, by their distance ahead of the member being
+    // written: two members' time between stages lets each fetch arrive.
+    constexpr int32_t kBlock = 8;
+    constexpr int32_t kStorage = 6;
+    constexpr int32_t kMembers = 4;
+    constexpr int32_t kMemberStorage = 2;
+    const auto stage = [&list](int32_t at, int32_t distance) {
+      const Value& v = list.begin()[at];
+      switch (distance) {
+        case kBlock:
+          return PrefetchPayload(v);
+        case kStorage:
+          return PrefetchStorage(v);
+        case kMembers:
+          return ForFirstMembers(v, PrefetchPayload);
+        default:
+          return ForFirstMembers(v, PrefetchStorage);
+      }
+    };
+    for (int32_t distance : {kBlock, kStorage, kMembers, kMemberStorage}) {
+      for (int32_t i = 0; i < std::min(n, distance); ++i) stage(i, distance);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      // Members of foreign containers may have shrunk the list meanwhile.
+      const int32_t count = list.Count();
+      for (int32_t distance : {kBlock, kStorage, kMembers, kMemberStorage}) {
+        if (i + distance < count) stage(i + distance, distance);
+      }
+      Put(list.Item(i));
+    }
+  }
+
   void PutFields(std::initializer_list<uint8_t> prefix, const Dictionary& d) {
     PutHeader(prefix, d.Count());
+    for (const Dictionary::Entry& e : d) {
+      __builtin_prefetch(e.key.rep());
+      PrefetchPayload(e.value);
+    }
     for (const Dictionary::Entry& e : d) {
       PutString(e.key);
       Put(e.value);
@@ -438,20 +577,45 @@ class Decoder {
     return n;
   }
 
-  String Text(size_t n) {
+  String Text(size_t n) { return TextRef(n); }
+
+  // Reads n text bytes and returns their String, which stays valid until
+  // the next text is read. Handing out a reference lets a key go into its
+  // map with one count added, not three.
+  const String& TextRef(size_t n) {
     Need(n);
     const uint8_t* from = data_ + pos_;
     pos_ += n;
-    if (n == 0) return String();
-    if (n > kShortText) return Widen(from, n);
+    if (n > kShortText) {
+      scratch_text_ = Widen(from, n);
+      return scratch_text_;
+    }
+    if (n == 0) return empty_text_;
     // Keys and short values repeat from record to record: share one String
     // per distinct short text instead of allocating each occurrence.
-    uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < n; ++i) hash = (hash ^ from[i]) * 16777619u;
-    String& cached = short_texts_[(hash ^ (hash >> 15)) & (kShortSlots - 1)];
+    String& cached = short_texts_[ShortTextSlot(from, n)];
     if (cached.size() != n || !SameText(cached, from, n))
       cached = Widen(from, n);
     return cached;
+  }
+
+  // Hashes a short text a word at a time.
+  static size_t ShortTextSlot(const uint8_t* from, size_t n) {
+    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
+    uint64_t h = n * kMul;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, from + i, 8);
+      h = (h ^ word) * kMul;
+      h ^= h >> 29;
+    }
+    if (i < n) {
+      uint64_t word = 0;
+      std::memcpy(&word, from + i, n - i);
+      h = (h ^ word) * kMul;
+    }
+    return static_cast<size_t>(h >> 40) & (kShortSlots - 1);
   }
 
   static String Widen(const uint8_t* from, size_t n) {
@@ -468,18 +632,20 @@ class Decoder {
 
   // Returns the next Value as a key: text is read straight into a String,
   // anything else decoded and converted (raising as the conversion does).
-  String Key() {
+  // The reference is valid until the next text is read.
+  const String& Key() {
     Need(1);
     if (data_[pos_] == kStr8) {
       ++pos_;
-      return Text(Byte());
+      return TextRef(Byte());
     }
     if (data_[pos_] == kStr16) {
       ++pos_;
-      return Text(Be16());
+      return TextRef(Be16());
     }
     const Value key = Get();
-    return key.IsString() ? key.string() : ToText(key);
+    scratch_text_ = key.IsString() ? key.string() : ToText(key);
+    return scratch_text_;
   }
 
   void Enter() {
@@ -506,12 +672,17 @@ class Decoder {
     Enter();
     into.Reserve(Plausible(n, 2));
     for (uint16_t i = 0; i < n; ++i) {
-      String key = Key();
-      Value value = Get();
+      // The entry is made before its value is read, while the key is at
+      // hand; decoding the value never touches this map, so the slot stays
+      // put. A repeated key still fails only after its value has been read,
+      // so that a broken value reports its own error first.
       bool inserted = false;
-      Value& slot = into.Slot(key, &inserted);
-      if (!inserted) RaiseStandard(kErrKeyExists);
-      slot = std::move(value);
+      Value& slot = into.Slot(Key(), &inserted);
+      if (!inserted) {
+        Get();
+        RaiseStandard(kErrKeyExists);
+      }
+      slot = Get();
     }
     --depth_;
   }
@@ -537,7 +708,8 @@ class Decoder {
     }
   }
 
-  static constexpr size_t kShortText = 16;
+  // Texts up to this many bytes are shared (as the JSON reader shares them).
+  static constexpr size_t kShortText = 32;
   static constexpr size_t kShortSlots = 256;
 
   const uint8_t* data_;
@@ -545,13 +717,14 @@ class Decoder {
   size_t pos_;
   int depth_ = 0;
   std::array<String, kShortSlots> short_texts_;
+  String scratch_text_;
+  const String empty_text_;
 };
 
 }  // namespace
 
 void EncodeTo(const Value& v, std::vector<uint8_t>& out) {
   Encoder encoder(out);
-  if (v.IsObject()) encoder.Reserve(EncodedSize(v));
   encoder.Put(v);
   encoder.Commit();
 }

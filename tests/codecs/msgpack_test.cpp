@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -203,6 +204,109 @@ TEST(MsgPackEncodeTest, CyclesAndDepthStopWithOutOfStackSpace) {
                        28);
 }
 
+// The bytes of a String of ASCII text, written out by hand.
+void AppendText(Bytes& out, const std::string& text) {
+  if (text.size() <= 255) {
+    out.insert(out.end(), {0xD9, static_cast<uint8_t>(text.size())});
+  } else {
+    out.insert(out.end(), {0xDA, static_cast<uint8_t>(text.size() >> 8),
+                           static_cast<uint8_t>(text.size())});
+  }
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+TEST(MsgPackEncodeTest, LargeEncodingsAreExactWhateverTheirSize) {
+  // Several megabytes in pieces of every size, the longest String among
+  // them, so that no piece is lost, doubled or cut where the encoder's
+  // buffers meet.
+  Ref<CArray> list = CArray::Create();
+  Bytes want;
+  const int kCount = 20000;
+  want.insert(want.end(), {0xDC, kCount >> 8, kCount & 0xFF});
+  for (int i = 0; i < kCount; ++i) {
+    const size_t length = i == 7000 || i == 7001 ? 65535 : (i * 37) % 700;
+    std::string text(length, static_cast<char>('a' + i % 26));
+    if (!text.empty()) text[0] = static_cast<char>('0' + i % 10);
+    list->Add(Value(FromUtf8(text)));
+    AppendText(want, text);
+  }
+  // Code-page characters anywhere in a run of ASCII.
+  EXPECT_EQ(EncodeHex(Value(u"abcdefg\u20AChijklmn\u00E9opqrstu\u65E5vw")),
+            "D9 1A 61 62 63 64 65 66 67 80 68 69 6A 6B 6C 6D 6E E9 "
+            "6F 70 71 72 73 74 75 3F 76 77");
+  const Bytes got = mMsgPack::EncodeBytes(Value(list));
+  ASSERT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
+
+  // Appending keeps what was there; a failure at the very end, after all
+  // those bytes were produced, leaves the output exactly as it was.
+  Bytes out = {0x01, 0x02};
+  mMsgPack::EncodeTo(Value(list), out);
+  ASSERT_EQ(out.size(), 2 + want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin() + 2));
+  list->Add(Value());
+  ExpectRaises(mMsgPack::EncodeTo(Value(list), out), 5, u"KxQuorvel",
+               u"Unsupported type");
+  EXPECT_EQ(out.size(), 2 + want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin() + 2));
+}
+
+TEST(MsgPackEncodeTest, ListsOfContainersAreWrittenMemberByMember) {
+  // A long list mixing maps (one with removed keys), records, lists, empty
+  // containers and scalars is its header followed by each member's own
+  // encoding, in order.
+  Ref<CArray> list = CArray::Create();
+  Bytes want = {0xDC, 0x00, 0x00};
+  for (int i = 0; i < 40; ++i) {
+    Value member;
+    switch (i % 6) {
+      case 0: {
+        Ref<Dictionary> d = Dictionary::Create();
+        for (int k = 0; k < 12; ++k)
+          d->Add(u"key" + ToText(Value(k)).str(), Value(i * 100 + k));
+        if (i % 12 == 0) {
+          d->Remove(u"key0");
+          d->Remove(u"key5");
+        }
+        member = Value(d);
+        break;
+      }
+      case 1: {
+        Ref<KxDocRec> r = KxDocRec::Create();
+        r->Add(u"n", Value(i));
+        r->Add(u"t", Value(u"text"));
+        member = Value(r);
+        break;
+      }
+      case 2: {
+        Ref<CArray> inner = CArray::Create();
+        for (int k = 0; k < i % 5; ++k) inner->Add(Value(k));
+        member = Value(inner);
+        break;
+      }
+      case 3:
+        member = Value(Dictionary::Create());
+        break;
+      case 4:
+        member = Value(u"s" + ToText(Value(i)).str());
+        break;
+      default:
+        member = Value(i * 0.5);
+    }
+    list->Add(member);
+    const Bytes one = mMsgPack::EncodeBytes(member);
+    want.insert(want.end(), one.begin(), one.end());
+  }
+  want[2] = 40;
+  EXPECT_EQ(ToHex(mMsgPack::EncodeBytes(Value(list))), ToHex(want));
+
+  // Nothing far down the list still fails the whole encode.
+  list->Add(Value::Nothing());
+  list->Add(Value(Dictionary::Create()));
+  ExpectRaises(mMsgPack::EncodeBytes(Value(list)), 5, u"KxQuorvel",
+               u"Unsupported type : Nothing");
+}
+
 TEST(MsgPackDecodeTest, ScalarsComeBackWithTheirKinds) {
   EXPECT_EQ(VarType(DecodeHex("C0")), 1);
   Value t = DecodeHex("C3 FF FF");  // trailing bytes are not read
@@ -313,6 +417,72 @@ TEST(MsgPackDecodeTest, BadInputRaises) {
   // Day numbers outside the date range (year 10000, NaN).
   ExpectRaisesStandard(DecodeHex("C7 01 00 00 00 00 41 92 46 41"), 6);
   ExpectRaisesStandard(DecodeHex("C7 01 00 00 00 00 00 00 F8 7F"), 6);
+}
+
+TEST(MsgPackDecodeTest, TextsComeBackExactlyHoweverOftenTheyRepeat) {
+  // Texts of every length up to 40 bytes, some repeated many times, some
+  // once, with code-page bytes among them, as list members and as keys.
+  const auto text_of = [](int i) {
+    std::string bytes;
+    const int length = i % 41;
+    for (int k = 0; k < length; ++k) {
+      const int pick = (i * 7 + k * 13) % 29;
+      bytes += static_cast<char>(pick == 0   ? 0x80
+                                 : pick == 1 ? 0xE9
+                                 : pick == 2 ? 0x81
+                                             : 'a' + pick % 26);
+    }
+    return bytes;
+  };
+  const auto widened = [](const std::string& bytes) {
+    std::u16string units;
+    for (char c : bytes) {
+      const auto b = static_cast<uint8_t>(c);
+      units += b == 0x80 ? u'\u20AC' : static_cast<char16_t>(b);
+    }
+    return units;
+  };
+  std::vector<int> picks;
+  for (int i = 0; i < 6000; ++i) picks.push_back(i % 7 == 0 ? i : i % 90);
+  Bytes list = {0xDC, static_cast<uint8_t>(picks.size() >> 8),
+                static_cast<uint8_t>(picks.size() & 0xFF)};
+  for (int pick : picks) AppendText(list, text_of(pick));
+  Value back = mMsgPack::DecodeBytes(list);
+  const CArray& items = *back.object_as<CArray>();
+  ASSERT_EQ(items.Count(), static_cast<int32_t>(picks.size()));
+  for (size_t i = 0; i < picks.size(); ++i) {
+    ASSERT_TRUE(items.Item(static_cast<int32_t>(i)).string_view() ==
+                widened(text_of(picks[i])))
+        << "member " << i;
+  }
+
+  Bytes map = {0xDE, 0x00, 90};
+  for (int k = 0; k < 90; ++k) {
+    AppendText(map, std::to_string(k) + "_" + text_of(k + 41));
+    AppendText(map, text_of(k));
+  }
+  Value keyed = mMsgPack::DecodeBytes(map);
+  const Dictionary& d = *keyed.object_as<Dictionary>();
+  ASSERT_EQ(d.Count(), 90);
+  int k = 0;
+  for (const Dictionary::Entry& e : d) {
+    EXPECT_TRUE(e.key.view() ==
+                widened(std::to_string(k) + "_" + text_of(k + 41)))
+        << "key " << k;
+    EXPECT_TRUE(e.value.string_view() == widened(text_of(k))) << "value " << k;
+    ++k;
+  }
+
+  // A repeated key fails only once its value has been read: a broken value
+  // reports its own error first.
+  ExpectRaises(DecodeHex("DE 00 02 D9 01 61 C0 D9 01 61 C1"), 5, u"KxQuorvel",
+               u"Unsupported MsgPack type: C1");
+  ExpectRaisesStandard(DecodeHex("DE 00 02 D9 01 61 C0 D9 01 61 D2 01"), 9);
+  ExpectRaisesStandard(
+      DecodeHex("C7 33 00 02 D9 01 61 C0 D9 01 61 DC 00 01 C3"), 457);
+  // A key of another kind, converted, repeats a text key.
+  ExpectRaisesStandard(DecodeHex("DE 00 02 D9 01 31 C0 D2 01 00 00 00 C0"),
+                       457);
 }
 
 TEST(MsgPackDecodeTest, NestingDepthIsBounded) {
