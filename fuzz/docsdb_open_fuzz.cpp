@@ -18,64 +18,13 @@
 #include "quorvel/error.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/safearray.h"
-#include "stores/db_file.h"
+#include "stores/memory_file_system.h"
 
 namespace {
-
-using quorvel::internal::DbFile;
 
 void Check(bool ok) {
   if (!ok) std::abort();
 }
-
-class MemFile final : public DbFile {
- public:
-  explicit MemFile(std::shared_ptr<std::vector<uint8_t>> bytes)
-      : bytes_(std::move(bytes)) {}
-  void ReadAt(int64_t offset, std::span<uint8_t> out) override {
-    if (ReadSome(offset, out) != out.size()) quorvel::RaiseStandard(62);
-  }
-  size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
-    if (offset < 0 || static_cast<size_t>(offset) >= bytes_->size()) return 0;
-    size_t n = std::min(out.size(), bytes_->size() - offset);
-    if (n > 0) std::memcpy(out.data(), bytes_->data() + offset, n);
-    return n;
-  }
-  void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
-    if (data.empty()) return;
-    if (bytes_->size() < offset + data.size())
-      bytes_->resize(offset + data.size());
-    std::memcpy(bytes_->data() + offset, data.data(), data.size());
-  }
-  int64_t Length() override { return static_cast<int64_t>(bytes_->size()); }
-  void FlushData() override {}
-  void LockExclusive() override {}
-  void Unlock() override {}
-  void Truncate(int64_t length) override {
-    bytes_->resize(static_cast<size_t>(length));
-  }
-
- private:
-  std::shared_ptr<std::vector<uint8_t>> bytes_;
-};
-
-class MemFileSystem final : public quorvel::internal::FileSystem {
- public:
-  std::unique_ptr<DbFile> Open(const std::u16string& path) override {
-    auto& f = files_[path];
-    if (!f) f = std::make_shared<std::vector<uint8_t>>();
-    return std::make_unique<MemFile>(f);
-  }
-  bool Exists(const std::u16string& path) override {
-    return files_.count(path) != 0;
-  }
-  void Delete(const std::u16string& path) override { files_.erase(path); }
-  void Rename(const std::u16string& from, const std::u16string& to) override {
-    files_[to] = files_[from];
-    files_.erase(from);
-  }
-  std::map<std::u16string, std::shared_ptr<std::vector<uint8_t>>> files_;
-};
 
 bool HasKey(quorvel::KxDocsDB& db, std::u16string_view id) {
   quorvel::Value keys = db.Keys();
@@ -87,8 +36,8 @@ bool HasKey(quorvel::KxDocsDB& db, std::u16string_view id) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemFileSystem fs;
-  fs.files_[u"f"] = std::make_shared<std::vector<uint8_t>>(data, data + size);
+  quorvel::internal::MemoryFileSystem fs;
+  fs.Put(u"f", std::span<const uint8_t>(data, size));
   auto db = quorvel::KxDocsDB::Create(fs);
   try {
     db->OpenDB(u"f");

@@ -1,7 +1,8 @@
-// Files held in memory, for tests that open thousands of variants of one
-// file: the seam serves them without touching the disk.
-#ifndef QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
-#define QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
+// Files held in memory, for tests and fuzz targets that open thousands of
+// variants of one file: the seam serves them without touching the disk.
+// Locks are no-ops; one thread only.
+#ifndef QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
+#define QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -15,16 +16,22 @@
 #include "quorvel/error.h"
 #include "stores/db_file.h"
 
-namespace quorvel::testing {
+namespace quorvel::internal {
 
-class MemoryFileSystem final : public internal::FileSystem {
+class MemoryFileSystem final : public FileSystem {
  public:
-  void Put(const std::vector<uint8_t>& bytes, size_t n = std::string::npos) {
-    files_[u"m"] = std::make_shared<std::vector<uint8_t>>(
+  // Makes `path` hold the first `n` bytes of `bytes` (all of them by
+  // default), replacing what it held.
+  void Put(const std::u16string& path, std::span<const uint8_t> bytes,
+           size_t n = std::string::npos) {
+    files_[path] = std::make_shared<std::vector<uint8_t>>(
         bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
   }
-  const std::vector<uint8_t>& Get() const { return *files_.at(u"m"); }
-  std::unique_ptr<internal::DbFile> Open(const std::u16string& path) override {
+  // Returns what `path` holds; it must exist.
+  const std::vector<uint8_t>& Get(const std::u16string& path) const {
+    return *files_.at(path);
+  }
+  std::unique_ptr<DbFile> Open(const std::u16string& path) override {
     std::shared_ptr<std::vector<uint8_t>>& data = files_[path];
     if (!data) data = std::make_shared<std::vector<uint8_t>>();
     return std::make_unique<File>(data);
@@ -41,7 +48,7 @@ class MemoryFileSystem final : public internal::FileSystem {
   }
 
  private:
-  class File final : public internal::DbFile {
+  class File final : public DbFile {
    public:
     explicit File(std::shared_ptr<std::vector<uint8_t>> data)
         : data_(std::move(data)) {}
@@ -49,7 +56,8 @@ class MemoryFileSystem final : public internal::FileSystem {
       if (ReadSome(offset, out) != out.size()) RaiseStandard(62);
     }
     size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
-      const size_t at = std::min(static_cast<size_t>(offset), data_->size());
+      if (offset < 0 || static_cast<size_t>(offset) >= data_->size()) return 0;
+      const size_t at = static_cast<size_t>(offset);
       const size_t n = std::min(out.size(), data_->size() - at);
       std::copy_n(data_->begin() + at, n, out.begin());
       return n;
@@ -71,6 +79,6 @@ class MemoryFileSystem final : public internal::FileSystem {
   std::map<std::u16string, std::shared_ptr<std::vector<uint8_t>>> files_;
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::internal
 
-#endif  // QUORVEL_TESTS_STORES_MEMORY_FILE_SYSTEM_H_
+#endif  // QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_

@@ -93,7 +93,7 @@ Bytes Cat(Bytes a, const Bytes& b) {
   return a;
 }
 
-using testing::MemoryFileSystem;
+using internal::MemoryFileSystem;
 
 class KxDocsDBReliabilityTest : public ::testing::Test {
  protected:
@@ -209,7 +209,7 @@ TEST_F(KxDocsDBReliabilityTest, EveryTruncationKeepsTheDocumentsBeforeTheCut) {
   MemoryFileSystem memory;
   int opened = 0, invalid = 0, wrong = 0;
   for (size_t cut = 0; cut <= full.size(); ++cut) {
-    memory.Put(full, cut);
+    memory.Put(u"m", full, cut);
     auto db = KxDocsDB::Create(memory);
     try {
       db->OpenDB(u"m");
@@ -262,7 +262,7 @@ TEST_F(KxDocsDBReliabilityTest, EverySingleByteChangeOpensOrRaisesTheError) {
     for (int change = 0; change < 3; ++change) {
       Bytes b = full;
       b[at] = change == 0 ? b[at] ^ 0x80 : change == 1 ? 0x00 : 0xFF;
-      memory.Put(b);
+      memory.Put(u"m", b);
       ++tried;
       auto db = KxDocsDB::Create(memory);
       try {
@@ -338,7 +338,7 @@ TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
     for (int nth = 1; nth <= total + 1; ++nth) {
       SCOPED_TRACE(::testing::Message() << "mode " << mode << " write " << nth);
       MemoryFileSystem memory;
-      memory.Put(before);
+      memory.Put(u"m", before);
       internal::FaultyFileSystem faulty(memory);
       auto db = KxDocsDB::Create(faulty);
       db->OpenDB(u"m");
@@ -365,7 +365,7 @@ TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
         EXPECT_TRUE(db->IsOpen());
         EXPECT_EQ(Describe(Visible(*db)), want);
       }
-      const Bytes now = memory.Get();
+      const Bytes now = memory.Get(u"m");
       EXPECT_TRUE(now == before || now == after);
       EXPECT_EQ(now == after, nth > total);
       (now == after ? new_files : old_files)++;
@@ -374,7 +374,7 @@ TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
       EXPECT_EQ(Describe(Visible(*check)), want);
       if (mode == 0 && raised) {
         db->Compact();  // over the stale temporary file
-        EXPECT_EQ(memory.Get(), after);
+        EXPECT_EQ(memory.Get(u"m"), after);
       }
     }
   }
