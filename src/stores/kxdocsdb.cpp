@@ -12,6 +12,7 @@
 #include "quorvel/msgpack.h"
 #include "quorvel/safearray.h"
 #include "stores/db_file.h"
+#include "stores/store_io.h"
 
 namespace quorvel {
 
@@ -26,6 +27,12 @@ namespace quorvel {
 // identifier length (i32) and text, body length minus one (i32), body (the
 // MessagePack encoding of the record).
 namespace {
+
+using internal::FileLock;
+using internal::Get16;
+using internal::Get32;
+using internal::Put32;
+using internal::ScanWindow;
 
 constexpr std::u16string_view kSource = u"KxDocsDB";
 constexpr int64_t kHeaderSize = 60;
@@ -45,21 +52,6 @@ constexpr uint8_t kFlagDeleted = 1;
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 constexpr uint8_t kMagic[8] = {'K', 'D', 'O', 'C', 'S', 'T', 'O', 'R'};
 
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(
-      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  p[0] = static_cast<uint8_t>(u);
-  p[1] = static_cast<uint8_t>(u >> 8);
-  p[2] = static_cast<uint8_t>(u >> 16);
-  p[3] = static_cast<uint8_t>(u >> 24);
-}
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 // The informational counters wrap rather than fail: nothing reads them back.
 void Bump(uint8_t* p) {
   Put32(p, static_cast<int32_t>(static_cast<uint32_t>(Get32(p)) + 1u));
@@ -68,54 +60,6 @@ void Bump(uint8_t* p) {
 bool HasMagic(const uint8_t* copy) {
   return std::memcmp(copy, kMagic, sizeof kMagic) == 0;
 }
-
-// Holds the exclusive whole-file lock for one write; a failure to take or
-// release it is ignored, so a lone writer works without locks too.
-class FileLock {
- public:
-  explicit FileLock(internal::DbFile& file) : file_(file) {
-    try {
-      file_.LockExclusive();
-    } catch (const Error&) {
-    }
-  }
-  ~FileLock() {
-    try {
-      file_.Unlock();
-    } catch (const Error&) {
-    }
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
- private:
-  internal::DbFile& file_;
-};
-
-// Serves the chain walk of BuildIndex from large reads. Records are visited
-// in increasing order (the walk stops at a link that does not lead forward),
-// so one window sliding forward serves them.
-class ScanWindow {
- public:
-  explicit ScanWindow(internal::DbFile& file) : file_(file) {}
-  // Returns `size` bytes at `offset`, or null when the file ends first.
-  const uint8_t* Get(int64_t offset, size_t size) {
-    if (offset < start_ || offset + static_cast<int64_t>(size) >
-                               start_ + static_cast<int64_t>(buffer_.size())) {
-      buffer_.resize(std::max(size, kChunk));
-      start_ = offset;
-      buffer_.resize(file_.ReadSome(offset, buffer_));
-      if (buffer_.size() < size) return nullptr;
-    }
-    return buffer_.data() + (offset - start_);
-  }
-
- private:
-  static constexpr size_t kChunk = 64 * 1024;
-  internal::DbFile& file_;
-  std::vector<uint8_t> buffer_;
-  int64_t start_ = 0;
-};
 
 // Decodes a record's body into a new KxDocRec carrying the identifier read
 // beside it. Raises 13 for a body that is no record.

@@ -9,6 +9,7 @@
 #include "quorvel/codepage.h"
 #include "quorvel/error.h"
 #include "stores/db_file.h"
+#include "stores/store_io.h"
 
 namespace quorvel {
 
@@ -21,6 +22,12 @@ namespace quorvel {
 // Record: signature (u16 2911), key length (i16), value length (i32), flag
 // (u8, 0 live, 1 deleted), then the key and value, one byte per character.
 namespace {
+
+using internal::FileLock;
+using internal::Get16;
+using internal::Get32;
+using internal::Put32;
+using internal::ScanWindow;
 
 constexpr std::u16string_view kSource = u"CKVDB";
 constexpr int64_t kHeaderSize = 52;
@@ -38,22 +45,6 @@ constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 constexpr size_t kMaxKeyLength = 32767;
 constexpr uint8_t kMagic[4] = {'K', 'F', 'K', 'V'};
 
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(
-      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  p[0] = static_cast<uint8_t>(u);
-  p[1] = static_cast<uint8_t>(u >> 8);
-  p[2] = static_cast<uint8_t>(u >> 16);
-  p[3] = static_cast<uint8_t>(u >> 24);
-}
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
 bool HasMagic(const uint8_t* copy) {
   return std::memcmp(copy, kMagic, sizeof kMagic) == 0;
 }
@@ -67,54 +58,6 @@ struct RecordHeader {
 RecordHeader ParseRecordHeader(const uint8_t* p) {
   return {Get16(p), static_cast<int16_t>(Get16(p + 2)), Get32(p + 4), p[8]};
 }
-
-// Holds the exclusive whole-file lock for one write; a failure to take or
-// release it is ignored, so a store on a file system without locks still
-// works for a lone writer.
-class FileLock {
- public:
-  explicit FileLock(internal::DbFile& file) : file_(file) {
-    try {
-      file_.LockExclusive();
-    } catch (const Error&) {
-    }
-  }
-  ~FileLock() {
-    try {
-      file_.Unlock();
-    } catch (const Error&) {
-    }
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
- private:
-  internal::DbFile& file_;
-};
-
-// Serves the scan of BuildIndex from large reads instead of two small reads
-// per record.
-class ScanWindow {
- public:
-  explicit ScanWindow(internal::DbFile& file) : file_(file) {}
-  // Returns `size` bytes at `offset`, or null when the file ends first.
-  const uint8_t* Get(int64_t offset, size_t size) {
-    if (offset < start_ || offset + static_cast<int64_t>(size) >
-                               start_ + static_cast<int64_t>(buffer_.size())) {
-      buffer_.resize(std::max(size, kChunk));
-      start_ = offset;
-      buffer_.resize(file_.ReadSome(offset, buffer_));
-      if (buffer_.size() < size) return nullptr;
-    }
-    return buffer_.data() + (offset - start_);
-  }
-
- private:
-  static constexpr size_t kChunk = 64 * 1024;
-  internal::DbFile& file_;
-  std::vector<uint8_t> buffer_;
-  int64_t start_ = 0;
-};
 
 // Walks the records from `offset` (a record boundary) by the stop rules of
 // BuildIndex and returns where the scan would stop: `length` for a file
