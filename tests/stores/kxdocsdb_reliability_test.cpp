@@ -20,6 +20,7 @@
 #include "stores/db_file.h"
 #include "stores/faulty_file_system.h"
 #include "stores/memory_file_system.h"
+#include "stores/store_file_test.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -95,33 +96,8 @@ Bytes Cat(Bytes a, const Bytes& b) {
 
 using internal::MemoryFileSystem;
 
-class KxDocsDBReliabilityTest : public ::testing::Test {
+class KxDocsDBReliabilityTest : public testing::StoreFileTest<KxDocsDB> {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "docsrelXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    path_ = dir_ + "/r.kdb";
-    upath_ = FromUtf8(path_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  Bytes FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  void WriteFile(const Bytes& b, size_t n = std::string::npos) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(std::min(n, b.size())));
-  }
-  Ref<KxDocsDB> Open(
-      internal::FileSystem& fs = internal::FileSystem::Default()) {
-    Ref<KxDocsDB> db = KxDocsDB::Create(fs);
-    db->OpenDB(upath_);
-    return db;
-  }
   // Reads every visible document; a read that raises shows as "<n>" and
   // counts in `errors` by number.
   static State Visible(KxDocsDB& db, std::map<int32_t, int>* errors = nullptr) {
@@ -193,10 +169,6 @@ class KxDocsDBReliabilityTest : public ::testing::Test {
     }
     return log;
   }
-
-  std::string dir_;
-  std::string path_;
-  std::u16string upath_;
 };
 
 TEST_F(KxDocsDBReliabilityTest, EveryTruncationKeepsTheDocumentsBeforeTheCut) {

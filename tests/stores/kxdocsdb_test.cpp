@@ -11,6 +11,7 @@
 
 #include "stores/db_file.h"
 #include "stores/faulty_file_system.h"
+#include "stores/store_file_test.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -52,27 +53,8 @@ std::string HeaderHex(int32_t records, int32_t deleted, int32_t puts,
          Le32(puts) + Le32(next_id) + std::string(64, '0');
 }
 
-class KxDocsDBTest : public ::testing::Test {
+class KxDocsDBTest : public testing::StoreFileTest<KxDocsDB> {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "docsdbXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    path_ = dir_ + "/t.kdb";
-    upath_ = FromUtf8(path_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  Bytes FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  void WriteFile(const Bytes& b) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(b.size()));
-  }
   static Bytes FromHex(const std::string& hex) {
     Bytes b;
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -88,12 +70,6 @@ class KxDocsDBTest : public ::testing::Test {
     }
     return out;
   }
-  Ref<KxDocsDB> Open(
-      internal::FileSystem& fs = internal::FileSystem::Default()) {
-    Ref<KxDocsDB> db = KxDocsDB::Create(fs);
-    db->OpenDB(upath_);
-    return db;
-  }
   static void Save(const Ref<KxDocRec>& rec) {
     CallByName(Value(rec), u"Save", CallType::Method);
   }
@@ -105,10 +81,6 @@ class KxDocsDBTest : public ::testing::Test {
     Save(rec);
     return rec;
   }
-
-  std::string dir_;
-  std::string path_;
-  std::u16string upath_;
 };
 
 TEST_F(KxDocsDBTest, GoldenBytesOfNewFileAndChainedRecords) {

@@ -19,6 +19,7 @@
 #include "stores/db_file.h"
 #include "stores/faulty_file_system.h"
 #include "stores/memory_file_system.h"
+#include "stores/store_file_test.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -91,41 +92,12 @@ Bytes Cat(Bytes a, const Bytes& b) {
 
 using internal::MemoryFileSystem;
 
-class KxKVDBReliabilityTest : public ::testing::Test {
+class KxKVDBReliabilityTest : public testing::StoreFileTest<KxKVDB> {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "kvrelXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    path_ = dir_ + "/r.kv";
-    upath_ = FromUtf8(path_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  Bytes FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
   // The file past its two header copies.
   Bytes Records() const {
     Bytes b = FileBytes();
     return Bytes(b.begin() + std::min(b.size(), kHeaders), b.end());
-  }
-  void AppendFile(const Bytes& b) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::app);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(b.size()));
-  }
-  void WriteFile(const Bytes& b, size_t n = std::string::npos) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(std::min(n, b.size())));
-  }
-  Ref<KxKVDB> Open(internal::FileSystem& fs = internal::FileSystem::Default()) {
-    Ref<KxKVDB> db = KxKVDB::Create(fs);
-    db->OpenDB(upath_);
-    return db;
   }
   // Reads every visible key; a read that raises 62 (the record is no longer
   // whole) shows as "<62>", any other raise as "<!n>".
@@ -176,10 +148,6 @@ class KxKVDBReliabilityTest : public ::testing::Test {
     }
     return log;
   }
-
-  std::string dir_;
-  std::string path_;
-  std::u16string upath_;
 };
 
 TEST_F(KxKVDBReliabilityTest, EveryTruncationKeepsTheRecordsBeforeTheCut) {

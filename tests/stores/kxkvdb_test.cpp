@@ -15,6 +15,7 @@
 
 #include "stores/db_file.h"
 #include "stores/faulty_file_system.h"
+#include "stores/store_file_test.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -52,27 +53,8 @@ std::string Header(int32_t records, int32_t deleted, int32_t puts) {
   return Hex(b) + std::string(64, '0');
 }
 
-class KxKVDBFileTest : public ::testing::Test {
+class KxKVDBFileTest : public testing::StoreFileTest<KxKVDB> {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "kvdbXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    path_ = dir_ + "/t.kv";
-    upath_ = FromUtf8(path_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  Bytes FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  void WriteFile(const Bytes& b) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(b.size()));
-  }
   static std::u16string KeyList(KxKVDB& db) {
     Value keys = db.Keys();
     std::u16string out;
@@ -82,15 +64,6 @@ class KxKVDBFileTest : public ::testing::Test {
     }
     return out;
   }
-  Ref<KxKVDB> Open(internal::FileSystem& fs = internal::FileSystem::Default()) {
-    Ref<KxKVDB> db = KxKVDB::Create(fs);
-    db->OpenDB(upath_);
-    return db;
-  }
-
-  std::string dir_;
-  std::string path_;
-  std::u16string upath_;
 };
 
 TEST_F(KxKVDBFileTest, GoldenBytesOfNewFilePutAndDelete) {
