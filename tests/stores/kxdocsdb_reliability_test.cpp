@@ -293,63 +293,12 @@ TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
   ASSERT_EQ(Describe(Visible(*Open())), want);
   ASSERT_LT(after.size(), before.size());
 
-  int total = 0;
-  {
-    WriteFile(before);
-    internal::FaultyFileSystem faulty(internal::FileSystem::Default());
-    auto db = Open(faulty);
-    const int first = faulty.writes();
-    db->Compact();
-    total = faulty.writes() - first;
-  }
-  // Both headers, one write per record and one link to each but the first.
+  const int total = CompactWrites(before);
   EXPECT_EQ(total, 2 * 99 + 1);
 
-  int old_files = 0, new_files = 0;
-  for (int mode = 0; mode < 3; ++mode) {
-    for (int nth = 1; nth <= total + 1; ++nth) {
-      SCOPED_TRACE(::testing::Message() << "mode " << mode << " write " << nth);
-      MemoryFileSystem memory;
-      memory.Put(u"m", before);
-      internal::FaultyFileSystem faulty(memory);
-      auto db = KxDocsDB::Create(faulty);
-      db->OpenDB(u"m");
-      // 0: the write fails and the process goes on; 1: it fails and the
-      // process dies, losing what was not synced; 2: it is cut short (in a
-      // header, a link, a record header or a body) and the process dies.
-      if (mode < 2) {
-        faulty.FailWrite(nth);
-      } else {
-        faulty.CutWrite(nth, nth % 3 == 0 ? 0 : nth % 3 == 1 ? 7 : 40);
-      }
-      bool raised = false;
-      try {
-        db->Compact();
-      } catch (const Error& e) {
-        raised = true;
-        EXPECT_EQ(e.number(), mode < 2 ? kErrDiskFull : kErrDeviceIo);
-      }
-      EXPECT_EQ(raised, nth <= total);
-      if (mode > 0) {
-        faulty.Crash();
-      } else if (raised) {
-        // The database that failed is still open on the untouched file.
-        EXPECT_TRUE(db->IsOpen());
-        EXPECT_EQ(Describe(Visible(*db)), want);
-      }
-      const Bytes now = memory.Get(u"m");
-      EXPECT_TRUE(now == before || now == after);
-      EXPECT_EQ(now == after, nth > total);
-      (now == after ? new_files : old_files)++;
-      auto check = KxDocsDB::Create(memory);
-      check->OpenDB(u"m");
-      EXPECT_EQ(Describe(Visible(*check)), want);
-      if (mode == 0 && raised) {
-        db->Compact();  // over the stale temporary file
-        EXPECT_EQ(memory.Get(u"m"), after);
-      }
-    }
-  }
+  const auto [old_files, new_files] = CrashEveryCompactWrite(
+      before, after, want, total, 7, 40,
+      [](KxDocsDB& db) { return Describe(Visible(db)); });
   std::printf(
       "KxDocsDB: %d writes per compaction, %d crash points tried, %d left the "
       "old file, %d the new one\n",

@@ -13,11 +13,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "quorvel/error.h"
 #include "quorvel/object.h"
 #include "quorvel/string.h"
 #include "stores/db_file.h"
+#include "stores/faulty_file_system.h"
+#include "stores/memory_file_system.h"
 
 namespace quorvel::testing {
 
@@ -55,6 +59,75 @@ class StoreFileTest : public ::testing::Test {
     Ref<Store> db = Store::Create(fs);
     db->OpenDB(upath_);
     return db;
+  }
+
+  // Returns how many writes a compaction of the file `before` makes.
+  int CompactWrites(const Bytes& before) {
+    WriteFile(before);
+    internal::FaultyFileSystem faulty(internal::FileSystem::Default());
+    auto db = Open(faulty);
+    const int first = faulty.writes();
+    db->Compact();
+    return faulty.writes() - first;
+  }
+
+  // Crashes a compaction of the file `before` at each of its `total` writes
+  // and one past them, in three ways: the write fails and the process goes
+  // on; it fails and the process dies, losing what was not synced; it is
+  // cut short (to 0, `cut_a` or `cut_b` bytes) and the process dies. The
+  // file must then be `before` or `after` byte for byte and read as `want`
+  // through `describe(Store&)`; a store whose compaction failed stays open
+  // on the old file and can compact again. Returns how many crash points
+  // left the old file and how many the new one.
+  template <class Describe>
+  std::pair<int, int> CrashEveryCompactWrite(const Bytes& before,
+                                             const Bytes& after,
+                                             const std::string& want, int total,
+                                             size_t cut_a, size_t cut_b,
+                                             Describe describe) {
+    int old_files = 0, new_files = 0;
+    for (int mode = 0; mode < 3; ++mode) {
+      for (int nth = 1; nth <= total + 1; ++nth) {
+        SCOPED_TRACE(::testing::Message()
+                     << "mode " << mode << " write " << nth);
+        internal::MemoryFileSystem memory;
+        memory.Put(u"m", before);
+        internal::FaultyFileSystem faulty(memory);
+        Ref<Store> db = Store::Create(faulty);
+        db->OpenDB(u"m");
+        if (mode < 2) {
+          faulty.FailWrite(nth);
+        } else {
+          faulty.CutWrite(nth, nth % 3 == 0 ? 0 : nth % 3 == 1 ? cut_a : cut_b);
+        }
+        bool raised = false;
+        try {
+          db->Compact();
+        } catch (const Error& e) {
+          raised = true;
+          EXPECT_EQ(e.number(), mode < 2 ? kErrDiskFull : kErrDeviceIo);
+        }
+        EXPECT_EQ(raised, nth <= total);
+        if (mode > 0) {
+          faulty.Crash();
+        } else if (raised) {
+          EXPECT_TRUE(db->IsOpen());
+          EXPECT_EQ(describe(*db), want);
+        }
+        const Bytes now = memory.Get(u"m");
+        EXPECT_TRUE(now == before || now == after);
+        EXPECT_EQ(now == after, nth > total);
+        (now == after ? new_files : old_files)++;
+        Ref<Store> check = Store::Create(memory);
+        check->OpenDB(u"m");
+        EXPECT_EQ(describe(*check), want);
+        if (mode == 0 && raised) {
+          db->Compact();  // over the stale temporary file
+          EXPECT_EQ(memory.Get(u"m"), after);
+        }
+      }
+    }
+    return {old_files, new_files};
   }
 
   std::string dir_;
