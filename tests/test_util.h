@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "quorvel/quorvel.h"
 
@@ -46,6 +47,37 @@ inline std::optional<std::string> RunTool(const std::string& command,
   unlink(path);
   return out;
 }
+
+// Something else that calls itself a CArray, holding one element (7), whose
+// reading drops the entry `key` of `holder` (the entry that holds it) and
+// adds 200 entries there, so that a writer walking `holder` meets a map
+// that moved and a list that lost its last other reference. Non-owning, so
+// that no reference cycle keeps either alive.
+class ListThatChangesItsHolder final : public Object {
+ public:
+  ListThatChangesItsHolder(Dictionary* holder, std::u16string key)
+      : holder_(holder), key_(std::move(key)) {}
+  const ClassInfo& Class() const override {
+    static const ClassInfo info =
+        ClassBuilder<ListThatChangesItsHolder>(u"ListThatChangesItsHolder")
+            .Get<&ListThatChangesItsHolder::Count>(u"Count")
+            .Get<&ListThatChangesItsHolder::Item>(u"Item", {u"i"})
+            .Build();
+    return info;
+  }
+  std::u16string_view TypeName() const override { return u"CArray"; }
+  int32_t Count() const { return 1; }
+  Value Item(int32_t) const {
+    holder_->Remove(key_);
+    for (int k = 0; k < 200; ++k)
+      holder_->Slot(String(u"added" + ToText(Value(k)).str())) = Value(k);
+    return Value(7);
+  }
+
+ private:
+  Dictionary* holder_;
+  std::u16string key_;
+};
 
 }  // namespace quorvel::testing
 

@@ -4,6 +4,7 @@
 #define QUORVEL_DICTIONARY_H_
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -89,6 +90,10 @@ class Dictionary final : public Object {
     const Entry* at_;
     const Entry* end_;
   };
+  // The entries in key order, removed ones included (`live` false). Any
+  // change to the map may move them: a walk that calls out to client code
+  // takes them afresh after each call.
+  std::span<const Entry> entries() const { return entries_; }
   const_iterator begin() const {
     return {entries_.data(), entries_.data() + entries_.size()};
   }

@@ -389,6 +389,9 @@ class Encoder {
 
   void PutObject(Object* object) {
     if (object == nullptr) RaiseUnsupported(u"Unsupported type : Nothing");
+    // Held while it is written: a foreign member called meanwhile may drop
+    // the last other reference to it.
+    const Ref<Object> hold(object);
     // The library's own containers are walked directly; anything else that
     // calls itself by one of their names is walked through its members.
     Enter();
@@ -456,14 +459,24 @@ class Encoder {
   }
 
   void PutFields(std::initializer_list<uint8_t> prefix, const Dictionary& d) {
-    PutHeader(prefix, d.Count());
+    const int32_t count = d.Count();
+    PutHeader(prefix, count);
     for (const Dictionary::Entry& e : d) {
       __builtin_prefetch(e.key.rep());
       PrefetchPayload(e.value);
     }
-    for (const Dictionary::Entry& e : d) {
+    // By index, the entries taken afresh each time: a foreign member called
+    // while a value is written may change this map. Exactly the promised
+    // number of entries is written; a map that shrank meanwhile raises 9.
+    int32_t written = 0;
+    for (size_t i = 0; written < count; ++i) {
+      const std::span<const Dictionary::Entry> all = d.entries();
+      if (i >= all.size()) RaiseStandard(kErrSubscript);
+      const Dictionary::Entry& e = all[i];
+      if (!e.live) continue;
       PutString(e.key);
       Put(e.value);
+      ++written;
     }
   }
 

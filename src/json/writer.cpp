@@ -130,12 +130,21 @@ void WriteObject(cStringBuilder& out, const Value& v) {
   if (type == u"Dictionary") {
     if (typeid(*object) == typeid(Dictionary)) {
       auto* dict = static_cast<Dictionary*>(object);
-      // Hold the dictionary: writing an item may call out to client code.
+      // Writing an item may call out to client code, which may change or
+      // drop this map: hold it, walk it by index with its entries taken
+      // afresh each time, and hold an object item while it is written.
       Ref<Object> hold(object);
       out.Append(u'{');
       bool first = true;
-      for (const Dictionary::Entry& entry : *dict) {
-        WriteMember(out, first, entry.key, entry.value);
+      for (size_t i = 0; i < dict->entries().size(); ++i) {
+        const Dictionary::Entry& entry = dict->entries()[i];
+        if (!entry.live) continue;
+        if (entry.value.IsObject()) {
+          const Value item = entry.value;
+          WriteMember(out, first, entry.key, item);
+        } else {
+          WriteMember(out, first, entry.key, entry.value);
+        }
         first = false;
       }
       out.Append(u'}');
@@ -151,7 +160,12 @@ void WriteObject(cStringBuilder& out, const Value& v) {
       auto* list = static_cast<CArray*>(object);
       for (int32_t i = 0; i < list->Count(); ++i) {
         if (i > 0) out.Append(u',');
-        WriteValue(out, list->Item(i));
+        const Value& item = list->Item(i);
+        if (item.IsObject()) {
+          WriteValue(out, Value(item));  // held: it may call out
+        } else {
+          WriteValue(out, item);
+        }
       }
     } else {
       int32_t count = ToLong(CallByName(v, u"Count", CallType::Get));

@@ -134,6 +134,30 @@ TEST(MsgPackEncodeTest, ContainersHaveTheirExactBytes) {
             "DC 00 02 D2 00 00 00 00 D2 0A 00 00 00");
 }
 
+TEST(MsgPackEncodeTest, ContainersChangedByAForeignMemberMidWayStaySound) {
+  // root = {"list": [changer, 1], "x": 2}; reading the changer drops "list"
+  // (and with it the last other reference to the list) and grows root.
+  Ref<Dictionary> root = Dictionary::Create();
+  {
+    Ref<CArray> list = CArray::Create();
+    list->Add(Value(Ref<Object>(
+        new testing::ListThatChangesItsHolder(root.get(), u"list"))));
+    list->Add(Value(1));
+    root->Slot(String(u"list")) = Value(list);
+  }
+  root->Slot(String(u"x")) = Value(2);
+  // Exactly the promised two entries are written, the list as it was read
+  // first; what comes second depends on where the map moved its entries.
+  const std::string hex = EncodeHex(Value(root));
+  EXPECT_EQ(hex.substr(0, 74),
+            "DE 00 02 D9 04 6C 69 73 74 DC 00 02 DC 00 01 D2 07 00 00 00 D2 01 "
+            "00 00 00");
+  Value back = DecodeHex(hex);
+  ASSERT_NE(back.object_as<Dictionary>(), nullptr);
+  EXPECT_EQ(back.object_as<Dictionary>()->Count(), 2);
+  EXPECT_EQ(root->Count(), 201);
+}
+
 TEST(MsgPackEncodeTest, UnsupportedValuesRaise) {
   const std::u16string kind = u"Unsupported type";
   ExpectRaises(mMsgPack::EncodeBytes(Value()), 5, u"KxQuorvel", kind);

@@ -64,6 +64,28 @@ TEST(JSONWriterTest, EscapesWithTheSevenShortFormsAndUpperCaseHex) {
             text);
 }
 
+TEST(JSONWriterTest, ContainersChangedByClientCodeMidWayStaySound) {
+  // root = {"list": [changer, 1], "x": 2}; reading the changer drops "list"
+  // (and with it the last other reference to the list) and grows root.
+  Ref<Dictionary> root = Dictionary::Create();
+  {
+    Ref<CArray> list = CArray::Create();
+    list->Add(Value(Ref<Object>(
+        new testing::ListThatChangesItsHolder(root.get(), u"list"))));
+    list->Add(Value(1));
+    root->Slot(String(u"list")) = Value(list);
+  }
+  root->Slot(String(u"x")) = Value(2);
+  const std::string text = Written(Value(root));
+  // The list as it was read, then the live entries from where the walk
+  // stood in the map as it is now; the text stays well formed.
+  EXPECT_EQ(text.substr(0, 16), "{\"list\":[[7],1],");
+  EXPECT_EQ(root->Count(), 201);
+  Value back = JSON::Parse(FromUtf8(text));
+  ASSERT_NE(back.object_as<Dictionary>(), nullptr);
+  EXPECT_GE(back.object_as<Dictionary>()->Count(), 2);
+}
+
 TEST(JSONWriterTest, UnsupportedObjectsAndCycles) {
   const std::u16string kCDict =
       u"Object Type 'CDict' not supported for json convesion";
