@@ -8,15 +8,44 @@
 #include <unistd.h>
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "quorvel/quorvel.h"
 
 namespace quorvel::testing {
 
 inline std::string U8(std::u16string_view s) { return ToUtf8(s); }
+
+// Reads pairs of hex digits, skipping spaces: "DC 00 01" or "DC0001".
+inline std::vector<uint8_t> FromHex(std::string_view hex) {
+  std::vector<uint8_t> out;
+  std::string digits;
+  for (char c : hex) {
+    if (c != ' ') digits += c;
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(
+        static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Writes up to `n` bytes from `from` as upper-case hex pairs, with a space
+// between pairs when `spaced`.
+inline std::string ToHex(std::span<const uint8_t> bytes, size_t from = 0,
+                         size_t n = std::string::npos, bool spaced = false) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = from; i < bytes.size() && i - from < n; ++i) {
+    if (spaced && i > from) out += ' ';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
 
 // Runs a shell command with `input` on its standard input and returns what
 // it wrote to standard output, or nothing when the command is not there or

@@ -12,18 +12,8 @@ namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(std::string_view hex) {
-  Bytes out;
-  std::string digits;
-  for (char c : hex) {
-    if (c != ' ') digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2)
-    out.push_back(
-        static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  return out;
-}
+using testing::FromHex;
+using testing::ToHex;
 
 Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
@@ -138,10 +128,10 @@ TEST(LZSSFormatTest, KnownStreams) {
     const char* stream;
   };
   const Case cases[] = {
-      {Hex("61616161"), "01 61 01 00"},
+      {FromHex("61616161"), "01 61 01 00"},
       {Text("abcabcabc"), "07 61 62 63 03 30"},
-      {Hex("7F"), "01 7F"},
-      {Hex("0000"), "03 00 00"},
+      {FromHex("7F"), "01 7F"},
+      {FromHex("0000"), "03 00 00"},
       {Text("abc"), "07 61 62 63"},
       {Text("abababab"), "03 61 62 02 30"},  // distance 2, overlapping
       {Bytes(100, 0x20), "01 20 01 F0 01 F0 01 F0 01 F0 01 F0 01 60"},
@@ -155,7 +145,7 @@ TEST(LZSSFormatTest, KnownStreams) {
       {Bytes(20, 7), "05 07 01 F0 07"},
   };
   for (const Case& c : cases) {
-    Bytes want = Hex(c.stream);
+    Bytes want = FromHex(c.stream);
     EXPECT_EQ(mLZSS::Compress(c.in), want) << c.stream;
     EXPECT_EQ(ReferenceCompress(c.in), want) << c.stream;
     EXPECT_EQ(mLZSS::Decompress(want), c.in) << c.stream;
@@ -205,9 +195,9 @@ TEST(LZSSFormatTest, DistanceBitsAndTheLimitOf4095) {
     EXPECT_EQ(packed, ReferenceCompress(data));
     std::vector<Item> items = Items(packed);
     if (filler == 288) {
-      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), Hex("23 01"));
+      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), FromHex("23 01"));
     } else if (filler == 4092) {
-      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), Hex("FF 0F"));
+      EXPECT_EQ(Bytes(packed.end() - 2, packed.end()), FromHex("FF 0F"));
       EXPECT_EQ(items.back(), (Item{false, 4095, 3}));
     } else {
       ASSERT_GE(items.size(), 3u);
@@ -248,11 +238,11 @@ TEST(LZSSFormatTest, BadStreamsRaise9) {
       "FF 61 62 63 64 65 66 67 68 01",  // a full group, then a lone flag
   };
   for (const char* s : bad) {
-    ExpectRaisesStandard(mLZSS::Decompress(Hex(s)), 9);
-    ExpectRaisesStandard(mLZSS::Decode(MakeByteArray(Hex(s))), 9);
+    ExpectRaisesStandard(mLZSS::Decompress(FromHex(s)), 9);
+    ExpectRaisesStandard(mLZSS::Decode(MakeByteArray(FromHex(s))), 9);
   }
   // Leftover flag bits after the last item are never read.
-  EXPECT_EQ(mLZSS::Decompress(Hex("03 61")), Text("a"));
+  EXPECT_EQ(mLZSS::Decompress(FromHex("03 61")), Text("a"));
 }
 
 TEST(LZSSValueTest, ArgumentsAndErrors) {
@@ -270,7 +260,7 @@ TEST(LZSSValueTest, ArgumentsAndErrors) {
   Value packed = mLZSS::Encode(Value(SafeArray(Bytes{9, 0x61}, -1)));
   EXPECT_EQ(VarType(packed), 8192 + 17);
   EXPECT_EQ(LBound(packed), 0);
-  EXPECT_EQ(ToBytes(packed), Hex("01 61"));
+  EXPECT_EQ(ToBytes(packed), FromHex("01 61"));
   Value input = MakeByteArray(Text("hello hello hello"));
   Value back = mLZSS::Decode(mLZSS::Encode(input));
   EXPECT_EQ(ToBytes(back), Text("hello hello hello"));

@@ -13,35 +13,15 @@ namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(std::string_view hex) {
-  Bytes out;
-  std::string digits;
-  for (char c : hex) {
-    if (c != ' ') digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2)
-    out.push_back(
-        static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-std::string ToHex(const Bytes& bytes) {
-  std::string out;
-  char buf[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
-    out += buf;
-  }
-  return out;
-}
+using testing::FromHex;
+using testing::ToHex;
 
 std::string EncodeHex(const Value& v) {
-  return ToHex(mMsgPack::EncodeBytes(v));
+  return ToHex(mMsgPack::EncodeBytes(v), 0, std::string::npos, true);
 }
 
 Value DecodeHex(std::string_view hex) {
-  return mMsgPack::DecodeBytes(Hex(hex));
+  return mMsgPack::DecodeBytes(FromHex(hex));
 }
 
 // Something else that calls itself a CArray, reachable only by late binding.
@@ -87,11 +67,11 @@ TEST(MsgPackEncodeTest, StringLengthsSwitchFormAt256AndStopAt65535) {
   EXPECT_EQ(EncodeHex(Value(std::u16string(255, u'x'))).substr(0, 5), "D9 FF");
   Bytes b256 = mMsgPack::EncodeBytes(Value(std::u16string(256, u'x')));
   EXPECT_EQ(b256.size(), 259u);
-  EXPECT_EQ(ToHex(Bytes(b256.begin(), b256.begin() + 4)), "DA 01 00 78");
+  EXPECT_EQ(ToHex(b256, 0, 4, true), "DA 01 00 78");
   const std::u16string longest(65535, u'\u00FC');
   Bytes b = mMsgPack::EncodeBytes(Value(longest));
   ASSERT_EQ(b.size(), 65538u);
-  EXPECT_EQ(ToHex(Bytes(b.begin(), b.begin() + 4)), "DA FF FF FC");
+  EXPECT_EQ(ToHex(b, 0, 4, true), "DA FF FF FC");
   Value back = mMsgPack::DecodeBytes(b);
   EXPECT_TRUE(back.string_view() == longest);
   ExpectRaisesStandard(
@@ -185,7 +165,7 @@ TEST(MsgPackEncodeTest, UnsupportedValuesRaise) {
   ExpectRaises(mMsgPack::EncodeTo(Value(map), out), 5, u"KxQuorvel", kind);
   EXPECT_EQ(out, Bytes{0xAA});
   mMsgPack::EncodeTo(Value(true), out);
-  EXPECT_EQ(ToHex(out), "AA C3");
+  EXPECT_EQ(ToHex(out, 0, std::string::npos, true), "AA C3");
 
   // A Decimal beyond the Currency range overflows.
   ExpectRaisesStandard(mMsgPack::EncodeBytes(Value::Decimal(
@@ -525,7 +505,7 @@ TEST(MsgPackDecodeTest, NestingDepthIsBounded) {
 }
 
 TEST(MsgPackDecodeTest, DecodeAtAdvancesPastOneValue) {
-  const Bytes b = Hex("D9 01 61 DC 00 01 C3 C0 C7 05");
+  const Bytes b = FromHex("D9 01 61 DC 00 01 C3 C0 C7 05");
   size_t at = 0;
   EXPECT_TRUE(mMsgPack::DecodeAt(b, at).string_view() == u"a");
   EXPECT_EQ(at, 3u);

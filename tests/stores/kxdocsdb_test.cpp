@@ -18,25 +18,17 @@ namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::FromHex;
+using testing::ToHex;
 constexpr int32_t kStoreError = static_cast<int32_t>(0x800403E9u);
 constexpr char16_t kSource[] = u"KxDocsDB";
 constexpr char16_t kNotOpen[] = u"DB is not open";
 constexpr char16_t kInvalid[] = u"This file is not a valid KxDocsDB file";
 
-std::string Hex(const Bytes& b, size_t from = 0, size_t n = std::string::npos) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = from; i < b.size() && i - from < n; ++i) {
-    out += kDigits[b[i] >> 4];
-    out += kDigits[b[i] & 15];
-  }
-  return out;
-}
-
 std::string Le32(int32_t v) {
   Bytes b;
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  return Hex(b);
+  return ToHex(b);
 }
 
 int32_t Get32At(const Bytes& b, size_t at) {
@@ -55,13 +47,6 @@ std::string HeaderHex(int32_t records, int32_t deleted, int32_t puts,
 
 class KxDocsDBTest : public testing::StoreFileTest<KxDocsDB> {
  protected:
-  static Bytes FromHex(const std::string& hex) {
-    Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-      b.push_back(
-          static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return b;
-  }
   static std::u16string Joined(const Value& array) {
     std::u16string out;
     for (int32_t i = LBound(array); i <= UBound(array); ++i) {
@@ -86,7 +71,7 @@ class KxDocsDBTest : public testing::StoreFileTest<KxDocsDB> {
 TEST_F(KxDocsDBTest, GoldenBytesOfNewFileAndChainedRecords) {
   auto db = Open();
   const std::string empty = HeaderHex(0, 0, 0, 0);
-  EXPECT_EQ(Hex(FileBytes()), empty + empty);
+  EXPECT_EQ(ToHex(FileBytes()), empty + empty);
   EXPECT_EQ(db->Count(), 0);
 
   Ref<KxDocRec> first = db->AddDoc();
@@ -111,11 +96,11 @@ TEST_F(KxDocsDBTest, GoldenBytesOfNewFileAndChainedRecords) {
       "00000000"
       "00"
       "09000000" +
-      Hex(Bytes{'D', 'O', 'C', '0', '0', '0', '0', '0', '1'}) + "16000000" +
+      ToHex(Bytes{'D', 'O', 'C', '0', '0', '0', '0', '0', '1'}) + "16000000" +
       body;
   Bytes b = FileBytes();
   const std::string header1 = HeaderHex(1, 0, 1, 3);
-  EXPECT_EQ(Hex(b), header1 + header1 + record1);
+  EXPECT_EQ(ToHex(b), header1 + header1 + record1);
   EXPECT_EQ(db->Count(), 1);
 
   // The second record links from the first: its position is offset + 1.
@@ -123,8 +108,8 @@ TEST_F(KxDocsDBTest, GoldenBytesOfNewFileAndChainedRecords) {
   second->fields().LetItem(String(u"e"), Value(u"\u00e9"));
   Save(second);
   b = FileBytes();
-  EXPECT_EQ(Hex(b, 120 + 6, 4), Le32(static_cast<int32_t>(second_at) + 1));
-  EXPECT_EQ(Hex(b, second_at),
+  EXPECT_EQ(ToHex(b, 120 + 6, 4), Le32(static_cast<int32_t>(second_at) + 1));
+  EXPECT_EQ(ToHex(b, second_at),
             "5F0B"
             "01000000"
             "00000000"
@@ -135,7 +120,7 @@ TEST_F(KxDocsDBTest, GoldenBytesOfNewFileAndChainedRecords) {
             "C7330001"
             "D90165"
             "D901E9");
-  EXPECT_EQ(Hex(b, 0, 120), HeaderHex(2, 0, 2, 3) + HeaderHex(2, 0, 2, 3));
+  EXPECT_EQ(ToHex(b, 0, 120), HeaderHex(2, 0, 2, 3) + HeaderHex(2, 0, 2, 3));
 
   // Reading the first record back gives a new record with the same content.
   db->CloseDB();
@@ -324,7 +309,7 @@ TEST_F(KxDocsDBTest, DeleteAndCompact) {
   Bytes after = FileBytes();
   EXPECT_EQ(after.size(), before.size());
   EXPECT_EQ(after[120 + 10], 1);  // the flag of A's record
-  EXPECT_EQ(Hex(after, 0, 60), HeaderHex(4, 1, 4, 1));
+  EXPECT_EQ(ToHex(after, 0, 60), HeaderHex(4, 1, 4, 1));
   EXPECT_EQ(db->Count(), 2);
   db->OpenDB(upath_);
   EXPECT_EQ(Joined(db->Keys()), u"B;C;");
@@ -340,7 +325,7 @@ TEST_F(KxDocsDBTest, DeleteAndCompact) {
   CallByName(Value(db), u"Compact", CallType::Method);
   EXPECT_FALSE(std::filesystem::exists(path_ + ".tmp"));
   Bytes compacted = FileBytes();
-  EXPECT_EQ(Hex(compacted, 0, 60), HeaderHex(2, 0, 2, 2));
+  EXPECT_EQ(ToHex(compacted, 0, 60), HeaderHex(2, 0, 2, 2));
   EXPECT_EQ(Joined(db->Keys()), u"B;C;");
   EXPECT_EQ(ToLong(db->GetField(u"b", u"n")), 2);
   EXPECT_TRUE(ToBoolean(db->GetField(u"c", u"extra")));

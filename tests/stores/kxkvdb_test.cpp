@@ -22,6 +22,8 @@ namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::FromHex;
+using testing::ToHex;
 constexpr int32_t kStoreError = static_cast<int32_t>(0x800403E9u);
 constexpr char16_t kNotOpen[] = u"DB is not open";
 constexpr char16_t kInvalid[] = u"This file is not a valid CKVDB file";
@@ -35,22 +37,12 @@ const std::string kEmptyHeader =
     "00000000" +
     std::string(64, '0');
 
-std::string Hex(const Bytes& b, size_t from = 0, size_t n = std::string::npos) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = from; i < b.size() && i - from < n; ++i) {
-    out += kDigits[b[i] >> 4];
-    out += kDigits[b[i] & 15];
-  }
-  return out;
-}
-
 std::string Header(int32_t records, int32_t deleted, int32_t puts) {
   Bytes b = {'K', 'F', 'K', 'V', 1, 0, 0, 0};
   for (int32_t v : {records, deleted, puts}) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
-  return Hex(b) + std::string(64, '0');
+  return ToHex(b) + std::string(64, '0');
 }
 
 class KxKVDBFileTest : public testing::StoreFileTest<KxKVDB> {
@@ -68,21 +60,21 @@ class KxKVDBFileTest : public testing::StoreFileTest<KxKVDB> {
 
 TEST_F(KxKVDBFileTest, GoldenBytesOfNewFilePutAndDelete) {
   auto db = Open();
-  EXPECT_EQ(Hex(FileBytes()), kEmptyHeader + kEmptyHeader);
+  EXPECT_EQ(ToHex(FileBytes()), kEmptyHeader + kEmptyHeader);
   EXPECT_EQ(db->Count(), 0);
   EXPECT_EQ(KeyList(*db), u"");
 
   db->PutValue(u"a", u"xyz");
   Bytes b = FileBytes();
   ASSERT_EQ(b.size(), 117u);
-  EXPECT_EQ(Hex(b, 104), "5F0B010003000000006178797A");
-  EXPECT_EQ(Hex(b, 0, 104), Header(1, 0, 1) + Header(1, 0, 1));
+  EXPECT_EQ(ToHex(b, 104), "5F0B010003000000006178797A");
+  EXPECT_EQ(ToHex(b, 0, 104), Header(1, 0, 1) + Header(1, 0, 1));
 
   // Windows-1252, one byte per character; empty value has length 0.
   db->PutValue(u"\u20ac", u"");
   db->PutValue(u"k", u"\u00e9\u4e00");  // a character outside becomes '?'
   b = FileBytes();
-  EXPECT_EQ(Hex(b, 117),
+  EXPECT_EQ(ToHex(b, 117),
             "5F0B0100000000000080"
             "5F0B01000200000000"
             "6BE93F");
@@ -93,8 +85,8 @@ TEST_F(KxKVDBFileTest, GoldenBytesOfNewFilePutAndDelete) {
 
   db->DeleteKey(u"a");
   b = FileBytes();
-  EXPECT_EQ(Hex(b, 104, 9), "5F0B01000300000001");
-  EXPECT_EQ(Hex(b, 0, 104), Header(3, 1, 3) + Header(3, 1, 3));
+  EXPECT_EQ(ToHex(b, 104, 9), "5F0B01000300000001");
+  EXPECT_EQ(ToHex(b, 0, 104), Header(3, 1, 3) + Header(3, 1, 3));
   EXPECT_EQ(KeyList(*db), u"\u20ac;k;");
   // Deleting an absent key changes no byte.
   db->DeleteKey(u"a");
@@ -203,7 +195,7 @@ TEST_F(KxKVDBFileTest, HeaderCopySelectionAndInvalidFiles) {
     db->PutValue(u"k", u"w");
     // The chosen copy is written to both places, reserved bytes included.
     Bytes after = FileBytes();
-    EXPECT_EQ(Hex(after, 0, 52), Hex(after, 52, 52));
+    EXPECT_EQ(ToHex(after, 0, 52), ToHex(after, 52, 52));
     EXPECT_EQ(after[20], 0xAB);
     EXPECT_EQ(after[51], 0xCD);
   }
@@ -282,11 +274,11 @@ TEST_F(KxKVDBFileTest, CompactKeepsLivePairsInIndexOrder) {
   db->Compact();
   EXPECT_FALSE(std::filesystem::exists(path_ + ".tmp"));
   Bytes b = FileBytes();
-  EXPECT_EQ(Hex(b), Header(2, 0, 2) + Header(2, 0, 2) +
-                        "5F0B0100010000000078"
-                        "33" +
-                        "5F0B010001000000007A"
-                        "34");
+  EXPECT_EQ(ToHex(b), Header(2, 0, 2) + Header(2, 0, 2) +
+                          "5F0B0100010000000078"
+                          "33" +
+                          "5F0B010001000000007A"
+                          "34");
   EXPECT_TRUE(db->IsOpen());
   EXPECT_EQ(db->Item(u"x"), u"3");
   db->PutValue(u"w", u"5");
@@ -319,8 +311,8 @@ TEST_F(KxKVDBFileTest, FailedWritesLeaveTheOldValueReadable) {
 
   faulty.CutWrite(3, 30);  // the header: the cover and the record are whole
   ExpectRaisesStandard(db->PutValue(u"k", u"new"), kErrDeviceIo);
-  EXPECT_EQ(Hex(FileBytes(), before.size(), 9), "5F0B00000000000001");
-  EXPECT_EQ(Hex(FileBytes(), before.size() + 9, 9), "5F0B01000300000000");
+  EXPECT_EQ(ToHex(FileBytes(), before.size(), 9), "5F0B00000000000001");
+  EXPECT_EQ(ToHex(FileBytes(), before.size() + 9, 9), "5F0B01000300000000");
   EXPECT_EQ(Open()->Item(u"k"), u"new");
 
   faulty.FailWrite(1);  // the flag of a delete
