@@ -27,7 +27,6 @@ namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr int32_t kStoreError = static_cast<int32_t>(0x800403E9u);
 constexpr char16_t kInvalid[] = u"This file is not a valid KxDocsDB file";
 constexpr size_t kHeaders = 120;
 
@@ -178,32 +177,10 @@ TEST_F(KxDocsDBReliabilityTest, EveryTruncationKeepsTheDocumentsBeforeTheCut) {
   ASSERT_EQ(Describe(Visible(*Open())), Describe(all));
   ASSERT_EQ(all.size(), 99u);
 
-  MemoryFileSystem memory;
-  int opened = 0, invalid = 0, wrong = 0;
-  for (size_t cut = 0; cut <= full.size(); ++cut) {
-    memory.Put(u"m", full, cut);
-    auto db = KxDocsDB::Create(memory);
-    try {
-      db->OpenDB(u"m");
-    } catch (const Error& e) {
-      ++invalid;
-      EXPECT_TRUE(cut > 0 && cut < kHeaders) << cut;
-      EXPECT_EQ(e.number(), kStoreError);
-      EXPECT_EQ(ToUtf8(e.source()), "KxDocsDB");
-      EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
-      EXPECT_FALSE(db->IsOpen());
-      continue;
-    }
-    ++opened;
-    EXPECT_FALSE(cut > 0 && cut < kHeaders) << cut;
-    const State seen = Visible(*db);
-    const State want = Expected(log, cut);
-    if (!(seen == want) && ++wrong <= 3)
-      ADD_FAILURE() << "cut " << cut << ": " << Describe(seen) << "\nwant "
-                    << Describe(want);
-  }
-  EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(invalid, static_cast<int>(kHeaders) - 1);
+  const auto [opened, invalid] = OpenEveryTruncation(
+      full, kHeaders, u"KxDocsDB", kInvalid,
+      [](KxDocsDB& db) { return Describe(Visible(db)); },
+      [&log](size_t cut) { return Describe(Expected(log, cut)); });
   std::printf("KxDocsDB: %zu truncations, %d opened, %d invalid-file errors\n",
               full.size() + 1, opened, invalid);
 }
@@ -241,7 +218,7 @@ TEST_F(KxDocsDBReliabilityTest, EverySingleByteChangeOpensOrRaisesTheError) {
         db->OpenDB(u"m");
       } catch (const Error& e) {
         ++invalid;
-        EXPECT_EQ(e.number(), kStoreError);
+        EXPECT_EQ(e.number(), kErrStoreFailure);
         EXPECT_EQ(ToUtf8(e.description()), ToUtf8(kInvalid));
         continue;
       }

@@ -61,6 +61,45 @@ class StoreFileTest : public ::testing::Test {
     return db;
   }
 
+  // Opens every prefix of the file `full` in memory. A length inside the two
+  // header copies (1 to `headers` - 1) must raise the invalid-file error
+  // (`source`, `invalid`) and leave the store closed; every other length
+  // must open and show, as `describe(Store&)` renders it, what
+  // `expected(length)` says. Returns how many opened and how many raised.
+  template <class Describe, class Expected>
+  std::pair<int, int> OpenEveryTruncation(const Bytes& full, size_t headers,
+                                          std::u16string_view source,
+                                          std::u16string_view invalid,
+                                          Describe describe,
+                                          Expected expected) {
+    internal::MemoryFileSystem memory;
+    int opened = 0, raised = 0, wrong = 0;
+    for (size_t cut = 0; cut <= full.size(); ++cut) {
+      memory.Put(u"m", full, cut);
+      Ref<Store> db = Store::Create(memory);
+      const bool in_headers = cut > 0 && cut < headers;
+      try {
+        db->OpenDB(u"m");
+      } catch (const Error& e) {
+        ++raised;
+        EXPECT_TRUE(in_headers) << cut;
+        EXPECT_EQ(e.number(), kErrStoreFailure);
+        EXPECT_EQ(ToUtf8(e.source()), ToUtf8(source));
+        EXPECT_EQ(ToUtf8(e.description()), ToUtf8(invalid));
+        EXPECT_FALSE(db->IsOpen());
+        continue;
+      }
+      ++opened;
+      EXPECT_FALSE(in_headers) << cut;
+      const std::string seen = describe(*db), want = expected(cut);
+      if (seen != want && ++wrong <= 3)
+        ADD_FAILURE() << "cut " << cut << ": " << seen << "\nwant " << want;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(raised, static_cast<int>(headers) - 1);
+    return {opened, raised};
+  }
+
   // Returns how many writes a compaction of the file `before` makes.
   int CompactWrites(const Bytes& before) {
     WriteFile(before);
