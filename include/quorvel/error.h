@@ -26,6 +26,7 @@ inline constexpr int32_t kErrBadFileNameOrNumber = 52;
 inline constexpr int32_t kErrFileNotFound = 53;
 inline constexpr int32_t kErrDeviceIo = 57;
 inline constexpr int32_t kErrDiskFull = 61;
+inline constexpr int32_t kErrInputPastEnd = 62;
 inline constexpr int32_t kErrPathFileAccess = 75;
 inline constexpr int32_t kErrPathNotFound = 76;
 inline constexpr int32_t kErrObjectNotSet = 91;

@@ -18,8 +18,6 @@ namespace quorvel::internal {
 
 namespace {
 
-constexpr int32_t kErrInputPastEnd = 62;
-
 std::string OsPath(const std::u16string& path) {
   // A zero in the middle would silently cut the path short at the OS.
   if (path.empty() || path.find(u'\0') != std::u16string::npos)

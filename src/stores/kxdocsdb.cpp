@@ -31,6 +31,8 @@ namespace {
 using internal::FileLock;
 using internal::Get16;
 using internal::Get32;
+using internal::kMaxPosition;
+using internal::kSignature;
 using internal::Put32;
 using internal::ScanWindow;
 
@@ -38,7 +40,6 @@ constexpr std::u16string_view kSource = u"KxDocsDB";
 constexpr int64_t kHeaderSize = 60;
 constexpr int64_t kFirstRecord = 2 * kHeaderSize;
 constexpr int64_t kRecordHeaderSize = 11;
-constexpr uint16_t kSignature = 2911;
 constexpr int32_t kVersion = 1;
 constexpr size_t kVersionAt = 8;
 constexpr size_t kRecordCountAt = 12;
@@ -49,7 +50,6 @@ constexpr size_t kFieldCountAt = 2;
 constexpr size_t kNextAt = 6;
 constexpr size_t kFlagAt = 10;
 constexpr uint8_t kFlagDeleted = 1;
-constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 constexpr uint8_t kMagic[8] = {'K', 'D', 'O', 'C', 'S', 'T', 'O', 'R'};
 
 // The informational counters wrap rather than fail: nothing reads them back.

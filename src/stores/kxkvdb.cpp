@@ -26,6 +26,8 @@ namespace {
 using internal::FileLock;
 using internal::Get16;
 using internal::Get32;
+using internal::kMaxPosition;
+using internal::kSignature;
 using internal::Put32;
 using internal::ScanWindow;
 
@@ -33,15 +35,12 @@ constexpr std::u16string_view kSource = u"CKVDB";
 constexpr int64_t kHeaderSize = 52;
 constexpr int64_t kFirstRecord = 2 * kHeaderSize;
 constexpr int64_t kRecordHeaderSize = 9;
-constexpr uint16_t kSignature = 2911;
 constexpr int32_t kVersion = 1;
 constexpr size_t kVersionAt = 4;
 constexpr size_t kRecordCountAt = 8;
 constexpr size_t kDeletedCountAt = 12;
 constexpr size_t kPutCountAt = 16;
 constexpr uint8_t kFlagDeleted = 1;
-constexpr int32_t kErrInputPastEnd = 62;
-constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 constexpr size_t kMaxKeyLength = 32767;
 constexpr uint8_t kMagic[4] = {'K', 'F', 'K', 'V'};
 

@@ -53,7 +53,7 @@ class MemoryFileSystem final : public FileSystem {
     explicit File(std::shared_ptr<std::vector<uint8_t>> data)
         : data_(std::move(data)) {}
     void ReadAt(int64_t offset, std::span<uint8_t> out) override {
-      if (ReadSome(offset, out) != out.size()) RaiseStandard(62);
+      if (ReadSome(offset, out) != out.size()) RaiseStandard(kErrInputPastEnd);
     }
     size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
       if (offset < 0 || static_cast<size_t>(offset) >= data_->size()) return 0;

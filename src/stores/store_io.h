@@ -7,12 +7,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "quorvel/error.h"
 #include "stores/db_file.h"
 
 namespace quorvel::internal {
+
+// Every record of both files starts with this, little-endian; a writer that
+// finds the end of a file by looking at its next byte relies on the first
+// byte (0x5F) not being 0.
+inline constexpr uint16_t kSignature = 2911;
+// Positions in both files are signed 32-bit.
+inline constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 
 inline int32_t Get32(const uint8_t* p) {
   return static_cast<int32_t>(
