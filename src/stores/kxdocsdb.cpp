@@ -284,7 +284,7 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   const int32_t id_length = std::max(Get32(head + kRecordHeaderSize), 0);
   int64_t at = offset + kRecordHeaderSize + 4;
   // Never allocate more than the file can hold: a damaged length ends here.
-  if (at + id_length + 4 > length) RaiseStandard(62);
+  if (at + id_length + 4 > length) RaiseStandard(kErrInputPastEnd);
   std::vector<uint8_t> id_bytes(static_cast<size_t>(id_length));
   file_->ReadAt(at, id_bytes);
   at += id_length;
@@ -293,7 +293,7 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   at += 4;
   const int32_t last = Get32(body_last);
   if (last < 0) RaiseStandard(kErrTypeMismatch);
-  if (at + last + 1 > length) RaiseStandard(62);
+  if (at + last + 1 > length) RaiseStandard(kErrInputPastEnd);
   std::vector<uint8_t> body(static_cast<size_t>(last) + 1);
   file_->ReadAt(at, body);
   return finish(id_bytes, body);
