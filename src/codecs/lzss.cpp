@@ -1,7 +1,6 @@
 #include "quorvel/lzss.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -14,32 +13,23 @@ namespace quorvel::mLZSS {
 namespace {
 
 constexpr int kHashSize = 4096;
-// The chain walk never follows a position more than kMaxDistance back, so
-// the chain links of the last 4,096 positions are all it can reach: a ring
-// of that size gives exactly the choices of one link per input position.
-constexpr int kRingSize = 4096;
 
-// The hash of the first two bytes, by their 16 bits as one little-endian
-// load reads them: the encoder hashes every input position, and a table
-// look-up is a fraction of the arithmetic.
-constexpr auto kPairHash = [] {
-  std::array<uint16_t, 65536> table{};
-  for (uint32_t pair = 0; pair < 65536; ++pair) {
-    const uint32_t first = pair & 0xFF;
-    const uint32_t second = pair >> 8;
-    table[pair] = static_cast<uint16_t>(((second * 17) ^ (first * 257)) &
-                                        (kHashSize - 1));
+// The chain hash of the three bytes from each of `count` positions at
+// `from` (two more bytes must be readable), written to `out`. The loop has
+// no dependence between positions, so the compiler vectorises it.
+void HashRun(const uint8_t* from, int32_t count, uint16_t* out) {
+  for (int32_t i = 0; i < count; ++i) {
+    const uint32_t first = from[i];
+    const uint32_t second = from[i + 1];
+    out[i] = static_cast<uint16_t>(
+        (((second * 17) ^ (first * 257)) & (kHashSize - 1)) ^ from[i + 2]);
   }
-  return table;
-}();
+}
 
-inline uint32_t Hash(const uint8_t* s) {
-  uint16_t pair;
-  std::memcpy(&pair, s, 2);
-  if constexpr (std::endian::native != std::endian::little)
-    pair = static_cast<uint16_t>(pair << 8 | pair >> 8);
-  // The third byte is below 4,096, so the table's masking covers it too.
-  return kPairHash[pair] ^ uint32_t { s[2] };
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -96,92 +86,121 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
   // the bytes it stands for, so all-literal output is the largest. The
   // stream is built in a scratch buffer of that size, left uninitialised,
   // and copied out at its exact length: text shrinks to about a third, so
-  // zero-filling the whole bound would cost more than the copy.
-  const std::unique_ptr<uint8_t[]> scratch(new uint8_t[n + n / 8 + 2]);
+  // zero-filling the whole bound would cost more than the copy. A literal
+  // also stores a spare byte after itself, hence one more byte of room.
+  const std::unique_ptr<uint8_t[]> scratch(new uint8_t[n + n / 8 + 3]);
   uint8_t* o = scratch.get();
 
-  // Empty entries hold a position so far back that the distance test ends
-  // the walk, which then needs one comparison per candidate.
+  // Every position that starts three bytes joins its hash chain, whether
+  // the parse emits it as a literal, starts a reference there or passes
+  // over it inside one. So a position's link (the nearest earlier position
+  // with its hash) depends on the input alone, and the links are made a
+  // block ahead of the parse in one tight pass, away from its branches. The
+  // chain of a searched position starts at its own link.
   //
-  // Besides each position's predecessor on its chain, `prev2` keeps the
-  // predecessor's predecessor, so that the walk fetches two links at once
-  // and waits for memory once per two candidates. A link read from a
-  // position more than 4,095 back may have been overwritten in the ring,
-  // but the walk never follows one: it reads `prev2` of a position only
-  // after finding `prev` of it within reach, and then both were exact when
-  // stored.
+  // The walk never follows a position more than kMaxDistance back. While
+  // the parse is in a block, links exist up to the block's end, so the ring
+  // holds a block plus a window: a link read within reach is never one
+  // that a later position has overwritten.
+  //
+  // Besides each position's predecessor on its chain, a link keeps the
+  // predecessor's predecessor, so that the walk fetches two candidates at
+  // once and waits for memory once per two. It reads the second only after
+  // finding the first within reach, and then it was exact when stored.
+  // Empty entries hold a position so far back that the distance test ends
+  // the walk.
   constexpr int32_t kNone = INT32_MIN / 2;
+  constexpr int32_t kBlock = 4096;
+  constexpr int32_t kRing = 8192;
+  static_assert(kRing >= kBlock + kMaxDistance &&
+                std::has_single_bit(unsigned{kRing}));
+  struct Link {
+    int32_t first;
+    int32_t second;
+  };
+  const std::unique_ptr<Link[]> links(new Link[kRing]);
   int32_t head[kHashSize];
-  int32_t prev[kRingSize];
-  int32_t prev2[kRingSize];
   std::fill(std::begin(head), std::end(head), kNone);
-  std::fill(std::begin(prev), std::end(prev), kNone);
+  std::fill(links.get(), links.get() + kRing, Link{kNone, kNone});
 
   const int32_t last_hashed = static_cast<int32_t>(n) - 3;  // p + 2 < n
-  auto insert = [&](int32_t pos, uint32_t h) {
-    const int32_t before = head[h];
-    prev[pos & (kRingSize - 1)] = before;
-    prev2[pos & (kRingSize - 1)] = prev[before & (kRingSize - 1)];
-    head[h] = pos;
-  };
-
-  int32_t p = 0;
   const int32_t end = static_cast<int32_t>(n);
+  int64_t linked = 0;  // positions below this have their links (int64_t:
+                       // a block may end past INT32_MAX)
+  int32_t p = 0;
   uint8_t* flag_at = o;
   unsigned flags = 0;
   int item = 0;
   while (p < end) {
+    if (p >= linked) {
+      const int32_t stop = static_cast<int32_t>(
+          std::min<int64_t>(linked + kBlock, last_hashed + 1));
+      const int32_t first = static_cast<int32_t>(linked);
+      uint16_t hashes[kBlock];
+      HashRun(d + first, stop - first, hashes);
+      for (int32_t q = first; q < stop; ++q) {
+        const uint32_t h = hashes[q - first];
+        const int32_t before = head[h];
+        Link& link = links[q & (kRing - 1)];
+        link.first = before;
+        link.second = links[before & (kRing - 1)].first;
+        head[h] = q;
+      }
+      linked += kBlock;
+    }
     if (item == 0) flag_at = o++;
     int best = 0;
     int32_t best_distance = 0;
-    uint32_t h = 0;
     if (p <= last_hashed) {
-      h = Hash(d + p);
       const int limit = std::min<int32_t>(kMaxMatch, end - p);
       const uint8_t* here = d + p;
       const int32_t nearest_allowed = p - kMaxDistance;
-      // Candidates come nearest first; only a strictly longer match
-      // replaces the best, and a longer one must agree at index `best`.
-      const uint8_t* at_best = d;  // d + best
-      uint8_t want = here[0];
+      // Candidates come nearest first and only a strictly longer match
+      // replaces the best. Matches shorter than kMinMatch are never used,
+      // so the walk starts as if one of kMinMatch - 1 were in hand: the
+      // first candidate must agree in three bytes, and one that beats a
+      // match of `best` must agree at index `best`, checked with the three
+      // bytes before it in one four-byte comparison. Both filters only pass
+      // over candidates that could not win, so the choice is unchanged.
+      best = kMinMatch - 1;
+      const uint8_t* at = d;  // d + best - 3 once a match is in hand
+      // Loads are in the machine's byte order, so the three-byte mask and
+      // value are laid out in memory, not built from shifts.
+      uint32_t mask = 0;
+      std::memset(&mask, 0xFF, 3);
+      uint32_t want = 0;
+      std::memcpy(&want, here, 3);
       // Returns true when the walk may stop: `c` is out of reach, or gave
       // the longest match there can be.
       const auto done_after = [&](int32_t c) {
         if (c < nearest_allowed) return true;
-        if (at_best[c] != want) return false;
+        if ((Load32(at + c) & mask) != want) return false;
         const int len = MatchLength(d + c, here, limit);
         if (len <= best) return false;
         best = len;
         best_distance = p - c;
         if (len == limit) return true;
-        at_best = d + best;
-        want = here[best];
+        at = d + best - 3;
+        mask = 0xFFFFFFFF;
+        want = Load32(here + best - 3);
         return false;
       };
-      int32_t c = head[h];
-      if (!done_after(c)) {
-        for (;;) {
-          const int32_t c1 = prev[c & (kRingSize - 1)];
-          const int32_t c2 = prev2[c & (kRingSize - 1)];
-          if (done_after(c1) || done_after(c2)) break;
-          c = c2;
-        }
+      for (int32_t c = p;;) {
+        const Link link = links[c & (kRing - 1)];
+        if (done_after(link.first) || done_after(link.second)) break;
+        c = link.second;
       }
     }
-    if (best < kMinMatch) {
-      flags |= 1u << item;
-      *o++ = d[p];
-      if (p <= last_hashed) insert(p, h);
-      ++p;
-    } else {
-      *o++ = static_cast<uint8_t>(best_distance & 0xFF);
-      *o++ = static_cast<uint8_t>(((best - kMinMatch) << 4) |
-                                  ((best_distance >> 8) & 0x0F));
-      insert(p, h);
-      const int32_t stop = std::min(p + best, last_hashed + 1);
-      for (int32_t q = p + 1; q < stop; ++q) insert(q, Hash(d + q));
-      p += best;
-    }
+    // Literal or reference is close to a coin toss on text, so both forms
+    // are written and the choice only moves the output and the input on: a
+    // mispredicted branch here cost more than the spare byte store.
+    const bool is_reference = best >= kMinMatch;
+    o[0] = is_reference ? static_cast<uint8_t>(best_distance & 0xFF) : d[p];
+    o[1] = static_cast<uint8_t>((static_cast<unsigned>(best - kMinMatch) << 4) |
+                                ((best_distance >> 8) & 0x0F));
+    o += is_reference ? 2 : 1;
+    flags |= unsigned{!is_reference} << item;
+    p += is_reference ? best : 1;
     if (++item == 8) {
       *flag_at = static_cast<uint8_t>(flags);
       flags = 0;

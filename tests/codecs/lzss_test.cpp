@@ -275,6 +275,9 @@ TEST(LZSSRoundTripTest, AgreesWithTheRulesOnManyInputs) {
     inputs.push_back(Words(n, static_cast<uint32_t>(n)));
   inputs.push_back(Random(50000, 5, 2));  // long chains of near matches
   inputs.push_back(Random(50000, 6, 4));
+  // Chains that reach across the encoder's 4,096-position link blocks.
+  for (size_t n : {8191, 8192, 8193, 12289})
+    inputs.push_back(Random(n, static_cast<uint32_t>(n), 3));
   inputs.push_back(Bytes(10000, 0));
   for (const Bytes& in : inputs) {
     Bytes packed = mLZSS::Compress(in);
