@@ -45,6 +45,9 @@
 #ifdef QUORVEL_HAVE_MSGPACK
 #include <msgpack.hpp>
 #endif
+#ifdef QUORVEL_HAVE_NLOHMANN
+#include <nlohmann/json.hpp>
+#endif
 
 namespace {
 
@@ -430,6 +433,43 @@ void PeerMsgPackDecode(benchmark::State& state) {
 }
 #endif
 
+// For context beside msgpack-cxx, whose tree is a read-only view carved
+// from one zone: nlohmann::json is an owning tree of growable maps, lists
+// and strings, as ours is, packed and unpacked by its own MessagePack code.
+#ifdef QUORVEL_HAVE_NLOHMANN
+const nlohmann::json& OwningTree() {
+  static const nlohmann::json tree = [] {
+    const nlohmann::json records =
+        nlohmann::json::parse(quorvel::bench::DocumentUtf8());
+    nlohmann::json outer = nlohmann::json::array();
+    for (size_t i = 0; i < records.size(); i += 10000) {
+      const size_t end = std::min(records.size(), i + 10000);
+      outer.push_back(
+          nlohmann::json(records.begin() + i, records.begin() + end));
+    }
+    return outer;
+  }();
+  return tree;
+}
+
+void OwningMsgPackEncode(benchmark::State& state) {
+  const nlohmann::json& tree = OwningTree();
+  for (auto _ : state) {
+    std::vector<uint8_t> out = nlohmann::json::to_msgpack(tree);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void OwningMsgPackDecode(benchmark::State& state) {
+  static const std::vector<uint8_t> in =
+      nlohmann::json::to_msgpack(OwningTree());
+  for (auto _ : state) {
+    nlohmann::json tree = nlohmann::json::from_msgpack(in);
+    benchmark::DoNotOptimize(tree);
+  }
+}
+#endif
+
 void PrintMsgPackSizes() {
   std::printf("MessagePack document: %zu bytes ours",
               MsgPackOursBytes().size());
@@ -478,6 +518,17 @@ const quorvel::bench::Registration kRegistered([] {
        "libmsgpack-cxx-dev missing");
   Skip("msgpack/decode + free JSON document", "msgpack-cxx",
        "libmsgpack-cxx-dev missing");
+#endif
+#ifdef QUORVEL_HAVE_NLOHMANN
+  Compare("msgpack/encode JSON document, owning tree", OursMsgPackEncode,
+          OwningMsgPackEncode, "nlohmann to_msgpack");
+  Compare("msgpack/decode + free JSON document, owning tree", OursMsgPackDecode,
+          OwningMsgPackDecode, "nlohmann from_msgpack");
+#else
+  Skip("msgpack/encode JSON document, owning tree", "nlohmann",
+       "nlohmann-json3-dev missing");
+  Skip("msgpack/decode + free JSON document, owning tree", "nlohmann",
+       "nlohmann-json3-dev missing");
 #endif
 });
 
