@@ -185,10 +185,16 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
         want = Load32(here + best - 3);
         return false;
       };
-      for (int32_t c = p;;) {
-        const Link link = links[c & (kRing - 1)];
-        if (done_after(link.first) || done_after(link.second)) break;
-        c = link.second;
+      // The nearest two candidates are tried apart from the rest: the
+      // nearest usually wins and later ones usually do not, and separate
+      // branches let the processor learn both habits.
+      const Link nearest = links[p & (kRing - 1)];
+      if (!done_after(nearest.first) && !done_after(nearest.second)) {
+        for (int32_t c = nearest.second;;) {
+          const Link link = links[c & (kRing - 1)];
+          if (done_after(link.first) || done_after(link.second)) break;
+          c = link.second;
+        }
       }
     }
     // Literal or reference is close to a coin toss on text, so both forms
