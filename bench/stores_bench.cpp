@@ -32,6 +32,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -142,12 +143,19 @@ void OursFill(const fs::path& p, const Texts& t) {
     db->PutValue(t.ukeys[i], t.uvalues[i]);
 }
 
-// The store `fill` writes at Dir() / name, built once, on first use.
-const fs::path& BuiltOnce(const char* name,
-                          void (*fill)(const fs::path&, const Texts&)) {
+// The store `fill` writes at Dir() / name, built once, on first use; a
+// key-value fill is given the key-value texts.
+template <class Fill>
+const fs::path& BuiltOnce(const char* name, Fill fill) {
   static std::map<std::string, fs::path> built;
   auto [at, fresh] = built.try_emplace(name, Dir() / name);
-  if (fresh) fill(at->second, KvTexts());
+  if (fresh) {
+    if constexpr (std::is_invocable_v<Fill, const fs::path&, const Texts&>) {
+      fill(at->second, KvTexts());
+    } else {
+      fill(at->second);
+    }
+  }
   return at->second;
 }
 
@@ -666,12 +674,7 @@ void OursDocsSave(benchmark::State& state) {
 }
 
 const fs::path& OursDocsFile() {
-  static const fs::path p = [] {
-    fs::path file = Dir() / "ours_read.docs";
-    OursDocsFill(file);
-    return file;
-  }();
-  return p;
+  return BuiltOnce("ours_read.docs", OursDocsFill);
 }
 
 void OursDocsGet(benchmark::State& state) {
@@ -782,12 +785,7 @@ void SqliteDocsSave(benchmark::State& state) {
   }
 }
 const fs::path& SqliteDocsFile() {
-  static const fs::path p = [] {
-    fs::path file = Dir() / "sqlite_read_docs.db";
-    SqliteDocsFill(file);
-    return file;
-  }();
-  return p;
+  return BuiltOnce("sqlite_read_docs.db", SqliteDocsFill);
 }
 void SqliteDocsGet(benchmark::State& state) {
   const DocStrings& d = SqlDocs();

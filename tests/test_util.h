@@ -108,6 +108,22 @@ class ListThatChangesItsHolder final : public Object {
   std::u16string key_;
 };
 
+// root = {"list": [changer, 1], "x": 2}, the changer a
+// ListThatChangesItsHolder: reading it drops "list" (and with it the last
+// other reference to the list) and grows root.
+inline Ref<Dictionary> RootWithAChangingList() {
+  Ref<Dictionary> root = Dictionary::Create();
+  {
+    Ref<CArray> list = CArray::Create();
+    list->Add(
+        Value(Ref<Object>(new ListThatChangesItsHolder(root.get(), u"list"))));
+    list->Add(Value(1));
+    root->Slot(String(u"list")) = Value(list);
+  }
+  root->Slot(String(u"x")) = Value(2);
+  return root;
+}
+
 }  // namespace quorvel::testing
 
 // Checks that `statement` raises a quorvel::Error with exactly this number,

@@ -115,17 +115,7 @@ TEST(MsgPackEncodeTest, ContainersHaveTheirExactBytes) {
 }
 
 TEST(MsgPackEncodeTest, ContainersChangedByAForeignMemberMidWayStaySound) {
-  // root = {"list": [changer, 1], "x": 2}; reading the changer drops "list"
-  // (and with it the last other reference to the list) and grows root.
-  Ref<Dictionary> root = Dictionary::Create();
-  {
-    Ref<CArray> list = CArray::Create();
-    list->Add(Value(Ref<Object>(
-        new testing::ListThatChangesItsHolder(root.get(), u"list"))));
-    list->Add(Value(1));
-    root->Slot(String(u"list")) = Value(list);
-  }
-  root->Slot(String(u"x")) = Value(2);
+  Ref<Dictionary> root = testing::RootWithAChangingList();
   // Exactly the promised two entries are written, the list as it was read
   // first; what comes second depends on where the map moved its entries.
   const std::string hex = EncodeHex(Value(root));

@@ -65,17 +65,7 @@ TEST(JSONWriterTest, EscapesWithTheSevenShortFormsAndUpperCaseHex) {
 }
 
 TEST(JSONWriterTest, ContainersChangedByClientCodeMidWayStaySound) {
-  // root = {"list": [changer, 1], "x": 2}; reading the changer drops "list"
-  // (and with it the last other reference to the list) and grows root.
-  Ref<Dictionary> root = Dictionary::Create();
-  {
-    Ref<CArray> list = CArray::Create();
-    list->Add(Value(Ref<Object>(
-        new testing::ListThatChangesItsHolder(root.get(), u"list"))));
-    list->Add(Value(1));
-    root->Slot(String(u"list")) = Value(list);
-  }
-  root->Slot(String(u"x")) = Value(2);
+  Ref<Dictionary> root = testing::RootWithAChangingList();
   const std::string text = Written(Value(root));
   // The list as it was read, then the live entries from where the walk
   // stood in the map as it is now; the text stays well formed.

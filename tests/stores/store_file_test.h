@@ -100,6 +100,40 @@ class StoreFileTest : public ::testing::Test {
     return {opened, raised};
   }
 
+  // Opens the file `full` in memory with each single byte changed in turn
+  // (XOR 0x80, then 0x00, then 0xFF). No single byte spoils both header
+  // copies, so each must open; one that raises must raise the invalid-file
+  // error `invalid`, and counts against that. `check(Store&, at, change)`
+  // judges what an opened store shows. Returns how many changes were tried
+  // and how many raised.
+  template <class Check>
+  std::pair<int, int> ChangeEveryByte(const Bytes& full,
+                                      std::u16string_view invalid,
+                                      Check check) {
+    internal::MemoryFileSystem memory;
+    int tried = 0, raised = 0;
+    for (size_t at = 0; at < full.size(); ++at) {
+      for (int change = 0; change < 3; ++change) {
+        Bytes b = full;
+        b[at] = change == 0 ? b[at] ^ 0x80 : change == 1 ? 0x00 : 0xFF;
+        memory.Put(u"m", b);
+        ++tried;
+        Ref<Store> db = Store::Create(memory);
+        try {
+          db->OpenDB(u"m");
+        } catch (const Error& e) {
+          ++raised;
+          EXPECT_EQ(e.number(), kErrStoreFailure);
+          EXPECT_EQ(ToUtf8(e.description()), ToUtf8(invalid));
+          continue;
+        }
+        check(*db, at, change);
+      }
+    }
+    EXPECT_EQ(raised, 0);
+    return {tried, raised};
+  }
+
   // Returns how many writes a compaction of the file `before` makes.
   int CompactWrites(const Bytes& before) {
     WriteFile(before);
