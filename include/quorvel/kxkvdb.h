@@ -101,7 +101,6 @@ class KxKVDB final : public Object {
   // Returns where the next record goes when the file does not end where
   // this object last saw a complete record.
   int64_t ResumeAppend();
-  void BumpCounter(size_t field_offset);
   void FlagDeleted(int64_t offset);
   void Supersede(const String& key, int32_t old_offset);
 

@@ -28,6 +28,7 @@ namespace quorvel {
 // MessagePack encoding of the record).
 namespace {
 
+using internal::BumpCounter;
 using internal::FileLock;
 using internal::Get16;
 using internal::Get32;
@@ -52,11 +53,6 @@ constexpr size_t kFlagAt = 10;
 constexpr uint8_t kFlagDeleted = 1;
 constexpr uint8_t kMagic[8] = {'K', 'D', 'O', 'C', 'S', 'T', 'O', 'R'};
 
-// The informational counters wrap rather than fail: nothing reads them back.
-void Bump(uint8_t* p) {
-  Put32(p, static_cast<int32_t>(static_cast<uint32_t>(Get32(p)) + 1u));
-}
-
 bool HasMagic(const uint8_t* copy) {
   return std::memcmp(copy, kMagic, sizeof kMagic) == 0;
 }
@@ -70,6 +66,29 @@ Ref<KxDocRec> DecodeRecord(std::span<const uint8_t> id_bytes,
   if (!rec) RaiseStandard(kErrTypeMismatch);
   rec->LetDocID(FromAnsi(id_bytes));
   return rec;
+}
+
+// Decodes a record from bytes already at hand, for the quick paths of the
+// reads. `view(n)` returns the record's first `n` bytes, or null when they
+// are not at hand. Returns null, leaving the record to the careful read,
+// when they are not, or when the signature or a length is unsound.
+template <class View>
+Ref<KxDocRec> DecodeAtHand(View&& view) {
+  constexpr size_t kIdAt = kRecordHeaderSize + 4;
+  const uint8_t* p = view(kIdAt);
+  if (p == nullptr || Get16(p) != kSignature) return Ref<KxDocRec>();
+  const int32_t id_length = Get32(p + kRecordHeaderSize);
+  if (id_length < 0) return Ref<KxDocRec>();
+  const size_t last_at = kIdAt + static_cast<size_t>(id_length);
+  p = view(last_at + 4);
+  if (p == nullptr) return Ref<KxDocRec>();
+  const int32_t last = Get32(p + last_at);
+  if (last < 0) return Ref<KxDocRec>();
+  const size_t body_size = static_cast<size_t>(last) + 1;
+  p = view(last_at + 4 + body_size);
+  if (p == nullptr) return Ref<KxDocRec>();
+  return DecodeRecord({p + kIdAt, static_cast<size_t>(id_length)},
+                      {p + last_at + 4, body_size});
 }
 
 }  // namespace
@@ -253,29 +272,16 @@ int64_t KxDocsDB::WriteDoc(internal::DbFile& file, KxDocRec& rec,
 
 Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   const int64_t offset = position - 1;
-  auto finish = [this](std::span<const uint8_t> id_bytes,
-                       std::span<const uint8_t> body) {
-    Ref<KxDocRec> rec = DecodeRecord(id_bytes, body);
-    Attach(*rec);
-    return rec;
-  };
   // One read covers a typical record whole. Anything else (a larger record,
   // a damaged one, the end of the file) takes the reads below, which size
   // their buffers from lengths checked against the file.
   uint8_t first[1024];
   const size_t got = file_->ReadSome(offset, first);
-  if (got >= kRecordHeaderSize + 4 && Get16(first) == kSignature) {
-    const int32_t id_length = std::max(Get32(first + kRecordHeaderSize), 0);
-    const size_t id_at = kRecordHeaderSize + 4;
-    const size_t last_at = id_at + static_cast<size_t>(id_length);
-    if (last_at + 4 <= got) {
-      const int32_t last = Get32(first + last_at);
-      const size_t body_at = last_at + 4;
-      if (last >= 0 && body_at + static_cast<size_t>(last) + 1 <= got) {
-        return finish({first + id_at, static_cast<size_t>(id_length)},
-                      {first + body_at, static_cast<size_t>(last) + 1});
-      }
-    }
+  Ref<KxDocRec> rec = DecodeAtHand(
+      [&](size_t n) -> const uint8_t* { return n <= got ? first : nullptr; });
+  if (rec) {
+    Attach(*rec);
+    return rec;
   }
   uint8_t head[kRecordHeaderSize + 4];
   file_->ReadAt(offset, head);
@@ -296,7 +302,9 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
   if (at + last + 1 > length) RaiseStandard(kErrInputPastEnd);
   std::vector<uint8_t> body(static_cast<size_t>(last) + 1);
   file_->ReadAt(at, body);
-  return finish(id_bytes, body);
+  rec = DecodeRecord(id_bytes, body);
+  Attach(*rec);
+  return rec;
 }
 
 void KxDocsDB::Attach(KxDocRec& rec) {
@@ -350,8 +358,8 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   index_->Slot(id) = Value(static_cast<int32_t>(position));
   cache_->Slot(id) = Value(keep);
   Attach(rec);
-  Bump(header_.data() + kRecordCountAt);
-  Bump(header_.data() + kPutCountAt);
+  BumpCounter(header_.data() + kRecordCountAt);
+  BumpCounter(header_.data() + kPutCountAt);
   Put32(header_.data() + kNextIdAt, next_id_);
   WriteHeader(*file_, header_);
 }
@@ -370,7 +378,7 @@ void KxDocsDB::Delete(const String& doc_id) {
   file_->WriteAt(offset, head);
   index_->Remove(doc_id);
   if (cache_->Exists(doc_id)) cache_->Remove(doc_id);
-  Bump(header_.data() + kDeletedCountAt);
+  BumpCounter(header_.data() + kDeletedCountAt);
   WriteHeader(*file_, header_);
 }
 
@@ -448,23 +456,12 @@ Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
     if (position == nullptr) return Ref<KxDocRec>();
     if (!window) window = std::make_unique<ScanWindow>(*file_);
     const int64_t offset = position->long_value() - 1;
-    constexpr size_t kMostInWindow = 32 * 1024;
-    const uint8_t* p = window->Get(offset, kRecordHeaderSize + 4);
-    if (p == nullptr || Get16(p) != kSignature) return Ref<KxDocRec>();
-    const int32_t id_length = Get32(p + kRecordHeaderSize);
-    if (id_length < 0 || static_cast<size_t>(id_length) > kMostInWindow)
-      return Ref<KxDocRec>();
-    const size_t last_at = kRecordHeaderSize + 4 + id_length;
-    p = window->Get(offset, last_at + 4);
-    if (p == nullptr) return Ref<KxDocRec>();
-    const int32_t last = Get32(p + last_at);
-    if (last < 0 || static_cast<size_t>(last) >= kMostInWindow)
-      return Ref<KxDocRec>();
-    p = window->Get(offset, last_at + 4 + static_cast<size_t>(last) + 1);
-    if (p == nullptr) return Ref<KxDocRec>();
-    Ref<KxDocRec> rec = DecodeRecord(
-        {p + kRecordHeaderSize + 4, static_cast<size_t>(id_length)},
-        {p + last_at + 4, static_cast<size_t>(last) + 1});
+    // A damaged length must not grow the window without bound.
+    constexpr size_t kMostInWindow = 64 * 1024;
+    Ref<KxDocRec> rec = DecodeAtHand([&](size_t n) -> const uint8_t* {
+      return n <= kMostInWindow ? window->Get(offset, n) : nullptr;
+    });
+    if (!rec) return rec;
     Attach(*rec);
     return rec;
   };

@@ -23,6 +23,7 @@ namespace quorvel {
 // (u8, 0 live, 1 deleted), then the key and value, one byte per character.
 namespace {
 
+using internal::BumpCounter;
 using internal::FileLock;
 using internal::Get16;
 using internal::Get32;
@@ -58,10 +59,15 @@ RecordHeader ParseRecordHeader(const uint8_t* p) {
   return {Get16(p), static_cast<int16_t>(Get16(p + 2)), Get32(p + 4), p[8]};
 }
 
-// Walks the records from `offset` (a record boundary) by the stop rules of
-// BuildIndex and returns where the scan would stop: `length` for a file
-// that ends with a complete record.
-int64_t SkipRecords(internal::DbFile& file, int64_t offset, int64_t length) {
+// Walks the complete records from `offset` (a record boundary) to the first
+// place a scan must stop: the end of a file that ends with a complete
+// record, a header cut short, a bad signature or length, or a record that
+// claims more than the file holds (a torn append). Calls `visit(offset,
+// record, window)` for each record; a false return stops the walk at that
+// record. Returns where the walk stopped.
+template <class Visit>
+int64_t WalkRecords(internal::DbFile& file, int64_t offset, int64_t length,
+                    Visit&& visit) {
   ScanWindow window(file);
   while (offset + 1 < length && offset <= kMaxPosition) {
     const uint8_t* p = window.Get(offset, kRecordHeaderSize);
@@ -72,6 +78,7 @@ int64_t SkipRecords(internal::DbFile& file, int64_t offset, int64_t length) {
     int64_t next = offset + kRecordHeaderSize + rec.key_length +
                    static_cast<int64_t>(rec.value_length);
     if (next > length) break;
+    if (!visit(offset, rec, window)) break;
     offset = next;
   }
   return offset;
@@ -166,33 +173,22 @@ void KxKVDB::ReadHeader() {
 }
 
 void KxKVDB::BuildIndex() {
-  const int64_t length = file_->Length();
-  ScanWindow window(*file_);
-  int64_t offset = kFirstRecord;
-  while (offset + 1 < length && offset <= kMaxPosition) {
-    const uint8_t* p = window.Get(offset, kRecordHeaderSize);
-    if (p == nullptr) break;  // a record header cut short by the end
-    RecordHeader rec = ParseRecordHeader(p);
-    if (rec.signature != kSignature) break;
-    if (rec.key_length < 0 || rec.value_length < 0) break;
-    int64_t next = offset + kRecordHeaderSize + rec.key_length +
-                   static_cast<int64_t>(rec.value_length);
-    // A torn append: the record claims more than the file holds.
-    if (next > length) break;
-    if (rec.flag == 0) {
-      const uint8_t* key =
-          window.Get(offset + kRecordHeaderSize, rec.key_length);
-      if (key == nullptr) break;
-      String k = FromAnsi({key, static_cast<size_t>(rec.key_length)});
-      // Slot keeps a key's first place in the order and takes the new offset.
-      bool inserted = false;
-      Value& slot = index_->Slot(k, &inserted);
-      if (!inserted) Supersede(k, slot.long_value());
-      slot = Value(static_cast<int32_t>(offset));
-    }
-    offset = next;
-  }
-  end_ = offset;
+  end_ = WalkRecords(
+      *file_, kFirstRecord, file_->Length(),
+      [this](int64_t offset, const RecordHeader& rec, ScanWindow& window) {
+        if (rec.flag != 0) return true;
+        const uint8_t* key =
+            window.Get(offset + kRecordHeaderSize, rec.key_length);
+        if (key == nullptr) return false;
+        String k = FromAnsi({key, static_cast<size_t>(rec.key_length)});
+        // Slot keeps a key's first place in the order and takes the new
+        // offset.
+        bool inserted = false;
+        Value& slot = index_->Slot(k, &inserted);
+        if (!inserted) Supersede(k, slot.long_value());
+        slot = Value(static_cast<int32_t>(offset));
+        return true;
+      });
 }
 
 int64_t KxKVDB::AppendRecord(internal::DbFile& file, int64_t offset,
@@ -217,12 +213,6 @@ int64_t KxKVDB::AppendRecord(internal::DbFile& file, int64_t offset,
   return end;
 }
 
-void KxKVDB::BumpCounter(size_t field_offset) {
-  int32_t v = Get32(header_.data() + field_offset);
-  if (v == std::numeric_limits<int32_t>::max()) RaiseStandard(kErrOverflow);
-  Put32(header_.data() + field_offset, v + 1);
-}
-
 void KxKVDB::PutValue(const String& Key, const String& Value) {
   RequireOpen();
   FileLock lock(*file_);
@@ -236,8 +226,8 @@ void KxKVDB::PutValue(const String& Key, const String& Value) {
   end_ = AppendRecord(*file_, offset, Key, Value);
   Header before = header_;
   try {
-    BumpCounter(kRecordCountAt);
-    BumpCounter(kPutCountAt);
+    BumpCounter(header_.data() + kRecordCountAt);
+    BumpCounter(header_.data() + kPutCountAt);
     bool inserted = false;
     quorvel::Value& slot = index_->Slot(Key, &inserted);
     if (!inserted) Supersede(Key, slot.long_value());
@@ -255,7 +245,9 @@ int64_t KxKVDB::ResumeAppend() {
   const int64_t length = file_->Length();
   const int64_t from =
       end_ >= kFirstRecord && end_ <= length ? end_ : kFirstRecord;
-  const int64_t stop = SkipRecords(*file_, from, length);
+  const int64_t stop = WalkRecords(
+      *file_, from, length,
+      [](int64_t, const RecordHeader&, ScanWindow&) { return true; });
   if (stop >= length) return end_ = length;
   // Every scan stops at `stop` (typically a record torn by a writer that
   // died), so a record appended after it would never be seen. A deleted
@@ -286,7 +278,7 @@ void KxKVDB::DeleteKey(const String& Key) {
   }
   index_->Remove(Key);
   if (cache_->Exists(Key)) cache_->Remove(Key);
-  BumpCounter(kDeletedCountAt);
+  BumpCounter(header_.data() + kDeletedCountAt);
   WriteHeader(*file_, header_);
 }
 

@@ -38,6 +38,13 @@ inline uint16_t Get16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
+// Adds one to a header counter. The counters are informational (nothing
+// reads them back), so they wrap rather than fail: a damaged or very old
+// header must not make a write that already reached the file raise.
+inline void BumpCounter(uint8_t* p) {
+  Put32(p, static_cast<int32_t>(static_cast<uint32_t>(Get32(p)) + 1u));
+}
+
 // Holds the exclusive whole-file lock for one write; a failure to take or
 // release it is ignored, so a store on a file system without locks still
 // works for a lone writer.
