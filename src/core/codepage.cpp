@@ -1,6 +1,10 @@
 #include "quorvel/codepage.h"
 
 #include <array>
+#include <cstdio>
+#include <string>
+
+#include "quorvel/error.h"
 
 namespace quorvel {
 
@@ -49,6 +53,47 @@ String FromAnsi(std::span<const uint8_t> bytes) {
   return String::Build(bytes.size(), [&](char16_t* dst) {
     for (uint8_t b : bytes) *dst++ = UnitFromAnsi(b);
   });
+}
+
+std::optional<Unmappable> FindUnmappable(std::u16string_view text) {
+  size_t position = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    ++position;
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) continue;
+    // '?' is the lossy stand-in, so only a unit that is '?' itself maps
+    // to it honestly.
+    if (AnsiFromUnit(unit) != '?') continue;
+    char32_t character = unit;
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      character = 0x10000 + ((char32_t{unit} - 0xD800) << 10) +
+                  (char32_t{text[i + 1]} - 0xDC00);
+    }
+    return Unmappable{i, position, character};
+  }
+  return std::nullopt;
+}
+
+std::vector<uint8_t> ToAnsiExact(std::u16string_view text) {
+  const std::optional<Unmappable> bad = FindUnmappable(text);
+  if (!bad) return ToAnsi(text);
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X",
+                static_cast<unsigned>(bad->character));
+  std::u16string why = u"Character ";
+  why.append(code, code + std::char_traits<char>::length(code));
+  const bool surrogate = bad->character >= 0xD800 && bad->character < 0xE000;
+  if (!surrogate) {
+    why += u" (";
+    why += text.substr(bad->index, bad->character > 0xFFFF ? 2 : 1);
+    why += u")";
+  }
+  why += u" at position ";
+  const std::string digits = std::to_string(bad->position);
+  why.append(digits.begin(), digits.end());
+  why += u" has no Windows-1252 byte";
+  ErrorRaise(kErrInvalidCall, u"", why);
 }
 
 }  // namespace quorvel

@@ -74,6 +74,46 @@ TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
   EXPECT_TRUE(FromAnsi({}).empty());
 }
 
+TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
+  struct Case {
+    std::u16string_view text;
+    size_t index, position;
+    char32_t character;
+  };
+  const Case cases[] = {
+      {u"ab\u6771\u4eac", 2, 3, 0x6771},
+      {u"\U0001F600x", 0, 1, 0x1F600},  // a pair counts as one character
+      {u"\U0001F600\u0100", 0, 1, 0x1F600},
+      {u"e\u00e9\u20ac\u0100", 3, 4, 0x100},  // é and € have bytes
+      {u"\xD800z", 0, 1, 0xD800},             // a lone surrogate
+      {u"a\xDC00", 1, 2, 0xDC00},
+      {u"\u0080", 0, 1, 0x80},  // a C1 control the page puts elsewhere
+  };
+  for (const Case& c : cases) {
+    const std::optional<Unmappable> bad = FindUnmappable(c.text);
+    ASSERT_TRUE(bad.has_value()) << testing::U8(c.text);
+    EXPECT_EQ(bad->index, c.index) << testing::U8(c.text);
+    EXPECT_EQ(bad->position, c.position) << testing::U8(c.text);
+    EXPECT_EQ(bad->character, c.character) << testing::U8(c.text);
+  }
+  // Every character that has a byte passes, '?' and the five unassigned
+  // bytes' code points included, and converts as the lossy form does.
+  std::u16string all;
+  for (int b = 0; b < 256; ++b) all += UnitFromAnsi(static_cast<uint8_t>(b));
+  EXPECT_FALSE(FindUnmappable(all).has_value());
+  EXPECT_EQ(ToAnsiExact(all), ToAnsi(all));
+  EXPECT_TRUE(ToAnsiExact(u"").empty());
+
+  ExpectRaises(ToAnsiExact(u"ab\u6771\u4eac"), 5, u"KxQuorvel",
+               u"Character U+6771 (\u6771) at position 3 has no Windows-1252 "
+               u"byte");
+  ExpectRaises(ToAnsiExact(u"\U0001F600"), 5, u"KxQuorvel",
+               u"Character U+1F600 (\U0001F600) at position 1 has no "
+               u"Windows-1252 byte");
+  ExpectRaises(ToAnsiExact(u"x\xD800"), 5, u"KxQuorvel",
+               u"Character U+D800 at position 2 has no Windows-1252 byte");
+}
+
 TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
   ExpectRaises(ErrorRaise(9, u"CArray", u"Index (0) is out of bounds (0 - -1)"),
                9, u"CArray", u"Index (0) is out of bounds (0 - -1)");
