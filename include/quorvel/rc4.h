@@ -47,6 +47,47 @@ std::vector<uint8_t> DecryptBytes(std::string_view hex,
 void EncryptTo(std::span<const uint8_t> data, std::span<const uint8_t> key,
                char* hex);
 
+// The cipher of one text kept between calls, for text that arrives in
+// pieces: pieces passed one after the other come out as the whole text
+// would. Holds RC4's permutation and indices after the key schedule, never
+// the key. Thread-compatible.
+class Cipher {
+ public:
+  // Runs the key schedule over `key` repeated. Raises 11 for an empty key.
+  explicit Cipher(std::span<const uint8_t> key);
+  // The same for a key of characters, each taken as its 8-bit code.
+  explicit Cipher(std::u16string_view key);
+
+  // Writes the combined bytes of `data` to `out` (which may be `data`).
+  void Crypt(std::span<const uint8_t> data, uint8_t* out);
+  // Writes two upper-case hex digits per combined byte of `data` to `hex`.
+  void EncryptTo(std::span<const uint8_t> data, char* hex);
+
+  // Returns the combined byte for text byte `c`: c itself where it equals
+  // the keystream byte, the XOR of the two elsewhere.
+  uint8_t Next(uint8_t c) {
+    i_ = static_cast<uint8_t>(i_ + 1);
+    const uint8_t si = s_[i_];
+    j_ = static_cast<uint8_t>(j_ + si);
+    const uint8_t sj = s_[j_];
+    s_[i_] = sj;
+    s_[j_] = si;
+    const uint8_t k = s_[static_cast<uint8_t>(si + sj)];
+    const uint8_t x = k ^ c;
+    return x != 0 ? x : c;
+  }
+
+ private:
+  // The key schedule for a key of `length` characters whose byte at x is
+  // `key_byte(x)`.
+  template <class KeyByte>
+  Cipher(size_t length, KeyByte key_byte);
+
+  uint8_t s_[256];
+  uint8_t i_ = 0;
+  uint8_t j_ = 0;
+};
+
 }  // namespace quorvel::mRC4
 
 #endif  // QUORVEL_RC4_H_

@@ -38,55 +38,6 @@ constexpr HexTable<CharT> MakeHex() {
 constexpr HexTable<char16_t> kWideHex = MakeHex<char16_t>();
 constexpr HexTable<char> kNarrowHex = MakeHex<char>();
 
-// The cipher state of one call: the permutation and the two indices.
-class Cipher {
- public:
-  // Runs the key schedule over the 256 key-block bytes, the key repeated.
-  // `key(x)` returns the byte of key character x; `length` is the key's
-  // length in characters. Raises 11 for an empty key.
-  template <class KeyByte>
-  Cipher(size_t length, KeyByte key) {
-    if (length == 0) RaiseStandard(kErrDivisionByZero);
-    uint8_t block[256];
-    for (size_t x = 0; x < 256; ++x) {
-      s_[x] = static_cast<uint8_t>(x);
-      block[x] = key(x % length);
-    }
-    uint8_t j = 0;
-    for (int x = 0; x < 256; ++x) {
-      j = static_cast<uint8_t>(j + s_[x] + block[x]);
-      std::swap(s_[x], s_[j]);
-    }
-  }
-
-  // Returns the combined byte for text byte `c`: c itself where it equals
-  // the keystream byte, the XOR of the two elsewhere.
-  inline uint8_t Next(uint8_t c) {
-    i_ = static_cast<uint8_t>(i_ + 1);
-    const uint8_t si = s_[i_];
-    j_ = static_cast<uint8_t>(j_ + si);
-    const uint8_t sj = s_[j_];
-    s_[i_] = sj;
-    s_[j_] = si;
-    const uint8_t k = s_[static_cast<uint8_t>(si + sj)];
-    const uint8_t x = k ^ c;
-    return x != 0 ? x : c;
-  }
-
- private:
-  uint8_t s_[256];
-  uint8_t i_ = 0;
-  uint8_t j_ = 0;
-};
-
-Cipher WideKey(std::u16string_view key) {
-  return Cipher(key.size(), [&](size_t x) { return AnsiOf(key[x]); });
-}
-
-Cipher NarrowKey(std::span<const uint8_t> key) {
-  return Cipher(key.size(), [&](size_t x) { return key[x]; });
-}
-
 inline int HexDigit(uint32_t c) {
   if (c - '0' < 10) return static_cast<int>(c - '0');
   c |= 0x20;  // either case
@@ -114,8 +65,38 @@ void ReadHex(const CharT* hex, size_t n, Emit emit) {
 
 }  // namespace
 
+template <class KeyByte>
+Cipher::Cipher(size_t length, KeyByte key_byte) {
+  if (length == 0) RaiseStandard(kErrDivisionByZero);
+  uint8_t block[256];
+  for (size_t x = 0; x < 256; ++x) {
+    s_[x] = static_cast<uint8_t>(x);
+    block[x] = key_byte(x % length);
+  }
+  uint8_t j = 0;
+  for (int x = 0; x < 256; ++x) {
+    j = static_cast<uint8_t>(j + s_[x] + block[x]);
+    std::swap(s_[x], s_[j]);
+  }
+}
+
+Cipher::Cipher(std::span<const uint8_t> key)
+    : Cipher(key.size(), [&](size_t x) { return key[x]; }) {}
+
+Cipher::Cipher(std::u16string_view key)
+    : Cipher(key.size(), [&](size_t x) { return AnsiOf(key[x]); }) {}
+
+void Cipher::Crypt(std::span<const uint8_t> data, uint8_t* out) {
+  for (size_t x = 0; x < data.size(); ++x) out[x] = Next(data[x]);
+}
+
+void Cipher::EncryptTo(std::span<const uint8_t> data, char* hex) {
+  for (size_t x = 0; x < data.size(); ++x, hex += 2)
+    std::memcpy(hex, kNarrowHex.pairs[Next(data[x])].data(), 2);
+}
+
 String Crypt(std::u16string_view text, std::u16string_view key) {
-  Cipher cipher = WideKey(key);
+  Cipher cipher(key);
   return String::Build(text.size(), [&](char16_t* out) {
     for (size_t x = 0; x < text.size(); ++x)
       out[x] = UnitOf(cipher.Next(AnsiOf(text[x])));
@@ -137,7 +118,7 @@ String FromHex(std::u16string_view hex) {
 }
 
 String Encrypt(std::u16string_view text, std::u16string_view key) {
-  Cipher cipher = WideKey(key);
+  Cipher cipher(key);
   return String::Build(2 * text.size(), [&](char16_t* out) {
     for (size_t x = 0; x < text.size(); ++x, out += 2) {
       std::memcpy(out, kWideHex.pairs[cipher.Next(AnsiOf(text[x]))].data(), 4);
@@ -149,7 +130,7 @@ String Decrypt(std::u16string_view hex, std::u16string_view key) {
   std::vector<uint8_t> bytes;
   bytes.reserve((hex.size() + 1) / 2);
   ReadHex(hex.data(), hex.size(), [&](uint8_t b) { bytes.push_back(b); });
-  Cipher cipher = WideKey(key);
+  Cipher cipher(key);
   return String::Build(bytes.size(), [&](char16_t* out) {
     for (size_t x = 0; x < bytes.size(); ++x)
       out[x] = UnitOf(cipher.Next(bytes[x]));
@@ -158,15 +139,12 @@ String Decrypt(std::u16string_view hex, std::u16string_view key) {
 
 void CryptBytes(std::span<const uint8_t> data, std::span<const uint8_t> key,
                 uint8_t* out) {
-  Cipher cipher = NarrowKey(key);
-  for (size_t x = 0; x < data.size(); ++x) out[x] = cipher.Next(data[x]);
+  Cipher(key).Crypt(data, out);
 }
 
 void EncryptTo(std::span<const uint8_t> data, std::span<const uint8_t> key,
                char* hex) {
-  Cipher cipher = NarrowKey(key);
-  for (size_t x = 0; x < data.size(); ++x, hex += 2)
-    std::memcpy(hex, kNarrowHex.pairs[cipher.Next(data[x])].data(), 2);
+  Cipher(key).EncryptTo(data, hex);
 }
 
 std::string EncryptBytes(std::span<const uint8_t> data,
@@ -181,8 +159,7 @@ std::vector<uint8_t> DecryptBytes(std::string_view hex,
   std::vector<uint8_t> bytes((hex.size() + 1) / 2);
   uint8_t* o = bytes.data();
   ReadHex(hex.data(), hex.size(), [&](uint8_t b) { *o++ = b; });
-  Cipher cipher = NarrowKey(key);
-  for (uint8_t& b : bytes) b = cipher.Next(b);
+  Cipher(key).Crypt(bytes, bytes.data());
   return bytes;
 }
 

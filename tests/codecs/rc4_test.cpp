@@ -143,5 +143,33 @@ TEST(RC4Test, KeysAndErrors) {
             mRC4::EncryptBytes(B(U8(text)), Bytes{0x80}));
 }
 
+TEST(RC4Test, CipherCarriesTheKeystreamAcrossPieces) {
+  Bytes text;
+  for (int i = 0; i < 1000; ++i) text.push_back(static_cast<uint8_t>(i * 7));
+  const Bytes key = B("piece key");
+  Bytes whole(text.size());
+  mRC4::CryptBytes(text, key, whole.data());
+  // Cut anywhere, even into empty pieces, the keystream goes on.
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{255}, size_t{256},
+                     size_t{999}, size_t{1000}}) {
+    mRC4::Cipher cipher(key);
+    Bytes pieces(text.size());
+    cipher.Crypt(std::span(text).first(cut), pieces.data());
+    cipher.Crypt(std::span(text).subspan(cut), pieces.data() + cut);
+    EXPECT_EQ(pieces, whole) << cut;
+  }
+  mRC4::Cipher hex_cipher(key);
+  std::string hex(2 * text.size(), '\0');
+  hex_cipher.EncryptTo(std::span(text).first(10), hex.data());
+  hex_cipher.EncryptTo(std::span(text).subspan(10), hex.data() + 20);
+  EXPECT_EQ(hex, mRC4::EncryptBytes(text, key));
+  // In place, and with the key given as characters of the code page.
+  Bytes again = text;
+  mRC4::Cipher(u"piece key").Crypt(again, again.data());
+  EXPECT_EQ(again, whole);
+  ExpectRaisesStandard(mRC4::Cipher(Bytes{}), 11);
+  ExpectRaisesStandard(mRC4::Cipher(u""), 11);
+}
+
 }  // namespace
 }  // namespace quorvel
