@@ -74,85 +74,126 @@ inline void CopyMatch(uint8_t* dst, size_t distance, size_t length) {
   }
 }
 
-}  // namespace
-
-std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
-  const size_t n = data.size();
-  if (n == 0) RaiseStandard(kErrSubscript);
-  if (n > static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOverflow);
-  const uint8_t* d = data.data();
-
-  // Every eight items cost one flag byte; a reference is never longer than
-  // the bytes it stands for, so all-literal output is the largest. The
-  // stream is built in a scratch buffer of that size, left uninitialised,
-  // and copied out at its exact length: text shrinks to about a third, so
-  // zero-filling the whole bound would cost more than the copy. A literal
-  // also stores a spare byte after itself, hence one more byte of room.
-  const std::unique_ptr<uint8_t[]> scratch(new uint8_t[n + n / 8 + 3]);
-  uint8_t* o = scratch.get();
-
-  // Every position that starts three bytes joins its hash chain, whether
-  // the parse emits it as a literal, starts a reference there or passes
-  // over it inside one. So a position's link (the nearest earlier position
-  // with its hash) depends on the input alone, and the links are made a
-  // block ahead of the parse in one tight pass, away from its branches. The
-  // chain of a searched position starts at its own link.
-  //
-  // The walk never follows a position more than kMaxDistance back. While
-  // the parse is in a block, links exist up to the block's end, so the ring
-  // holds a block plus a window: a link read within reach is never one
-  // that a later position has overwritten.
-  //
-  // Besides each position's predecessor on its chain, a link keeps the
-  // predecessor's predecessor, so that the walk fetches two candidates at
-  // once and waits for memory once per two. It reads the second only after
-  // finding the first within reach, and then it was exact when stored.
-  // Empty entries hold a position so far back that the distance test ends
-  // the walk.
-  constexpr int32_t kNone = INT32_MIN / 2;
-  constexpr int32_t kBlock = 4096;
-  constexpr int32_t kRing = 8192;
+// The encoder's parse with its hash chains, over input that may arrive in
+// pieces. Positions count from the start of the bytes handed to `Run`; the
+// stream form moves them back as it drops input out of reach (`Shift`).
+//
+// Every position that starts three bytes joins its hash chain, whether the
+// parse emits it as a literal, starts a reference there or passes over it
+// inside one. So a position's link (the nearest earlier position with its
+// hash) depends on the input alone, and the links are made a block ahead of
+// the parse in one tight pass, away from its branches. The chain of a
+// searched position starts at its own link.
+//
+// The walk never follows a position more than kMaxDistance back. While the
+// parse is in a block, links exist up to the block's end, so the ring holds
+// a block plus a window: a link read within reach is never one that a later
+// position has overwritten.
+//
+// Besides each position's predecessor on its chain, a link keeps the
+// predecessor's predecessor, so that the walk fetches two candidates at once
+// and waits for memory once per two. It reads the second only after finding
+// the first within reach, and then it was exact when stored. Empty entries
+// hold a position so far back that the distance test ends the walk.
+class Parser {
+ public:
+  static constexpr int32_t kNone = INT32_MIN / 2;
+  static constexpr int32_t kBlock = 4096;
+  static constexpr int32_t kRing = 8192;
   static_assert(kRing >= kBlock + kMaxDistance &&
                 std::has_single_bit(unsigned{kRing}));
+
+  Parser() {
+    std::fill(std::begin(head_), std::end(head_), kNone);
+    std::fill(std::begin(links_), std::end(links_), Link{kNone, kNone});
+  }
+
+  // Parses from the current position while it is below `parse_end`,
+  // writing items to `o` (the flag byte of an unfinished group stays where
+  // `Rebase` or an earlier call put it); returns the end of what it wrote.
+  // `d` holds `avail` input bytes, every one from kMaxDistance before the
+  // position on. A match is searched only where two more bytes follow, and
+  // is never longer than the bytes available: so that a piece boundary
+  // changes nothing, the stream form parses only up to kMaxMatch - 1 bytes
+  // before the end of what it holds, and the whole of it at the end.
+  uint8_t* Run(const uint8_t* d, int32_t avail, int32_t parse_end, uint8_t* o);
+
+  // Stores the flag byte of an unfinished group.
+  void EndGroup() {
+    if (item_ > 0) *flag_at_ = static_cast<uint8_t>(flags_);
+  }
+  // The start of the unfinished group's bytes (its flag byte), or null when
+  // every group so far is finished.
+  uint8_t* group_start() const { return item_ > 0 ? flag_at_ : nullptr; }
+  // Says that the unfinished group's bytes now start at `flag_at`.
+  void Rebase(uint8_t* flag_at) { flag_at_ = flag_at; }
+
+  int32_t position() const { return p_; }
+  // Moves every position back by `shift`, a multiple of kRing no larger
+  // than the position less kMaxDistance, so that ring slots stay put.
+  // Positions that fall below 0 were out of reach already; they become
+  // empty entries, which end a walk exactly as they did.
+  void Shift(int32_t shift) {
+    const auto move = [shift](int32_t& v) {
+      v = v >= shift ? v - shift : kNone;
+    };
+    for (int32_t& h : head_) move(h);
+    for (Link& link : links_) {
+      move(link.first);
+      move(link.second);
+    }
+    p_ -= shift;
+    linked_ -= shift;
+  }
+
+ private:
   struct Link {
     int32_t first;
     int32_t second;
   };
-  const std::unique_ptr<Link[]> links(new Link[kRing]);
-  int32_t head[kHashSize];
-  std::fill(std::begin(head), std::end(head), kNone);
-  std::fill(links.get(), links.get() + kRing, Link{kNone, kNone});
 
-  const int32_t last_hashed = static_cast<int32_t>(n) - 3;  // p + 2 < n
-  const int32_t end = static_cast<int32_t>(n);
-  int64_t linked = 0;  // positions below this have their links (int64_t:
-                       // a block may end past INT32_MAX)
-  int32_t p = 0;
-  uint8_t* flag_at = o;
-  unsigned flags = 0;
-  int item = 0;
-  while (p < end) {
+  int32_t head_[kHashSize];
+  Link links_[kRing];
+  int32_t p_ = 0;
+  int32_t linked_ = 0;  // positions below this have their links
+  unsigned flags_ = 0;
+  int item_ = 0;
+  uint8_t* flag_at_ = nullptr;
+};
+
+uint8_t* Parser::Run(const uint8_t* d, int32_t avail, int32_t parse_end,
+                     uint8_t* o) {
+  const int32_t link_end = avail - 2;  // p + 2 < avail
+  int32_t p = p_;
+  int32_t linked = linked_;
+  unsigned flags = flags_;
+  int item = item_;
+  uint8_t* flag_at = flag_at_;
+  Link* const links = links_;
+  int32_t* const head = head_;
+  while (p < parse_end) {
     if (p >= linked) {
       const int32_t stop = static_cast<int32_t>(
-          std::min<int64_t>(linked + kBlock, last_hashed + 1));
-      const int32_t first = static_cast<int32_t>(linked);
-      uint16_t hashes[kBlock];
-      HashRun(d + first, stop - first, hashes);
-      for (int32_t q = first; q < stop; ++q) {
-        const uint32_t h = hashes[q - first];
-        const int32_t before = head[h];
-        Link& link = links[q & (kRing - 1)];
-        link.first = before;
-        link.second = links[before & (kRing - 1)].first;
-        head[h] = q;
+          std::min<int64_t>(int64_t{linked} + kBlock, link_end));
+      if (stop > linked) {
+        uint16_t hashes[kBlock];
+        HashRun(d + linked, stop - linked, hashes);
+        for (int32_t q = linked; q < stop; ++q) {
+          const uint32_t h = hashes[q - linked];
+          const int32_t before = head[h];
+          Link& link = links[q & (kRing - 1)];
+          link.first = before;
+          link.second = links[before & (kRing - 1)].first;
+          head[h] = q;
+        }
+        linked = stop;
       }
-      linked += kBlock;
     }
     if (item == 0) flag_at = o++;
     int best = 0;
     int32_t best_distance = 0;
-    if (p <= last_hashed) {
-      const int limit = std::min<int32_t>(kMaxMatch, end - p);
+    if (p < link_end) {
+      const int limit = std::min<int32_t>(kMaxMatch, avail - p);
       const uint8_t* here = d + p;
       const int32_t nearest_allowed = p - kMaxDistance;
       // Candidates come nearest first and only a strictly longer match
@@ -213,18 +254,118 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
       item = 0;
     }
   }
-  if (item > 0) *flag_at = static_cast<uint8_t>(flags);
+  p_ = p;
+  linked_ = linked;
+  flags_ = flags;
+  item_ = item;
+  flag_at_ = flag_at;
+  return o;
+}
+
+// The most the parse writes for `count` input bytes: every eight items cost
+// one flag byte and a reference is never longer than the bytes it stands
+// for, so all-literal output is the largest; a literal also stores a spare
+// byte after itself.
+size_t MaxParsedSize(size_t count) { return count + count / 8 + 3; }
+
+}  // namespace
+
+std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
+  const size_t n = data.size();
+  if (n == 0) RaiseStandard(kErrSubscript);
+  if (n > static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOverflow);
+  // The stream is built in a scratch buffer of the largest size, left
+  // uninitialised, and copied out at its exact length: text shrinks to
+  // about a third, so zero-filling the whole bound would cost more than
+  // the copy.
+  const std::unique_ptr<uint8_t[]> scratch(new uint8_t[MaxParsedSize(n)]);
+  const auto parser = std::make_unique<Parser>();
+  const int32_t end = static_cast<int32_t>(n);
+  uint8_t* o = parser->Run(data.data(), end, end, scratch.get());
+  parser->EndGroup();
   return std::vector<uint8_t>(scratch.get(), o);
+}
+
+struct Compressor::State {
+  Parser parser;
+  // Input from kMaxDistance before the parse position on (rounded down to
+  // the ring), and what has not been parsed yet.
+  std::vector<uint8_t> input;
+  // Output not handed out yet: the unfinished group at the front.
+  std::vector<uint8_t> output;
+  size_t pending = 0;  // bytes of the unfinished group in `output`
+  bool wrote = false;
+};
+
+Compressor::Compressor() : state_(std::make_unique<State>()) {}
+Compressor::~Compressor() = default;
+Compressor::Compressor(Compressor&&) noexcept = default;
+Compressor& Compressor::operator=(Compressor&&) noexcept = default;
+
+void Compressor::Parse(bool at_end, std::vector<uint8_t>& out) {
+  State& s = *state_;
+  Parser& parser = s.parser;
+  const int32_t avail = static_cast<int32_t>(s.input.size());
+  const int32_t parse_end = at_end ? avail : avail - (kMaxMatch - 1);
+  const int32_t from = parser.position();
+  if (parse_end > from || at_end) {
+    s.output.resize(s.pending + MaxParsedSize(std::max(parse_end - from, 0)));
+    if (s.pending > 0) parser.Rebase(s.output.data());
+    uint8_t* o = parser.Run(s.input.data(), avail, parse_end,
+                            s.output.data() + s.pending);
+    if (at_end) parser.EndGroup();
+    // Everything before the unfinished group is final.
+    uint8_t* group = at_end ? nullptr : parser.group_start();
+    uint8_t* done = group != nullptr ? group : o;
+    out.insert(out.end(), s.output.data(), done);
+    s.pending = static_cast<size_t>(o - done);
+    std::memmove(s.output.data(), done, s.pending);
+  }
+  // Input more than kMaxDistance behind the parse is never read again.
+  const int32_t shift =
+      (parser.position() - kMaxDistance) / Parser::kRing * Parser::kRing;
+  if (shift > 0) {
+    parser.Shift(shift);
+    s.input.erase(s.input.begin(), s.input.begin() + shift);
+  }
+}
+
+void Compressor::Write(std::span<const uint8_t> data,
+                       std::vector<uint8_t>& out) {
+  State& s = *state_;
+  // Pieces are parsed a slice at a time so that positions stay small.
+  constexpr size_t kSlice = size_t{1} << 20;
+  while (!data.empty()) {
+    const size_t take = std::min(data.size(), kSlice);
+    s.input.insert(s.input.end(), data.begin(), data.begin() + take);
+    s.wrote = true;
+    data = data.subspan(take);
+    Parse(false, out);
+  }
+}
+
+void Compressor::Finish(std::vector<uint8_t>& out) {
+  State& s = *state_;
+  if (s.wrote) Parse(true, out);
+  state_ = std::make_unique<State>();
 }
 
 namespace {
 
-// Returns how many bytes the stream restores, counting the items up to the
-// first one that runs past the end (where decoding stops with an error).
-size_t RestoredSize(const uint8_t* in, size_t m) {
+// A group is whole for sure when a flag byte and eight two-byte items fit.
+constexpr size_t kWholeGroup = 17;
+// CopyMatch may write up to 8 bytes past a reference, a whole group up to
+// 8 * 18 + 8.
+constexpr size_t kGroupRoom = 8 * kMaxMatch + 8;
+
+// Returns how many bytes the groups of `in` restore, counting the items up
+// to the first one that runs past the end (where restoring stops with an
+// error). Before the end of the stream (`at_end` false) it stops, as
+// `Restore` does, at a group that may not be whole yet.
+size_t RestoredSize(const uint8_t* in, size_t m, bool at_end) {
   size_t i = 0;
   size_t total = 0;
-  while (i < m) {
+  while (i < m && (at_end || m - i >= kWholeGroup)) {
     unsigned flags = in[i++];
     if (flags == 0xFF && m - i >= 8) {
       i += 8;
@@ -246,24 +387,17 @@ size_t RestoredSize(const uint8_t* in, size_t m) {
   return total;
 }
 
-}  // namespace
-
-std::vector<uint8_t> Decompress(std::span<const uint8_t> stream) {
-  const size_t m = stream.size();
-  if (m == 0) RaiseStandard(kErrSubscript);
-  const uint8_t* in = stream.data();
-
-  // Sizing the result exactly first costs less than growing it: a short
-  // walk over the flags and lengths, and one allocation. CopyMatch may write
-  // up to 8 bytes past a reference, a whole group up to 8 * 18 + 8.
-  constexpr size_t kGroupRoom = 8 * kMaxMatch + 8;
-  const size_t total = RestoredSize(in, m);
-  std::vector<uint8_t> out(total + kGroupRoom);
-  uint8_t* base = out.data();
-  size_t pos = 0;
-
+// Restores the groups of `in` to `base` from `pos` on, advancing `pos`;
+// `base` holds the output before, as far back as a reference may reach,
+// and room for RestoredSize bytes plus kGroupRoom. Returns how many input
+// bytes it used; before the end of the stream it stops at a group that may
+// not be whole yet. `group` follows the offset of the group being read, so
+// that after a raise it names the one at fault.
+size_t Restore(const uint8_t* in, size_t m, bool at_end, uint8_t* base,
+               size_t& pos, size_t& group) {
   size_t i = 0;
-  while (i < m) {
+  while (i < m && (at_end || m - i >= kWholeGroup)) {
+    group = i;
     unsigned flags = in[i++];
     if (m - i >= 16) {
       // Eight items of at most two bytes each are all in the input.
@@ -299,8 +433,83 @@ std::vector<uint8_t> Decompress(std::span<const uint8_t> stream) {
       }
     }
   }
+  return i;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Decompress(std::span<const uint8_t> stream) {
+  const size_t m = stream.size();
+  if (m == 0) RaiseStandard(kErrSubscript);
+  // Sizing the result exactly first costs less than growing it: a short
+  // walk over the flags and lengths, and one allocation.
+  std::vector<uint8_t> out(RestoredSize(stream.data(), m, true) + kGroupRoom);
+  size_t pos = 0;
+  size_t group = 0;
+  Restore(stream.data(), m, true, out.data(), pos, group);
   out.resize(pos);
   return out;
+}
+
+struct Decompressor::State {
+  // The stream bytes of a group that may not be whole yet.
+  std::vector<uint8_t> carry;
+  // The last kMaxDistance bytes restored, then room for the next ones.
+  std::vector<uint8_t> window;
+  size_t history = 0;
+  uint64_t consumed = 0;  // stream bytes before `carry`
+  uint64_t group = 0;
+};
+
+Decompressor::Decompressor() : state_(std::make_unique<State>()) {}
+Decompressor::~Decompressor() = default;
+Decompressor::Decompressor(Decompressor&&) noexcept = default;
+Decompressor& Decompressor::operator=(Decompressor&&) noexcept = default;
+
+uint64_t Decompressor::group_offset() const { return state_->group; }
+
+void Decompressor::Restore(std::span<const uint8_t> stream, bool at_end,
+                           std::vector<uint8_t>& out) {
+  State& s = *state_;
+  const uint8_t* in = stream.data();
+  size_t m = stream.size();
+  if (!s.carry.empty()) {
+    s.carry.insert(s.carry.end(), stream.begin(), stream.end());
+    in = s.carry.data();
+    m = s.carry.size();
+  }
+  const size_t size = RestoredSize(in, m, at_end);
+  s.window.resize(s.history + size + kGroupRoom);
+  size_t pos = s.history;
+  size_t group = 0;
+  size_t used = 0;
+  try {
+    used = mLZSS::Restore(in, m, at_end, s.window.data(), pos, group);
+  } catch (...) {
+    s.group = s.consumed + group;
+    throw;
+  }
+  s.group = s.consumed + group;
+  out.insert(out.end(), s.window.begin() + s.history, s.window.begin() + pos);
+  const size_t keep = std::min<size_t>(pos, kMaxDistance);
+  std::memmove(s.window.data(), s.window.data() + pos - keep, keep);
+  s.history = keep;
+  s.consumed += used;
+  if (in == s.carry.data()) {
+    s.carry.erase(s.carry.begin(), s.carry.begin() + used);
+  } else {
+    s.carry.assign(in + used, in + m);
+  }
+}
+
+void Decompressor::Write(std::span<const uint8_t> stream,
+                         std::vector<uint8_t>& out) {
+  if (!stream.empty()) Restore(stream, false, out);
+}
+
+void Decompressor::Finish(std::vector<uint8_t>& out) {
+  if (!state_->carry.empty()) Restore({}, true, out);
+  state_ = std::make_unique<State>();
 }
 
 Value Encode(const Value& data) {

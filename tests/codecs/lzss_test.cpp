@@ -308,5 +308,92 @@ TEST(LZSSRoundTripTest, DecoderAgreesWithReferenceOnDamagedStreams) {
   }
 }
 
+// Feeds `in` to a stream in pieces of the given sizes, cycling through
+// them, and returns what came out.
+template <class Stream>
+Bytes ThroughStream(const Bytes& in, std::span<const size_t> pieces) {
+  Stream stream;
+  Bytes out;
+  size_t at = 0;
+  for (size_t k = 0; at < in.size(); ++k) {
+    const size_t take = std::min(pieces[k % pieces.size()], in.size() - at);
+    stream.Write(std::span(in).subspan(at, take), out);
+    at += take;
+  }
+  stream.Finish(out);
+  return out;
+}
+
+TEST(LZSSStreamTest, PiecesGiveTheBytesOfTheWhole) {
+  std::vector<Bytes> inputs;
+  inputs.push_back(Words(200000, 11));
+  inputs.push_back(Random(70000, 12, 3));    // long chains
+  inputs.push_back(Bytes(40000, 'x'));       // references at the piece ends
+  inputs.push_back(Random(3 << 20, 13, 4));  // moves the window many times
+  inputs.push_back(Random(5, 14));
+  const std::vector<std::vector<size_t>> cuts = {
+      {1}, {17, 18, 19}, {4095, 1, 4097}, {65536}, {size_t{3} << 20}};
+  for (const Bytes& in : inputs) {
+    const Bytes whole = mLZSS::Compress(in);
+    for (const std::vector<size_t>& pieces : cuts) {
+      if (pieces[0] == 1 && in.size() > 1000000) continue;  // too slow
+      ASSERT_EQ(ThroughStream<mLZSS::Compressor>(in, pieces), whole)
+          << "size " << in.size() << " piece " << pieces[0];
+      ASSERT_EQ(ThroughStream<mLZSS::Decompressor>(whole, pieces), in)
+          << "size " << in.size() << " piece " << pieces[0];
+    }
+  }
+  // No bytes in, no bytes out; a stream object serves stream after stream.
+  EXPECT_TRUE(
+      ThroughStream<mLZSS::Compressor>({}, std::vector<size_t>{1}).empty());
+  EXPECT_TRUE(
+      ThroughStream<mLZSS::Decompressor>({}, std::vector<size_t>{1}).empty());
+  mLZSS::Compressor again;
+  Bytes out;
+  again.Write(Text("aaaa"), out);
+  again.Finish(out);
+  again.Write(Text("abcabcabc"), out);
+  again.Finish(out);
+  EXPECT_EQ(ToHex(out),
+            "0161010007616263"
+            "0330");
+}
+
+TEST(LZSSStreamTest, DamagedStreamsFailWhereTheWholeFails) {
+  std::mt19937 rng(17);
+  const Bytes good = mLZSS::Compress(Words(30000, 5));
+  for (int round = 0; round < 400; ++round) {
+    Bytes s(good.begin(), good.begin() + 1 + rng() % good.size());
+    s[rng() % s.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    Bytes want;
+    const bool ok = ReferenceDecompress(s, &want);
+    const size_t piece = 1 + rng() % 5000;
+    if (ok) {
+      ASSERT_EQ(ThroughStream<mLZSS::Decompressor>(s, std::span(&piece, 1)),
+                want);
+    } else {
+      ExpectRaisesStandard(
+          ThroughStream<mLZSS::Decompressor>(s, std::span(&piece, 1)), 9);
+    }
+  }
+  // The group at fault is named: here the second, whose reference reaches
+  // 16 bytes back when 8 were restored.
+  mLZSS::Decompressor stream;
+  Bytes out;
+  const Bytes bad = FromHex("FF 61 62 63 64 65 66 67 68 00 10 00");
+  ExpectRaisesStandard(
+      {
+        stream.Write(bad, out);
+        stream.Finish(out);
+      },
+      9);
+  EXPECT_EQ(stream.group_offset(), 9u);
+  // A stream cut inside an item fails at the end.
+  mLZSS::Decompressor cut;
+  out.clear();
+  cut.Write(FromHex("00 01"), out);
+  ExpectRaisesStandard(cut.Finish(out), 9);
+}
+
 }  // namespace
 }  // namespace quorvel
