@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/plain_decimal.h"
 #include "quorvel/carray.h"
 #include "quorvel/decimal.h"
 #include "quorvel/dictionary.h"
@@ -306,7 +307,7 @@ class Reader {
       return Outcome::kRead;
     }
     std::u16string_view text(p_ + start, pos_ - start);
-    if (std::optional<Decimal> fast = ReadPlainDecimal(text)) {
+    if (std::optional<Decimal> fast = internal::ReadPlainDecimal(text)) {
       out = Value::Decimal(*fast);
       return Outcome::kRead;
     }
@@ -359,32 +360,6 @@ class Reader {
   bool Ahead(std::u16string_view word) const {
     return n_ - pos_ >= word.size() &&
            std::u16string_view(p_ + pos_, word.size()) == word;
-  }
-
-  // The common number forms, -?digits(.digits)? with at most 18 digits, read
-  // without the general reader; the result is the one it would give.
-  static std::optional<Decimal> ReadPlainDecimal(std::u16string_view text) {
-    size_t i = 0;
-    bool negative = !text.empty() && text[0] == u'-';
-    if (negative) ++i;
-    uint64_t magnitude = 0;
-    int digits = 0, scale = 0;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-      char16_t c = text[i];
-      if (c >= u'0' && c <= u'9') {
-        magnitude = magnitude * 10 + (c - u'0');
-        if (++digits > 18) return std::nullopt;
-        if (point) ++scale;
-      } else if (c == u'.' && !point) {
-        point = true;
-      } else {
-        return std::nullopt;
-      }
-    }
-    if (digits == 0) return std::nullopt;
-    if (magnitude == 0) return Decimal();
-    return Decimal(0, magnitude, static_cast<uint8_t>(scale), negative);
   }
 
   // Returns the String of the text, sharing one block among the equal short

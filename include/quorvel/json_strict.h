@@ -1,0 +1,125 @@
+// The module `JSON`'s strict reader: JSON text as RFC 8259 defines it and
+// nothing more, reporting the place of the first fault. It reads any value
+// at the top level, text that arrives in pieces, and hands what it reads to
+// a handler as it goes, so that a caller can pass large documents through
+// without holding them; `ParseStrict` builds the containers the lenient
+// reader builds.
+//
+// Numbers become Decimal when a Decimal holds them exactly (at most 28
+// decimal places and a magnitude below 2^96 at that scale) and Double
+// otherwise; one that not even a Double can hold (beyond about 1.8E+308, or
+// a non-zero number below about 4.9E-324) is a fault. Containers may nest
+// kMaxDepth deep. Strings may hold any code unit that an escape can write,
+// lone surrogates included.
+#ifndef QUORVEL_JSON_STRICT_H_
+#define QUORVEL_JSON_STRICT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorvel/carray.h"
+#include "quorvel/dictionary.h"
+#include "quorvel/json.h"
+#include "quorvel/string.h"
+#include "quorvel/value.h"
+
+namespace quorvel::JSON {
+
+// What a strict read finds, in the order of the text. Text handed over as a
+// view lives until the call returns. A handler may raise to stop the read.
+class StrictHandler {
+ public:
+  virtual ~StrictHandler() = default;
+  virtual void BeginObject() = 0;
+  // The name of the member whose value comes next.
+  virtual void Key(std::u16string_view name) = 0;
+  virtual void EndObject() = 0;
+  virtual void BeginArray() = 0;
+  virtual void EndArray() = 0;
+  // A string value.
+  virtual void Text(std::u16string_view text) = 0;
+  // A number (Decimal or Double), true, false (Boolean) or null (Null).
+  virtual void Scalar(const Value& value) = 0;
+};
+
+// Hands a strict reader its text a piece at a time.
+class TextSource {
+ public:
+  virtual ~TextSource() = default;
+  // Returns the next piece of the text, or an empty view at its end. A
+  // piece stays valid until the next call.
+  virtual std::u16string_view Next() = 0;
+};
+
+// Reads one JSON text from a source. Not copyable; thread-compatible.
+class StrictReader {
+ public:
+  explicit StrictReader(TextSource& source);
+  ~StrictReader();
+  StrictReader(const StrictReader&) = delete;
+  StrictReader& operator=(const StrictReader&) = delete;
+
+  // Reads the text, one value with blanks (space, TAB, CR, LF) around it,
+  // and reports what it holds to `handler`. Raises 9, source "JSON",
+  // "Line L, column C: " and the fault for the first fault; what a handler
+  // raises passes through.
+  void Read(StrictHandler& handler);
+
+  // The place the read has reached, lines and columns counted from 1,
+  // columns in characters (a surrogate pair is one); after a fault, the
+  // place of the fault.
+  int64_t line() const;
+  int64_t column() const;
+  // The place where the token last read began (the opening quote of a
+  // string, the first character of a number).
+  int64_t token_line() const;
+  int64_t token_column() const;
+  // The fault alone, without its place; empty while there is none.
+  std::u16string_view fault() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Builds what a strict read finds into the containers of the lenient
+// reader: objects as Dictionary, arrays as CArray. A name that repeats in
+// one object keeps the place of its first appearance and the value of its
+// last, as JavaScript's reader does. Subclasses may look at what passes
+// (and raise) before handing it on.
+class TreeBuilder : public StrictHandler {
+ public:
+  void BeginObject() override;
+  void Key(std::u16string_view name) override;
+  void EndObject() override;
+  void BeginArray() override;
+  void EndArray() override;
+  void Text(std::u16string_view text) override;
+  void Scalar(const Value& value) override;
+
+  // Returns what was built (Empty before anything was read) and starts
+  // afresh.
+  Value Take();
+
+ private:
+  struct Open {
+    Ref<Dictionary> dict;  // or else
+    Ref<CArray> list;
+    String key;
+  };
+  void Put(Value value);
+
+  std::vector<Open> open_;
+  Value root_;
+};
+
+// Reads `text` strictly and returns its value: a Dictionary, a CArray, a
+// String, a number, a Boolean or Null. Raises as StrictReader::Read.
+Value ParseStrict(std::u16string_view text);
+
+}  // namespace quorvel::JSON
+
+#endif  // QUORVEL_JSON_STRICT_H_

@@ -1,0 +1,253 @@
+#include "quorvel/json_strict.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::U8;
+
+// Hands the text over `piece` code units at a time.
+class Pieces : public JSON::TextSource {
+ public:
+  Pieces(std::u16string_view text, size_t piece) : text_(text), piece_(piece) {}
+  std::u16string_view Next() override {
+    const std::u16string_view next = text_.substr(0, piece_);
+    text_.remove_prefix(next.size());
+    return next;
+  }
+
+ private:
+  std::u16string_view text_;
+  size_t piece_;
+};
+
+// The compact text of what a strict read of `text` builds, read whole and
+// read one code unit at a time, which must agree.
+std::string Read(std::u16string_view text) {
+  const std::string whole = U8(JSON::WriteJSON(JSON::ParseStrict(text)));
+  Pieces one_by_one(text, 1);
+  JSON::StrictReader reader(one_by_one);
+  JSON::TreeBuilder builder;
+  reader.Read(builder);
+  EXPECT_EQ(U8(JSON::WriteJSON(builder.Take())), whole) << U8(text);
+  return whole;
+}
+
+TEST(JSONStrictTest, ReadsEveryKindOfValueAtTheTop) {
+  struct Case {
+    std::u16string_view text;
+    const char* written;  // by the compact writer
+  };
+  const Case cases[] = {
+      {u"{\"a\": [1, 2.5, \"x\", true, null]}",
+       R"({"a":[1,2.5,"x",true,null]})"},
+      {u" \t\r\n[]\n", "[]"},
+      {u"{}", "{}"},
+      {u"\"str\"", R"("str")"},
+      {u"123", "123"},
+      {u"-0", "0"},
+      {u"true", "true"},
+      {u"null", "null"},
+      {u"[[[]], {\"\": {}}]", R"([[[]],{"":{}}])"},
+      {u"\"\\u00e9\\/\\\"\\\\\\b\\f\\n\\r\\t\"", R"("\u00E9/\"\\\b\f\n\r\t")"},
+      {u"\"\\ud83d\\ude00 \\uDEAD\"", R"("\uD83D\uDE00 \uDEAD")"},
+      {u"[1E2, 1e-2, 20e1, 0e+1, 123.456]", "[100,0.01,200,0,123.456]"},
+      // A repeated name: the first place, the last value.
+      {u"{\"a\":1, \"b\":2, \"a\":3}", R"({"a":3,"b":2})"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Read(c.text), c.written) << U8(c.text);
+}
+
+TEST(JSONStrictTest, NumbersAreDecimalWhereExactElseDouble) {
+  struct Case {
+    std::u16string_view text;
+    Kind kind;
+    const char* shown;  // ToText
+  };
+  const Case cases[] = {
+      {u"79228162514264337593543950335", Kind::Decimal,
+       "79228162514264337593543950335"},
+      {u"79228162514264337593543950336", Kind::Double, "7.92281625142643E+28"},
+      {u"7.9228162514264337593543950335", Kind::Decimal,
+       "7.9228162514264337593543950335"},
+      {u"9.9999999999999999999999999999", Kind::Double, "10"},
+      {u"0.1234567890123456789012345678", Kind::Decimal,
+       "0.1234567890123456789012345678"},
+      {u"0.12345678901234567890123456789", Kind::Double, "0.123456789012346"},
+      {u"1e-28", Kind::Decimal, "0.0000000000000000000000000001"},
+      {u"1e-29", Kind::Double, "1E-29"},
+      {u"1e29", Kind::Double, "1E+29"},
+      {u"1e28", Kind::Decimal, "10000000000000000000000000000"},
+      {u"1.000000000000000000000000000000000000", Kind::Decimal, "1"},
+      {u"-0.0000000000000000000000000000000000000001", Kind::Double, "-1E-40"},
+      {u"1e300", Kind::Double, "1E+300"},
+  };
+  for (const Case& c : cases) {
+    const Value v = JSON::ParseStrict(c.text);
+    EXPECT_EQ(v.kind(), c.kind) << U8(c.text);
+    EXPECT_EQ(U8(ToText(v)), c.shown) << U8(c.text);
+  }
+  // The exact Double, not a rounded Decimal.
+  EXPECT_EQ(ToDouble(JSON::ParseStrict(u"1.5e-30")), 1.5e-30);
+}
+
+TEST(JSONStrictTest, FaultsNameTheirPlace) {
+  struct Case {
+    std::u16string_view text;
+    int64_t line, column;
+    const char* fault;
+  };
+  const Case cases[] = {
+      {u"[1,2", 1, 5,
+       "expected ',' or ']' after the element, found the end "
+       "of the text"},
+      {u"[1,,2]", 1, 4, "expected a value, found ','"},
+      {u"[1,]", 1, 4, "expected a value, found ']'"},
+      {u"{\"a\":1,}", 1, 8,
+       "expected a member name in double quotes, found '}'"},
+      {u"{\"a\" 1}", 1, 6, "expected ':' after the member name, found '1'"},
+      {u"{'a':1}", 1, 2,
+       "expected a member name in double quotes, found \"'\""},
+      {u"[1 2]", 1, 4, "expected ',' or ']' after the element, found '2'"},
+      {u"{\"a\":1 \"b\":2}", 1, 8,
+       "expected ',' or '}' after the member, found '\"'"},
+      {u"", 1, 1, "expected a value, found the end of the text"},
+      {u"  \n ", 2, 2, "expected a value, found the end of the text"},
+      {u"[1] x", 1, 5,
+       "expected the end of the text after the value, found 'x'"},
+      {u"1 2", 1, 3, "expected the end of the text after the value, found '2'"},
+      {u"[01]", 1, 3, "a number starts with 0 followed by more digits"},
+      {u"[1.]", 1, 4, "expected a digit after the decimal point, found ']'"},
+      {u"[1e]", 1, 4, "expected a digit of the exponent, found ']'"},
+      {u"[-]", 1, 3, "expected a digit, found ']'"},
+      {u"[+1]", 1, 2, "expected a value, found '+'"},
+      {u"[.5]", 1, 2, "expected a value, found '.'"},
+      {u"[1e400]", 1, 2, "the number 1e400 is beyond the range of a Double"},
+      {u"[1e-400]", 1, 2, "the number 1e-400 is beyond the range of a Double"},
+      {u"[tru]", 1, 5, "expected a value, found ']'"},
+      {u"[True]", 1, 2, "expected a value, found 'T'"},
+      {u"\"abc", 1, 5, "the text ends inside a string"},
+      {u"\"a\tb\"", 1, 3,
+       "control character U+0009 in a string (write it as an escape)"},
+      {u"\"\\x\"", 1, 3, "invalid escape \\x"},
+      {u"\"\\u12g4\"", 1, 6,
+       "expected a hexadecimal digit of a \\u escape, found 'g'"},
+      {u"[\"\U0001F600\", x]", 1, 7, "expected a value, found 'x'"},
+      {u"{\n  \"a\": [\n    1,\n    nul\n  ]\n}", 4, 8,
+       "expected a value, found U+000A"},
+      {u"\uFEFF{}", 1, 1, "expected a value, found U+FEFF"},
+      {u"[\u00a0]", 1, 2, "expected a value, found U+00A0"},
+  };
+  for (const Case& c : cases) {
+    for (size_t piece : {size_t{1000}, size_t{1}}) {
+      Pieces source(c.text, piece);
+      JSON::StrictReader reader(source);
+      JSON::TreeBuilder builder;
+      std::string description;
+      try {
+        reader.Read(builder);
+        ADD_FAILURE() << U8(c.text) << " read without a fault";
+        continue;
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), 9);
+        EXPECT_EQ(U8(e.source()), "JSON");
+        description = U8(e.description());
+      }
+      const std::string place = "Line " + std::to_string(c.line) + ", column " +
+                                std::to_string(c.column) + ": ";
+      EXPECT_EQ(description, place + c.fault) << U8(c.text) << " " << piece;
+      EXPECT_EQ(U8(reader.fault()), c.fault) << U8(c.text);
+      EXPECT_EQ(reader.line(), c.line) << U8(c.text);
+      EXPECT_EQ(reader.column(), c.column) << U8(c.text);
+    }
+  }
+}
+
+TEST(JSONStrictTest, NestingStopsAtTheStatedDepth) {
+  const int depth = JSON::kMaxDepth;
+  const std::u16string deep =
+      std::u16string(depth, u'[') + std::u16string(depth, u']');
+  EXPECT_EQ(Read(deep).size(), 2u * depth);
+  const std::u16string deeper = u"[" + deep + u"]";
+  ExpectRaises(JSON::ParseStrict(deeper), 9, u"JSON",
+               u"Line 1, column 1001: containers nest deeper than 1000 "
+               u"levels");
+  // A hundred thousand brackets fail at the same place, without recursion.
+  ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'{')), 9, u"JSON",
+               u"Line 1, column 2: expected a member name in double quotes, "
+               u"found '{'");
+  ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'[')), 9, u"JSON",
+               u"Line 1, column 1001: containers nest deeper than 1000 "
+               u"levels");
+}
+
+TEST(JSONStrictTest, TokensKnowWhereTheyBegan) {
+  // Stops at the string "é€\u6771" and says where it began.
+  class StopAtThirdString : public JSON::TreeBuilder {
+   public:
+    explicit StopAtThirdString(const JSON::StrictReader* reader)
+        : reader_(reader) {}
+    void Text(std::u16string_view text) override {
+      if (++count_ == 3) {
+        line_ = reader_->token_line();
+        column_ = reader_->token_column();
+        ErrorRaise(5, u"test", text);
+      }
+      TreeBuilder::Text(text);
+    }
+    const JSON::StrictReader* reader_;
+    int count_ = 0;
+    int64_t line_ = 0, column_ = 0;
+  };
+  const std::u16string text = u"[\"a\",\n \"\U0001F600\", \"\u6771\"]";
+  Pieces source(text, 3);
+  JSON::StrictReader reader(source);
+  StopAtThirdString handler(&reader);
+  ExpectRaises(reader.Read(handler), 5, u"test", u"\u6771");
+  EXPECT_EQ(handler.line_, 2);
+  EXPECT_EQ(handler.column_, 7);
+}
+
+// The files of JSONTestSuite: y_ must read, n_ must not. Those whose bytes
+// are not UTF-8 cannot reach this reader as text; the tool's tests cover
+// them.
+TEST(JSONStrictTest, TestSuiteFiles) {
+  const std::filesystem::path dir = std::filesystem::path(QUORVEL_SHARED_DIR) /
+                                    "jsontestsuite" / "test_parsing";
+  if (!std::filesystem::is_directory(dir))
+    GTEST_SKIP() << "no JSONTestSuite files at " << dir;
+  int accepted = 0, refused = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != 'y' && name[0] != 'n') continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)),
+                            std::istreambuf_iterator<char>());
+    const std::u16string text = FromUtf8(bytes);
+    if (ToUtf8(text) != bytes) continue;  // not UTF-8
+    bool read = true;
+    try {
+      JSON::ParseStrict(text);
+    } catch (const Error& e) {
+      read = false;
+      EXPECT_EQ(e.number(), 9) << name;
+    }
+    EXPECT_EQ(read, name[0] == 'y') << name;
+    ++(read ? accepted : refused);
+  }
+  EXPECT_GE(accepted, 95);
+  EXPECT_GE(refused, 170);
+}
+
+}  // namespace
+}  // namespace quorvel
