@@ -16,6 +16,13 @@
 
 namespace quorvel {
 
+// How `CDataset::FromCSVStandard` and `CsvLoader` read CSV text.
+struct CsvOptions {
+  char16_t separator = u',';
+  // The first record names the columns; otherwise they are Col1, Col2, ...
+  bool has_header = true;
+};
+
 // A table: an ordered list of uniquely (case-sensitively) named columns and a
 // list of rows, each holding one Value per column. Columns are declared while
 // the table has no rows; rows are then appended in amortised constant time.
@@ -74,6 +81,13 @@ class CDataset final : public Object {
   // value a String. Raises the errors of `AddColumn` for a bad header.
   void FromCSV(const String& CSVText, bool HasHeader = true,
                const String& Separator = String(u","));
+  // Replaces the content with CSV text read as RFC 4180 defines it, every
+  // value a String (see `CsvLoader`, which does the reading). Raises 9,
+  // source "CSV", "Line L, column C: " and the fault for text that is not
+  // CSV or a record with more fields than there are columns; the table then
+  // holds the rows before it.
+  void FromCSVStandard(std::u16string_view CSVText,
+                       const CsvOptions& options = {});
   // Returns an array of one object per row, every value a JSON string.
   String ToJSON() const;
 

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quorvel/csvloader.h"
+#include "test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::U8;
+
+// The columns, then each row, as "name|name / cell|cell / ...", Null as ~.
+std::string Dump(const CDataset& ds) {
+  std::string out;
+  for (int32_t c = 1; c <= ds.ColumnCount(); ++c)
+    out += (c > 1 ? "|" : "") + U8(ds.ColumnName(c).view());
+  for (int32_t r = 1; r <= ds.RowCount(); ++r) {
+    out += " / ";
+    for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
+      const Value& v = ds.Cell(r, c);
+      EXPECT_TRUE(v.IsNull() || v.IsString());
+      out += (c > 1 ? "|" : "") + (v.IsNull() ? "~" : U8(v.string_view()));
+    }
+  }
+  return out;
+}
+
+// Loads `text` whole and one code unit at a time; both must agree.
+std::string Load(std::u16string_view text, CsvOptions options = {}) {
+  Ref<CDataset> whole = CDataset::Create();
+  whole->FromCSVStandard(text, options);
+  Ref<CDataset> pieces = CDataset::Create();
+  CsvLoader loader(*pieces, options);
+  for (char16_t c : text) loader.Feed(std::u16string_view(&c, 1));
+  loader.Finish();
+  EXPECT_EQ(Dump(*pieces), Dump(*whole)) << U8(text);
+  return Dump(*whole);
+}
+
+TEST(CsvLoaderTest, ReadsRfc4180WithEveryLineEnd) {
+  struct Case {
+    std::u16string_view text;
+    const char* loaded;
+  };
+  const Case cases[] = {
+      {u"a,b\n1,2\n", "a|b / 1|2"},
+      {u"a,b\r\n1,2\r\n", "a|b / 1|2"},
+      {u"a,b\r1,2\r", "a|b / 1|2"},
+      {u"a,b\n1,2", "a|b / 1|2"},              // no line end at the end
+      {u"a,b\r\n\r\n\n1,2\n\n", "a|b / 1|2"},  // empty lines
+      {u"\n\na,b\n1,2", "a|b / 1|2"},
+      {u"a,b\n\"x,y\",\"say \"\"hi\"\"\"\n", "a|b / x,y|say \"hi\""},
+      {u"a,b\n\"line\none\",\"cr\r\nlf\"\n", "a|b / line\none|cr\r\nlf"},
+      {u"a\n\"\"\n", "a / "},  // one empty quoted field
+      {u"a,b\n,\n", "a|b / |"},
+      {u"a,b\n x , y \n", "a|b /  x | y "},  // spaces are kept
+      {u"\uFEFFid,name\n1,\u00e9\u6771\n", "id|name / 1|\u00e9\u6771"},
+      {u"a,b,c\n1\n1,2\n", "a|b|c / 1|~|~ / 1|2|~"},  // short records
+      {u"a,,  ,b\n1,2,3,4\n", "a|Col2|Col3|b / 1|2|3|4"},
+      {u"0,0,x,0\n", "0|0_2|x|0_3"},
+      {u"a,a_2,a\n", "a|a_2|a_3"},
+      {u"", ""},
+      {u"\r\n\n", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Load(c.text), c.loaded) << U8(c.text);
+
+  CsvOptions no_header;
+  no_header.has_header = false;
+  EXPECT_EQ(Load(u"1,2,3\n4,5\n", no_header), "Col1|Col2|Col3 / 1|2|3 / 4|5|~");
+  CsvOptions colons;
+  colons.separator = u':';
+  colons.has_header = false;
+  EXPECT_EQ(Load(u"root:x:0:0::/root:/bin/bash\n", colons),
+            "Col1|Col2|Col3|Col4|Col5|Col6|Col7 / "
+            "root|x|0|0||/root|/bin/bash");
+  colons.has_header = true;
+  EXPECT_EQ(Load(u"a:\"b:c\":d,e\n", colons), "a|b:c|d,e");
+}
+
+TEST(CsvLoaderTest, FaultsNameTheirPlace) {
+  struct Case {
+    std::u16string_view text;
+    int64_t line, column;
+    const char* fault;
+    int rows;  // loaded before the fault
+  };
+  const Case cases[] = {
+      {u"a,b\n1,2,3\n", 2, 5,
+       "the record has 3 fields, more than the 2 columns", 0},
+      {u"a,b\n1,2\n\"x\ny\",2,\n", 4, 6,
+       "the record has 3 fields, more than the 2 columns", 1},
+      {u"a,b\n1,\"2\"x\n", 2, 6, "text after the closing quote of a field", 0},
+      {u"a,b\r\n1,2\"\r\n", 2, 4,
+       "a double quote inside a field that does not begin with one", 0},
+      {u"a,b\n1,\"open\n\n", 2, 3, "a quoted field is not closed", 0},
+      {u"a\r\r\n\"\U0001F600\"x", 3, 4,
+       "text after the closing quote of a field", 0},
+  };
+  for (const Case& c : cases) {
+    for (bool whole : {true, false}) {
+      Ref<CDataset> ds = CDataset::Create();
+      CsvLoader loader(*ds, CsvOptions());
+      std::string description;
+      try {
+        if (whole) {
+          loader.Feed(c.text);
+        } else {
+          for (char16_t u : c.text) loader.Feed(std::u16string_view(&u, 1));
+        }
+        loader.Finish();
+        ADD_FAILURE() << U8(c.text) << " loaded without a fault";
+        continue;
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), 9);
+        EXPECT_EQ(U8(e.source()), "CSV");
+        description = U8(e.description());
+      }
+      EXPECT_EQ(description, "Line " + std::to_string(c.line) + ", column " +
+                                 std::to_string(c.column) + ": " + c.fault)
+          << U8(c.text) << (whole ? " whole" : " in pieces");
+      EXPECT_EQ(U8(loader.fault()), c.fault);
+      EXPECT_EQ(loader.line(), c.line);
+      EXPECT_EQ(loader.column(), c.column);
+      EXPECT_EQ(ds->RowCount(), c.rows) << U8(c.text);
+    }
+  }
+  for (char16_t bad : {u'"', u'\r', u'\n'}) {
+    CsvOptions options;
+    options.separator = bad;
+    Ref<CDataset> ds = CDataset::Create();
+    ExpectRaises(ds->FromCSVStandard(u"a", options), 5, u"CSV",
+                 u"The separator cannot be a double quote, CR or LF");
+  }
+}
+
+TEST(CsvLoaderTest, ReplacesWhatTheDatasetHeld) {
+  Ref<CDataset> ds = CDataset::Create();
+  ds->FromCSV(String(u"x,y\r\n1,2\r\n"));
+  ds->FromCSVStandard(u"a\n1\n2\n");
+  EXPECT_EQ(Dump(*ds), "a / 1 / 2");
+  // What ToCSV writes reads back, line breaks inside fields included.
+  ds->LetItem(1, Value(u"a"), Value(u"two\r\nlines, \"quoted\""));
+  Ref<CDataset> again = CDataset::Create();
+  again->FromCSVStandard(ds->ToCSV());
+  EXPECT_EQ(Dump(*again), Dump(*ds));
+}
+
+}  // namespace
+}  // namespace quorvel
