@@ -1,49 +1,368 @@
-// Shared pieces of the quorvel command-line tool.
+// Shared pieces of the quorvel command-line tool: how a verb takes its
+// arguments, reads its input, writes its output, reports what went wrong
+// and shows its progress.
+//
+// A verb parses its arguments with `Args` against a `VerbSpec` (which also
+// gives it --help, -o, --progress and --quiet), reads with `Input` (and
+// `InputText` for UTF-8 text), writes with `Output`, and throws `Failure`
+// (exit 1) or `UsageError` (exit 2); `main` reports them. Library errors
+// that reach `main` are reported against the input being read.
 #ifndef QUORVEL_TOOLS_CLI_H_
 #define QUORVEL_TOOLS_CLI_H_
 
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "quorvel/json_strict.h"
 #include "quorvel/quorvel.h"
 
 namespace quorvel::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// The most a verb that streams holds of its input at once.
+inline constexpr size_t kChunk = size_t{1} << 20;
 
 // A command takes the arguments after its name and returns the exit status.
 using Command = int (*)(std::span<char*> args);
 
 int RunDemo(std::span<char*> args);
+int RunJson(std::span<char*> args);
 int RunCsv(std::span<char*> args);
 int RunBase64(std::span<char*> args);
 int RunLzss(std::span<char*> args);
 int RunRc4(std::span<char*> args);
 int RunVerhoeff(std::span<char*> args);
+int RunMsgPack(std::span<char*> args);
+int RunKv(std::span<char*> args);
+int RunDocs(std::span<char*> args);
 void DemoDataset();
 void DemoCArray();
-
-int RunJson(std::span<char*> args);
 void DemoJson();
-
-int RunKv(std::span<char*> args);
-
-int RunDocs(std::span<char*> args);
 void DemoDocs();
 
-int RunMsgPack(std::span<char*> args);
+// ------------------------------------------------------------ failures
 
-// Reads all of FILE, or standard input for "-", into `bytes`. Returns false
-// after saying why on standard error.
+// A failure the tool reports as "quorvel: WHERE: WHAT (error NUMBER)" and
+// exits 1 on. WHERE names the file (or "standard input", "standard
+// output"), with ":LINE:COLUMN" for a place in text.
+class Failure : public std::exception {
+ public:
+  Failure(std::string where, std::string what, int32_t number);
+  const std::string& where() const { return where_; }
+  const std::string& what_happened() const { return what_; }
+  int32_t number() const { return number_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string where_;
+  std::string what_;
+  int32_t number_;
+};
+
+// A mistake in the arguments: "quorvel VERB: WHAT", a pointer to --help,
+// exit 2.
+class UsageError : public std::exception {
+ public:
+  UsageError(std::string verb, std::string what)
+      : verb_(std::move(verb)), what_(std::move(what)) {}
+  const std::string& verb() const { return verb_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string verb_;
+  std::string what_;
+};
+
+// Returns the library's number for a file error (an errno value): 53 file
+// not found, 76 path not found, 75 path/file access error, 61 disk full,
+// 57 device I/O error for the rest.
+int32_t FileErrorNumber(int err);
+// Throws the Failure for errno value `err` on `where`.
+[[noreturn]] void FailFile(std::string_view where, int err);
+// Returns "WHERE:LINE:COLUMN".
+std::string Place(std::string_view where, int64_t line, int64_t column);
+// Throws a Failure for a library error met at `where`.
+[[noreturn]] void FailAt(std::string_view where, const Error& e);
+
+// Prints "quorvel: WHERE: WHAT (error NUMBER)" (without "WHERE: " when it
+// is empty) to standard error.
+void Report(std::string_view where, std::string_view what, int32_t number);
+// Prints "quorvel: error NUMBER (SOURCE): DESCRIPTION" to standard error.
+void ReportError(const Error& e);
+// The name of the input most recently opened, which library errors that
+// reach `main` are reported against.
+const std::string& CurrentInput();
+
+// ----------------------------------------------------------- arguments
+
+enum class ProgressMode { kAuto, kOn, kOff };
+
+struct OptionSpec {
+  std::string_view name;   // "--indent"
+  std::string_view value;  // "N"; empty for an option without a value
+  std::string_view help;
+};
+
+// What a verb accepts and says about itself in --help.
+struct VerbSpec {
+  std::string_view name;      // "json"
+  std::string_view synopsis;  // each line after "usage: quorvel "
+  std::string_view about;     // the text after the synopsis
+  std::span<const OptionSpec> options;
+};
+
+// The parsed arguments of one verb. Options may come anywhere, as
+// "--name VALUE" or "--name=VALUE"; "--" ends them; "-" is a positional
+// argument (standard input). Every verb also takes -o/--output FILE,
+// --progress, --quiet and -h/--help.
+class Args {
+ public:
+  // Throws UsageError for an option the verb does not take or one that
+  // lacks its value.
+  Args(const VerbSpec& spec, std::span<char*> args);
+
+  // True when --help was given: the help is printed and the verb should
+  // return kExitOk at once.
+  bool help() const { return help_; }
+  bool Has(std::string_view name) const;
+  std::optional<std::string_view> Get(std::string_view name) const;
+  // The value of a numeric option, `fallback` when absent; throws
+  // UsageError outside [min, max].
+  int64_t GetInt(std::string_view name, int64_t fallback, int64_t min,
+                 int64_t max) const;
+  const std::vector<std::string_view>& positional() const {
+    return positional_;
+  }
+  // The output file, "-" for standard output.
+  std::string_view output() const { return output_; }
+  ProgressMode progress() const { return progress_; }
+
+  // The action word (the first positional argument), which must be one of
+  // `actions` ("encode|decode").
+  std::string_view Action(std::string_view actions) const;
+  // The input after the action: FILE or "-" (the default). Throws
+  // UsageError for more than one.
+  std::string_view InputAfter(size_t index) const;
+
+  [[noreturn]] void Fail(std::string what) const;
+
+ private:
+  const VerbSpec& spec_;
+  std::vector<std::pair<std::string_view, std::string_view>> values_;
+  std::vector<std::string_view> positional_;
+  std::string_view output_ = "-";
+  ProgressMode progress_ = ProgressMode::kAuto;
+  bool help_ = false;
+};
+
+// Prints the verb's help to standard output.
+void PrintHelp(const VerbSpec& spec);
+
+// ------------------------------------------------------------ progress
+
+// A line on standard error for long work: bytes done, the rate, and with a
+// known total the share done and the time left. It appears once the work
+// has run a second, when standard error is a terminal (kAuto) or always
+// (kOn), and is redrawn at most five times a second.
+class Progress {
+ public:
+  Progress(ProgressMode mode, std::string label, std::optional<uint64_t> total);
+  ~Progress() { Done(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void Advance(uint64_t bytes) {
+    done_ += bytes;
+    if (enabled_) Tick();
+  }
+  // Clears the line (a terminal) or ends it (anything else).
+  void Done();
+
+ private:
+  void Tick();
+
+  bool enabled_;
+  bool on_terminal_;
+  bool shown_ = false;
+  std::string label_;
+  std::optional<uint64_t> total_;
+  uint64_t done_ = 0;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point next_;
+};
+
+// --------------------------------------------------------------- input
+
+// A file, or standard input for "-", read in pieces. Throws Failure for a
+// file that cannot be opened or read.
+class Input {
+ public:
+  Input(std::string_view path, ProgressMode progress = ProgressMode::kOff,
+        std::string_view label = "");
+  ~Input();
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  // "standard input" or the path.
+  const std::string& name() const { return name_; }
+  // Returns the next piece, at most kChunk bytes (or `limit`); empty at the
+  // end. The piece lives until the next call.
+  std::span<const uint8_t> Next(size_t limit = kChunk);
+  // Returns all that is left.
+  std::string ReadAll();
+  // Bytes read so far.
+  uint64_t offset() const { return offset_; }
+
+ private:
+  std::string name_;
+  int fd_;
+  uint64_t offset_ = 0;
+  std::vector<uint8_t> buffer_;
+  std::optional<Progress> progress_;
+};
+
+// UTF-8 text from an Input as UTF-16 pieces, every byte checked: a byte
+// that is not UTF-8 (an encoded surrogate or an overlong form included) is
+// a Failure at its line and column. A leading byte order mark is skipped.
+class InputText : public JSON::TextSource {
+ public:
+  explicit InputText(Input& input) : input_(input) {}
+  // Returns the next piece; empty at the end.
+  std::u16string_view Next() override;
+  // Returns all that is left.
+  std::u16string ReadAll();
+
+ private:
+  [[noreturn]] void Bad(const uint8_t* at, const uint8_t* piece);
+
+  Input& input_;
+  std::u16string text_;
+  uint8_t carry_[4];  // a sequence cut by the end of a piece
+  size_t carried_ = 0;
+  std::vector<uint8_t> joined_;  // the carried bytes and the next piece
+  bool started_ = false;         // a piece of text was handed out
+  int64_t line_ = 1;
+  int64_t column_ = 1;  // of the piece's first byte
+};
+
+// Appends the UTF-8 of `text` to `out`; a lone surrogate becomes U+FFFD.
+void AppendUtf8(std::u16string_view text, std::string& out);
+
+// -------------------------------------------------------------- output
+
+// Standard output for "-", else a file written through a temporary file
+// beside it ("FILE.quorvel-XXXXXX") that is renamed over FILE by Finish, so
+// that a failed or interrupted run never leaves part of a file in its
+// place; SIGINT, SIGTERM and SIGHUP remove the temporary file. Writes are
+// buffered; every failed write is a Failure naming the output.
+class Output {
+ public:
+  explicit Output(std::string_view path);
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  const std::string& name() const { return name_; }
+  void Write(const void* data, size_t size);
+  void Write(std::string_view text) { Write(text.data(), text.size()); }
+  void Put(char c) {
+    if (used_ == buffer_.size()) Flush();
+    buffer_[used_++] = c;
+  }
+  // Returns room for `size` bytes (at most the buffer's size, 256 KiB);
+  // `Commit` then says how many were written there.
+  char* Room(size_t size);
+  void Commit(size_t size) { used_ += size; }
+  // Writes what is buffered, makes the file durable and renames it into
+  // place.
+  void Finish();
+
+ private:
+  void Flush();
+  void WriteOut(const char* data, size_t size);
+
+  std::string name_;
+  std::string path_;  // the file to replace; empty for standard output
+  std::string temp_;
+  int fd_ = 1;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
+  bool finished_ = false;
+};
+
+// ---------------------------------------------------------------- JSON
+
+struct JsonStyle {
+  int indent = 0;      // spaces per level; 0 writes compact text
+  bool ascii = false;  // everything past U+007E as \uXXXX
+};
+
+// The options of JSON output, for the tables of verbs that write JSON.
+inline constexpr OptionSpec kIndentOption = {
+    "--indent", "N",
+    "indent nested values by N spaces (0 to 16); 0, the default, writes "
+    "compact text"};
+inline constexpr OptionSpec kAsciiOption = {
+    "--ascii", "", "write every character past U+007E as a \\uXXXX escape"};
+// The style those options ask for.
+JsonStyle StyleFrom(const Args& args);
+
+// Writes JSON text as UTF-8, from the events of a strict read or from a
+// tree of values. Strings are escaped as JSON requires: '"', '\' and
+// control characters (the short escapes where there is one), and lone
+// surrogates, which UTF-8 cannot carry, as \uXXXX. Numbers are written in
+// their exact text (Decimal, Currency, integers) or the shortest text that
+// reads back as the same Double.
+class JsonWriter : public JSON::StrictHandler {
+ public:
+  JsonWriter(Output& out, JsonStyle style) : out_(out), style_(style) {}
+
+  void BeginObject() override;
+  void Key(std::u16string_view name) override;
+  void EndObject() override;
+  void BeginArray() override;
+  void EndArray() override;
+  void Text(std::u16string_view text) override;
+  void Scalar(const Value& value) override;
+  // Writes a value and whatever it holds: Dictionary and KxDocRec objects
+  // as JSON objects, CArray objects as arrays; Empty as "" and a Date as
+  // its ISO 8601 text. Raises 13 for a kind JSON has no form for.
+  void Tree(const Value& value);
+  // Ends the text with a line feed.
+  void EndText();
+
+ private:
+  void BeforeValue();
+  void Open(char bracket);
+  void Close(char bracket);
+  void NewLine();
+  void WriteString(std::u16string_view text);
+
+  Output& out_;
+  JsonStyle style_;
+  int depth_ = 0;
+  bool first_ = true;  // nothing written yet in the open container
+  bool after_key_ = false;
+};
+
+// -------------------------------------------------------------- legacy
+
+// The helpers the kv and docs verbs use. Each returns false after saying
+// why on standard error.
 bool ReadInput(std::string_view file, std::string* bytes);
-// The same, as UTF-8 text without a leading byte order mark.
 bool ReadTextInput(std::string_view file, std::u16string* text);
-
 // Writes UTF-16 text to standard output as UTF-8.
 void Print(std::u16string_view text);
 void PrintLine(std::u16string_view text = u"");
-
-// Prints "quorvel: error NUMBER (SOURCE): DESCRIPTION" to standard error.
-void ReportError(const Error& e);
 
 }  // namespace quorvel::cli
 

@@ -1,10 +1,5 @@
-// `quorvel base64|lzss|rc4|verhoeff`: the codecs on files and pipes.
-//
-// Each command reads the file named by its last argument, or standard input
-// when there is none, and writes to standard output unchanged bytes, so
-// `quorvel lzss compress < a | quorvel lzss decompress` gives `a` back. Text
-// outputs (Base64, hex, check digits) end with a newline, and the readers of
-// text drop trailing line breaks and blanks.
+// `quorvel lzss|rc4|verhoeff`: the byte codecs on files and pipes, a piece
+// at a time.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +7,6 @@
 #include <vector>
 
 #include "cli.h"
-#include "quorvel/base64.h"
 #include "quorvel/lzss.h"
 #include "quorvel/rc4.h"
 #include "quorvel/verhoeff.h"
@@ -21,135 +15,260 @@ namespace quorvel::cli {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Reads all of `path`, or standard input for null.
-bool ReadAll(const char* path, Bytes* out) {
-  std::string bytes;
-  if (!ReadInput(path ? path : "-", &bytes)) return false;
-  out->assign(bytes.begin(), bytes.end());
-  return true;
-}
-
-std::string_view TrimEnd(const Bytes& b) {
-  size_t n = b.size();
-  while (n > 0 && (b[n - 1] == '\n' || b[n - 1] == '\r' || b[n - 1] == ' ' ||
-                   b[n - 1] == '\t'))
-    --n;
-  return std::string_view(reinterpret_cast<const char*>(b.data()), n);
-}
-
-int Write(const void* data, size_t size) {
-  if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "quorvel: cannot write the output\n");
-    return 1;
-  }
-  return 0;
-}
-
-int WriteLine(std::string_view text) {
-  std::string line(text);
-  line += '\n';
-  return Write(line.data(), line.size());
-}
-
-int Usage(const char* text) {
-  std::fprintf(stderr, "usage: %s\n", text);
-  return 2;
-}
-
-// Splits `args` into the action word, an optional --key value and an
-// optional input path. Returns false on anything else.
-struct Parsed {
-  std::string_view action;
-  const char* key = nullptr;
-  const char* input = nullptr;
+constexpr VerbSpec kLzssSpec = {
+    "lzss",
+    "lzss compress [OPTIONS] [FILE|-]\n"
+    "lzss decompress [OPTIONS] [FILE|-]",
+    "The library's LZSS stream of the bytes of FILE or standard input, and\n"
+    "back: compress < a | quorvel lzss decompress gives a back. The stream\n"
+    "has no header and no checksum; a damaged one is an error naming the\n"
+    "offset of the group at fault. Empty input gives empty output.\n"
+    "\n"
+    "Both stream. A reference reaches at most 4,095 bytes back and 18\n"
+    "ahead, so compress holds 1 MiB of input and the window before it and\n"
+    "writes exactly the bytes that compressing the whole at once gives;\n"
+    "decompress holds the last 4,095 bytes it restored.\n",
+    {},
 };
 
-bool Parse(std::span<char*> args, bool takes_key, Parsed* p) {
-  if (args.empty()) return false;
-  p->action = args[0];
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string_view a = args[i];
-    if (takes_key && a == "--key" && i + 1 < args.size()) {
-      p->key = args[++i];
-    } else if (takes_key && a.starts_with("--key=")) {
-      p->key = args[i] + 6;
-    } else if (p->input == nullptr && (a == "-" || !a.starts_with("-"))) {
-      p->input = a == "-" ? nullptr : args[i];
-    } else {
-      return false;
-    }
+constexpr OptionSpec kRc4Options[] = {
+    {"--key", "KEY",
+     "the key, as UTF-8 text; each character becomes its Windows-1252 byte"},
+};
+
+constexpr VerbSpec kRc4Spec = {
+    "rc4",
+    "rc4 encrypt --key KEY [OPTIONS] [FILE|-]\n"
+    "rc4 decrypt --key KEY [OPTIONS] [FILE|-]",
+    "The library's RC4 variant over the bytes of FILE or standard input.\n"
+    "  encrypt  writes upper-case hex text, two digits a byte, and a line end\n"
+    "  decrypt  reads hex text (either case; line breaks and blanks are\n"
+    "           skipped) and writes the bytes\n"
+    "The variant keeps a byte that equals its keystream byte instead of\n"
+    "turning it into 0, so a zero byte would decrypt to its keystream byte:\n"
+    "encrypt refuses input holding one, naming its offset. A key character\n"
+    "without a Windows-1252 byte is an error too. Empty input gives empty\n"
+    "output. Both stream, holding 1 MiB of input at a time.\n",
+    kRc4Options,
+};
+
+constexpr VerbSpec kVerhoeffSpec = {
+    "verhoeff",
+    "verhoeff generate [OPTIONS] [NUMBER...]\n"
+    "verhoeff validate [OPTIONS] [NUMBER...]",
+    "Verhoeff check digits of each NUMBER, or of each line of standard\n"
+    "input when there is none (empty lines are skipped); one line out per\n"
+    "number.\n"
+    "  generate  writes the check digit to append; a number must be digits\n"
+    "  validate  writes True when the last digit is the number's check\n"
+    "            digit, else False (also for text that is not digits)\n",
+    {},
+};
+
+void Compress(Input& input, Output& out) {
+  mLZSS::Compressor compressor;
+  std::vector<uint8_t> bytes;
+  for (std::span<const uint8_t> piece; !(piece = input.Next()).empty();) {
+    compressor.Write(piece, bytes);
+    out.Write(bytes.data(), bytes.size());
+    bytes.clear();
   }
-  return true;
+  compressor.Finish(bytes);
+  out.Write(bytes.data(), bytes.size());
+}
+
+void Decompress(Input& input, Output& out) {
+  mLZSS::Decompressor decompressor;
+  std::vector<uint8_t> bytes;
+  // A stream byte restores at most nine: pieces of 112 KiB keep the bytes
+  // restored at a time within 1 MiB.
+  constexpr size_t kPiece = size_t{112} << 10;
+  try {
+    for (std::span<const uint8_t> piece;
+         !(piece = input.Next(kPiece)).empty();) {
+      decompressor.Write(piece, bytes);
+      out.Write(bytes.data(), bytes.size());
+      bytes.clear();
+    }
+    decompressor.Finish(bytes);
+  } catch (const Error& e) {
+    throw Failure(input.name(),
+                  "the LZSS stream is damaged in the group at offset " +
+                      std::to_string(decompressor.group_offset()),
+                  e.number());
+  }
+  out.Write(bytes.data(), bytes.size());
+}
+
+// The key as Windows-1252 bytes; throws for one that cannot be.
+std::vector<uint8_t> KeyBytes(const Args& args) {
+  const std::optional<std::string_view> key = args.Get("--key");
+  if (!key) args.Fail("--key KEY is required");
+  if (key->empty()) args.Fail("the key is empty");
+  const std::u16string text = FromUtf8(*key);
+  if (ToUtf8(text) != *key)
+    throw Failure("--key", "the key is not UTF-8 text", kErrInvalidCall);
+  try {
+    return ToAnsiExact(text);
+  } catch (const Error& e) {
+    FailAt("--key", e);
+  }
+}
+
+void Encrypt(Input& input, Output& out, mRC4::Cipher& cipher) {
+  std::vector<char> hex;
+  bool any = false;
+  for (std::span<const uint8_t> piece; !(piece = input.Next()).empty();) {
+    any = true;
+    if (const void* zero = std::memchr(piece.data(), 0, piece.size())) {
+      const uint64_t at = input.offset() - piece.size() +
+                          static_cast<uint64_t>(
+                              static_cast<const uint8_t*>(zero) - piece.data());
+      throw Failure(input.name(),
+                    "byte 0 at offset " + std::to_string(at) +
+                        ": this RC4 variant cannot carry a zero byte (it "
+                        "would decrypt to its keystream byte)",
+                    kErrInvalidCall);
+    }
+    hex.resize(2 * piece.size());
+    cipher.EncryptTo(piece, hex.data());
+    out.Write(hex.data(), hex.size());
+  }
+  if (any) out.Put('\n');
+}
+
+int HexValue(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c |= 0x20;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+void Decrypt(Input& input, Output& out, mRC4::Cipher& cipher) {
+  std::vector<uint8_t> bytes;
+  int high = -1;  // a first digit waiting for its second
+  for (std::span<const uint8_t> piece; !(piece = input.Next()).empty();) {
+    const uint64_t base = input.offset() - piece.size();
+    bytes.clear();
+    for (size_t i = 0; i < piece.size(); ++i) {
+      const uint8_t c = piece[i];
+      const int v = HexValue(c);
+      if (v < 0) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        char what[96];
+        std::snprintf(what, sizeof what,
+                      c > 0x20 && c < 0x7F
+                          ? "'%c' at offset %llu is not a hexadecimal digit"
+                          : "byte 0x%02X at offset %llu is not a hexadecimal "
+                            "digit",
+                      c, static_cast<unsigned long long>(base + i));
+        throw Failure(input.name(), what, kErrTypeMismatch);
+      }
+      if (high < 0) {
+        high = v;
+      } else {
+        bytes.push_back(static_cast<uint8_t>(high << 4 | v));
+        high = -1;
+      }
+    }
+    cipher.Crypt(bytes, bytes.data());
+    out.Write(bytes.data(), bytes.size());
+  }
+  if (high >= 0) {
+    throw Failure(input.name(), "the hex text has an odd number of digits",
+                  kErrTypeMismatch);
+  }
+}
+
+// Writes the line for one number.
+void CheckDigit(std::string_view action, std::string_view number,
+                const std::string& where, Output& out) {
+  const bool digits =
+      !number.empty() &&
+      number.find_first_not_of("0123456789") == std::string_view::npos;
+  const std::u16string text = FromUtf8(number);
+  try {
+    if (action == "validate") {
+      out.Write(digits && mVerhoeff::Validate(text) ? "True\n" : "False\n");
+      return;
+    }
+    if (!digits) {
+      throw Failure(where,
+                    "'" + std::string(number) + "' is not a string of digits",
+                    kErrSubscript);
+    }
+    out.Write(std::to_string(mVerhoeff::Generate(text)) + "\n");
+  } catch (const Error& e) {
+    FailAt(where, e);
+  }
 }
 
 }  // namespace
 
-int RunBase64(std::span<char*> args) {
-  constexpr const char* kUsage = "quorvel base64 encode|decode [FILE]";
-  Parsed p;
-  if (!Parse(args, false, &p)) return Usage(kUsage);
-  Bytes in;
-  if (p.action == "encode") {
-    if (!ReadAll(p.input, &in)) return 1;
-    return WriteLine(mBase64::EncodeNarrow(in));
-  }
-  if (p.action == "decode") {
-    if (!ReadAll(p.input, &in)) return 1;
-    Bytes out = mBase64::DecodeNarrow(TrimEnd(in));
-    return Write(out.data(), out.size());
-  }
-  return Usage(kUsage);
-}
-
-int RunLzss(std::span<char*> args) {
-  constexpr const char* kUsage = "quorvel lzss compress|decompress [FILE]";
-  Parsed p;
-  if (!Parse(args, false, &p)) return Usage(kUsage);
-  const bool compress = p.action == "compress";
-  if (!compress && p.action != "decompress") return Usage(kUsage);
-  Bytes in;
-  if (!ReadAll(p.input, &in)) return 1;
-  Bytes out = compress ? mLZSS::Compress(in) : mLZSS::Decompress(in);
-  return Write(out.data(), out.size());
-}
-
-int RunRc4(std::span<char*> args) {
-  constexpr const char* kUsage =
-      "quorvel rc4 encrypt|decrypt --key KEY [FILE]\n"
-      "  the input is 8-bit text (decrypt: hex text); KEY is taken as UTF-8 "
-      "and converted to the 8-bit code page";
-  Parsed p;
-  if (!Parse(args, true, &p) || p.key == nullptr) return Usage(kUsage);
-  const bool encrypt = p.action == "encrypt";
-  if (!encrypt && p.action != "decrypt") return Usage(kUsage);
-  const Bytes key = ToAnsi(FromUtf8(p.key));
-  Bytes in;
-  if (!ReadAll(p.input, &in)) return 1;
-  if (encrypt) return WriteLine(mRC4::EncryptBytes(in, key));
-  Bytes out = mRC4::DecryptBytes(TrimEnd(in), key);
-  return Write(out.data(), out.size());
-}
-
-int RunVerhoeff(std::span<char*> args) {
-  constexpr const char* kUsage =
-      "quorvel verhoeff generate|validate [NUMBER]\n"
-      "  without NUMBER the number is read from standard input";
-  if (args.empty() || args.size() > 2) return Usage(kUsage);
-  std::string_view action = args[0];
-  if (action != "generate" && action != "validate") return Usage(kUsage);
-  std::u16string number;
-  if (args.size() == 2) {
-    number = FromUtf8(args[1]);
+int RunLzss(std::span<char*> raw) {
+  const Args args(kLzssSpec, raw);
+  if (args.help()) return kExitOk;
+  const std::string_view action = args.Action("compress|decompress");
+  Input input(args.InputAfter(1), args.progress(),
+              "lzss " + std::string(action));
+  Output out(args.output());
+  if (action == "compress") {
+    Compress(input, out);
   } else {
-    Bytes in;
-    if (!ReadAll(nullptr, &in)) return 1;
-    number = FromUtf8(TrimEnd(in));
+    Decompress(input, out);
   }
-  if (action == "generate")
-    return WriteLine(std::to_string(mVerhoeff::Generate(number)));
-  return WriteLine(mVerhoeff::Validate(number) ? "True" : "False");
+  out.Finish();
+  return kExitOk;
+}
+
+int RunRc4(std::span<char*> raw) {
+  const Args args(kRc4Spec, raw);
+  if (args.help()) return kExitOk;
+  const std::string_view action = args.Action("encrypt|decrypt");
+  mRC4::Cipher cipher(KeyBytes(args));
+  Input input(args.InputAfter(1), args.progress(),
+              "rc4 " + std::string(action));
+  Output out(args.output());
+  if (action == "encrypt") {
+    Encrypt(input, out, cipher);
+  } else {
+    Decrypt(input, out, cipher);
+  }
+  out.Finish();
+  return kExitOk;
+}
+
+int RunVerhoeff(std::span<char*> raw) {
+  const Args args(kVerhoeffSpec, raw);
+  if (args.help()) return kExitOk;
+  const std::string_view action = args.Action("generate|validate");
+  Output out(args.output());
+  const std::vector<std::string_view>& numbers = args.positional();
+  if (numbers.size() > 1) {
+    for (size_t i = 1; i < numbers.size(); ++i)
+      CheckDigit(action, numbers[i], "", out);
+  } else {
+    Input input("-", args.progress(), "verhoeff");
+    InputText text(input);
+    const std::u16string all = text.ReadAll();
+    int64_t line = 0;
+    for (size_t at = 0; at < all.size();) {
+      size_t end = all.find(u'\n', at);
+      if (end == std::u16string::npos) end = all.size();
+      std::u16string_view number(all.data() + at, end - at);
+      at = end + 1;
+      ++line;
+      while (!number.empty() &&
+             (number.back() == u'\r' || number.back() == u' ' ||
+              number.back() == u'\t'))
+        number.remove_suffix(1);
+      if (number.empty()) continue;
+      CheckDigit(action, ToUtf8(number),
+                 input.name() + ":" + std::to_string(line), out);
+    }
+  }
+  out.Finish();
+  return kExitOk;
 }
 
 }  // namespace quorvel::cli

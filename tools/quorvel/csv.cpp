@@ -1,111 +1,248 @@
-// `quorvel csv`: CSV text through a CDataset, as JSON or sorted by a column.
-#include <cstdio>
-#include <cstring>
+// `quorvel csv to-json|sort`: RFC 4180 CSV through a CDataset, as JSON or
+// sorted by a column.
+#include <algorithm>
+#include <numeric>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli.h"
+#include "quorvel/compare.h"
+#include "quorvel/csvloader.h"
 
 namespace quorvel::cli {
 
 namespace {
 
-int CsvUsage() {
-  std::fprintf(
-      stderr,
-      "usage: quorvel csv to-json [--no-header] [--separator S] [FILE|-]\n"
-      "       quorvel csv sort --column C [--descending] [--no-header]\n"
-      "                        [--separator S] [FILE|-]\n"
-      "Reads UTF-8 CSV (lines end with CR LF) from FILE or standard input.\n"
-      "to-json writes one JSON object per row, every value a string; sort\n"
-      "writes the rows ordered by column C (a name, or else a number from\n"
-      "1), text compared ignoring case, empty cells first.\n");
-  return 2;
-}
-
-struct CsvOptions {
-  std::string_view action;
-  std::string_view file = "-";
-  std::string_view column;
-  std::u16string separator = u",";
-  bool header = true;
-  bool descending = false;
+constexpr OptionSpec kOptions[] = {
+    {"--separator", "S",
+     "the field separator, one character (default ','; '\\t' for a tab)"},
+    {"--no-header", "",
+     "the first record is data; the columns are Col1, Col2, ... (and sort "
+     "writes no header)"},
+    {"--column", "C",
+     "sort: the column to sort by, a name or else a number "
+     "from 1"},
+    {"--descending", "", "sort: largest first"},
+    {"--numeric", "",
+     "sort: compare the cells as numbers (empty cells first; a cell that is "
+     "no number is an error)"},
 };
 
-// Returns false (after saying why) for arguments that do not parse.
-bool ParseCsvArgs(std::span<char*> args, CsvOptions& o) {
-  if (args.empty()) return false;
-  o.action = args[0];
-  if (o.action != "to-json" && o.action != "sort") {
-    std::fprintf(stderr, "quorvel csv: unknown action '%s'\n", args[0]);
-    return false;
+constexpr VerbSpec kSpec = {
+    "csv",
+    "csv to-json [OPTIONS] [FILE|-]\n"
+    "csv sort --column C [OPTIONS] [FILE|-]",
+    "Reads CSV text as RFC 4180 defines it, UTF-8, from FILE or standard\n"
+    "input: records end at LF, CR LF or CR; a field in double quotes may\n"
+    "hold separators, line breaks and doubled double quotes; spaces belong\n"
+    "to the fields; a byte order mark and empty lines are skipped. The\n"
+    "header names the columns: an empty name becomes Col and the column's\n"
+    "number, a repeated one gets _2, _3, ... A record with fewer fields\n"
+    "than the header leaves the rest empty (null in JSON); one with more is\n"
+    "an error, as is a stray double quote: \"quorvel: FILE:LINE:COLUMN: what\n"
+    "went wrong (error 9)\", exit status 1.\n"
+    "  to-json  writes an array of one object per record, every value a\n"
+    "           JSON string\n"
+    "  sort     writes the records ordered by one column, RFC 4180 CSV with\n"
+    "           CR LF line ends; text is compared ignoring case, empty\n"
+    "           cells first, and records that compare equal keep their order\n"
+    "\n"
+    "Both hold the whole table in memory.\n",
+    kOptions,
+};
+
+// The field quoting of RFC 4180: a field holding the separator, a double
+// quote, a CR or an LF goes between double quotes, its own doubled.
+void PutField(std::u16string_view field, char16_t sep, std::string& line) {
+  const bool quoted =
+      field.find_first_of(std::u16string{sep, u'"', u'\r', u'\n'}) !=
+      std::u16string_view::npos;
+  if (!quoted) {
+    AppendUtf8(field, line);
+    return;
   }
-  bool have_file = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string_view a = args[i];
-    if (a == "--no-header") {
-      o.header = false;
-    } else if (a == "--descending" && o.action == "sort") {
-      o.descending = true;
-    } else if ((a == "--separator" ||
-                (a == "--column" && o.action == "sort")) &&
-               i + 1 < args.size()) {
-      std::string_view v = args[++i];
-      if (a == "--column") {
-        o.column = v;
-      } else {
-        o.separator = FromUtf8(v);
-      }
-    } else if (!have_file && (a == "-" || !a.starts_with("--"))) {
-      o.file = a;
-      have_file = true;
-    } else {
-      std::fprintf(stderr, "quorvel csv: unexpected argument '%s'\n", args[i]);
-      return false;
-    }
+  line += '"';
+  for (size_t at = 0;;) {
+    const size_t quote = field.find(u'"', at);
+    AppendUtf8(field.substr(at, quote - at), line);
+    if (quote == std::u16string_view::npos) break;
+    line += "\"\"";
+    at = quote + 1;
   }
-  if (o.action == "sort" && o.column.empty()) {
-    std::fprintf(stderr, "quorvel csv sort: --column is required\n");
-    return false;
+  line += '"';
+}
+
+char16_t Separator(const Args& args) {
+  const std::string_view s = args.Get("--separator").value_or(",");
+  if (s == "\\t") return u'\t';
+  const std::u16string units = FromUtf8(s);
+  if (units.size() != 1 || units[0] == u'"' || units[0] == u'\r' ||
+      units[0] == u'\n') {
+    args.Fail(
+        "the separator is one character, not a double quote or a "
+        "line break");
   }
-  return true;
+  return units[0];
 }
 
 // A column argument names a column when one has that name, else counts
 // from 1 when it is a number.
-Value ColumnArgument(const CDataset& ds, std::string_view column) {
-  Value name(FromUtf8(column));
-  if (ds.ResolveColumn(name) != 0) return name;
-  bool digits = column.size() <= 9;
-  for (char c : column) digits &= c >= '0' && c <= '9';
-  if (digits && ds.ResolveColumn(Value(std::stoi(std::string(column)))) != 0)
-    return Value(std::stoi(std::string(column)));
-  std::u16string why = u"No column '";
-  why += name.string_view();
-  why += u"' in the CSV header";
-  ErrorRaise(kErrInvalidCall, u"", why);
+int32_t ColumnOf(const CDataset& ds, std::string_view column,
+                 const Input& input) {
+  const std::u16string name = FromUtf8(column);
+  if (const int32_t c = ds.ResolveColumn(Value(name)); c != 0) return c;
+  const bool digits =
+      !column.empty() && column.size() <= 9 &&
+      column.find_first_not_of("0123456789") == std::string_view::npos;
+  if (digits) {
+    const int32_t n = std::stoi(std::string(column));
+    if (n >= 1 && n <= ds.ColumnCount()) return n;
+  }
+  throw Failure(input.name(),
+                "no column '" + std::string(column) + "' in the CSV header",
+                kErrInvalidCall);
+}
+
+// The sort keys of the numeric order: the cells as numbers, Null for empty
+// ones.
+std::vector<Value> NumericKeys(const CDataset& ds, int32_t column,
+                               const Input& input) {
+  std::vector<Value> keys(static_cast<size_t>(ds.RowCount()));
+  for (int32_t r = 1; r <= ds.RowCount(); ++r) {
+    const Value& cell = ds.Cell(r, column);
+    Value& key = keys[static_cast<size_t>(r - 1)];
+    if (cell.IsNull() || cell.string_view().empty()) {
+      key = Value::Null();
+      continue;
+    }
+    try {
+      if (std::optional<Decimal> d = Decimal::Parse(cell.string_view())) {
+        key = Value::Decimal(*d);
+        continue;
+      }
+    } catch (const Error&) {
+      key = ParseNumber(cell.string_view());  // beyond Decimal: a Double
+      continue;
+    }
+    throw Failure(input.name(),
+                  "record " + std::to_string(r) + ", column '" +
+                      ToUtf8(ds.ColumnName(column).view()) + "': '" +
+                      ToUtf8(cell.string_view()) + "' is not a number",
+                  kErrTypeMismatch);
+  }
+  return keys;
+}
+
+// Returns the record numbers in the order of the sort: stable, so records
+// that compare equal keep their order.
+std::vector<int32_t> SortedRows(const CDataset& ds, int32_t column,
+                                const Args& args, const Input& input) {
+  std::vector<int32_t> rows(static_cast<size_t>(ds.RowCount()));
+  std::iota(rows.begin(), rows.end(), 1);
+  const bool descending = args.Has("--descending");
+  if (args.Has("--numeric")) {
+    const std::vector<Value> keys = NumericKeys(ds, column, input);
+    const auto rank = [&](int32_t a, int32_t b) {
+      const Value& x = keys[static_cast<size_t>(a - 1)];
+      const Value& y = keys[static_cast<size_t>(b - 1)];
+      if (x.IsNull() || y.IsNull()) return x.IsNull() && !y.IsNull();
+      return ValueLess(x, y);
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](int32_t a, int32_t b) {
+      return descending ? rank(b, a) : rank(a, b);
+    });
+  } else {
+    std::stable_sort(rows.begin(), rows.end(), [&](int32_t a, int32_t b) {
+      const int32_t order =
+          CDataset::CompareCells(ds.Cell(a, column), ds.Cell(b, column));
+      return descending ? order > 0 : order < 0;
+    });
+  }
+  return rows;
+}
+
+// Loads the input into `ds`; a fault becomes a Failure at its place.
+void Load(Input& input, const CsvOptions& options, CDataset& ds) {
+  InputText text(input);
+  CsvLoader loader(ds, options);
+  try {
+    for (std::u16string_view piece; !(piece = text.Next()).empty();)
+      loader.Feed(piece);
+    loader.Finish();
+  } catch (const Error& e) {
+    if (loader.fault().empty()) throw;
+    throw Failure(Place(input.name(), loader.line(), loader.column()),
+                  ToUtf8(loader.fault()), e.number());
+  }
+}
+
+void WriteJson(const CDataset& ds, Output& out) {
+  JsonWriter writer(out, JsonStyle());
+  writer.BeginArray();
+  for (int32_t r = 1; r <= ds.RowCount(); ++r) {
+    writer.BeginObject();
+    for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
+      writer.Key(ds.ColumnName(c).view());
+      const Value& cell = ds.Cell(r, c);
+      if (cell.IsNull()) {
+        writer.Scalar(cell);
+      } else {
+        writer.Text(cell.string_view());
+      }
+    }
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndText();
+}
+
+void WriteCsv(const CDataset& ds, std::span<const int32_t> rows, bool header,
+              char16_t sep, Output& out) {
+  std::string line;
+  const auto put_line = [&](auto field_of) {
+    line.clear();
+    for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
+      if (c > 1) AppendUtf8(std::u16string_view(&sep, 1), line);
+      PutField(field_of(c), sep, line);
+    }
+    line += "\r\n";
+    out.Write(line);
+  };
+  if (header) put_line([&](int32_t c) { return ds.ColumnName(c).view(); });
+  for (int32_t r : rows) {
+    put_line([&](int32_t c) {
+      const Value& cell = ds.Cell(r, c);
+      return cell.IsNull() ? std::u16string_view() : cell.string_view();
+    });
+  }
 }
 
 }  // namespace
 
-int RunCsv(std::span<char*> args) {
-  CsvOptions o;
-  if (!ParseCsvArgs(args, o)) return CsvUsage();
-  std::u16string text;
-  if (!ReadTextInput(o.file, &text)) return 1;
+int RunCsv(std::span<char*> raw) {
+  const Args args(kSpec, raw);
+  if (args.help()) return kExitOk;
+  const std::string_view action = args.Action("to-json|sort");
+  CsvOptions options;
+  options.separator = Separator(args);
+  options.has_header = !args.Has("--no-header");
+  const std::optional<std::string_view> column = args.Get("--column");
+  if (action == "sort" && !column) args.Fail("sort needs --column C");
+  Input input(args.InputAfter(1), args.progress(),
+              "csv " + std::string(action));
+  Output out(args.output());
   Ref<CDataset> ds = CDataset::Create();
-  ds->FromCSV(String(text), o.header, String(o.separator));
-  if (o.action == "to-json") {
-    PrintLine(ds->ToJSON());
-    return 0;
+  Load(input, options, *ds);
+  if (action == "to-json") {
+    WriteJson(*ds, out);
+  } else if (ds->ColumnCount() > 0) {
+    const int32_t c = ColumnOf(*ds, *column, input);
+    WriteCsv(*ds, SortedRows(*ds, c, args, input), options.has_header,
+             options.separator, out);
   }
-  ds->Sort(ColumnArgument(*ds, o.column), o.descending);
-  String csv = ds->ToCSV(String(o.separator));
-  std::u16string_view out = csv.view();
-  // Input without a header gets none back: drop the generated Col1.. line.
-  if (!o.header) out.remove_prefix(out.find(u"\r\n") + 2);
-  Print(out);
-  return 0;
+  out.Finish();
+  return kExitOk;
 }
 
 }  // namespace quorvel::cli

@@ -164,7 +164,18 @@ void DictionaryRoundTrip() {
 
 }  // namespace
 
-int RunDemo(std::span<char*>) {
+int RunDemo(std::span<char*> raw) {
+  static constexpr VerbSpec kSpec = {
+      "demo",
+      "demo",
+      "A tour of the library by late binding: values, conversions,\n"
+      "comparisons, containers, a table, JSON and one document through a\n"
+      "database file.\n",
+      {},
+  };
+  const Args args(kSpec, raw);
+  if (args.help()) return kExitOk;
+  if (!args.positional().empty()) args.Fail("takes no arguments");
   Values();
   Conversions();
   Comparisons();

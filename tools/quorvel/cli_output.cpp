@@ -1,0 +1,168 @@
+// Writing the output: standard output, or a file replaced only when the
+// whole of the new content is in place.
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
+
+namespace quorvel::cli {
+
+namespace {
+
+constexpr size_t kBufferSize = size_t{256} << 10;
+
+// The temporary file being written, for the signal handler, which may call
+// only async-signal-safe functions: a fixed buffer and a flag set after it.
+char g_temp_path[PATH_MAX + 32];
+volatile sig_atomic_t g_temp_set = 0;
+
+extern "C" void RemoveTemporaryAndStop(int sig) {
+  if (g_temp_set) unlink(g_temp_path);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void GuardTemporary(const std::string& path) {
+  if (path.size() >= sizeof g_temp_path) return;
+  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
+  g_temp_set = 1;
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporaryAndStop;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the caller ignores stays ignored (nohup, background jobs).
+    struct sigaction old {};
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+      continue;
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+void UnguardTemporary() { g_temp_set = 0; }
+
+mode_t DefaultMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+Output::Output(std::string_view path) : buffer_(kBufferSize) {
+  if (path == "-") {
+    name_ = "standard output";
+    return;
+  }
+  name_ = path;
+  // A device, a pipe or anything else that is not a regular file is
+  // written where it is: renaming over it would replace it.
+  struct stat st;
+  if (stat(name_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    fd_ = open(name_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) FailFile(name_, errno);
+    return;
+  }
+  // A symbolic link keeps pointing at the file it named.
+  path_ = name_;
+  if (char* real = realpath(name_.c_str(), nullptr)) {
+    path_ = real;
+    std::free(real);
+  }
+  temp_ = path_ + ".quorvel-XXXXXX";
+  fd_ = mkstemp(temp_.data());
+  if (fd_ < 0) {
+    const int err = errno;
+    temp_.clear();
+    FailFile(name_, err);
+  }
+  GuardTemporary(temp_);
+}
+
+Output::~Output() {
+  if (!temp_.empty() && !finished_) {
+    close(fd_);
+    unlink(temp_.c_str());
+    UnguardTemporary();
+  } else if (fd_ > 2 && !finished_) {
+    close(fd_);
+  }
+}
+
+void Output::WriteOut(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailFile(name_, errno);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void Output::Flush() {
+  WriteOut(buffer_.data(), used_);
+  used_ = 0;
+}
+
+void Output::Write(const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  if (size >= kBufferSize / 2) {
+    Flush();
+    WriteOut(bytes, size);
+    return;
+  }
+  if (buffer_.size() - used_ < size) Flush();
+  std::memcpy(buffer_.data() + used_, bytes, size);
+  used_ += size;
+}
+
+char* Output::Room(size_t size) {
+  if (buffer_.size() - used_ < size) Flush();
+  return buffer_.data() + used_;
+}
+
+void Output::Finish() {
+  Flush();
+  finished_ = true;
+  if (temp_.empty()) {
+    if (fd_ > 2 && close(fd_) != 0) FailFile(name_, errno);
+    return;
+  }
+  // The new file takes the mode of the one it replaces, or the usual one.
+  struct stat st;
+  const mode_t mode =
+      stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : DefaultMode();
+  const auto fail = [&](int err) {
+    close(fd_);
+    unlink(temp_.c_str());
+    UnguardTemporary();
+    FailFile(name_, err);
+  };
+  if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) fail(errno);
+  if (close(fd_) != 0) {
+    const int err = errno;
+    fd_ = -1;
+    fail(err);
+  }
+  if (rename(temp_.c_str(), path_.c_str()) != 0) {
+    const int err = errno;
+    unlink(temp_.c_str());
+    UnguardTemporary();
+    FailFile(name_, err);
+  }
+  UnguardTemporary();
+}
+
+}  // namespace quorvel::cli
