@@ -262,8 +262,10 @@ void AppendUtf8(std::u16string_view text, std::string& out);
 // Standard output for "-", else a file written through a temporary file
 // beside it ("FILE.quorvel-XXXXXX") that is renamed over FILE by Finish, so
 // that a failed or interrupted run never leaves part of a file in its
-// place; SIGINT, SIGTERM and SIGHUP remove the temporary file. Writes are
-// buffered; every failed write is a Failure naming the output.
+// place; SIGINT, SIGTERM and SIGHUP remove the temporary file. (A FILE that
+// exists and is no regular file, a device or a pipe, is written in place.)
+// Writes are buffered; every failed write is a Failure naming the output.
+// Standard output that is not finished gets what was written before.
 class Output {
  public:
   explicit Output(std::string_view path);

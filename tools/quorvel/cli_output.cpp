@@ -90,13 +90,21 @@ Output::Output(std::string_view path) : buffer_(kBufferSize) {
 }
 
 Output::~Output() {
-  if (!temp_.empty() && !finished_) {
+  if (finished_) return;
+  if (!temp_.empty()) {
     close(fd_);
     unlink(temp_.c_str());
     UnguardTemporary();
-  } else if (fd_ > 2 && !finished_) {
-    close(fd_);
+    return;
   }
+  // Standard output or a device gets what was made before the failure, as
+  // from any filter; a write that fails now has nobody left to tell.
+  for (size_t at = 0; at < used_;) {
+    const ssize_t n = write(fd_, buffer_.data() + at, used_ - at);
+    if (n <= 0 && errno != EINTR) break;
+    if (n > 0) at += static_cast<size_t>(n);
+  }
+  if (fd_ > 2) close(fd_);
 }
 
 void Output::WriteOut(const char* data, size_t size) {

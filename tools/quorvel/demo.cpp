@@ -176,6 +176,7 @@ int RunDemo(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
   if (!args.positional().empty()) args.Fail("takes no arguments");
+  if (args.output() != "-") args.Fail("writes to standard output only");
   Values();
   Conversions();
   Comparisons();

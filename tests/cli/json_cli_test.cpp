@@ -1,0 +1,228 @@
+// `quorvel json`: strict reading with the place of a fault, formatting, the
+// lenient reader on request, and the JSONTestSuite files.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/tool_runner.h"
+
+namespace quorvel::testing {
+namespace {
+
+struct Case {
+  std::vector<std::string> args;
+  std::string input;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+void Check(const Case& c) {
+  const ToolResult r = RunQuorvel(c.args, {.input = c.input});
+  EXPECT_EQ(r.status, c.status) << c.input;
+  EXPECT_EQ(r.out, c.out) << c.input;
+  EXPECT_EQ(r.err, c.err) << c.input;
+}
+
+std::string Fault(const std::string& place, const std::string& what) {
+  return "quorvel: standard input:" + place + ": " + what + " (error 9)\n";
+}
+
+TEST(CliJsonTest, FaultsAreRefusedWithTheirPlace) {
+  QUORVEL_REQUIRE_TOOL();
+  const Case cases[] = {
+      {{"json", "check"},
+       "[1,2",
+       1,
+       "",
+       Fault("1:5",
+             "expected ',' or ']' after the element, found the end of the "
+             "text")},
+      // format streams: what it wrote before the fault stays written.
+      {{"json", "format"},
+       "[1,,2]",
+       1,
+       "[1",
+       Fault("1:4", "expected a value, found ','")},
+      {{"json", "format"},
+       "{\"a\":1,}",
+       1,
+       "{\"a\":1",
+       Fault("1:8", "expected a member name in double quotes, found '}'")},
+      {{"json", "check"},
+       "[1]\n[2]",
+       1,
+       "",
+       Fault("2:1", "expected the end of the text after the value, found '['")},
+      {{"json", "check"},
+       "",
+       1,
+       "",
+       Fault("1:1", "expected a value, found the end of the text")},
+      {{"json", "format"},
+       "[1e400]",
+       1,
+       "[",
+       Fault("1:2", "the number 1e400 is beyond the range of a Double")},
+      {{"json", "check"},
+       "{\n  \"a\": tru\n}",
+       1,
+       "",
+       Fault("2:11", "expected a value, found U+000A")},
+      // Not UTF-8: the place of the byte.
+      {{"json", "check"},
+       "[\"\xC3\xA9\xFF\"]",
+       1,
+       "",
+       "quorvel: standard input:1:4: byte 0xFF is not UTF-8 here (the text "
+       "must be UTF-8) (error 5)\n"},
+      {{"json", "check"},
+       "\n\"\xED\xA0\x80\"",
+       1,
+       "",
+       "quorvel: standard input:2:2: byte 0xED is not UTF-8 here (the text "
+       "must be UTF-8) (error 5)\n"},
+  };
+  for (const Case& c : cases) Check(c);
+  // Nesting: 1000 levels read, 1001 are refused where they pass the limit.
+  Check({{"json", "check"},
+         std::string(1000, '[') + std::string(1000, ']'),
+         0,
+         "array, 1000 values read\n",
+         ""});
+  Check({{"json", "check"},
+         std::string(1001, '[') + std::string(1001, ']'),
+         1,
+         "",
+         Fault("1:1001", "containers nest deeper than 1000 levels")});
+  // A file is named.
+  ScratchDir dir;
+  WriteFile(dir.Path("bad.json"), "[1,\n 2,,]");
+  const ToolResult r = RunQuorvel({"json", "format", dir.Path("bad.json")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvel: " + dir.Path("bad.json") +
+                       ":2:4: expected a value, found ',' (error 9)\n");
+}
+
+TEST(CliJsonTest, FormatWritesTheValueAgain) {
+  QUORVEL_REQUIRE_TOOL();
+  const Case cases[] = {
+      // Any value at the top.
+      {{"json", "check"}, "\"str\"", 0, "string, 1 value read\n", ""},
+      {{"json", "format"}, " 123 ", 0, "123\n", ""},
+      {{"json", "check"}, "null", 0, "null, 1 value read\n", ""},
+      {{"json", "check"}, "{\"a\":[1,true]}", 0, "object, 4 values read\n", ""},
+      // Numbers: exact as Decimals, else the shortest Double.
+      {{"json", "format"},
+       "{\"a\":1e29,\"b\":2}",
+       0,
+       "{\"a\":1e+29,\"b\":2}\n",
+       ""},
+      {{"json", "format"},
+       "{\"x\":[1e300],\"y\":5}",
+       0,
+       "{\"x\":[1e+300],\"y\":5}\n",
+       ""},
+      {{"json", "format"},
+       "[1.50, 1E2, -0, 0.1, 1e-30, 123456789012345678901234567890, "
+       "0.1234567890123456789012345678]",
+       0,
+       "[1.5,100,0,0.1,1e-30,1.2345678901234568e+29,"
+       "0.1234567890123456789012345678]\n",
+       ""},
+      // Text: UTF-8 as it came, escapes only where JSON needs them, lone
+      // surrogates escaped since UTF-8 cannot carry them.
+      {{"json", "format"},
+       "[\"\xC3\xA9\xE6\x9D\xB1\xF0\x9F\x98\x80\", \"\\u00e9\\/\", "
+       "\"\\u0001\\n\\\"\\\\\", \"\\ud800\\u007f\"]",
+       0,
+       "[\"\xC3\xA9\xE6\x9D\xB1\xF0\x9F\x98\x80\",\"\xC3\xA9/\","
+       "\"\\u0001\\n\\\"\\\\\",\"\\uD800\x7F\"]\n",
+       ""},
+      {{"json", "format", "--ascii"},
+       "[\"\xC3\xA9\xE6\x9D\xB1\xF0\x9F\x98\x80\x7F\"]",
+       0,
+       "[\"\\u00E9\\u6771\\uD83D\\uDE00\\u007F\"]\n",
+       ""},
+      // Members as written, repeated names included.
+      {{"json", "format"}, "{\"a\":1,\"a\":2}", 0, "{\"a\":1,\"a\":2}\n", ""},
+      {{"json", "format", "--indent", "2"},
+       "{\"a\":[1,{}],\"b\":[],\"c\":{\"d\":null}}",
+       0,
+       "{\n  \"a\": [\n    1,\n    {}\n  ],\n  \"b\": [],\n  \"c\": {\n"
+       "    \"d\": null\n  }\n}\n",
+       ""},
+      {{"json", "format", "--indent=1"},
+       "\xEF\xBB\xBF[[]]",
+       0,
+       "[\n []\n]\n",
+       ""},
+      // The lenient reader, exactly as it is.
+      {{"json", "check", "--lenient"}, "[1,2", 0, "array, 3 values read\n", ""},
+      {{"json", "format", "--lenient"},
+       "// c\n{a: 'b' c: [1 2]}",
+       0,
+       "{\"a\":\"b\",\"c\":[1,2]}\n",
+       ""},
+      {{"json", "format", "--lenient"}, "[1,,2]", 0, "[1]\n", ""},
+      {{"json", "format", "--lenient"},
+       "42",
+       1,
+       "",
+       "quorvel: standard input: the text does not begin with an object or "
+       "an array (error 9)\n"},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+TEST(CliJsonTest, LargeTextsStreamThrough) {
+  QUORVEL_REQUIRE_TOOL();
+  std::string text = "[";
+  for (int i = 0; text.size() < (5u << 20); ++i) {
+    text += (i ? ",\n" : "") + std::string("{\"id\": ") + std::to_string(i) +
+            ", \"name\": \"r\xC3\xA9sum\xC3\xA9 " + std::to_string(i * 7) +
+            "\", \"tags\": [\"a\", \"b\"], \"score\": " + std::to_string(i) +
+            ".25}";
+  }
+  text += "]";
+  const ToolResult compact = RunQuorvel({"json", "format"}, {.input = text});
+  ASSERT_EQ(compact.status, 0) << compact.err;
+  const ToolResult indented =
+      RunQuorvel({"json", "format", "--indent", "4"}, {.input = text});
+  ASSERT_EQ(indented.status, 0);
+  EXPECT_GT(indented.out.size(), compact.out.size());
+  const ToolResult again =
+      RunQuorvel({"json", "format"}, {.input = indented.out});
+  EXPECT_EQ(again.out, compact.out);
+  const ToolResult count = RunQuorvel({"json", "check"}, {.input = text});
+  EXPECT_EQ(count.out.rfind("array, ", 0), 0u);
+}
+
+// Every y_ file of JSONTestSuite reads, every n_ file is refused at a
+// place, and the i_ files do one or the other without a crash.
+TEST(CliJsonTest, TestSuiteFiles) {
+  QUORVEL_REQUIRE_TOOL();
+  const std::filesystem::path dir = std::filesystem::path(QUORVEL_SHARED_DIR) /
+                                    "jsontestsuite" / "test_parsing";
+  if (!std::filesystem::is_directory(dir))
+    GTEST_SKIP() << "no JSONTestSuite files at " << dir;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string path = entry.path().string();
+    const char kind = entry.path().filename().string()[0];
+    const ToolResult r = RunQuorvel({"json", "check", path});
+    ++files;
+    if (kind == 'y') {
+      EXPECT_EQ(r.status, 0) << path << ": " << r.err;
+    } else if (kind == 'n') {
+      EXPECT_EQ(r.status, 1) << path;
+      EXPECT_EQ(r.err.rfind("quorvel: " + path + ":", 0), 0u) << r.err;
+    } else {
+      EXPECT_TRUE(r.status == 0 || r.status == 1) << path << " " << r.status;
+    }
+  }
+  EXPECT_GT(files, 300);
+}
+
+}  // namespace
+}  // namespace quorvel::testing
