@@ -2,6 +2,7 @@
 #   make run                     build the tool and show its demo
 #   make test [PRESET=sanitize]  build and run the test suite
 #   make bench [BENCH_ARGS=...]  build and run every benchmark program
+#   make bench-cli               the quorvel tool against the standard tools
 #   make fuzz [FUZZ_SECONDS=N]   build and run every fuzz target for N seconds
 #   make format                  clang-format the C++ sources
 #   make clean                   remove the preset build directories
@@ -16,10 +17,10 @@ ENSURE := scripts/ensure-packages.sh
 FORMAT_DIRS := $(wildcard include src tests bench fuzz tools)
 
 .DEFAULT_GOAL := help
-.PHONY: help run test bench fuzz format clean
+.PHONY: help run test bench bench-cli fuzz format clean
 
 help:
-	@sed -n '2,9s/^# \{0,1\}//p' Makefile
+	@sed -n '2,10s/^# \{0,1\}//p' Makefile
 
 run:
 	@$(ENSURE) build
@@ -44,6 +45,12 @@ bench:
 	done; \
 	[ $$found = 1 ] || echo "make bench: no benchmark programs (bench/*_bench.cpp)"; \
 	exit $$status
+
+bench-cli:
+	@$(ENSURE) build bench
+	cmake --preset bench
+	cmake --build --preset bench -j$(JOBS) --target quorvel_tool
+	bench/cli_bench.sh build/bench/bin/quorvel
 
 fuzz:
 	@$(ENSURE) build fuzz

@@ -3,7 +3,8 @@
 #
 # Usage: scripts/ensure-packages.sh GROUP...
 #   build   compiler, CMake, GoogleTest
-#   bench   Google Benchmark, plus the optional peer libraries it compares with
+#   bench   Google Benchmark, plus the optional peer libraries and tools it
+#           compares with (jq, Python and GNU time for bench/cli_bench.sh)
 #   fuzz    clang and its libFuzzer runtime
 #   format  clang-format
 #
@@ -21,7 +22,7 @@ for group in "$@"; do
       required+=(libbenchmark-dev)
       optional+=(rapidjson-dev nlohmann-json3-dev libmsgpack-cxx-dev
                  liblmdb-dev libleveldb-dev liblz4-dev zlib1g-dev libssl-dev
-                 libsqlite3-dev)
+                 libsqlite3-dev jq python3 time)
       ;;
     fuzz) required+=(clang libclang-rt-14-dev) ;;
     format) required+=(clang-format) ;;
