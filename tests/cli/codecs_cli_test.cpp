@@ -20,21 +20,6 @@ std::string RandomBytes(size_t n, uint32_t seed, int lowest = 0) {
   return out;
 }
 
-struct Case {
-  std::vector<std::string> args;
-  std::string input;
-  int status;
-  std::string out;
-  std::string err;
-};
-
-void Check(const Case& c) {
-  const ToolResult r = RunQuorvel(c.args, {.input = c.input});
-  EXPECT_EQ(r.status, c.status) << c.input;
-  EXPECT_EQ(r.out, c.out) << c.input;
-  EXPECT_EQ(r.err, c.err) << c.input;
-}
-
 TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
   QUORVEL_REQUIRE_TOOL();
   for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{57},
@@ -92,7 +77,7 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
 
 TEST(CliCodecsTest, Base64) {
   QUORVEL_REQUIRE_TOOL();
-  const Case cases[] = {
+  const ToolCase cases[] = {
       {{"base64", "encode", "--wrap", "4"}, "Man", 0, "TWFu\n", ""},
       {{"base64", "encode", "--wrap", "3"}, "Ma", 0, "TWE\n=\n", ""},
       {{"base64", "encode"}, "", 0, "", ""},
@@ -149,12 +134,12 @@ TEST(CliCodecsTest, Base64) {
        "quorvel: standard input: padding at offset 3 leaves bits that are not "
        "zero (--strict) (error 5)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 TEST(CliCodecsTest, Rc4RefusesWhatItCannotCarry) {
   QUORVEL_REQUIRE_TOOL();
-  const Case cases[] = {
+  const ToolCase cases[] = {
       // The library's variant would give this zero byte back as its
       // keystream byte.
       {{"rc4", "encrypt", "--key", "k"},
@@ -199,12 +184,12 @@ TEST(CliCodecsTest, Rc4RefusesWhatItCannotCarry) {
        "(error 13)\n"},
       {{"rc4", "encrypt", "--key", "k"}, "", 0, "", ""},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 TEST(CliCodecsTest, LzssDamageAndVerhoeff) {
   QUORVEL_REQUIRE_TOOL();
-  const Case cases[] = {
+  const ToolCase cases[] = {
       {{"lzss", "decompress"},
        std::string("\x00\x01\x00", 3),
        1,
@@ -237,7 +222,7 @@ TEST(CliCodecsTest, LzssDamageAndVerhoeff) {
        "",
        "quorvel: '9x' is not a string of digits (error 9)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 }  // namespace

@@ -8,25 +8,10 @@
 namespace quorvel::testing {
 namespace {
 
-struct Case {
-  std::vector<std::string> args;
-  std::string input;
-  int status;
-  std::string out;
-  std::string err;
-};
-
-void Check(const Case& c) {
-  const ToolResult r = RunQuorvel(c.args, {.input = c.input});
-  EXPECT_EQ(r.status, c.status) << c.input;
-  EXPECT_EQ(r.out, c.out) << c.input;
-  EXPECT_EQ(r.err, c.err) << c.input;
-}
-
 TEST(CliCsvTest, ReadsStandardCsvToJson) {
   QUORVEL_REQUIRE_TOOL();
   const std::vector<std::string> to_json = {"csv", "to-json"};
-  const Case cases[] = {
+  const ToolCase cases[] = {
       {to_json, "a,b\n1,2\n", 0, "[{\"a\":\"1\",\"b\":\"2\"}]\n", ""},
       {to_json, "a,b\r\n1,2\r\n", 0, "[{\"a\":\"1\",\"b\":\"2\"}]\n", ""},
       {to_json, "a,b\r1,2", 0, "[{\"a\":\"1\",\"b\":\"2\"}]\n", ""},
@@ -68,7 +53,7 @@ TEST(CliCsvTest, ReadsStandardCsvToJson) {
        "quorvel: standard input:2:1: byte 0xE9 is not UTF-8 here (the text "
        "must be UTF-8) (error 5)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 TEST(CliCsvTest, ThePasswordFileReads) {
@@ -85,7 +70,7 @@ TEST(CliCsvTest, SortIsStableAndCanBeNumeric) {
   QUORVEL_REQUIRE_TOOL();
   const std::string people =
       "name,age\r\nbob,30\r\nAl,5\r\namy,30\r\n\"Doe, J\",\r\nzed,100\r\n";
-  const Case cases[] = {
+  const ToolCase cases[] = {
       // Text ignores case; empty cells first; equal keys keep their order.
       {{"csv", "sort", "--column", "name"},
        people,
@@ -130,7 +115,7 @@ TEST(CliCsvTest, SortIsStableAndCanBeNumeric) {
        "quorvel: standard input: no column 'height' in the CSV header "
        "(error 5)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 }  // namespace

@@ -9,28 +9,13 @@
 namespace quorvel::testing {
 namespace {
 
-struct Case {
-  std::vector<std::string> args;
-  std::string input;
-  int status;
-  std::string out;
-  std::string err;
-};
-
-void Check(const Case& c) {
-  const ToolResult r = RunQuorvel(c.args, {.input = c.input});
-  EXPECT_EQ(r.status, c.status) << c.input;
-  EXPECT_EQ(r.out, c.out) << c.input;
-  EXPECT_EQ(r.err, c.err) << c.input;
-}
-
 std::string Fault(const std::string& place, const std::string& what) {
   return "quorvel: standard input:" + place + ": " + what + " (error 9)\n";
 }
 
 TEST(CliJsonTest, FaultsAreRefusedWithTheirPlace) {
   QUORVEL_REQUIRE_TOOL();
-  const Case cases[] = {
+  const ToolCase cases[] = {
       {{"json", "check"},
        "[1,2",
        1,
@@ -83,18 +68,18 @@ TEST(CliJsonTest, FaultsAreRefusedWithTheirPlace) {
        "quorvel: standard input:2:2: byte 0xED is not UTF-8 here (the text "
        "must be UTF-8) (error 5)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
   // Nesting: 1000 levels read, 1001 are refused where they pass the limit.
-  Check({{"json", "check"},
-         std::string(1000, '[') + std::string(1000, ']'),
-         0,
-         "array, 1000 values read\n",
-         ""});
-  Check({{"json", "check"},
-         std::string(1001, '[') + std::string(1001, ']'),
-         1,
-         "",
-         Fault("1:1001", "containers nest deeper than 1000 levels")});
+  ExpectTool({{"json", "check"},
+              std::string(1000, '[') + std::string(1000, ']'),
+              0,
+              "array, 1000 values read\n",
+              ""});
+  ExpectTool({{"json", "check"},
+              std::string(1001, '[') + std::string(1001, ']'),
+              1,
+              "",
+              Fault("1:1001", "containers nest deeper than 1000 levels")});
   // A file is named.
   ScratchDir dir;
   WriteFile(dir.Path("bad.json"), "[1,\n 2,,]");
@@ -106,7 +91,7 @@ TEST(CliJsonTest, FaultsAreRefusedWithTheirPlace) {
 
 TEST(CliJsonTest, FormatWritesTheValueAgain) {
   QUORVEL_REQUIRE_TOOL();
-  const Case cases[] = {
+  const ToolCase cases[] = {
       // Any value at the top.
       {{"json", "check"}, "\"str\"", 0, "string, 1 value read\n", ""},
       {{"json", "format"}, " 123 ", 0, "123\n", ""},
@@ -172,7 +157,7 @@ TEST(CliJsonTest, FormatWritesTheValueAgain) {
        "quorvel: standard input: the text does not begin with an object or "
        "an array (error 9)\n"},
   };
-  for (const Case& c : cases) Check(c);
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 TEST(CliJsonTest, LargeTextsStreamThrough) {

@@ -16,14 +16,7 @@ std::string Bytes(std::string_view hex) {
 
 TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
   QUORVEL_REQUIRE_TOOL();
-  struct Case {
-    std::vector<std::string> args;
-    std::string input;
-    int status;
-    std::string out;
-    std::string err;
-  };
-  const Case cases[] = {
+  const ToolCase cases[] = {
       {{"msgpack", "encode"},
        "{\"a\":1}",
        0,
@@ -83,7 +76,7 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        "",
        "quorvel: standard input: Overflow (error 6)\n"},
   };
-  for (const Case& c : cases) {
+  for (const ToolCase& c : cases) {
     const ToolResult r = RunQuorvel(c.args, {.input = c.input});
     EXPECT_EQ(r.status, c.status) << c.input.substr(0, 40);
     EXPECT_EQ(ToHex(std::span(reinterpret_cast<const uint8_t*>(r.out.data()),

@@ -199,6 +199,23 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
   return result;
 }
 
+// One run and all that it should give: the exit status and both outputs.
+struct ToolCase {
+  std::vector<std::string> args;
+  std::string input;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+inline void ExpectTool(const ToolCase& c) {
+  const ToolResult r = RunQuorvel(c.args, {.input = c.input});
+  const std::string shown = c.input.substr(0, 60);
+  EXPECT_EQ(r.status, c.status) << shown;
+  EXPECT_EQ(r.out, c.out) << shown;
+  EXPECT_EQ(r.err, c.err) << shown;
+}
+
 // A directory of its own for each test, removed afterwards.
 class ScratchDir {
  public:

@@ -207,17 +207,15 @@ int RunBase64(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("encode|decode");
-  Input input(args.InputAfter(1), args.progress(),
-              "base64 " + std::string(action));
-  Output out(args.output());
-  if (action == "encode") {
-    Encode(input, out,
-           static_cast<size_t>(args.GetInt("--wrap", 76, 0, 1 << 20)));
-  } else {
-    Decoder(input, out, args.Has("--strict")).Run();
-  }
-  out.Finish();
-  return kExitOk;
+  const size_t wrap =
+      static_cast<size_t>(args.GetInt("--wrap", 76, 0, 1 << 20));
+  return Filter(args, action, [&](Input& input, Output& out) {
+    if (action == "encode") {
+      Encode(input, out, wrap);
+    } else {
+      Decoder(input, out, args.Has("--strict")).Run();
+    }
+  });
 }
 
 }  // namespace quorvel::cli

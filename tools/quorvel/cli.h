@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -145,6 +146,7 @@ class Args {
   // The output file, "-" for standard output.
   std::string_view output() const { return output_; }
   ProgressMode progress() const { return progress_; }
+  std::string_view verb() const { return spec_.name; }
 
   // The action word (the first positional argument), which must be one of
   // `actions` ("encode|decode").
@@ -166,6 +168,15 @@ class Args {
 
 // Prints the verb's help to standard output.
 void PrintHelp(const VerbSpec& spec);
+
+class Input;
+class Output;
+// The common course of a command that reads an input and writes an
+// output: opens the input after the action word (FILE or "-", standard
+// input) with the progress the arguments ask for and the output they name,
+// hands both to `work` and finishes the output. Returns kExitOk.
+int Filter(const Args& args, std::string_view action,
+           const std::function<void(Input&, Output&)>& work);
 
 // ------------------------------------------------------------ progress
 
@@ -317,6 +328,21 @@ inline constexpr OptionSpec kAsciiOption = {
     "--ascii", "", "write every character past U+007E as a \\uXXXX escape"};
 // The style those options ask for.
 JsonStyle StyleFrom(const Args& args);
+
+// A strict read of an input's JSON text whose fault is a Failure at its
+// place.
+class JsonSource {
+ public:
+  explicit JsonSource(Input& input)
+      : input_(input), text_(input), reader_(text_) {}
+  const JSON::StrictReader& reader() const { return reader_; }
+  void Read(JSON::StrictHandler& handler);
+
+ private:
+  Input& input_;
+  InputText text_;
+  JSON::StrictReader reader_;
+};
 
 // Writes JSON text as UTF-8, from the events of a strict read or from a
 // tree of values. Strings are escaped as JSON requires: '"', '\' and

@@ -138,6 +138,16 @@ void Args::Fail(std::string what) const {
   throw UsageError(std::string(spec_.name), std::move(what));
 }
 
+int Filter(const Args& args, std::string_view action,
+           const std::function<void(Input&, Output&)>& work) {
+  Input input(args.InputAfter(1), args.progress(),
+              std::string(args.verb()) + " " + std::string(action));
+  Output out(args.output());
+  work(input, out);
+  out.Finish();
+  return kExitOk;
+}
+
 void PrintHelp(const VerbSpec& spec) {
   std::string text;
   std::string_view synopsis = spec.synopsis;

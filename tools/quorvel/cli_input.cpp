@@ -96,6 +96,19 @@ int64_t Characters(const uint8_t* p, const uint8_t* end) {
   return n;
 }
 
+// Moves a place (line, column) past the UTF-8 text [from, to).
+void Advance(const uint8_t* from, const uint8_t* to, int64_t& line,
+             int64_t& column) {
+  const uint8_t* last_lf = static_cast<const uint8_t*>(
+      memrchr(from, '\n', static_cast<size_t>(to - from)));
+  if (last_lf == nullptr) {
+    column += Characters(from, to);
+    return;
+  }
+  line += std::count(from, last_lf + 1, '\n');
+  column = 1 + Characters(last_lf + 1, to);
+}
+
 }  // namespace
 
 const std::string& CurrentInput() { return CurrentInputName(); }
@@ -172,14 +185,7 @@ std::u16string_view InputText::Next() {
     carried_ = static_cast<size_t>(end - stop);
     std::memcpy(carry_, stop, carried_);
     // The place of the next byte, for a fault in a later piece.
-    const uint8_t* last_lf = static_cast<const uint8_t*>(
-        memrchr(begin, '\n', static_cast<size_t>(stop - begin)));
-    if (last_lf != nullptr) {
-      line_ += std::count(begin, last_lf + 1, '\n');
-      column_ = 1 + Characters(last_lf + 1, stop);
-    } else {
-      column_ += Characters(begin, stop);
-    }
+    Advance(begin, stop, line_, column_);
     text_.resize(static_cast<size_t>(o - text_.data()));
     std::u16string_view piece = text_;
     if (!started_ && !piece.empty()) {
@@ -199,14 +205,7 @@ std::u16string InputText::ReadAll() {
 void InputText::Bad(const uint8_t* at, const uint8_t* piece) {
   int64_t line = line_;
   int64_t column = column_;
-  const uint8_t* last_lf = static_cast<const uint8_t*>(
-      memrchr(piece, '\n', static_cast<size_t>(at - piece)));
-  if (last_lf != nullptr) {
-    line += std::count(piece, last_lf + 1, '\n');
-    column = 1 + Characters(last_lf + 1, at);
-  } else {
-    column += Characters(piece, at);
-  }
+  Advance(piece, at, line, column);
   char what[64];
   std::snprintf(what, sizeof what,
                 "byte 0x%02X is not UTF-8 here (the text must be UTF-8)", *at);

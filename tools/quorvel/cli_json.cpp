@@ -38,6 +38,16 @@ int64_t SecondsOfDay(double day_number) {
 
 }  // namespace
 
+void JsonSource::Read(JSON::StrictHandler& handler) {
+  try {
+    reader_.Read(handler);
+  } catch (const Error& e) {
+    if (reader_.fault().empty()) throw;
+    throw Failure(Place(input_.name(), reader_.line(), reader_.column()),
+                  ToUtf8(reader_.fault()), e.number());
+  }
+}
+
 JsonStyle StyleFrom(const Args& args) {
   JsonStyle style;
   style.indent = static_cast<int>(args.GetInt("--indent", 0, 0, 16));

@@ -209,16 +209,13 @@ int RunLzss(std::span<char*> raw) {
   const Args args(kLzssSpec, raw);
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("compress|decompress");
-  Input input(args.InputAfter(1), args.progress(),
-              "lzss " + std::string(action));
-  Output out(args.output());
-  if (action == "compress") {
-    Compress(input, out);
-  } else {
-    Decompress(input, out);
-  }
-  out.Finish();
-  return kExitOk;
+  return Filter(args, action, [&](Input& input, Output& out) {
+    if (action == "compress") {
+      Compress(input, out);
+    } else {
+      Decompress(input, out);
+    }
+  });
 }
 
 int RunRc4(std::span<char*> raw) {
@@ -226,16 +223,13 @@ int RunRc4(std::span<char*> raw) {
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("encrypt|decrypt");
   mRC4::Cipher cipher(KeyBytes(args));
-  Input input(args.InputAfter(1), args.progress(),
-              "rc4 " + std::string(action));
-  Output out(args.output());
-  if (action == "encrypt") {
-    Encrypt(input, out, cipher);
-  } else {
-    Decrypt(input, out, cipher);
-  }
-  out.Finish();
-  return kExitOk;
+  return Filter(args, action, [&](Input& input, Output& out) {
+    if (action == "encrypt") {
+      Encrypt(input, out, cipher);
+    } else {
+      Decrypt(input, out, cipher);
+    }
+  });
 }
 
 int RunVerhoeff(std::span<char*> raw) {

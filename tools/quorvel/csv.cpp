@@ -229,20 +229,17 @@ int RunCsv(std::span<char*> raw) {
   options.has_header = !args.Has("--no-header");
   const std::optional<std::string_view> column = args.Get("--column");
   if (action == "sort" && !column) args.Fail("sort needs --column C");
-  Input input(args.InputAfter(1), args.progress(),
-              "csv " + std::string(action));
-  Output out(args.output());
-  Ref<CDataset> ds = CDataset::Create();
-  Load(input, options, *ds);
-  if (action == "to-json") {
-    WriteJson(*ds, out);
-  } else if (ds->ColumnCount() > 0) {
-    const int32_t c = ColumnOf(*ds, *column, input);
-    WriteCsv(*ds, SortedRows(*ds, c, args, input), options.has_header,
-             options.separator, out);
-  }
-  out.Finish();
-  return kExitOk;
+  return Filter(args, action, [&](Input& input, Output& out) {
+    Ref<CDataset> ds = CDataset::Create();
+    Load(input, options, *ds);
+    if (action == "to-json") {
+      WriteJson(*ds, out);
+    } else if (ds->ColumnCount() > 0) {
+      const int32_t c = ColumnOf(*ds, *column, input);
+      WriteCsv(*ds, SortedRows(*ds, c, args, input), options.has_header,
+               options.separator, out);
+    }
+  });
 }
 
 }  // namespace quorvel::cli

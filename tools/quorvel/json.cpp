@@ -87,20 +87,6 @@ int64_t CountValues(const Value& v) {
   return n;
 }
 
-// Reads the input strictly into `handler`; a fault becomes a Failure at its
-// place.
-void ReadStrict(Input& input, JSON::StrictHandler& handler) {
-  InputText text(input);
-  JSON::StrictReader reader(text);
-  try {
-    reader.Read(handler);
-  } catch (const Error& e) {
-    if (reader.fault().empty()) throw;
-    throw Failure(Place(input.name(), reader.line(), reader.column()),
-                  ToUtf8(reader.fault()), e.number());
-  }
-}
-
 }  // namespace
 
 int RunJson(std::span<char*> raw) {
@@ -108,35 +94,32 @@ int RunJson(std::span<char*> raw) {
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("check|format");
   const JsonStyle style = StyleFrom(args);
-  Input input(args.InputAfter(1), args.progress(),
-              "json " + std::string(action));
-  Output out(args.output());
-  if (args.Has("--lenient")) {
-    const Value tree = JSON::Parse(InputText(input).ReadAll());
-    if (tree.IsNothing()) {
-      throw Failure(input.name(),
-                    "the text does not begin with an object or an array",
-                    kErrSubscript);
-    }
-    if (action == "check") {
-      out.Write((TypeName(tree) == u"Dictionary" ? "object, " : "array, ") +
-                std::to_string(CountValues(tree)) + " values read\n");
+  return Filter(args, action, [&](Input& input, Output& out) {
+    if (args.Has("--lenient")) {
+      const Value tree = JSON::Parse(InputText(input).ReadAll());
+      if (tree.IsNothing()) {
+        throw Failure(input.name(),
+                      "the text does not begin with an object or an array",
+                      kErrSubscript);
+      }
+      if (action == "check") {
+        out.Write((TypeName(tree) == u"Dictionary" ? "object, " : "array, ") +
+                  std::to_string(CountValues(tree)) + " values read\n");
+      } else {
+        JsonWriter writer(out, style);
+        writer.Tree(tree);
+        writer.EndText();
+      }
+    } else if (action == "check") {
+      Counter counter;
+      JsonSource(input).Read(counter);
+      out.Write(counter.Summary() + "\n");
     } else {
       JsonWriter writer(out, style);
-      writer.Tree(tree);
+      JsonSource(input).Read(writer);
       writer.EndText();
     }
-  } else if (action == "check") {
-    Counter counter;
-    ReadStrict(input, counter);
-    out.Write(counter.Summary() + "\n");
-  } else {
-    JsonWriter writer(out, style);
-    ReadStrict(input, writer);
-    writer.EndText();
-  }
-  out.Finish();
-  return kExitOk;
+  });
 }
 
 // A round trip: lenient text in, a tree, compact text out, and back again.

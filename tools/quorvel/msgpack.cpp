@@ -165,16 +165,9 @@ Value ReadValue(Input& input, bool lenient) {
     CheckTree(tree, input.name());
     return tree;
   }
-  InputText text(input);
-  JSON::StrictReader reader(text);
-  PortableBuilder builder(reader, input.name());
-  try {
-    reader.Read(builder);
-  } catch (const Error& e) {
-    if (reader.fault().empty()) throw;
-    throw Failure(Place(input.name(), reader.line(), reader.column()),
-                  ToUtf8(reader.fault()), e.number());
-  }
+  JsonSource source(input);
+  PortableBuilder builder(source.reader(), input.name());
+  source.Read(builder);
   return builder.Take();
 }
 
@@ -240,16 +233,13 @@ int RunMsgPack(std::span<char*> raw) {
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("encode|decode");
   const JsonStyle style = StyleFrom(args);
-  Input input(args.InputAfter(1), args.progress(),
-              "msgpack " + std::string(action));
-  Output out(args.output());
-  if (action == "encode") {
-    Encode(input, out, args.Has("--lenient"));
-  } else {
-    Decode(input, out, style);
-  }
-  out.Finish();
-  return kExitOk;
+  return Filter(args, action, [&](Input& input, Output& out) {
+    if (action == "encode") {
+      Encode(input, out, args.Has("--lenient"));
+    } else {
+      Decode(input, out, style);
+    }
+  });
 }
 
 }  // namespace quorvel::cli
