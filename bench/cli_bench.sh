@@ -11,6 +11,7 @@
 # (default /tmp/quorvel-cli-bench) and kept for later runs.
 #
 # Usage: bench/cli_bench.sh [QUORVEL]   (default build/bench/bin/quorvel)
+#        ONLY=REGEX bench/cli_bench.sh   only the rows whose name matches
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -113,6 +114,7 @@ rows=()
 compare() {
   local name=$1 input=$2 ours=$3 peer=$4 peer_name=$5 time_target=$6
   local rss_target=$7
+  [[ $name =~ ${ONLY:-.} ]] || return
   if [ ! -s "$input" ]; then
     rows+=("$name|-|-|-|-|-|skipped: no input")
     return
@@ -162,7 +164,7 @@ else
 fi
 if [ -n "$python" ]; then
   compare "csv to-json 50 MB" "$csv" "$tool csv to-json" \
-    "$python -c 'import csv, io, json, sys; json.dump(list(csv.DictReader(io.TextIOWrapper(sys.stdin.buffer, encoding=\"utf-8\", newline=\"\"))), sys.stdout, ensure_ascii=False, separators=(\",\", \":\"))'" \
+    "$python -c 'import csv, io, json, sys; sys.stdout.write(json.dumps(list(csv.DictReader(io.TextIOWrapper(sys.stdin.buffer, encoding=\"utf-8\", newline=\"\"))), ensure_ascii=False, separators=(\",\", \":\")))'" \
     "python csv+json" 0.5 "-"
 else
   rows+=("csv to-json 50 MB|-|-|-|-|-|skipped: python3 missing")

@@ -121,6 +121,7 @@ class CDataset final : public Object {
   static int32_t CompareCells(const Value& a, const Value& b);
 
  private:
+  friend class CsvLoader;  // appends the fields it read with AppendFields
   CDataset();
 
   // Grows the row capacity by doubling from 20 until it holds `required`

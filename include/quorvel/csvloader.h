@@ -4,6 +4,7 @@
 #define QUORVEL_CSVLOADER_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +16,10 @@
 #include "quorvel/value.h"
 
 namespace quorvel {
+
+namespace internal {
+class TextInterner;
+}  // namespace internal
 
 // Reads CSV text into a dataset as it arrives, in pieces cut anywhere.
 //
@@ -38,6 +43,9 @@ class CsvLoader {
  public:
   // Clears `target` and prepares to load it.
   CsvLoader(CDataset& target, const CsvOptions& options);
+  ~CsvLoader();
+  CsvLoader(const CsvLoader&) = delete;
+  CsvLoader& operator=(const CsvLoader&) = delete;
 
   // Reads the next piece of the text. Raises 9, source "CSV", "Line L,
   // column C: " and the fault at the first fault; the dataset then holds
@@ -76,6 +84,8 @@ class CsvLoader {
 
   std::u16string field_;
   std::vector<Value> fields_;
+  // Equal short fields share one String.
+  std::unique_ptr<internal::TextInterner> interner_;
   // Where each field of the record began (line, column).
   std::vector<std::pair<int64_t, int64_t>> field_places_;
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/text_interner.h"
 #include "quorvel/csvloader.h"
 #include "quorvel/error.h"
 
@@ -27,13 +28,16 @@ bool AllSpaces(std::u16string_view s) {
 CsvLoader::CsvLoader(CDataset& target, const CsvOptions& options)
     : target_(target),
       separator_(options.separator),
-      header_pending_(options.has_header) {
+      header_pending_(options.has_header),
+      interner_(std::make_unique<internal::TextInterner>()) {
   if (separator_ == u'"' || separator_ == u'\r' || separator_ == u'\n') {
     ErrorRaise(kErrInvalidCall, u"CSV",
                u"The separator cannot be a double quote, CR or LF");
   }
   target_.Clear();
 }
+
+CsvLoader::~CsvLoader() = default;
 
 void CsvLoader::Fault(int64_t line, int64_t column, std::u16string_view what) {
   line_ = line;
@@ -54,7 +58,7 @@ void CsvLoader::NewLine(bool cr) {
 }
 
 void CsvLoader::EndField() {
-  fields_.emplace_back(String(field_));
+  fields_.emplace_back(interner_->Intern(field_));
   field_.clear();
 }
 
@@ -86,7 +90,7 @@ void CsvLoader::EndRecord() {
                 u" fields, more than the " +
                 Number(static_cast<int64_t>(columns)) + u" columns");
     }
-    target_.AddRow(fields_);
+    target_.AppendFields(fields_);  // moves them in, padded with Null
   }
   fields_.clear();
   field_places_.clear();

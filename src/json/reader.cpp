@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/text_interner.h"
 #include "json/plain_decimal.h"
 #include "quorvel/carray.h"
 #include "quorvel/decimal.h"
@@ -362,29 +363,19 @@ class Reader {
            std::u16string_view(p_ + pos_, word.size()) == word;
   }
 
-  // Returns the String of the text, sharing one block among the equal short
-  // texts of this parse (keys above all), which saves an allocation and a
-  // release for each repetition.
   String Intern(const char16_t* text, size_t length) {
-    if (length > kInternMax) return String(std::u16string_view(text, length));
-    uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < length; ++i) hash = (hash ^ text[i]) * 16777619u;
-    String& slot = interned_[(hash ^ (hash >> 16)) & (kInternSlots - 1)];
-    std::u16string_view view(text, length);
-    if (slot.view() != view) slot = String(view);
-    return slot;
+    return interner_.Intern(std::u16string_view(text, length));
   }
 
-  static constexpr size_t kInternMax = 32;
   static constexpr size_t kPendingMax = 16;
-  static constexpr size_t kInternSlots = 1024;
 
   const char16_t* p_;
   size_t n_;
   size_t pos_ = 0;
   int depth_ = 0;
   std::u16string scratch_;  // keys and escaped strings, reused
-  std::vector<String> interned_ = std::vector<String>(kInternSlots);
+  ::quorvel::internal::TextInterner
+      interner_;  // keys and short strings of this parse
   std::vector<std::pair<String, Value>> members_;
 };
 
