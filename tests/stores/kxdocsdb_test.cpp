@@ -206,11 +206,14 @@ TEST_F(KxDocsDBTest, IdentifierRules) {
   EXPECT_TRUE(db->GetDoc(u" low"));
   EXPECT_TRUE(db->GetField(u" low", u"q").IsMissing());  // normalised: LOW
 
-  // A generated identifier that meets a stored one fails and is consumed.
+  // A generated identifier passes over stored ones, and the counter moves
+  // past them: a client's DOC000001 and DOC000002 never block the
+  // generator.
   Put(*db, u"DOC000001", u"f", Value(1));
-  ExpectRaises(db->AddDoc(), kStoreError, kSource,
-               u"Document already exists: DOC000001");
-  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000002");
+  Put(*db, u"DOC000002", u"f", Value(2));
+  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000003");
+  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000004");
+  EXPECT_EQ(db->next_id(), 5);
 }
 
 TEST_F(KxDocsDBTest, ErrorsAndStates) {
