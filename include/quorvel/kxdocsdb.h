@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "quorvel/dispatch.h"
 #include "quorvel/kxdocrec.h"
@@ -119,6 +120,9 @@ class KxDocsDB final : public Object, public DocStoreLink {
   bool IsOpen() const;
   // Whether the open file was opened for reading only.
   bool IsReadOnly() const;
+  // Returns whether the index has `doc_id` (taken as it is); raises 91
+  // before the first OpenDB.
+  bool HasDoc(std::u16string_view doc_id) const;
   const std::u16string& path() const;
   int32_t next_id() const { return next_id_; }
 

@@ -145,6 +145,11 @@ bool KxDocsDB::IsReadOnly() const {
 }
 const std::u16string& KxDocsDB::path() const { return impl_->file.path(); }
 
+bool KxDocsDB::HasDoc(std::u16string_view doc_id) const {
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
+  return impl_->index.Find(doc_id) >= 0;
+}
+
 void KxDocsDB::OpenDB(const String& FilePath) {
   OpenDB(FilePath, OpenOptions());
 }

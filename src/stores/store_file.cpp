@@ -88,6 +88,7 @@ bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
   path_ = path;
   read_only_ = mode == OpenMode::kReadOnly;
   seen_end_ = 0;
+  others_deleted_ = false;
   last_ = -1;
   tail_ = first_record();
   if (mode == OpenMode::kCreate) {
@@ -137,8 +138,7 @@ bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
     return false;
   }
   ReadHeader(length);
-  seen_end_ = length;
-  WalkAll(length);
+  seen_end_ = WalkAll(length);
   return true;
 }
 
@@ -154,21 +154,21 @@ void StoreFile::Flush() {
   if (!moved) return;
   const int64_t length = file_->Length();
   ReadHeader(length);
-  seen_end_ = length;
-  Rescan();
+  seen_end_ = Rescan(length);
 }
 
 void StoreFile::Bump(size_t at) {
   SetField(at, static_cast<int32_t>(static_cast<uint32_t>(Field(at)) + 1u));
 }
 
-void StoreFile::WalkAll(int64_t length) {
+int64_t StoreFile::WalkAll(int64_t length) {
   ScanWindow window(*file_);
   const WalkEnd end =
       WalkRecords(window, *layout_.records, first_record(), length,
                   [&](const RecordInfo& rec) { reader_.Record(rec, window); });
   last_ = end.last;
   tail_ = end.at;
+  return end.covered;
 }
 
 void StoreFile::WalkOn(int64_t length) {
@@ -191,12 +191,12 @@ void StoreFile::WalkOn(int64_t length) {
   tail_ = end.at;
 }
 
-void StoreFile::Rescan() {
+int64_t StoreFile::Rescan(int64_t length) {
+  others_deleted_ = false;
   reader_.Rescanning();
-  last_ = -1;
-  tail_ = first_record();
-  WalkAll(seen_end_);
+  const int64_t covered = WalkAll(length);
   reader_.Rescanned();
+  return covered;
 }
 
 void StoreFile::LockQuietly() {
@@ -216,30 +216,35 @@ void StoreFile::UnlockQuietly() {
   }
 }
 
-bool StoreFile::CatchUp() {
-  bool others = false;
+void StoreFile::CatchUp() {
   for (;;) {
     const int64_t end = file_->AppendOffset();
     Header fresh;
     const bool valid = ReadHeaderCopies(&fresh);
-    if (end == seen_end_ && (!valid || fresh == seen_header_)) return others;
-    others = true;
+    if (end == seen_end_ && (!valid || fresh == seen_header_)) return;
     if (end != seen_end_ && !fs_.StillAt(path_, *file_)) {
       Reopen();
       continue;
     }
-    if (valid) header_ = fresh;
+    if (valid) {
+      // Deletes leave no trace but a counter and flags in place: once
+      // others deleted, only a walk from the start shows what.
+      const size_t at = layout_.deleted_count_at;
+      if (Get32(fresh.data() + at) != Get32(seen_header_.data() + at))
+        others_deleted_ = true;
+      header_ = fresh;
+    }
     seen_header_ = header_;
     if (end < seen_end_) {
       // Something outside the library cut the file short: nothing known
       // of its records can be trusted.
       seen_end_ = end;
-      Rescan();
+      Rescan(end);
     } else if (end > seen_end_) {
       seen_end_ = end;
       WalkOn(end);
     }
-    return others;
+    return;
   }
 }
 
@@ -250,8 +255,7 @@ void StoreFile::Reopen() {
   LockQuietly();
   const int64_t length = file_->Length();
   ReadHeader(length);
-  seen_end_ = length;
-  Rescan();
+  seen_end_ = Rescan(length);
 }
 
 StoreFile::Writing::Writing(StoreFile& file) : file_(file) {
@@ -260,7 +264,7 @@ StoreFile::Writing::Writing(StoreFile& file) : file_(file) {
   }
   file.LockQuietly();
   try {
-    others_wrote_ = file.CatchUp();
+    file.CatchUp();
   } catch (...) {
     file.UnlockQuietly();
     throw;
@@ -360,9 +364,9 @@ void StoreFile::Copy::Finish() {
 
 void StoreFile::Compact(const std::function<void(Copy&)>& copy) {
   Writing writing(*this);
-  // Deletes by others leave no trace but a counter: only a walk from the
-  // start shows which records they flagged.
-  if (writing.others_wrote()) Rescan();
+  // What others appended is known by now; what they deleted only a walk
+  // from the start shows.
+  if (others_deleted_) Rescan(seen_end_);
   const std::u16string tmp_path = path_ + u".tmp";
   if (fs_.Exists(tmp_path)) fs_.Delete(tmp_path);
   {

@@ -86,12 +86,14 @@ struct StoreLayout {
   const RecordFormat* records;
 };
 
-// Where a walk ended: the offset it stopped at, why, and the last record it
-// visited (-1 for none).
+// Where a walk ended: the offset it stopped at, why, the last record it
+// visited (-1 for none), and how far the records it visited reach (where
+// it started, when none).
 struct WalkEnd {
   int64_t at;
   WalkStop why;
   int64_t last;
+  int64_t covered;
 };
 
 // Visits the records of a file `length` bytes long from `from` on, as the
@@ -101,7 +103,7 @@ struct WalkEnd {
 template <class Visit>
 WalkEnd WalkRecords(ScanWindow& window, const RecordFormat& format,
                     int64_t from, int64_t length, Visit&& visit) {
-  WalkEnd end{from, WalkStop::kEnd, -1};
+  WalkEnd end{from, WalkStop::kEnd, -1, from};
   while (end.at >= 0 && end.at + 1 < length && end.at <= kMaxPosition) {
     RecordInfo rec;
     const WalkStop stop = format.Parse(window, end.at, length, &rec);
@@ -111,7 +113,12 @@ WalkEnd WalkRecords(ScanWindow& window, const RecordFormat& format,
     }
     visit(rec);
     end.last = rec.offset;
-    if (rec.after != WalkStop::kOk) return {rec.end, rec.after, rec.offset};
+    end.covered = rec.end;
+    if (rec.after != WalkStop::kOk) {
+      end.at = rec.end;
+      end.why = rec.after;
+      return end;
+    }
     end.at = rec.next;
   }
   return end;
@@ -192,12 +199,9 @@ class StoreFile {
     ~Writing();
     Writing(const Writing&) = delete;
     Writing& operator=(const Writing&) = delete;
-    // Whether anyone else wrote to the file since this object last did.
-    bool others_wrote() const { return others_wrote_; }
 
    private:
     StoreFile& file_;
-    bool others_wrote_ = false;
   };
 
   // The following need a `Writing` in scope.
@@ -233,11 +237,12 @@ class StoreFile {
   };
   // Rewrites the file with what `copy` appends, under the write lock: into
   // "PATH.tmp" (a stale one is deleted first), synced, then renamed over the
-  // database in one step, so the path always names a complete file. When
-  // others wrote since this object last did, their records and deletes are
-  // walked into the reader first. The old file is marked retired before the
-  // rename, so that its other openers move to the new one. Leaves the file
-  // open; the store closes or reopens it.
+  // database in one step, so the path always names a complete file. What
+  // others appended is walked into the reader first, as for any write; when
+  // others deleted since this object last walked the whole file, it walks
+  // it again, so the copy holds exactly what the file holds. The old file
+  // is marked retired before the rename, so that its other openers move to
+  // the new one. Leaves the file open; the store closes or reopens it.
   void Compact(const std::function<void(Copy&)>& copy);
 
  private:
@@ -253,13 +258,16 @@ class StoreFile {
   [[noreturn]] void RaiseInvalidFile();
   // Reads the header of a non-empty file or raises the invalid-file error.
   void ReadHeader(int64_t length);
-  // Walks the whole file into the reader, from the first record.
-  void WalkAll(int64_t length);
+  // Walks the whole file into the reader, from the first record; returns
+  // how far its records reach.
+  int64_t WalkAll(int64_t length);
   // Walks on from the last record known, into the reader.
   void WalkOn(int64_t length);
-  void Rescan();
-  // Under the lock: walks what others wrote since; true when anyone did.
-  bool CatchUp();
+  // WalkAll for a file this object had walked already.
+  int64_t Rescan(int64_t length);
+  // Under the lock: takes in what others wrote since this object last
+  // looked.
+  void CatchUp();
   // Opens the file now at the path (another opener's compaction put it
   // there), takes its lock and walks it from the start.
   void Reopen();
@@ -274,7 +282,10 @@ class StoreFile {
   bool read_only_ = false;
   Header header_{};
   // The header as this object last read or wrote it, and where the file
-  // ended then: a file that differs was written by someone else.
+  // ended then: a file that differs was written by someone else. After a
+  // walk from the start, the end is where the records end: bytes past them
+  // (a torn tail, or the mark of a retired file) make the next write look
+  // again.
   Header seen_header_{};
   int64_t seen_end_ = 0;
   // The last record a walk or an append reached (-1 for none), and in a
@@ -282,6 +293,9 @@ class StoreFile {
   // and the end.
   int64_t last_ = -1;
   int64_t tail_ = 0;
+  // Whether others deleted records since this object last walked the whole
+  // file: its index may still hold their keys, in their old places.
+  bool others_deleted_ = false;
 };
 
 }  // namespace quorvel::internal
