@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -66,14 +67,14 @@ std::string Describe(const State& s) {
 // such record and the content of its last.
 State Expected(const std::vector<Written>& log, size_t cut) {
   State s;
+  std::map<std::u16string, size_t> place;
   for (size_t i = 0; i < log.size(); ++i) {
     const Written& w = log[i];
     if (w.end > cut || w.deleted) continue;
-    auto it = std::find_if(s.begin(), s.end(),
-                           [&](const Doc& d) { return d.id == w.id; });
-    if (it == s.end()) it = s.insert(s.end(), Doc{w.id, {}});
-    it->fields = w.fields;
-    it->source = static_cast<int>(i);
+    auto [it, added] = place.emplace(w.id, s.size());
+    if (added) s.push_back(Doc{w.id, {}});
+    s[it->second].fields = w.fields;
+    s[it->second].source = static_cast<int>(i);
   }
   return s;
 }
@@ -118,9 +119,10 @@ class KxDocsDBReliabilityTest : public testing::StoreFileTest<KxDocsDB> {
     return s;
   }
 
-  // 100 documents with one to five fields of every storable kind, some
-  // under given identifiers, two saved again and two deleted.
-  std::vector<Written> BuildFile() {
+  // `docs` documents with one to five fields of every storable kind, some
+  // under given identifiers, two saved again and two deleted; names grow
+  // with `scale`.
+  std::vector<Written> BuildFile(int docs = 100, int scale = 1) {
     std::filesystem::remove(path_);
     auto db = Open();
     std::vector<Written> log;
@@ -137,14 +139,14 @@ class KxDocsDBReliabilityTest : public testing::StoreFileTest<KxDocsDB> {
       for (Written& w : log)
         if (w.id == rec->DocID().view()) w.deleted = true;
     };
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < docs; ++i) {
       Ref<KxDocRec> rec =
           i % 9 == 4
               ? db->AddDoc(String(u" item-" + FromUtf8(std::to_string(i))))
               : db->AddDoc();
       Dictionary& f = rec->fields();
       f.LetItem(String(u"name"), Value(u"doc " + FromUtf8(std::to_string(i)) +
-                                       std::u16string(i % 17, u'x')));
+                                       std::u16string(i % 17 * scale, u'x')));
       if (i % 3 == 0) f.LetItem(String(u"n"), Value(i * 1000 - 7));
       if (i % 4 == 0) f.LetItem(String(u"x"), Value(i / 8.0));
       if (i % 5 == 0) f.LetItem(String(u"ok"), Value(i % 2 == 0));
@@ -264,17 +266,18 @@ TEST_F(KxDocsDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
       total, 3 * (total + 1), old_files, new_files);
 }
 
-// Files of five-field documents a little over one read window long, the
-// first document one character longer in each: the window's edge falls at
+// Files of five-field documents a little over two read windows long (so
+// the second window's bytes replace all of the first's), the first
+// document one character longer in each: the first window's edge falls at
 // every place within a record across the shapes, and every document must
 // be found again after reopening.
 TEST_F(KxDocsDBReliabilityTest, EveryDocumentPastTheReadWindowIsFound) {
-  constexpr int kDocs = 520;
+  constexpr int kDocs = 1150;
   static constexpr const char16_t* kCities[] = {
       u"S\u00e3o Paulo", u"Z\u00fcrich",    u"Oslo",
       u"Montr\u00e9al",  u"K\u00f8benhavn", u"Lyon"};
   int shapes = 0, lost = 0;
-  for (int shift = 0; shift < testing::Scaled(160); ++shift) {
+  for (int shift = 0; shift < testing::Scaled(180); ++shift) {
     std::filesystem::remove(path_);
     {
       auto db = Open();
@@ -299,7 +302,7 @@ TEST_F(KxDocsDBReliabilityTest, EveryDocumentPastTheReadWindowIsFound) {
       rec->fields().LetItem(String(u"a"), Value(1));
       Save(rec);
     }
-    ASSERT_GT(FileBytes().size(), 64u * 1024);
+    ASSERT_GT(FileBytes().size(), 2 * 64u * 1024);
     auto db = Open();
     lost += kDocs + 2 - db->Count();
     const Value ids = db->Keys();
@@ -312,6 +315,55 @@ TEST_F(KxDocsDBReliabilityTest, EveryDocumentPastTheReadWindowIsFound) {
       "KxDocsDB: %d file shapes across the read window, %d documents "
       "lost\n",
       shapes, lost);
+}
+
+// The three sweeps above on a file of more than 1 MB, at sampled places.
+TEST_F(KxDocsDBReliabilityTest, AFileOverAMegabyteUnderTheSameSweeps) {
+  const std::vector<Written> log = BuildFile(3500, 40);
+  const Bytes full = FileBytes();
+  ASSERT_GT(full.size(), 1u << 20);
+  const State all = Expected(log, full.size());
+  auto show = [](KxDocsDB& db) { return Describe(Visible(db)); };
+
+  const auto [opened, invalid] = OpenEveryTruncation(
+      full, kHeaders, u"KxDocsDB", kInvalid, show,
+      [&log](size_t cut) { return Describe(Expected(log, cut)); },
+      full.size() / testing::Scaled(100));
+
+  int changes = 0, wrong = 0;
+  ChangeEveryByte(
+      full, kInvalid,
+      [&](KxDocsDB& db, size_t at, int) {
+        ++changes;
+        // One header copy is enough; past the headers a change shows at
+        // most in the record it hits and those after it, so every live
+        // record that ends before it keeps its document visible.
+        const State seen = Visible(db);
+        bool kept = at >= kHeaders || seen == all;
+        std::set<std::u16string> ids;
+        for (const Doc& d : seen) ids.insert(d.id);
+        for (const Written& w : log)
+          if (w.end <= at && !w.deleted) kept = kept && ids.count(w.id) != 0;
+        if (!kept && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+      },
+      full.size() / testing::Scaled(60));
+  EXPECT_EQ(wrong, 0);
+
+  const std::string want = Describe(all);
+  Open()->Compact();
+  const Bytes after = FileBytes();
+  const int total = CompactWrites(full);
+  const size_t crash_stride = static_cast<size_t>(total) / testing::Scaled(12);
+  const auto [old_files, new_files] = CrashEveryCompactWrite(
+      full, after, want, total, 7, 40, show, crash_stride);
+  std::printf(
+      "KxDocsDB, %zu bytes: %d truncations sampled (%d opened, %d invalid), "
+      "%d byte changes, %d of %d compaction writes crashed three ways (%d "
+      "old file, %d new)\n",
+      full.size(), opened + invalid, opened, invalid, changes,
+      static_cast<int>(
+          Sample(static_cast<size_t>(total) + 1, crash_stride).size()),
+      total, old_files, new_files);
 }
 
 TEST_F(KxDocsDBReliabilityTest, DocumentsSavedAfterATornOneStayReachable) {

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "stores/faulty_file_system.h"
 #include "stores/memory_file_system.h"
 #include "stores/store_file_test.h"
+#include "stores/store_model.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -57,14 +59,14 @@ std::string Describe(const State& s) {
 // such record and the value of its last.
 State Expected(const std::vector<Written>& log, size_t cut) {
   State s;
+  std::map<std::u16string, size_t> place;
   for (size_t i = 0; i < log.size(); ++i) {
     const Written& w = log[i];
     if (w.end > cut || w.deleted) continue;
-    auto it = std::find_if(s.begin(), s.end(),
-                           [&](const Pair& p) { return p.key == w.key; });
-    if (it == s.end()) it = s.insert(s.end(), Pair{w.key, {}});
-    it->value = w.value;
-    it->source = static_cast<int>(i);
+    auto [it, added] = place.emplace(w.key, s.size());
+    if (added) s.push_back(Pair{w.key, {}});
+    s[it->second].value = w.value;
+    s[it->second].source = static_cast<int>(i);
   }
   return s;
 }
@@ -116,9 +118,10 @@ class KxKVDBReliabilityTest : public testing::StoreFileTest<KxKVDB> {
     return s;
   }
 
-  // 100 puts (an empty key, an empty value, Windows-1252 text, keys written
-  // twice) with deletes in between, all through one store.
-  std::vector<Written> BuildFile() {
+  // `puts` puts (an empty key, an empty value, Windows-1252 text, the last
+  // 15% rewriting earlier keys) with deletes in between, all through one
+  // store; values grow with `scale`.
+  std::vector<Written> BuildFile(int puts = 100, int scale = 1) {
     std::filesystem::remove(path_);
     auto db = Open();
     std::vector<Written> log;
@@ -127,12 +130,13 @@ class KxKVDBReliabilityTest : public testing::StoreFileTest<KxKVDB> {
       for (Written& w : log)
         if (w.key == key) w.deleted = true;
     };
-    for (int i = 0; i < 100; ++i) {
+    const int fresh = puts * 85 / 100;
+    for (int i = 0; i < puts; ++i) {
       std::u16string key =
-          u"key" + FromUtf8(std::to_string(i < 85 ? i : (i - 85) * 5));
+          u"key" + FromUtf8(std::to_string(i < fresh ? i : (i - fresh) * 5));
       if (i == 40) key.clear();
       std::u16string value = u"v" + FromUtf8(std::to_string(i)) +
-                             std::u16string(i % 23, u'a' + i % 26);
+                             std::u16string(i % 23 * scale, u'a' + i % 26);
       if (i % 7 == 0) value += u"\u00e9\u20ac";
       if (i == 60) value.clear();
       const size_t start = std::filesystem::file_size(path_);
@@ -227,6 +231,55 @@ TEST_F(KxKVDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
       "KxKVDB: %d writes per compaction, %d crash points tried, %d left the "
       "old file, %d the new one\n",
       total, 3 * (total + 1), old_files, new_files);
+}
+
+// The three sweeps above on a file of more than 1 MB, at sampled places.
+TEST_F(KxKVDBReliabilityTest, AFileOverAMegabyteUnderTheSameSweeps) {
+  const std::vector<Written> log = BuildFile(5000, 19);
+  const Bytes full = FileBytes();
+  ASSERT_GT(full.size(), 1u << 20);
+  const State all = Expected(log, full.size());
+  auto show = [](KxKVDB& db) { return Describe(Visible(db)); };
+
+  const size_t cuts_stride = full.size() / testing::Scaled(150);
+  const auto [opened, invalid] = OpenEveryTruncation(
+      full, kHeaders, u"CKVDB", kInvalid, show,
+      [&log](size_t cut) { return Describe(Expected(log, cut)); }, cuts_stride);
+
+  int changes = 0, wrong = 0;
+  ChangeEveryByte(
+      full, kInvalid,
+      [&](KxKVDB& db, size_t at, int) {
+        ++changes;
+        // One header copy is enough; past the headers a change shows at
+        // most in the record it hits and those after it, so every live
+        // record that ends before it keeps its key visible.
+        const State seen = Visible(db);
+        bool kept = at >= kHeaders || seen == all;
+        std::set<std::u16string> keys;
+        for (const Pair& p : seen) keys.insert(p.key);
+        for (const Written& w : log)
+          if (w.end <= at && !w.deleted) kept = kept && keys.count(w.key) != 0;
+        if (!kept && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+      },
+      full.size() / testing::Scaled(80));
+  EXPECT_EQ(wrong, 0);
+
+  const std::string want = Describe(all);
+  Open()->Compact();
+  const Bytes after = FileBytes();
+  const int total = CompactWrites(full);
+  const size_t crash_stride = static_cast<size_t>(total) / testing::Scaled(12);
+  const auto [old_files, new_files] = CrashEveryCompactWrite(
+      full, after, want, total, 5, 60, show, crash_stride);
+  std::printf(
+      "KxKVDB, %zu bytes: %d truncations sampled (%d opened, %d invalid), %d "
+      "byte changes, %d of %d compaction writes crashed three ways (%d old "
+      "file, %d new)\n",
+      full.size(), opened + invalid, opened, invalid, changes,
+      static_cast<int>(
+          Sample(static_cast<size_t>(total) + 1, crash_stride).size()),
+      total, old_files, new_files);
 }
 
 TEST_F(KxKVDBReliabilityTest, RecordsAppendedAfterATornOneStayReachable) {
