@@ -70,9 +70,9 @@ const StoreLayout& DocsFileLayout() {
       .magic = kMagic,
       .header_size = 60,
       .version_at = 8,
-      .record_count_at = kDocsRecordCountAt,
-      .deleted_count_at = kDocsDeletedCountAt,
-      .put_count_at = kDocsPutCountAt,
+      .record_count_at = 12,
+      .deleted_count_at = 16,
+      .put_count_at = 20,
       .records = &records,
   };
   return layout;

@@ -40,10 +40,7 @@ class DocRecordFormat final : public RecordFormat {
                                      std::span<const uint8_t> body);
 };
 
-// The document file's header fields, at offsets of one copy.
-inline constexpr size_t kDocsRecordCountAt = 12;
-inline constexpr size_t kDocsDeletedCountAt = 16;
-inline constexpr size_t kDocsPutCountAt = 20;
+// Where the document file's header keeps the id counter, in one copy.
 inline constexpr size_t kDocsNextIdAt = 24;
 
 // The document file as the store engine sees it; errors carry the source

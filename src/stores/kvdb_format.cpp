@@ -60,9 +60,9 @@ const StoreLayout& KvFileLayout() {
       .magic = kMagic,
       .header_size = 52,
       .version_at = 4,
-      .record_count_at = kKvRecordCountAt,
-      .deleted_count_at = kKvDeletedCountAt,
-      .put_count_at = kKvPutCountAt,
+      .record_count_at = 8,
+      .deleted_count_at = 12,
+      .put_count_at = 16,
       .records = &records,
   };
   return layout;

@@ -34,11 +34,6 @@ class KvRecordFormat final : public RecordFormat {
                                      std::u16string_view value);
 };
 
-// The key-value file's header fields, at offsets of one copy.
-inline constexpr size_t kKvRecordCountAt = 8;
-inline constexpr size_t kKvDeletedCountAt = 12;
-inline constexpr size_t kKvPutCountAt = 16;
-
 // The key-value file as the store engine sees it; errors carry the source
 // "CKVDB".
 const StoreLayout& KvFileLayout();

@@ -24,7 +24,6 @@ using internal::DocsFileLayout;
 using internal::Get16;
 using internal::Get32;
 using internal::kSignature;
-using internal::OpenMode;
 using internal::ScanWindow;
 using internal::StoreFile;
 
@@ -42,11 +41,6 @@ namespace {
 
 constexpr std::u16string_view kSource = u"KxDocsDB";
 constexpr size_t kIdAt = DocRecordFormat::kIdAt;
-
-OpenMode ModeFor(const OpenOptions& options) {
-  if (options.read_only) return OpenMode::kReadOnly;
-  return options.create_if_missing ? OpenMode::kCreate : OpenMode::kExisting;
-}
 
 // Decodes a record's body into a new KxDocRec carrying the identifier read
 // beside it. Raises 13 for a body that is no record.
@@ -155,9 +149,7 @@ void KxDocsDB::OpenDB(const String& FilePath) {
 }
 
 void KxDocsDB::OpenDB(const String& FilePath, const OpenOptions& options) {
-  impl_->file.Close();
-  impl_->Reset();
-  if (impl_->file.Open(FilePath.str(), ModeFor(options)))
+  if (impl_->Open(impl_->file, FilePath.str(), options))
     next_id_ = std::max(impl_->file.Field(internal::kDocsNextIdAt), 1);
 }
 
@@ -268,12 +260,8 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   const std::vector<uint8_t> record = EncodeRecord(keep);
   StoreFile& file = impl_->file;
   StoreFile::Writing writing(file);
-  const int64_t offset = file.Append(record);
-  impl_->index.Note(id, offset);
-  impl_->cache->Slot(id) = Value(keep);
+  impl_->Put(file, id, record, Value(keep));
   Attach(rec);
-  file.Bump(internal::kDocsRecordCountAt);
-  file.Bump(internal::kDocsPutCountAt);
   next_id_ = std::max(next_id_, file.Field(internal::kDocsNextIdAt));
   file.SetField(internal::kDocsNextIdAt, next_id_);
   file.WriteHeader();
@@ -283,18 +271,7 @@ Value KxDocsDB::AsValue() { return Value(Ref<KxDocsDB>(this)); }
 
 void KxDocsDB::Delete(const String& doc_id) {
   RequireOpen();
-  if (impl_->index.Find(doc_id) < 0) return;
-  StoreFile& file = impl_->file;
-  StoreFile::Writing writing(file);
-  // Flagged newest first: a failure part-way leaves the current version
-  // gone rather than an older one back.
-  const std::vector<int64_t> offsets = impl_->index.Records(doc_id);
-  if (offsets.empty()) return;  // another opener's compaction dropped it
-  for (int64_t offset : offsets) file.FlagDeleted(offset);
-  impl_->index.Remove(doc_id);
-  if (impl_->cache->Exists(doc_id)) impl_->cache->Remove(doc_id);
-  file.Bump(internal::kDocsDeletedCountAt);
-  file.WriteHeader();
+  impl_->Delete(impl_->file, doc_id);
 }
 
 void KxDocsDB::Compact(bool bCloseDB) {

@@ -15,7 +15,6 @@ namespace quorvel {
 
 using internal::KvFileLayout;
 using internal::KvRecordFormat;
-using internal::OpenMode;
 using internal::StoreFile;
 
 // The file and what this object knows of it.
@@ -28,11 +27,6 @@ class KxKVDB::Impl final : public internal::StoreState {
 namespace {
 
 constexpr std::u16string_view kSource = u"CKVDB";
-
-OpenMode ModeFor(const OpenOptions& options) {
-  if (options.read_only) return OpenMode::kReadOnly;
-  return options.create_if_missing ? OpenMode::kCreate : OpenMode::kExisting;
-}
 
 }  // namespace
 
@@ -79,38 +73,20 @@ const std::u16string& KxKVDB::path() const { return impl_->file.path(); }
 void KxKVDB::OpenDB(const String& FilePath) { OpenDB(FilePath, OpenOptions()); }
 
 void KxKVDB::OpenDB(const String& FilePath, const OpenOptions& options) {
-  impl_->file.Close();
-  impl_->Reset();
-  impl_->file.Open(FilePath.str(), ModeFor(options));
+  impl_->Open(impl_->file, FilePath.str(), options);
 }
 
 void KxKVDB::PutValue(const String& Key, const String& Value) {
   RequireOpen();
   const std::vector<uint8_t> record = KvRecordFormat::Encode(Key, Value);
-  StoreFile& file = impl_->file;
-  StoreFile::Writing writing(file);
-  const int64_t offset = file.Append(record);
-  impl_->index.Note(Key, offset);
-  impl_->cache->Slot(Key) = quorvel::Value(Value);
-  file.Bump(internal::kKvRecordCountAt);
-  file.Bump(internal::kKvPutCountAt);
-  file.WriteHeader();
+  StoreFile::Writing writing(impl_->file);
+  impl_->Put(impl_->file, Key, record, quorvel::Value(Value));
+  impl_->file.WriteHeader();
 }
 
 void KxKVDB::DeleteKey(const String& Key) {
   RequireOpen();
-  if (impl_->index.Find(Key) < 0) return;
-  StoreFile& file = impl_->file;
-  StoreFile::Writing writing(file);
-  // Flagged newest first: a failure part-way leaves the key's current value
-  // gone rather than an older one back.
-  const std::vector<int64_t> offsets = impl_->index.Records(Key);
-  if (offsets.empty()) return;  // another opener's compaction dropped it
-  for (int64_t offset : offsets) file.FlagDeleted(offset);
-  impl_->index.Remove(Key);
-  if (impl_->cache->Exists(Key)) impl_->cache->Remove(Key);
-  file.Bump(internal::kKvDeletedCountAt);
-  file.WriteHeader();
+  impl_->Delete(impl_->file, Key);
 }
 
 String KxKVDB::ReadValue(const String& key) {

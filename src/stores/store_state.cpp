@@ -51,6 +51,43 @@ void StoreState::Reset() {
   cache = Dictionary::Create();
 }
 
+bool StoreState::Open(StoreFile& file, const std::u16string& path,
+                      const OpenOptions& options) {
+  file.Close();
+  Reset();
+  OpenMode mode = OpenMode::kCreate;
+  if (options.read_only) {
+    mode = OpenMode::kReadOnly;
+  } else if (!options.create_if_missing) {
+    mode = OpenMode::kExisting;
+  }
+  return file.Open(path, mode);
+}
+
+int64_t StoreState::Put(StoreFile& file, const String& key,
+                        std::span<const uint8_t> record, const Value& cached) {
+  const int64_t offset = file.Append(record);
+  index.Note(key, offset);
+  cache->Slot(key) = cached;
+  file.Bump(file.layout().record_count_at);
+  file.Bump(file.layout().put_count_at);
+  return offset;
+}
+
+void StoreState::Delete(StoreFile& file, const String& key) {
+  if (index.Find(key) < 0) return;
+  StoreFile::Writing writing(file);
+  // Flagged newest first: a failure part-way leaves the current version
+  // gone rather than an older one back.
+  const std::vector<int64_t> offsets = index.Records(key);
+  if (offsets.empty()) return;  // another opener's compaction dropped it
+  for (int64_t offset : offsets) file.FlagDeleted(offset);
+  index.Remove(key);
+  if (cache->Exists(key)) cache->Remove(key);
+  file.Bump(file.layout().deleted_count_at);
+  file.WriteHeader();
+}
+
 void StoreState::Record(const RecordInfo& rec, ScanWindow& window) {
   if (!rec.live()) return;
   const uint8_t* key =

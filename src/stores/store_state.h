@@ -4,6 +4,7 @@
 #define QUORVEL_SRC_STORES_STORE_STATE_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 
 #include "quorvel/dictionary.h"
 #include "quorvel/object.h"
+#include "quorvel/open_options.h"
 #include "quorvel/string.h"
 #include "stores/store_file.h"
 
@@ -55,6 +57,20 @@ class StoreState : public StoreFile::Reader {
  public:
   // Starts a new, empty index and cache.
   void Reset();
+
+  // Starts a new index and cache and opens `path` into them as `options`
+  // say. Returns false for an empty file.
+  bool Open(StoreFile& file, const std::u16string& path,
+            const OpenOptions& options);
+  // With the lock `writing` holds: appends `record` as the current record of
+  // `key`, caches `cached` for it and counts the put in the header, which
+  // the caller then writes.
+  int64_t Put(StoreFile& file, const String& key,
+              std::span<const uint8_t> record, const Value& cached);
+  // Flags every record of `key` this object knows of, forgets the key and
+  // writes the header with the delete counted; nothing for a key the index
+  // does not hold.
+  void Delete(StoreFile& file, const String& key);
 
   void Record(const RecordInfo& rec, ScanWindow& window) override;
   void Rescanning() override;

@@ -323,47 +323,23 @@ TEST_F(KxDocsDBReliabilityTest, AFileOverAMegabyteUnderTheSameSweeps) {
   const Bytes full = FileBytes();
   ASSERT_GT(full.size(), 1u << 20);
   const State all = Expected(log, full.size());
-  auto show = [](KxDocsDB& db) { return Describe(Visible(db)); };
-
-  const auto [opened, invalid] = OpenEveryTruncation(
-      full, kHeaders, u"KxDocsDB", kInvalid, show,
+  SweepSampled(
+      "KxDocsDB", full, kHeaders, u"KxDocsDB", kInvalid,
+      [](KxDocsDB& db) { return Describe(Visible(db)); },
       [&log](size_t cut) { return Describe(Expected(log, cut)); },
-      full.size() / testing::Scaled(100));
-
-  int changes = 0, wrong = 0;
-  ChangeEveryByte(
-      full, kInvalid,
-      [&](KxDocsDB& db, size_t at, int) {
-        ++changes;
+      [&](KxDocsDB& db, size_t at) {
         // One header copy is enough; past the headers a change shows at
         // most in the record it hits and those after it, so every live
         // record that ends before it keeps its document visible.
         const State seen = Visible(db);
-        bool kept = at >= kHeaders || seen == all;
         std::set<std::u16string> ids;
         for (const Doc& d : seen) ids.insert(d.id);
+        bool kept = at >= kHeaders || seen == all;
         for (const Written& w : log)
           if (w.end <= at && !w.deleted) kept = kept && ids.count(w.id) != 0;
-        if (!kept && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+        return kept;
       },
-      full.size() / testing::Scaled(60));
-  EXPECT_EQ(wrong, 0);
-
-  const std::string want = Describe(all);
-  Open()->Compact();
-  const Bytes after = FileBytes();
-  const int total = CompactWrites(full);
-  const size_t crash_stride = static_cast<size_t>(total) / testing::Scaled(12);
-  const auto [old_files, new_files] = CrashEveryCompactWrite(
-      full, after, want, total, 7, 40, show, crash_stride);
-  std::printf(
-      "KxDocsDB, %zu bytes: %d truncations sampled (%d opened, %d invalid), "
-      "%d byte changes, %d of %d compaction writes crashed three ways (%d "
-      "old file, %d new)\n",
-      full.size(), opened + invalid, opened, invalid, changes,
-      static_cast<int>(
-          Sample(static_cast<size_t>(total) + 1, crash_stride).size()),
-      total, old_files, new_files);
+      testing::Scaled(100), testing::Scaled(60), testing::Scaled(12));
 }
 
 TEST_F(KxDocsDBReliabilityTest, DocumentsSavedAfterATornOneStayReachable) {

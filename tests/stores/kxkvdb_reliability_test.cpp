@@ -239,47 +239,23 @@ TEST_F(KxKVDBReliabilityTest, AFileOverAMegabyteUnderTheSameSweeps) {
   const Bytes full = FileBytes();
   ASSERT_GT(full.size(), 1u << 20);
   const State all = Expected(log, full.size());
-  auto show = [](KxKVDB& db) { return Describe(Visible(db)); };
-
-  const size_t cuts_stride = full.size() / testing::Scaled(150);
-  const auto [opened, invalid] = OpenEveryTruncation(
-      full, kHeaders, u"CKVDB", kInvalid, show,
-      [&log](size_t cut) { return Describe(Expected(log, cut)); }, cuts_stride);
-
-  int changes = 0, wrong = 0;
-  ChangeEveryByte(
-      full, kInvalid,
-      [&](KxKVDB& db, size_t at, int) {
-        ++changes;
+  SweepSampled(
+      "KxKVDB", full, kHeaders, u"CKVDB", kInvalid,
+      [](KxKVDB& db) { return Describe(Visible(db)); },
+      [&log](size_t cut) { return Describe(Expected(log, cut)); },
+      [&](KxKVDB& db, size_t at) {
         // One header copy is enough; past the headers a change shows at
         // most in the record it hits and those after it, so every live
         // record that ends before it keeps its key visible.
         const State seen = Visible(db);
-        bool kept = at >= kHeaders || seen == all;
         std::set<std::u16string> keys;
         for (const Pair& p : seen) keys.insert(p.key);
+        bool kept = at >= kHeaders || seen == all;
         for (const Written& w : log)
           if (w.end <= at && !w.deleted) kept = kept && keys.count(w.key) != 0;
-        if (!kept && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+        return kept;
       },
-      full.size() / testing::Scaled(80));
-  EXPECT_EQ(wrong, 0);
-
-  const std::string want = Describe(all);
-  Open()->Compact();
-  const Bytes after = FileBytes();
-  const int total = CompactWrites(full);
-  const size_t crash_stride = static_cast<size_t>(total) / testing::Scaled(12);
-  const auto [old_files, new_files] = CrashEveryCompactWrite(
-      full, after, want, total, 5, 60, show, crash_stride);
-  std::printf(
-      "KxKVDB, %zu bytes: %d truncations sampled (%d opened, %d invalid), %d "
-      "byte changes, %d of %d compaction writes crashed three ways (%d old "
-      "file, %d new)\n",
-      full.size(), opened + invalid, opened, invalid, changes,
-      static_cast<int>(
-          Sample(static_cast<size_t>(total) + 1, crash_stride).size()),
-      total, old_files, new_files);
+      testing::Scaled(150), testing::Scaled(80), testing::Scaled(12));
 }
 
 TEST_F(KxKVDBReliabilityTest, RecordsAppendedAfterATornOneStayReachable) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -217,6 +218,43 @@ class StoreFileTest : public ::testing::Test {
       }
     }
     return {old_files, new_files};
+  }
+
+  // The three sweeps above at sampled places of `full` (the file at the
+  // path, which reads as `expected(full.size())` through `show`): `cuts`
+  // truncations, `changes` changed bytes (three changes each), judged by
+  // `kept(Store&, at)`, and compactions crashed at `crashes` writes in three
+  // ways. Prints what was tried under `name`.
+  template <class Show, class Expected, class Kept>
+  void SweepSampled(const char* name, const Bytes& full, size_t headers,
+                    std::u16string_view source, std::u16string_view invalid,
+                    Show show, Expected expected, Kept kept, int cuts,
+                    int changes, int crashes) {
+    const auto [opened, raised] =
+        OpenEveryTruncation(full, headers, source, invalid, show, expected,
+                            full.size() / static_cast<size_t>(cuts));
+    int changed = 0, wrong = 0;
+    ChangeEveryByte(
+        full, invalid,
+        [&](Store& db, size_t at, int) {
+          ++changed;
+          if (!kept(db, at) && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+        },
+        full.size() / static_cast<size_t>(changes));
+    EXPECT_EQ(wrong, 0);
+    Open()->Compact();
+    const Bytes after = FileBytes();
+    const int total = CompactWrites(full);
+    const size_t stride = static_cast<size_t>(total / crashes);
+    const auto [old_files, new_files] = CrashEveryCompactWrite(
+        full, after, expected(full.size()), total, 7, 40, show, stride);
+    std::printf(
+        "%s, %zu bytes: %d truncations sampled (%d opened, %d invalid), %d "
+        "byte changes, %zu of %d compaction writes crashed three ways (%d "
+        "old file, %d new)\n",
+        name, full.size(), opened + raised, opened, raised, changed,
+        Sample(static_cast<size_t>(total) + 1, stride).size(), total, old_files,
+        new_files);
   }
 
   std::string dir_;

@@ -221,48 +221,39 @@ RunCounts RunDocs(const std::u16string& path, int writers, int ops,
   return counts;
 }
 
+void Report(const char* store, int writers, const RunCounts& c) {
+  EXPECT_EQ(c.differed, 0) << store << ", " << writers << " objects";
+  std::printf(
+      "%s, %d object%s: %d operations, %d reopenings compared, %d "
+      "differed, file up to %ju bytes\n",
+      store, writers, writers == 1 ? "" : "s", c.ops, c.compared, c.differed,
+      c.largest);
+}
+
 class KxKVDBModelTest : public testing::StoreFileTest<KxKVDB> {};
 class KxDocsDBModelTest : public testing::StoreFileTest<KxDocsDB> {};
 
 TEST_F(KxKVDBModelTest, OneObjectMatchesTheModelAfterEveryReopening) {
-  const RunCounts c = RunKv(upath_, 1, kOps, 11);
-  EXPECT_EQ(c.differed, 0);
-  std::printf(
-      "KxKVDB, one object: %d operations, %d reopenings compared, %d "
-      "differed, file up to %ju bytes\n",
-      c.ops, c.compared, c.differed, c.largest);
+  Report("KxKVDB", 1, RunKv(upath_, 1, kOps, 11));
 }
 
 TEST_F(KxKVDBModelTest, ObjectsTakingTurnsOnOneFileLoseNothing) {
   for (int writers : {2, 4, 8}) {
     std::filesystem::remove(path_);
-    const RunCounts c = RunKv(upath_, writers, kSharedOps, 100 + writers);
-    EXPECT_EQ(c.differed, 0) << writers << " writers";
-    std::printf(
-        "KxKVDB, %d objects: %d operations, %d reopenings compared, "
-        "%d differed, file up to %ju bytes\n",
-        writers, c.ops, c.compared, c.differed, c.largest);
+    Report("KxKVDB", writers,
+           RunKv(upath_, writers, kSharedOps, 100 + writers));
   }
 }
 
 TEST_F(KxDocsDBModelTest, OneObjectMatchesTheModelAfterEveryReopening) {
-  const RunCounts c = RunDocs(upath_, 1, kOps, 12);
-  EXPECT_EQ(c.differed, 0);
-  std::printf(
-      "KxDocsDB, one object: %d operations, %d reopenings compared, "
-      "%d differed, file up to %ju bytes\n",
-      c.ops, c.compared, c.differed, c.largest);
+  Report("KxDocsDB", 1, RunDocs(upath_, 1, kOps, 12));
 }
 
 TEST_F(KxDocsDBModelTest, ObjectsTakingTurnsOnOneFileLoseNothing) {
   for (int writers : {2, 4, 8}) {
     std::filesystem::remove(path_);
-    const RunCounts c = RunDocs(upath_, writers, kSharedOps, 200 + writers);
-    EXPECT_EQ(c.differed, 0) << writers << " writers";
-    std::printf(
-        "KxDocsDB, %d objects: %d operations, %d reopenings "
-        "compared, %d differed, file up to %ju bytes\n",
-        writers, c.ops, c.compared, c.differed, c.largest);
+    Report("KxDocsDB", writers,
+           RunDocs(upath_, writers, kSharedOps, 200 + writers));
   }
 }
 
