@@ -3,7 +3,7 @@
 #   make test [PRESET=sanitize]  build and run the test suite
 #   make bench [BENCH_ARGS=...]  build and run every benchmark program
 #   make fuzz [FUZZ_SECONDS=N]   build and run every fuzz target for N seconds
-#   make format                  clang-format the C++ sources
+#   make format                  clang-format the C and C++ sources
 #   make clean                   remove the preset build directories
 # Each target first installs missing Debian packages when run as root, and
 # otherwise names the apt-get line to run.
@@ -53,7 +53,7 @@ fuzz:
 
 format:
 	@$(ENSURE) format
-	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.cpp' \) -print0 | \
+	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.c' -o -name '*.cpp' \) -print0 | \
 	  xargs -0 -r clang-format -i
 
 clean:
