@@ -13,7 +13,7 @@ FUZZ_SECONDS ?= 60
 BENCH_ARGS ?=
 JOBS ?= 2
 ENSURE := scripts/ensure-packages.sh
-FORMAT_DIRS := $(wildcard include src tests bench fuzz tools)
+FORMAT_DIRS := $(wildcard include src tests bench fuzz tools python)
 
 .DEFAULT_GOAL := help
 .PHONY: help run test bench fuzz format clean
@@ -22,19 +22,19 @@ help:
 	@sed -n '2,9s/^# \{0,1\}//p' Makefile
 
 run:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset default
 	cmake --build --preset default -j$(JOBS) --target quorvel_tool
 	build/default/bin/quorvel demo
 
 test:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET) -j$(JOBS)
 	ctest --preset $(PRESET) -j$(JOBS)
 
 bench:
-	@$(ENSURE) build bench
+	@$(ENSURE) build python bench
 	cmake --preset bench
 	cmake --build --preset bench -j$(JOBS)
 	@found=0; status=0; \
