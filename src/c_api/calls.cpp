@@ -65,10 +65,6 @@ class Arguments {
   size_t count_;
 };
 
-Value ObjectValue(quorvel_object* handle) {
-  return Value(Ref<Object>(ObjectOf(handle)));
-}
-
 CallType CallTypeOf(int32_t call_type) {
   switch (call_type) {
     case QUORVEL_METHOD:
@@ -113,9 +109,9 @@ int32_t quorvel_call_by_name(quorvel_object* object, const char* name,
     const quorvel::CallType kind =
         quorvel::c_api::CallTypeOf(call_type & ~QUORVEL_UTF16);
     quorvel::c_api::Arguments values(args, nargs);
-    quorvel::Value target = quorvel::c_api::ObjectValue(object);
-    quorvel::Value r =
-        quorvel::InvokeByName(target, member.view(), kind, values.span());
+    // The handle's count keeps the object alive; no other is taken.
+    quorvel::Value r = quorvel::InvokeByName(
+        quorvel::c_api::ObjectOf(object), member.view(), kind, values.span());
     if (result != nullptr)
       quorvel::c_api::ToVariant(std::move(r), (call_type & QUORVEL_UTF16) != 0,
                                 result);
@@ -136,7 +132,7 @@ int32_t quorvel_enumerate(quorvel_object* object, quorvel_object** out) {
     if (out == nullptr) RaiseBadArgument(u"out is NULL");
     *out = nullptr;
     quorvel::Value e =
-        quorvel::InvokeByName(quorvel::c_api::ObjectValue(object), u"_NewEnum",
+        quorvel::InvokeByName(quorvel::c_api::ObjectOf(object), u"_NewEnum",
                               quorvel::CallType::Get, {});
     if (!e.IsObject() || e.IsNothing())
       quorvel::RaiseStandard(quorvel::kErrTypeMismatch);
@@ -150,10 +146,10 @@ int32_t quorvel_enum_next(quorvel_object* enumerator, uint32_t flags,
     if (item == nullptr) RaiseBadArgument(u"item is NULL");
     if (fetched == nullptr) RaiseBadArgument(u"fetched is NULL");
     *fetched = 0;
-    quorvel::Value target = quorvel::c_api::ObjectValue(enumerator);
+    quorvel::Object* target = quorvel::c_api::ObjectOf(enumerator);
     quorvel::Value next;
     bool more;
-    if (auto* walker = target.object_as<quorvel::Enumerator>()) {
+    if (auto* walker = dynamic_cast<quorvel::Enumerator*>(target)) {
       more = walker->Next(next);
     } else {
       // Any other enumerator answers by name.
