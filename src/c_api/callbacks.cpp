@@ -51,30 +51,56 @@ struct ScopedVariant {
   RaiseStandard(status);
 }
 
-// What both callback classes keep: the function, its context and how to let
-// go of the context.
-struct Client {
-  void (*function)(void);
-  void* context;
-  quorvel_release_fn release;
-  bool utf16;
+// The client's side of a callback object: its function, its context and
+// how to let go of the context, which happens when the object goes.
+class Client {
+ public:
+  Client(void (*function)(void), void* context, quorvel_release_fn release,
+         bool utf16)
+      : function_(function),
+        context_(context),
+        release_(release),
+        utf16_(utf16) {}
+  ~Client() {
+    if (release_ != nullptr) release_(context_);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  void (*function() const)(void) { return function_; }
+  void* context() const { return context_; }
+
+  // Hands `value` to `call` as a variant; raises what the call reports.
+  template <class Call>
+  void Run(const Value& value, Call&& call) const {
+    CallbackDepth depth;
+    ScopedVariant in;
+    ToVariant(value, utf16_, &in.v);
+    const int32_t status = call(&in.v);
+    if (status != 0) RaiseReported(status);
+  }
+
+ private:
+  void (*function_)(void);
+  void* context_;
+  quorvel_release_fn release_;
+  bool utf16_;
 };
 
 class CSortCallback final : public ISortCallback {
  public:
-  CSortCallback(quorvel_apply_fn apply, const Client& client)
-      : apply_(apply), client_(client) {}
-  ~CSortCallback() override {
-    if (client_.release != nullptr) client_.release(client_.context);
-  }
+  CSortCallback(quorvel_apply_fn apply, void* context,
+                quorvel_release_fn release, bool utf16)
+      : apply_(apply),
+        client_(reinterpret_cast<void (*)(void)>(apply), context, release,
+                utf16) {}
   const Client& client() const { return client_; }
 
   Value Apply(const Value& value) override {
-    CallbackDepth depth;
-    ScopedVariant in, out;
-    ToVariant(value, client_.utf16, &in.v);
-    const int32_t status = apply_(client_.context, &in.v, &out.v);
-    if (status != 0) RaiseReported(status);
+    ScopedVariant out;
+    client_.Run(value, [&](const quorvel_variant* in) {
+      return apply_(client_.context(), in, &out.v);
+    });
     return FromVariant(out.v);
   }
 
@@ -85,20 +111,18 @@ class CSortCallback final : public ISortCallback {
 
 class CFilterCallback final : public IFilterCallback {
  public:
-  CFilterCallback(quorvel_test_fn test, const Client& client)
-      : test_(test), client_(client) {}
-  ~CFilterCallback() override {
-    if (client_.release != nullptr) client_.release(client_.context);
-  }
+  CFilterCallback(quorvel_test_fn test, void* context,
+                  quorvel_release_fn release, bool utf16)
+      : test_(test),
+        client_(reinterpret_cast<void (*)(void)>(test), context, release,
+                utf16) {}
   const Client& client() const { return client_; }
 
   bool Test(const Value& value) override {
-    CallbackDepth depth;
-    ScopedVariant in;
-    ToVariant(value, client_.utf16, &in.v);
     int32_t keep = 0;
-    const int32_t status = test_(client_.context, &in.v, &keep);
-    if (status != 0) RaiseReported(status);
+    client_.Run(value, [&](const quorvel_variant* in) {
+      return test_(client_.context(), in, &keep);
+    });
     return keep != 0;
   }
 
@@ -115,9 +139,8 @@ int32_t Create(Function function, void* context, quorvel_release_fn release,
     if (out == nullptr) RaiseBadArgument(u"out is NULL");
     *out = nullptr;
     if (function == nullptr) RaiseBadArgument(u"the callback function is NULL");
-    const Client client{reinterpret_cast<void (*)(void)>(function), context,
-                        release, (flags & QUORVEL_UTF16) != 0};
-    Ref<Callback> callback = MakeRef<Callback>(function, client);
+    Ref<Callback> callback = MakeRef<Callback>(function, context, release,
+                                               (flags & QUORVEL_UTF16) != 0);
     made = true;
     *out = HandleOf(callback.get());
   });
@@ -163,8 +186,8 @@ int32_t quorvel_callback_context(quorvel_object* object, void** context,
     } else {
       quorvel::RaiseStandard(quorvel::kErrTypeMismatch);
     }
-    *context = client->context;
-    *function = client->function;
+    *context = client->context();
+    *function = client->function();
   });
 }
 
