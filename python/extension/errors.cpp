@@ -97,6 +97,9 @@ PyObject* RaiseError(int32_t number, const char* description) {
 }
 
 int32_t ReportPythonError() {
+  if (!PyErr_Occurred())
+    PyErr_SetString(PyExc_SystemError,
+                    "a callback failed without an exception");
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
