@@ -177,6 +177,7 @@ int32_t quorvel_callback_context(quorvel_object* object, void** context,
     if (context == nullptr) RaiseBadArgument(u"context is NULL");
     if (function == nullptr) RaiseBadArgument(u"function is NULL");
     quorvel::Object* target = quorvel::c_api::ObjectOf(object);
+    if (target == nullptr) quorvel::RaiseStandard(quorvel::kErrObjectNotSet);
     const quorvel::c_api::Client* client = nullptr;
     if (auto* sort = dynamic_cast<quorvel::c_api::CSortCallback*>(target)) {
       client = &sort->client();

@@ -102,6 +102,8 @@ static void test_map_filter_and_sort_by_key(void) {
               "KxQuorvel", "Type mismatch");
   CHECK_ERROR(quorvel_callback_context(times, NULL, &function), 5, "KxQuorvel",
               "Invalid procedure call or argument: context is NULL");
+  CHECK_ERROR(quorvel_callback_context(NULL, &context, &function), 91,
+              "KxQuorvel", "Object variable or With block variable not set");
 
   /* A filter is no sort callback. */
   arg = c_object(even);

@@ -35,26 +35,6 @@ static void test_enumerates_a_snapshot_in_order(void) {
   CHECK_OK(quorvel_release(list));
 }
 
-static void test_dictionaries_enumerate_their_keys(void) {
-  quorvel_object* dict = c_create("Scripting.Dictionary");
-  const char* keys[] = {"z", "a", "m"};
-  for (int i = 0; i < 3; ++i) {
-    quorvel_variant args[2] = {c_text(keys[i]), c_long(i)};
-    c_call(dict, "Add", QUORVEL_METHOD, args, 2);
-  }
-  quorvel_object* walker = NULL;
-  CHECK_OK(quorvel_enumerate(dict, &walker));
-  quorvel_variant item;
-  int32_t fetched;
-  for (int i = 0; i < 3; ++i) {
-    CHECK_OK(quorvel_enum_next(walker, 0, &item, &fetched));
-    CHECK(fetched == 1 && c_is_text(&item, keys[i]));
-    quorvel_variant_clear(&item);
-  }
-  CHECK_OK(quorvel_release(walker));
-  CHECK_OK(quorvel_release(dict));
-}
-
 static void test_what_cannot_be_enumerated(void) {
   quorvel_object* builder = c_create("cStringBuilder");
   quorvel_object* walker = (quorvel_object*)1;
@@ -131,6 +111,5 @@ static void test_member_lists(void) {
   CHECK_OK(quorvel_release(list));
 }
 
-C_TEST_MAIN(test_enumerates_a_snapshot_in_order,
-            test_dictionaries_enumerate_their_keys,
-            test_what_cannot_be_enumerated, test_member_lists)
+C_TEST_MAIN(test_enumerates_a_snapshot_in_order, test_what_cannot_be_enumerated,
+            test_member_lists)

@@ -101,6 +101,11 @@ class KindsTest(unittest.TestCase):
                     round_trip(Decimal(given))
                 self.assertEqual(caught.exception.number, 6)
 
+    def test_an_integer_comes_back_as_int(self):
+        # Verhoeff_Generate returns the library's 16-bit Integer.
+        digit = self.pi.Verhoeff_Generate("236")
+        self.assertEqual((digit, type(digit)), (3, int))
+
     def test_currency_comes_back_as_decimal(self):
         def currency(scaled):
             return self.pi.MsgPack_Decode(b"\xc7\x02" + struct.pack("<q", scaled))
