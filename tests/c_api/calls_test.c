@@ -1,6 +1,7 @@
 /* Creating objects and calling them by name: results, every error path,
  * handles and their lifetime, and the thread's last error. */
 #include <pthread.h>
+#include <stdatomic.h>
 #include <stdint.h>
 
 #include "c_test.h"
@@ -210,6 +211,39 @@ static void test_last_error_belongs_to_its_thread(void) {
   CHECK_OK(quorvel_release(list));
 }
 
+/* Makes and drops handles from several threads at once, enough of them
+ * that the handle table grows meanwhile. */
+enum { kThreads = 4, kHandlesEach = 10000 };
+
+static void* churn_handles(void* unused) {
+  static quorvel_object* held[kThreads][kHandlesEach];
+  static atomic_int next_row = 0;
+  (void)unused;
+  int row = atomic_fetch_add(&next_row, 1) % kThreads;
+  intptr_t failures = 0;
+  for (int i = 0; i < kHandlesEach; ++i) {
+    failures += quorvel_create_object("CArray", &held[row][i]) != 0;
+    failures += quorvel_add_ref(held[row][i]) != 0;
+  }
+  for (int i = 0; i < kHandlesEach; ++i) {
+    failures += quorvel_release(held[row][i]) != 0;
+    failures += quorvel_release(held[row][i]) != 0;
+    failures += quorvel_release(held[row][i]) != 5; /* now stale */
+  }
+  return (void*)failures;
+}
+
+static void test_handles_from_many_threads(void) {
+  pthread_t threads[kThreads];
+  for (int t = 0; t < kThreads; ++t)
+    CHECK(pthread_create(&threads[t], NULL, churn_handles, NULL) == 0);
+  for (int t = 0; t < kThreads; ++t) {
+    void* failures = (void*)1;
+    CHECK(pthread_join(threads[t], &failures) == 0);
+    CHECK(failures == NULL);
+  }
+}
+
 static void test_set_error_and_utf16_texts(void) {
   CHECK(quorvel_set_error(1234, NULL, NULL) == 1234);
   CHECK(strcmp(quorvel_last_error_source(), "KxQuorvel") == 0);
@@ -233,4 +267,4 @@ C_TEST_MAIN(test_create_object_by_any_spelling, test_members_read_and_write,
             test_call_errors, test_handles_name_objects_once,
             test_objects_live_while_anyone_holds_them,
             test_last_error_belongs_to_its_thread,
-            test_set_error_and_utf16_texts)
+            test_handles_from_many_threads, test_set_error_and_utf16_texts)
