@@ -3,7 +3,7 @@
 #   make test [PRESET=sanitize]  build and run the test suite
 #   make bench [BENCH_ARGS=...]  build and run every benchmark program
 #   make fuzz [FUZZ_SECONDS=N]   build and run every fuzz target for N seconds
-#   make format                  clang-format the C++ sources
+#   make format                  clang-format the C and C++ sources
 #   make clean                   remove the preset build directories
 # Each target first installs missing Debian packages when run as root, and
 # otherwise names the apt-get line to run.
@@ -13,7 +13,7 @@ FUZZ_SECONDS ?= 60
 BENCH_ARGS ?=
 JOBS ?= 2
 ENSURE := scripts/ensure-packages.sh
-FORMAT_DIRS := $(wildcard include src tests bench fuzz tools)
+FORMAT_DIRS := $(wildcard include src tests bench fuzz tools python)
 
 .DEFAULT_GOAL := help
 .PHONY: help run test bench fuzz format clean
@@ -22,19 +22,19 @@ help:
 	@sed -n '2,9s/^# \{0,1\}//p' Makefile
 
 run:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset default
 	cmake --build --preset default -j$(JOBS) --target quorvel_tool
 	build/default/bin/quorvel demo
 
 test:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET) -j$(JOBS)
 	ctest --preset $(PRESET) -j$(JOBS)
 
 bench:
-	@$(ENSURE) build bench
+	@$(ENSURE) build python bench
 	cmake --preset bench
 	cmake --build --preset bench -j$(JOBS)
 	@found=0; status=0; \
@@ -53,7 +53,7 @@ fuzz:
 
 format:
 	@$(ENSURE) format
-	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.cpp' \) -print0 | \
+	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.c' -o -name '*.cpp' \) -print0 | \
 	  xargs -0 -r clang-format -i
 
 clean:
