@@ -4,7 +4,7 @@
 #   make bench [BENCH_ARGS=...]  build and run every benchmark program
 #   make bench-cli               the quorvel tool against the standard tools
 #   make fuzz [FUZZ_SECONDS=N]   build and run every fuzz target for N seconds
-#   make format                  clang-format the C++ sources
+#   make format                  clang-format the C and C++ sources
 #   make clean                   remove the preset build directories
 # Each target first installs missing Debian packages when run as root, and
 # otherwise names the apt-get line to run.
@@ -14,7 +14,7 @@ FUZZ_SECONDS ?= 60
 BENCH_ARGS ?=
 JOBS ?= 2
 ENSURE := scripts/ensure-packages.sh
-FORMAT_DIRS := $(wildcard include src tests bench fuzz tools)
+FORMAT_DIRS := $(wildcard include src tests bench fuzz tools python)
 
 .DEFAULT_GOAL := help
 .PHONY: help run test bench bench-cli fuzz format clean
@@ -23,19 +23,19 @@ help:
 	@sed -n '2,10s/^# \{0,1\}//p' Makefile
 
 run:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset default
 	cmake --build --preset default -j$(JOBS) --target quorvel_tool
 	build/default/bin/quorvel demo
 
 test:
-	@$(ENSURE) build
+	@$(ENSURE) build python
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET) -j$(JOBS)
 	ctest --preset $(PRESET) -j$(JOBS)
 
 bench:
-	@$(ENSURE) build bench
+	@$(ENSURE) build python bench
 	cmake --preset bench
 	cmake --build --preset bench -j$(JOBS)
 	@found=0; status=0; \
@@ -47,7 +47,7 @@ bench:
 	exit $$status
 
 bench-cli:
-	@$(ENSURE) build bench
+	@$(ENSURE) build python bench
 	cmake --preset bench
 	cmake --build --preset bench -j$(JOBS) --target quorvel_tool
 	bench/cli_bench.sh build/bench/bin/quorvel
@@ -60,7 +60,7 @@ fuzz:
 
 format:
 	@$(ENSURE) format
-	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.cpp' \) -print0 | \
+	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.c' -o -name '*.cpp' \) -print0 | \
 	  xargs -0 -r clang-format -i
 
 clean:

@@ -3,6 +3,7 @@
 #
 # Usage: scripts/ensure-packages.sh GROUP...
 #   build   compiler, CMake, GoogleTest
+#   python  the interpreter, its headers and pybind11, for the Python package
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh)
 #   fuzz    clang and its libFuzzer runtime
@@ -18,6 +19,7 @@ optional=()
 for group in "$@"; do
   case "$group" in
     build) required+=(g++ cmake make pkg-config libgtest-dev) ;;
+    python) required+=(python3 python3-dev pybind11-dev) ;;
     bench)
       required+=(libbenchmark-dev)
       optional+=(rapidjson-dev nlohmann-json3-dev libmsgpack-cxx-dev
@@ -27,7 +29,7 @@ for group in "$@"; do
     fuzz) required+=(clang libclang-rt-14-dev) ;;
     format) required+=(clang-format) ;;
     *)
-      echo "ensure-packages: unknown group '$group' (build, bench, fuzz, format)" >&2
+      echo "ensure-packages: unknown group '$group' (build, python, bench, fuzz, format)" >&2
       exit 2
       ;;
   esac

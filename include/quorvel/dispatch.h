@@ -61,6 +61,10 @@ Value CallByName(const Value& object, std::u16string_view proc_name,
 // The same for arguments the caller cannot hand out as mutable.
 Value InvokeByName(const Value& object, std::u16string_view proc_name,
                    CallType call_type, std::span<const Value> args);
+// The same for an object the caller holds a reference to (null for
+// Nothing), without a Value around it.
+Value InvokeByName(Object* object, std::u16string_view proc_name,
+                   CallType call_type, std::span<const Value> args);
 
 // A parameter as a member table declares it. A plain name is required;
 // `Opt(name)` is optional (an omitted Value parameter receives Missing, an

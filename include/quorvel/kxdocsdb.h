@@ -3,23 +3,21 @@
 #ifndef QUORVEL_KXDOCSDB_H_
 #define QUORVEL_KXDOCSDB_H_
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "quorvel/dictionary.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/kxdocrec.h"
 #include "quorvel/object.h"
+#include "quorvel/open_options.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
 
 namespace quorvel {
 
 namespace internal {
-class DbFile;
 class FileSystem;
 }  // namespace internal
 
@@ -36,13 +34,24 @@ class FileSystem;
 // becomes Nothing) when the database is destroyed, so none points at a dead
 // one. The object owns its open file and closes it when destroyed.
 //
+// Several objects and processes may write one file. Saves, deletes and
+// generated identifiers hold an exclusive whole-file lock and first walk
+// the records other openers appended since (their identifiers join this
+// object's index, and a cached record they superseded leaves the cache), so
+// every save links from the true last record and never lands on another's
+// bytes; a generated identifier is reserved in the header at once and
+// skips identifiers already stored; a compaction walks the whole file
+// afresh and moves every other opener over to the new file at its next
+// write.
+//
 // Failures raise hex 800403E9 with source "KxDocsDB" ("DB is not open",
 // "This file is not a valid KxDocsDB file", "Document already exists: ")
-// or pass through the file's, the MessagePack codec's and the platform's
-// errors (6 past the 32-bit range, 13 for a body that is not a record). A
-// raising member leaves the index and cache as they were; the file may hold
-// a torn record past its last good one, which the next open ignores. Saves
-// and deletes hold an exclusive whole-file lock. Thread-compatible.
+// or pass through the file's (naming the path and the reason), the
+// MessagePack codec's and the platform's errors (6 past the 32-bit range,
+// 13 for a body that is not a record). A raising member leaves the index
+// and cache as they were; the file may hold a torn record past its last
+// good one, which the next open ignores and the next save links past.
+// Thread-compatible.
 class KxDocsDB final : public Object, public DocStoreLink {
  public:
   static Ref<KxDocsDB> Create();
@@ -54,24 +63,30 @@ class KxDocsDB final : public Object, public DocStoreLink {
 
   // Opens or creates the file and indexes it, closing a file already open.
   // An empty file gets a new header and keeps the id counter; any other
-  // takes the counter from its header. Raises the invalid-file error for a
+  // takes the counter from its header. A file this process may read but
+  // not write opens for reading. Raises the invalid-file error for a
   // non-empty file shorter than two header copies or whose chosen copy lacks
   // the magic (the file is closed first).
   void OpenDB(const String& FilePath);
+  // The same, reading only or refusing to create as `options` say.
+  void OpenDB(const String& FilePath, const OpenOptions& options);
   // Syncs, closes and reopens the open file; nothing when none is open.
   void FlushData();
   // Closes the open file; the index, cache and counter stay.
   void CloseDB();
   // Returns a new unsaved record attached to this database, under the
-  // normalised `id` or the next generated one. Raises "Document already
-  // exists: " for an identifier the index holds.
+  // normalised `id` or the next generated one. A generated identifier
+  // skips any the file already holds and is reserved in the header at
+  // once (so it is never handed out twice, by any opener). Raises "Document
+  // already exists: " for a given identifier the index holds.
   Ref<KxDocRec> AddDoc(const String& id = String());
   // Returns the cached record of `doc_id` (the same object each time), a
   // fresh read of the stored one (a new object each time), a new record when
   // `AutoCreate` is set, or Nothing. `doc_id` is taken as it is.
   Ref<KxDocRec> GetDoc(const String& doc_id, bool AutoCreate = false);
   Ref<KxDocRec> Item(const String& doc_id) { return GetDoc(doc_id, false); }
-  // Flags the current record of `doc_id` as deleted; absent is no error.
+  // Flags the current record of `doc_id`, and every earlier live record of
+  // it this object knows of, as deleted; absent is no error.
   void Delete(const String& doc_id);
   // Rewrites the file with only the current documents through
   // "FilePath.tmp", renamed over the database once complete and synced.
@@ -102,39 +117,30 @@ class KxDocsDB final : public Object, public DocStoreLink {
   void TrackRecord(KxDocRec& rec) override { Attach(rec); }
 
   // C++ conveniences beyond the late-bound members.
-  bool IsOpen() const { return file_ != nullptr; }
-  const std::u16string& path() const { return path_; }
+  bool IsOpen() const;
+  // Whether the open file was opened for reading only.
+  bool IsReadOnly() const;
+  // Returns whether the index has `doc_id` (taken as it is); raises 91
+  // before the first OpenDB.
+  bool HasDoc(std::u16string_view doc_id) const;
+  const std::u16string& path() const;
   int32_t next_id() const { return next_id_; }
 
  private:
+  class Impl;
+
   explicit KxDocsDB(internal::FileSystem& fs);
 
-  using Header = std::array<uint8_t, 60>;
-
   void RequireOpen() const;
-  static Header NewHeader();
-  static void WriteHeader(internal::DbFile& file, const Header& header);
-  void ReadHeader();
-  void BuildIndex();
-  // Appends `rec` to `file`, linking it from the record at `last_record`
-  // (a position, 0 for none), which then becomes the new record's position.
-  // Returns that position.
-  static int64_t WriteDoc(internal::DbFile& file, KxDocRec& rec,
-                          int64_t& last_record);
-  Ref<KxDocRec> ReadDoc(int64_t position);
+  // Returns the next generated identifier that no stored document has, and
+  // reserves it in the file's header.
+  String NewDocId();
+  Ref<KxDocRec> ReadDoc(int64_t offset);
   // Records the back-reference so the destructor can undo it.
   void Attach(KxDocRec& rec);
 
-  internal::FileSystem* fs_;
-  std::unique_ptr<internal::DbFile> file_;
-  std::u16string path_;
-  Header header_{};
-  Ref<Dictionary> index_;  // identifier -> Long position of its record
-  Ref<Dictionary> cache_;  // identifier -> KxDocRec saved through this object
+  std::unique_ptr<Impl> impl_;
   int32_t next_id_ = 1;
-  int64_t last_record_ = 0;
-  std::vector<Ref<KxDocRec>> attached_;
-  size_t prune_at_ = 64;
 };
 
 }  // namespace quorvel

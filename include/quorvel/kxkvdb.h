@@ -3,23 +3,20 @@
 #ifndef QUORVEL_KXKVDB_H_
 #define QUORVEL_KXKVDB_H_
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <vector>
+#include <string_view>
 
-#include "quorvel/dictionary.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/object.h"
+#include "quorvel/open_options.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
 
 namespace quorvel {
 
 namespace internal {
-class DbFile;
 class FileSystem;
 }  // namespace internal
 
@@ -30,13 +27,20 @@ class FileSystem;
 // `OpenDB`. Keys match exactly (case-sensitive). Text is stored one byte per
 // character in Windows-1252.
 //
+// Several objects and processes may write one file. Each write holds an
+// exclusive whole-file lock and first walks what other openers appended
+// since (their keys join this object's index, their values replace what it
+// cached), so no write lands on another's bytes and a delete flags every
+// record of the key; a compaction walks the whole file afresh and moves
+// every other opener over to the new file at its next write.
+//
 // Failures raise hex 800403E9 with source "CKVDB" ("DB is not open", "This
-// file is not a valid CKVDB file") or pass the platform's file error through.
-// A raising member leaves the index and cache as they were before it; the
-// file may hold a torn record past its last good one, which the next open
-// ignores. Writes hold an exclusive whole-file lock shared with every other
-// opener, in this process or another. The object owns its open file and
-// closes it when destroyed. Thread-compatible.
+// file is not a valid CKVDB file") or pass the platform's file error
+// through, naming the path and the reason. A raising member leaves the
+// index and cache as they were before it; the file may hold a torn record
+// past its last good one, which the next open ignores and the next write
+// covers. The object owns its open file and closes it when destroyed.
+// Thread-compatible.
 class KxKVDB final : public Object {
  public:
   static Ref<KxKVDB> Create();
@@ -47,9 +51,12 @@ class KxKVDB final : public Object {
   const ClassInfo& Class() const override;
 
   // Opens or creates the file and indexes it, closing a file already open.
-  // Raises the invalid-file error for a non-empty file shorter than two
-  // header copies or whose chosen copy lacks the magic (the file is closed).
+  // A file this process may read but not write opens for reading. Raises
+  // the invalid-file error for a non-empty file shorter than two header
+  // copies or whose chosen copy lacks the magic (the file is closed).
   void OpenDB(const String& FilePath);
+  // The same, reading only or refusing to create as `options` say.
+  void OpenDB(const String& FilePath, const OpenOptions& options);
   // Syncs, closes and reopens the open file; nothing when none is open.
   void FlushData();
   // Closes the open file; the index and cache stay for Keys and Count.
@@ -62,6 +69,7 @@ class KxKVDB final : public Object {
   void PutValue(const String& Key, const String& Value);
   // Flags the key's current record, and every earlier live record of it this
   // object knows of, as deleted; an absent key is no error.
+  // (Writes on a file opened for reading raise 75 naming the path.)
   void DeleteKey(const String& Key);
   // Rewrites the file with only the live pairs, through "FilePath.tmp"
   // renamed over the database once complete and synced. Leaves the store
@@ -77,46 +85,21 @@ class KxKVDB final : public Object {
   int32_t Count() const;
 
   // C++ conveniences beyond the late-bound members.
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const;
+  // Whether the open file was opened for reading only.
+  bool IsReadOnly() const;
   // Returns whether the index has `Key`; raises 91 before the first OpenDB.
   bool HasKey(std::u16string_view Key) const;
-  const std::u16string& path() const { return path_; }
+  const std::u16string& path() const;
 
  private:
+  class Impl;
+
   explicit KxKVDB(internal::FileSystem& fs);
-
-  using Header = std::array<uint8_t, 52>;
-
-  [[noreturn]] void RaiseNotOpen() const;
-  [[noreturn]] void RaiseInvalidFile();
   void RequireOpen() const;
-  static Header NewHeader();
-  static void WriteHeader(internal::DbFile& file, const Header& header);
-  void ReadHeader();
-  void BuildIndex();
-  // Writes one record at `offset`; returns the offset just past it.
-  static int64_t AppendRecord(internal::DbFile& file, int64_t offset,
-                              const String& key, const String& value);
   String ReadValue(const String& key);
-  // Returns where the next record goes when the file does not end where
-  // this object last saw a complete record.
-  int64_t ResumeAppend();
-  void FlagDeleted(int64_t offset);
-  void Supersede(const String& key, int32_t old_offset);
 
-  internal::FileSystem* fs_;
-  std::unique_ptr<internal::DbFile> file_;
-  std::u16string path_;
-  Header header_{};
-  Ref<Dictionary> index_;  // key -> Long offset of its current record
-  Ref<Dictionary> cache_;  // key -> String value
-  // Just past the last record this object saw complete, by its scan or its
-  // own append; a longer file has records of other openers or a torn tail.
-  int64_t end_ = 0;
-  // Offsets of the earlier live records of keys written more than once, so
-  // that a delete flags them all and no older value comes back at the next
-  // open. Emptied by OpenDB; Compact leaves none in the file.
-  std::unordered_map<std::u16string, std::vector<int32_t>> superseded_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace quorvel

@@ -189,10 +189,8 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
   return m.invoke(self, full, total);
 }
 
-Value CallChecked(const Value& object, std::u16string_view proc_name,
+Value CallChecked(Object* self, std::u16string_view proc_name,
                   CallType call_type, const Value* args, size_t count) {
-  if (!object.IsObject()) RaiseStandard(kErrObjectRequired);
-  Object* self = object.object();
   if (self == nullptr) RaiseStandard(kErrObjectNotSet);
   const ClassInfo& info = self->Class();
   std::u16string_view name = proc_name;
@@ -218,19 +216,32 @@ Value CallChecked(const Value& object, std::u16string_view proc_name,
   }
 }
 
+Object* Target(const Value& object) {
+  if (!object.IsObject()) RaiseStandard(kErrObjectRequired);
+  return object.object();
+}
+
 }  // namespace
 
 Value CallByName(const Value& object, std::u16string_view proc_name,
                  CallType call_type, std::span<Value> args) {
-  return CallChecked(object, proc_name, call_type, args.data(), args.size());
+  return CallChecked(Target(object), proc_name, call_type, args.data(),
+                     args.size());
 }
 
 Value CallByName(const Value& object, std::u16string_view proc_name,
                  CallType call_type, std::initializer_list<Value> args) {
-  return CallChecked(object, proc_name, call_type, args.begin(), args.size());
+  return CallChecked(Target(object), proc_name, call_type, args.begin(),
+                     args.size());
 }
 
 Value InvokeByName(const Value& object, std::u16string_view proc_name,
+                   CallType call_type, std::span<const Value> args) {
+  return CallChecked(Target(object), proc_name, call_type, args.data(),
+                     args.size());
+}
+
+Value InvokeByName(Object* object, std::u16string_view proc_name,
                    CallType call_type, std::span<const Value> args) {
   return CallChecked(object, proc_name, call_type, args.data(), args.size());
 }

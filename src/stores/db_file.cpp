@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -29,6 +30,14 @@ std::string OsPath(const std::u16string& path) {
 // space maps every byte a store can ever write.
 constexpr size_t kMapSize = size_t{1} << 31;
 
+// The OS's reason for `err`, as UTF-16.
+std::u16string ErrnoText(int err) {
+  char buf[256];
+  // The GNU form returns its text, which may or may not be `buf`.
+  const char* text = ::strerror_r(err, buf, sizeof buf);
+  return FromUtf8(text);
+}
+
 size_t PageSize() {
   static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return size;
@@ -36,9 +45,10 @@ size_t PageSize() {
 
 class PosixFile final : public DbFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {
-    // A read-only shared view of the file lets AppendOffset look at the end
-    // without a system call; without it every append asks the OS.
+  PosixFile(int fd, std::u16string path) : fd_(fd), path_(std::move(path)) {
+    // A read-only shared view of the file lets AppendOffset look at the end,
+    // and reads of bytes known to exist copy from it, without a system
+    // call; without it every such step asks the OS.
     void* map = ::mmap(nullptr, kMapSize, PROT_READ, MAP_SHARED, fd_, 0);
     if (map != MAP_FAILED) map_ = static_cast<const uint8_t*>(map);
   }
@@ -48,19 +58,29 @@ class PosixFile final : public DbFile {
     ::close(fd_);
   }
 
+  int fd() const { return fd_; }
+
   void ReadAt(int64_t offset, std::span<uint8_t> out) override {
     if (ReadSome(offset, out) != out.size()) RaiseStandard(kErrInputPastEnd);
   }
 
   size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
+    // Bytes below the known end exist (no store shrinks a file), so the
+    // view serves them.
+    const int64_t end = offset + static_cast<int64_t>(out.size());
+    if (map_ != nullptr && end <= known_end_ &&
+        static_cast<uint64_t>(end) <= kMapSize) {
+      if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
+      return out.size();
+    }
     size_t done = 0;
     while (done < out.size()) {
       ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
                           static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        RaiseFileError(errno);
+        RaiseFileError(errno, path_);
       }
       if (n == 0) break;
       done += static_cast<size_t>(n);
@@ -86,10 +106,10 @@ class PosixFile final : public DbFile {
                            static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        RaiseFileError(errno);
+        RaiseFileError(errno, path_);
       }
       // A write that makes no progress is a full device in all but name.
-      if (n == 0) RaiseFileError(ENOSPC);
+      if (n == 0) RaiseFileError(ENOSPC, path_);
       done += static_cast<size_t>(n);
     }
     known_end_ = next_known;
@@ -98,7 +118,7 @@ class PosixFile final : public DbFile {
   int64_t Length() override {
     struct stat st;
     known_end_ = -1;
-    if (::fstat(fd_, &st) != 0) RaiseFileError(errno);
+    if (::fstat(fd_, &st) != 0) RaiseFileError(errno, path_);
     known_end_ = static_cast<int64_t>(st.st_size);
     return known_end_;
   }
@@ -118,7 +138,7 @@ class PosixFile final : public DbFile {
   }
 
   void FlushData() override {
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) RaiseFileError(errno);
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) RaiseFileError(errno, path_);
   }
 
   void LockExclusive() override {
@@ -128,7 +148,7 @@ class PosixFile final : public DbFile {
     fl.l_start = 0;
     fl.l_len = 0;  // to the end, however far the file grows
     while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0) {
-      if (errno != EINTR) RaiseFileError(errno);
+      if (errno != EINTR) RaiseFileError(errno, path_);
     }
   }
 
@@ -138,11 +158,12 @@ class PosixFile final : public DbFile {
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
-    if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) RaiseFileError(errno);
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) RaiseFileError(errno, path_);
   }
 
  private:
   int fd_;
+  std::u16string path_;
   const uint8_t* map_ = nullptr;  // kMapSize bytes, or null
   // The length of the file when this object last learnt it (from the OS or
   // from its own appends); -1 when unknown.
@@ -151,16 +172,30 @@ class PosixFile final : public DbFile {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  std::unique_ptr<DbFile> Open(const std::u16string& path) override {
+  std::unique_ptr<DbFile> Open(const std::u16string& path,
+                               OpenMode mode) override {
     std::string os_path = OsPath(path);
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case OpenMode::kCreate:
+        flags |= O_RDWR | O_CREAT;
+        break;
+      case OpenMode::kExisting:
+        flags |= O_RDWR;
+        break;
+      case OpenMode::kReadOnly:
+        flags |= O_RDONLY;
+        break;
+    }
     int fd;
     do {
-      fd = ::open(os_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      fd = ::open(os_path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
       // With O_CREAT a missing entry can only be a missing directory.
-      if (errno == ENOENT) RaiseStandard(kErrPathNotFound);
-      RaiseFileError(errno);
+      if (errno == ENOENT && mode == OpenMode::kCreate)
+        RaisePathError(kErrPathNotFound, path, ErrnoText(errno));
+      RaiseFileError(errno, path);
     }
     // A directory or device opened by mistake is no database file.
     struct stat st;
@@ -168,14 +203,17 @@ class PosixFileSystem final : public FileSystem {
     if (::fstat(fd, &st) != 0) {
       err = errno;
     } else if (!S_ISREG(st.st_mode)) {
-      err = EISDIR;
+      err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     }
     if (err != 0) {
       ::close(fd);
-      RaiseFileError(err);
+      if (err == EINVAL) {
+        RaisePathError(kErrPathFileAccess, path, u"not a regular file");
+      }
+      RaiseFileError(err, path);
     }
     try {
-      return std::make_unique<PosixFile>(fd);
+      return std::make_unique<PosixFile>(fd, path);
     } catch (const std::bad_alloc&) {
       ::close(fd);
       RaiseStandard(kErrOutOfMemory);
@@ -189,28 +227,33 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void Delete(const std::u16string& path) override {
-    if (::unlink(OsPath(path).c_str()) != 0) RaiseFileError(errno);
+    if (::unlink(OsPath(path).c_str()) != 0) RaiseFileError(errno, path);
   }
 
   void Rename(const std::u16string& from, const std::u16string& to) override {
     if (::rename(OsPath(from).c_str(), OsPath(to).c_str()) != 0)
-      RaiseFileError(errno);
+      RaiseFileError(errno, from);
+  }
+
+  bool StillAt(const std::u16string& path, DbFile& file) override {
+    auto* posix = dynamic_cast<PosixFile*>(&file);
+    if (posix == nullptr) return false;
+    struct stat open_st, path_st;
+    if (::fstat(posix->fd(), &open_st) != 0) RaiseFileError(errno, path);
+    if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+    if (::stat(ToUtf8(path).c_str(), &path_st) != 0) return false;
+    return open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
   }
 };
 
-}  // namespace
-
-FileSystem& FileSystem::Default() {
-  static PosixFileSystem* fs = new PosixFileSystem;  // never destroyed
-  return *fs;
-}
-
-void RaiseFileError(int err) {
+std::u16string_view FileErrorNumberText(int err, int32_t* number) {
   switch (err) {
     case ENOENT:
-      RaiseStandard(kErrFileNotFound);
+      *number = kErrFileNotFound;
+      break;
     case ENOTDIR:
-      RaiseStandard(kErrPathNotFound);
+      *number = kErrPathNotFound;
+      break;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -220,23 +263,59 @@ void RaiseFileError(int err) {
     case EEXIST:
     case ENOTEMPTY:
     case EXDEV:
-      RaiseStandard(kErrPathFileAccess);
+      *number = kErrPathFileAccess;
+      break;
     case ENAMETOOLONG:
     case EINVAL:
     case EBADF:
     case ELOOP:
     case EMFILE:
     case ENFILE:
-      RaiseStandard(kErrBadFileNameOrNumber);
+      *number = kErrBadFileNameOrNumber;
+      break;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      RaiseStandard(kErrDiskFull);
+      *number = kErrDiskFull;
+      break;
     case ENOMEM:
-      RaiseStandard(kErrOutOfMemory);
+      *number = kErrOutOfMemory;
+      break;
     default:
-      RaiseStandard(kErrDeviceIo);
+      *number = kErrDeviceIo;
   }
+  return StandardDescription(*number);
+}
+
+}  // namespace
+
+FileSystem& FileSystem::Default() {
+  static PosixFileSystem* fs = new PosixFileSystem;  // never destroyed
+  return *fs;
+}
+
+void RaiseFileError(int err) {
+  int32_t number = 0;
+  FileErrorNumberText(err, &number);
+  RaiseStandard(number);
+}
+
+void RaiseFileError(int err, std::u16string_view path) {
+  int32_t number = 0;
+  FileErrorNumberText(err, &number);
+  if (number == kErrOutOfMemory) RaiseStandard(number);
+  RaisePathError(number, path, ErrnoText(err));
+}
+
+void RaisePathError(int32_t number, std::u16string_view path,
+                    std::u16string_view reason) {
+  std::u16string text(StandardDescription(number));
+  text += u": ";
+  text += path;
+  text += u" (";
+  text += reason;
+  text += u")";
+  ErrorRaise(number, kLibrarySource, text);
 }
 
 }  // namespace quorvel::internal

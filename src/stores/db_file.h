@@ -9,13 +9,22 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quorvel::internal {
 
-// One open file, read and write, shared with other openers. All offsets are
-// 0-based bytes. Writes reach the descriptor immediately (no user-space
-// buffer), so other openers see them at once. Closing happens on destruction.
-// Thread-compatible. Every member raises the platform file error on failure.
+// How `FileSystem::Open` opens a file.
+enum class OpenMode {
+  kCreate,    // read and write, creating a missing file empty
+  kExisting,  // read and write; a missing file raises 53
+  kReadOnly,  // read only; a missing file raises 53
+};
+
+// One open file, shared with other openers. All offsets are 0-based bytes.
+// Writes reach the descriptor immediately (no user-space buffer), so other
+// openers see them at once. Closing happens on destruction.
+// Thread-compatible. Every member raises the platform file error on failure;
+// errors of the OS name the file and the reason in their description.
 class DbFile {
  public:
   virtual ~DbFile() = default;
@@ -34,7 +43,7 @@ class DbFile {
   // implementation may answer without asking the OS when it can see that no
   // byte was written at the end it last knew of; that relies on every writer
   // of these files starting each append with a non-zero byte (the record
-  // signature does).
+  // signature and the retirement mark do).
   virtual int64_t AppendOffset() { return Length(); }
   // Pushes written data to the storage device.
   virtual void FlushData() = 0;
@@ -51,20 +60,35 @@ class DbFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Opens `path` for reading and writing, creating it empty when missing.
-  virtual std::unique_ptr<DbFile> Open(const std::u16string& path) = 0;
+  // Opens `path` as `mode` says.
+  virtual std::unique_ptr<DbFile> Open(const std::u16string& path,
+                                       OpenMode mode) = 0;
+  std::unique_ptr<DbFile> Open(const std::u16string& path) {
+    return Open(path, OpenMode::kCreate);
+  }
   virtual bool Exists(const std::u16string& path) = 0;
   virtual void Delete(const std::u16string& path) = 0;
   // Replaces `to` with `from` in one atomic step.
   virtual void Rename(const std::u16string& from, const std::u16string& to) = 0;
+  // Returns whether `path` still names the file `file` has open; false once
+  // another file was renamed over it or it was deleted.
+  virtual bool StillAt(const std::u16string& path, DbFile& file) = 0;
   // Returns the process-wide POSIX file system.
   static FileSystem& Default();
 };
 
 // Raises the platform file error for an errno value: 53 file not found,
 // 75 path/file access error, 76 path not found, 52 bad file name or number,
-// 61 disk full, 57 device I/O error (the fallback).
+// 61 disk full, 57 device I/O error (the fallback), with the standard
+// description.
 [[noreturn]] void RaiseFileError(int err);
+// The same with a description that names `path` and the OS's reason:
+// "Path/File access error: /data/a.kv (Permission denied)".
+[[noreturn]] void RaiseFileError(int err, std::u16string_view path);
+// Raises `number` with its standard description followed by `path` and
+// `reason` in the form above.
+[[noreturn]] void RaisePathError(int32_t number, std::u16string_view path,
+                                 std::u16string_view reason);
 
 }  // namespace quorvel::internal
 

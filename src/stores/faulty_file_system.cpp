@@ -53,6 +53,7 @@ class FaultyFileSystem::File final : public DbFile {
     if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
     base_->Unlock();
   }
+  DbFile& base() { return *base_; }
 
  private:
   void Live() {
@@ -95,8 +96,9 @@ std::vector<uint8_t> FaultyFileSystem::ReadAll(DbFile& file) {
   return bytes;
 }
 
-std::unique_ptr<DbFile> FaultyFileSystem::Open(const std::u16string& path) {
-  std::unique_ptr<DbFile> base = base_.Open(path);
+std::unique_ptr<DbFile> FaultyFileSystem::Open(const std::u16string& path,
+                                               OpenMode mode) {
+  std::unique_ptr<DbFile> base = base_.Open(path, mode);
   // What was on disk before this object first saw the file counts as synced.
   if (durable_.find(path) == durable_.end()) durable_[path] = ReadAll(*base);
   return std::make_unique<File>(*this, path, std::move(base));
@@ -123,6 +125,11 @@ void FaultyFileSystem::Rename(const std::u16string& from,
   } else {
     durable_.erase(to);
   }
+}
+
+bool FaultyFileSystem::StillAt(const std::u16string& path, DbFile& file) {
+  auto* mine = dynamic_cast<File*>(&file);
+  return mine != nullptr && base_.StillAt(path, mine->base());
 }
 
 void FaultyFileSystem::Crash() {

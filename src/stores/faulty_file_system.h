@@ -37,10 +37,13 @@ class FaultyFileSystem final : public FileSystem {
   // FlushData (or at its first open, when it was never flushed).
   void Crash();
 
-  std::unique_ptr<DbFile> Open(const std::u16string& path) override;
+  using FileSystem::Open;
+  std::unique_ptr<DbFile> Open(const std::u16string& path,
+                               OpenMode mode) override;
   bool Exists(const std::u16string& path) override;
   void Delete(const std::u16string& path) override;
   void Rename(const std::u16string& from, const std::u16string& to) override;
+  bool StillAt(const std::u16string& path, DbFile& file) override;
 
  private:
   class File;

@@ -2,60 +2,45 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "quorvel/codepage.h"
+#include "quorvel/dictionary.h"
 #include "quorvel/error.h"
 #include "quorvel/kxdocstore.h"
 #include "quorvel/msgpack.h"
 #include "quorvel/safearray.h"
 #include "stores/db_file.h"
-#include "stores/store_io.h"
+#include "stores/docsdb_format.h"
+#include "stores/store_file.h"
+#include "stores/store_state.h"
 
 namespace quorvel {
 
-// File layout, all integers little-endian (docs/file-formats.md has more):
-//   0   60  header copy A
-//   60  60  header copy B, byte for byte the same
-//   120 ..  records, chained from the one at offset 120
-// Header copy: "KDOCSTOR", Version (i32, 1), RecordCount, DeletedCount,
-// PutCount (informational), NextID (the id counter), 32 reserved bytes.
-// Record: signature (u16 2911), field count (i32), next (i32 position of the
-// following record, offset + 1, 0 for the last), flag (u8, 1 deleted),
-// identifier length (i32) and text, body length minus one (i32), body (the
-// MessagePack encoding of the record).
-namespace {
-
-using internal::BumpCounter;
-using internal::FileLock;
+using internal::DocRecordFormat;
+using internal::DocsFileLayout;
 using internal::Get16;
 using internal::Get32;
-using internal::kMaxPosition;
 using internal::kSignature;
-using internal::Put32;
 using internal::ScanWindow;
+using internal::StoreFile;
+
+// The file and what this object knows of it, and the records it handed
+// out, which it detaches when it goes.
+class KxDocsDB::Impl final : public internal::StoreState {
+ public:
+  explicit Impl(internal::FileSystem& fs) : file(fs, DocsFileLayout(), *this) {}
+  StoreFile file;  // cache: identifier -> KxDocRec saved through this object
+  std::vector<Ref<KxDocRec>> attached;
+  size_t prune_at = 64;
+};
+
+namespace {
 
 constexpr std::u16string_view kSource = u"KxDocsDB";
-constexpr int64_t kHeaderSize = 60;
-constexpr int64_t kFirstRecord = 2 * kHeaderSize;
-constexpr int64_t kRecordHeaderSize = 11;
-constexpr int32_t kVersion = 1;
-constexpr size_t kVersionAt = 8;
-constexpr size_t kRecordCountAt = 12;
-constexpr size_t kDeletedCountAt = 16;
-constexpr size_t kPutCountAt = 20;
-constexpr size_t kNextIdAt = 24;
-constexpr size_t kFieldCountAt = 2;
-constexpr size_t kNextAt = 6;
-constexpr size_t kFlagAt = 10;
-constexpr uint8_t kFlagDeleted = 1;
-constexpr uint8_t kMagic[8] = {'K', 'D', 'O', 'C', 'S', 'T', 'O', 'R'};
-
-bool HasMagic(const uint8_t* copy) {
-  return std::memcmp(copy, kMagic, sizeof kMagic) == 0;
-}
+constexpr size_t kIdAt = DocRecordFormat::kIdAt;
 
 // Decodes a record's body into a new KxDocRec carrying the identifier read
 // beside it. Raises 13 for a body that is no record.
@@ -70,14 +55,15 @@ Ref<KxDocRec> DecodeRecord(std::span<const uint8_t> id_bytes,
 
 // Decodes a record from bytes already at hand, for the quick paths of the
 // reads. `view(n)` returns the record's first `n` bytes, or null when they
-// are not at hand. Returns null, leaving the record to the careful read,
-// when they are not, or when the signature or a length is unsound.
+// are not at hand; each call may replace what an earlier one returned, so
+// only the last one's bytes are used. Returns null, leaving the record to
+// the careful read, when they are not at hand, or when the signature or a
+// length is unsound.
 template <class View>
 Ref<KxDocRec> DecodeAtHand(View&& view) {
-  constexpr size_t kIdAt = kRecordHeaderSize + 4;
   const uint8_t* p = view(kIdAt);
   if (p == nullptr || Get16(p) != kSignature) return Ref<KxDocRec>();
-  const int32_t id_length = Get32(p + kRecordHeaderSize);
+  const int32_t id_length = Get32(p + DocRecordFormat::kHeaderSize);
   if (id_length < 0) return Ref<KxDocRec>();
   const size_t last_at = kIdAt + static_cast<size_t>(id_length);
   p = view(last_at + 4);
@@ -91,13 +77,20 @@ Ref<KxDocRec> DecodeAtHand(View&& view) {
                       {p + last_at + 4, body_size});
 }
 
+// Returns the bytes of `rec` as a record of the file.
+std::vector<uint8_t> EncodeRecord(const Ref<KxDocRec>& rec) {
+  const std::vector<uint8_t> body = mMsgPack::EncodeBytes(Value(rec));
+  return DocRecordFormat::Encode(rec->DocID(), rec->fields().Count(), body);
+}
+
 }  // namespace
 
-KxDocsDB::KxDocsDB(internal::FileSystem& fs) : fs_(&fs) {}
+KxDocsDB::KxDocsDB(internal::FileSystem& fs)
+    : impl_(std::make_unique<Impl>(fs)) {}
 
 KxDocsDB::~KxDocsDB() {
   // Records outlive the database only as detached ones.
-  for (const Ref<KxDocRec>& rec : attached_)
+  for (const Ref<KxDocRec>& rec : impl_->attached)
     if (rec->store() == this) rec->AttachStore(nullptr);
 }
 
@@ -112,7 +105,8 @@ Ref<KxDocsDB> KxDocsDB::Create(internal::FileSystem& fs) {
 const ClassInfo& KxDocsDB::Class() const {
   static const ClassInfo info =
       ClassBuilder<KxDocsDB>(u"KxDocsDB")
-          .Method<&KxDocsDB::OpenDB>(u"OpenDB", {u"FilePath"})
+          .Method<static_cast<void (KxDocsDB::*)(const String&)>(
+              &KxDocsDB::OpenDB)>(u"OpenDB", {u"FilePath"})
           .Method<&KxDocsDB::FlushData>(u"FlushData")
           .Method<&KxDocsDB::CloseDB>(u"CloseDB")
           .Method<&KxDocsDB::AddDoc>(u"AddDoc", {Opt(u"id")})
@@ -135,173 +129,63 @@ const ClassInfo& KxDocsDB::Class() const {
 }
 
 void KxDocsDB::RequireOpen() const {
-  if (file_ == nullptr)
+  if (!impl_->file.is_open())
     ErrorRaise(kErrStoreFailure, kSource, u"DB is not open");
 }
 
-KxDocsDB::Header KxDocsDB::NewHeader() {
-  Header h{};
-  std::memcpy(h.data(), kMagic, sizeof kMagic);
-  Put32(h.data() + kVersionAt, kVersion);
-  return h;
+bool KxDocsDB::IsOpen() const { return impl_->file.is_open(); }
+bool KxDocsDB::IsReadOnly() const {
+  return impl_->file.is_open() && impl_->file.read_only();
 }
+const std::u16string& KxDocsDB::path() const { return impl_->file.path(); }
 
-void KxDocsDB::WriteHeader(internal::DbFile& file, const Header& header) {
-  // Both copies in one write: copy A lands before copy B, and a write torn
-  // inside copy A still leaves copy B as it was.
-  uint8_t both[2 * kHeaderSize];
-  std::memcpy(both, header.data(), kHeaderSize);
-  std::memcpy(both + kHeaderSize, header.data(), kHeaderSize);
-  file.WriteAt(0, both);
+bool KxDocsDB::HasDoc(std::u16string_view doc_id) const {
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
+  return impl_->index.Find(doc_id) >= 0;
 }
 
 void KxDocsDB::OpenDB(const String& FilePath) {
-  file_.reset();
-  index_ = Dictionary::Create();
-  cache_ = Dictionary::Create();
-  last_record_ = 0;
-  path_ = FilePath.str();
-  file_ = fs_->Open(path_);
-  if (file_->Length() == 0) {
-    header_ = NewHeader();
-    WriteHeader(*file_, header_);
-    return;
-  }
-  ReadHeader();
-  BuildIndex();
+  OpenDB(FilePath, OpenOptions());
 }
 
-void KxDocsDB::ReadHeader() {
-  uint8_t both[2 * kHeaderSize];
-  if (file_->Length() < kFirstRecord ||
-      file_->ReadSome(0, both) != sizeof both) {
-    // Closed first, so a bad file does not leave the database looking open.
-    file_.reset();
-    ErrorRaise(kErrStoreFailure, kSource,
-               u"This file is not a valid KxDocsDB file");
-  }
-  const uint8_t* a = both;
-  const uint8_t* chosen = both + kHeaderSize;
-  if (HasMagic(a) && Get32(a + kVersionAt) == kVersion) chosen = a;
-  if (!HasMagic(chosen)) {
-    file_.reset();
-    ErrorRaise(kErrStoreFailure, kSource,
-               u"This file is not a valid KxDocsDB file");
-  }
-  std::memcpy(header_.data(), chosen, kHeaderSize);
-  next_id_ = std::max(Get32(header_.data() + kNextIdAt), 1);
+void KxDocsDB::OpenDB(const String& FilePath, const OpenOptions& options) {
+  if (impl_->Open(impl_->file, FilePath.str(), options))
+    next_id_ = std::max(impl_->file.Field(internal::kDocsNextIdAt), 1);
 }
 
-void KxDocsDB::BuildIndex() {
-  const int64_t length = file_->Length();
-  ScanWindow window(*file_);
-  int64_t position = kFirstRecord + 1;
-  while (position != 0 && position < length) {
-    const int64_t offset = position - 1;
-    const uint8_t* p = window.Get(offset, kRecordHeaderSize + 4);
-    if (p == nullptr) break;  // a record header cut short by the end
-    if (Get16(p) != kSignature) break;
-    const int32_t id_length = Get32(p + kRecordHeaderSize);
-    if (id_length < 0) break;
-    const int64_t body_length_at = offset + kRecordHeaderSize + 4 + id_length;
-    const uint8_t* q = window.Get(body_length_at, 4);
-    if (q == nullptr) break;
-    const int32_t body_last = Get32(q);
-    if (body_last < 0) break;
-    const int64_t end =
-        body_length_at + 4 + static_cast<int64_t>(body_last) + 1;
-    // A torn append: the record claims more than the file holds.
-    if (end > length) break;
-    const uint8_t flag = p[kFlagAt];
-    const int32_t next = Get32(p + kNextAt);
-    if (flag == 0) {
-      const uint8_t* id = window.Get(offset + kRecordHeaderSize + 4,
-                                     static_cast<size_t>(id_length));
-      if (id == nullptr) break;
-      String key = FromAnsi({id, static_cast<size_t>(id_length)});
-      // Slot keeps an identifier's first place and takes the new position.
-      index_->Slot(key) = Value(static_cast<int32_t>(position));
-    }
-    last_record_ = position;
-    // A link back, to itself or into its own bytes would let a damaged
-    // chain loop or overlap; records only ever follow one another.
-    if (next != 0 && static_cast<int64_t>(next) - 1 < end) break;
-    position = next;
-  }
-}
-
-int64_t KxDocsDB::WriteDoc(internal::DbFile& file, KxDocRec& rec,
-                           int64_t& last_record) {
-  // With no record to link from, the new one must start the chain, which
-  // always begins at the first record's place: whatever lies there is a
-  // record the walk could not read (a torn first append, say), and writing
-  // anywhere else would leave the new record out of reach.
-  const int64_t position =
-      last_record == 0 ? kFirstRecord + 1 : file.AppendOffset() + 1;
-  if (position > kMaxPosition) RaiseStandard(kErrOverflow);
-  if (last_record != 0) {
-    // Only the next field changes, so only its 4 bytes are written: no read
-    // first, and a flag set meanwhile by another writer stays as it is.
-    uint8_t link[4];
-    Put32(link, static_cast<int32_t>(position));
-    file.WriteAt(last_record - 1 + kNextAt, link);
-  }
-  std::vector<uint8_t> body = mMsgPack::EncodeBytes(Value(Ref<KxDocRec>(&rec)));
-  const String id = rec.DocID();
-  const int64_t size = kRecordHeaderSize + 4 + static_cast<int64_t>(id.size()) +
-                       4 + static_cast<int64_t>(body.size());
-  if (position - 1 + size > kMaxPosition) RaiseStandard(kErrOverflow);
-  std::vector<uint8_t> record(kRecordHeaderSize + 4);
-  record[0] = static_cast<uint8_t>(kSignature);
-  record[1] = static_cast<uint8_t>(kSignature >> 8);
-  Put32(record.data() + kFieldCountAt, rec.fields().Count());
-  // next stays 0 and flag 0 (live) until a successor or a delete.
-  Put32(record.data() + kRecordHeaderSize, static_cast<int32_t>(id.size()));
-  record.reserve(static_cast<size_t>(size));
-  AppendAnsi(id.view(), record);
-  uint8_t body_last[4];
-  Put32(body_last, static_cast<int32_t>(body.size()) - 1);
-  record.insert(record.end(), body_last, body_last + 4);
-  record.insert(record.end(), body.begin(), body.end());
-  // One write per record: a crash leaves it whole or torn at the end, and
-  // a torn one is ignored at the next open.
-  file.WriteAt(position - 1, record);
-  last_record = position;
-  return position;
-}
-
-Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
-  const int64_t offset = position - 1;
+Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t offset) {
+  internal::DbFile& file = impl_->file.file();
   // One read covers a typical record whole. Anything else (a larger record,
   // a damaged one, the end of the file) takes the reads below, which size
   // their buffers from lengths checked against the file.
   uint8_t first[1024];
-  const size_t got = file_->ReadSome(offset, first);
+  const size_t got = file.ReadSome(offset, first);
   Ref<KxDocRec> rec = DecodeAtHand(
       [&](size_t n) -> const uint8_t* { return n <= got ? first : nullptr; });
   if (rec) {
     Attach(*rec);
     return rec;
   }
-  uint8_t head[kRecordHeaderSize + 4];
-  file_->ReadAt(offset, head);
+  uint8_t head[kIdAt];
+  file.ReadAt(offset, head);
   if (Get16(head) != kSignature) return Ref<KxDocRec>();
-  const int64_t length = file_->Length();
-  const int32_t id_length = std::max(Get32(head + kRecordHeaderSize), 0);
-  int64_t at = offset + kRecordHeaderSize + 4;
+  const int64_t length = file.Length();
+  const int32_t id_length =
+      std::max(Get32(head + DocRecordFormat::kHeaderSize), 0);
+  int64_t at = offset + static_cast<int64_t>(kIdAt);
   // Never allocate more than the file can hold: a damaged length ends here.
   if (at + id_length + 4 > length) RaiseStandard(kErrInputPastEnd);
   std::vector<uint8_t> id_bytes(static_cast<size_t>(id_length));
-  file_->ReadAt(at, id_bytes);
+  file.ReadAt(at, id_bytes);
   at += id_length;
   uint8_t body_last[4];
-  file_->ReadAt(at, body_last);
+  file.ReadAt(at, body_last);
   at += 4;
   const int32_t last = Get32(body_last);
   if (last < 0) RaiseStandard(kErrTypeMismatch);
   if (at + last + 1 > length) RaiseStandard(kErrInputPastEnd);
   std::vector<uint8_t> body(static_cast<size_t>(last) + 1);
-  file_->ReadAt(at, body);
+  file.ReadAt(at, body);
   rec = DecodeRecord(id_bytes, body);
   Attach(*rec);
   return rec;
@@ -309,26 +193,45 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t position) {
 
 void KxDocsDB::Attach(KxDocRec& rec) {
   rec.AttachStore(this);
+  std::vector<Ref<KxDocRec>>& attached = impl_->attached;
   // Records that only this list still holds can go; pruning when the list
   // doubles keeps hand-outs O(1) on average.
-  if (attached_.size() >= prune_at_) {
-    std::erase_if(attached_, [this](const Ref<KxDocRec>& r) {
+  if (attached.size() >= impl_->prune_at) {
+    std::erase_if(attached, [this](const Ref<KxDocRec>& r) {
       return r->RefCount() == 1 || r->store() != this;
     });
-    prune_at_ = std::max<size_t>(64, 2 * attached_.size());
+    impl_->prune_at = std::max<size_t>(64, 2 * attached.size());
   }
-  attached_.push_back(Ref<KxDocRec>(&rec));
+  attached.push_back(Ref<KxDocRec>(&rec));
+}
+
+String KxDocsDB::NewDocId() {
+  StoreFile& file = impl_->file;
+  if (file.read_only()) {
+    // Nothing can be saved, so there is nothing to reserve.
+    String id = internal::GeneratedDocId(next_id_);
+    next_id_ = internal::NextDocCounter(next_id_);
+    return id;
+  }
+  StoreFile::Writing writing(file);
+  // The header holds the counter as the last opener to generate or save
+  // left it.
+  next_id_ = std::max(next_id_, file.Field(internal::kDocsNextIdAt));
+  String id;
+  do {
+    id = internal::GeneratedDocId(next_id_);
+    next_id_ = internal::NextDocCounter(next_id_);
+  } while (impl_->index.Find(id) >= 0);
+  file.SetField(internal::kDocsNextIdAt, next_id_);
+  file.WriteHeader();
+  return id;
 }
 
 Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
   RequireOpen();
-  String key = id;
-  if (key.empty()) {
-    key = internal::GeneratedDocId(next_id_);
-    next_id_ = internal::NextDocCounter(next_id_);
-  }
+  String key = id.empty() ? NewDocId() : id;
   key = internal::NormalizeDocId(key);
-  if (index_->Exists(key)) {
+  if (impl_->index.Find(key) >= 0) {
     ErrorRaise(kErrStoreFailure, kSource,
                u"Document already exists: " + key.str());
   }
@@ -340,87 +243,63 @@ Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
 
 Ref<KxDocRec> KxDocsDB::GetDoc(const String& doc_id, bool AutoCreate) {
   RequireOpen();
-  if (const Value* cached = cache_->Find(doc_id))
+  if (const Value* cached = impl_->cache->Find(doc_id))
     return Ref<KxDocRec>(cached->object_as<KxDocRec>());
-  if (const Value* position = index_->Find(doc_id))
-    return ReadDoc(position->long_value());
+  const int64_t offset = impl_->index.Find(doc_id);
+  if (offset >= 0) return ReadDoc(offset);
   if (AutoCreate) return AddDoc(doc_id);
   return Ref<KxDocRec>();
 }
 
 void KxDocsDB::SaveDoc(KxDocRec& rec) {
-  if (file_ == nullptr) RaiseStandard(kErrBadFileNameOrNumber);
-  // Taken before the encoder or a file write can run client code or fail.
+  if (!impl_->file.is_open()) RaiseStandard(kErrBadFileNameOrNumber);
+  // Taken before the encoder can run client code or fail; the encoder runs
+  // before the lock is taken, so client code never runs under it.
   const String id = rec.DocID();
   Ref<KxDocRec> keep(&rec);
-  FileLock lock(*file_);
-  const int64_t position = WriteDoc(*file_, rec, last_record_);
-  index_->Slot(id) = Value(static_cast<int32_t>(position));
-  cache_->Slot(id) = Value(keep);
+  const std::vector<uint8_t> record = EncodeRecord(keep);
+  StoreFile& file = impl_->file;
+  StoreFile::Writing writing(file);
+  impl_->Put(file, id, record, Value(keep));
   Attach(rec);
-  BumpCounter(header_.data() + kRecordCountAt);
-  BumpCounter(header_.data() + kPutCountAt);
-  Put32(header_.data() + kNextIdAt, next_id_);
-  WriteHeader(*file_, header_);
+  next_id_ = std::max(next_id_, file.Field(internal::kDocsNextIdAt));
+  file.SetField(internal::kDocsNextIdAt, next_id_);
+  file.WriteHeader();
 }
 
 Value KxDocsDB::AsValue() { return Value(Ref<KxDocsDB>(this)); }
 
 void KxDocsDB::Delete(const String& doc_id) {
   RequireOpen();
-  const Value* indexed = index_->Find(doc_id);
-  if (indexed == nullptr) return;
-  const int64_t offset = indexed->long_value() - 1;
-  FileLock lock(*file_);
-  uint8_t head[kRecordHeaderSize];
-  file_->ReadAt(offset, head);
-  head[kFlagAt] = kFlagDeleted;
-  file_->WriteAt(offset, head);
-  index_->Remove(doc_id);
-  if (cache_->Exists(doc_id)) cache_->Remove(doc_id);
-  BumpCounter(header_.data() + kDeletedCountAt);
-  WriteHeader(*file_, header_);
+  impl_->Delete(impl_->file, doc_id);
 }
 
 void KxDocsDB::Compact(bool bCloseDB) {
   RequireOpen();
-  const std::u16string tmp_path = path_ + u".tmp";
-  if (fs_->Exists(tmp_path)) fs_->Delete(tmp_path);
-  {
-    std::unique_ptr<internal::DbFile> tmp = fs_->Open(tmp_path);
-    Header header = NewHeader();
-    WriteHeader(*tmp, header);
-    // The temporary file keeps its own chain end, so a failure here leaves
-    // the open database's chain as it was.
-    int64_t tmp_last = 0;
-    int32_t count = 0;
-    Value keys = index_->Keys();
+  impl_->file.Compact([this](StoreFile::Copy& out) {
+    // A snapshot: encoding a cached record may run client code.
+    const Value keys = impl_->index.keys().Keys();
     for (const Value& key : keys.array().values()) {
       Ref<KxDocRec> rec = GetDoc(key.string(), false);
       if (!rec) continue;  // a record without its signature: nothing to keep
-      WriteDoc(*tmp, *rec, tmp_last);
-      ++count;
+      out.Append(EncodeRecord(rec));
     }
-    Put32(header.data() + kRecordCountAt, count);
-    Put32(header.data() + kPutCountAt, count);
-    Put32(header.data() + kNextIdAt, next_id_);
-    WriteHeader(*tmp, header);
-    // Only a complete file on the device may take the database's place.
-    tmp->FlushData();
-  }
+    next_id_ = std::max(next_id_, impl_->file.Field(internal::kDocsNextIdAt));
+    out.SetField(internal::kDocsNextIdAt, next_id_);
+  });
+  const std::u16string path = impl_->file.path();
   CloseDB();
-  fs_->Rename(tmp_path, path_);
-  if (!bCloseDB) OpenDB(String(path_));
+  if (!bCloseDB) OpenDB(String(path));
 }
 
 Value KxDocsDB::Keys() const {
-  if (!index_) RaiseStandard(kErrObjectNotSet);
-  return index_->Keys();
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
+  return impl_->index.keys().Keys();
 }
 
 int32_t KxDocsDB::Count() const {
-  if (!index_) RaiseStandard(kErrObjectNotSet);
-  return index_->Count();
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
+  return impl_->index.keys().Count();
 }
 
 void KxDocsDB::SetField(const String& id, const String& FieldName,
@@ -432,9 +311,9 @@ void KxDocsDB::SetField(const String& id, const String& FieldName,
 
 Value KxDocsDB::GetField(const String& id, const String& FieldName,
                          const Value& defaultValue) {
-  if (!index_) RaiseStandard(kErrObjectNotSet);
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
   const String key = internal::NormalizeDocId(id);
-  if (index_->Exists(key)) {
+  if (impl_->index.Find(key) >= 0) {
     Ref<KxDocRec> rec = GetDoc(key, false);
     if (rec && rec->fields().Exists(FieldName))
       return rec->fields().Item(FieldName);
@@ -444,22 +323,22 @@ Value KxDocsDB::GetField(const String& id, const String& FieldName,
 
 Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
   std::vector<String> matches;
-  if (!index_) RaiseStandard(kErrObjectNotSet);
-  Value keys = index_->Keys();
+  if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
+  const Value keys = impl_->index.keys().Keys();
   // Documents not in the cache are read through one window sliding forward:
   // the index lists most records in file order, so few reads reach the OS.
   // A record the window cannot serve whole and sound is left to GetDoc.
   std::unique_ptr<ScanWindow> window;
   auto read_ahead = [&](const String& id) -> Ref<KxDocRec> {
-    if (file_ == nullptr || cache_->Exists(id)) return Ref<KxDocRec>();
-    const Value* position = index_->Find(id);
-    if (position == nullptr) return Ref<KxDocRec>();
-    if (!window) window = std::make_unique<ScanWindow>(*file_);
-    const int64_t offset = position->long_value() - 1;
+    if (!impl_->file.is_open() || impl_->cache->Exists(id))
+      return Ref<KxDocRec>();
+    const int64_t offset = impl_->index.Find(id);
+    if (offset < 0) return Ref<KxDocRec>();
+    if (!window) window = std::make_unique<ScanWindow>(impl_->file.file());
     // A damaged length must not grow the window without bound.
     constexpr size_t kMostInWindow = 64 * 1024;
     Ref<KxDocRec> rec = DecodeAtHand([&](size_t n) -> const uint8_t* {
-      return n <= kMostInWindow ? window->Get(offset, n) : nullptr;
+      return n <= kMostInWindow ? window->View(offset, n) : nullptr;
     });
     if (!rec) return rec;
     Attach(*rec);
@@ -476,13 +355,8 @@ Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
   return internal::DocIdArray(std::move(matches));
 }
 
-void KxDocsDB::FlushData() {
-  if (file_ == nullptr) return;
-  file_->FlushData();
-  file_.reset();
-  file_ = fs_->Open(path_);
-}
+void KxDocsDB::FlushData() { impl_->file.Flush(); }
 
-void KxDocsDB::CloseDB() { file_.reset(); }
+void KxDocsDB::CloseDB() { impl_->file.Close(); }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 // Files held in memory, for tests and fuzz targets that open thousands of
 // variants of one file: the seam serves them without touching the disk.
-// Locks are no-ops; one thread only.
+// Locks are no-ops; one thread only. A path can be made read-only, as a file
+// the process may not write would be.
 #ifndef QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
 #define QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -31,10 +33,26 @@ class MemoryFileSystem final : public FileSystem {
   const std::vector<uint8_t>& Get(const std::u16string& path) const {
     return *files_.at(path);
   }
-  std::unique_ptr<DbFile> Open(const std::u16string& path) override {
+  // Makes opening `path` for writing fail as a file without write
+  // permission does (75), or lifts that.
+  void SetReadOnly(const std::u16string& path, bool read_only) {
+    if (read_only) {
+      read_only_.insert(path);
+    } else {
+      read_only_.erase(path);
+    }
+  }
+  using FileSystem::Open;
+  std::unique_ptr<DbFile> Open(const std::u16string& path,
+                               OpenMode mode) override {
+    auto it = files_.find(path);
+    if (it == files_.end() && mode != OpenMode::kCreate)
+      RaisePathError(kErrFileNotFound, path, u"No such file or directory");
+    if (mode != OpenMode::kReadOnly && read_only_.count(path) != 0)
+      RaisePathError(kErrPathFileAccess, path, u"Permission denied");
     std::shared_ptr<std::vector<uint8_t>>& data = files_[path];
     if (!data) data = std::make_shared<std::vector<uint8_t>>();
-    return std::make_unique<File>(data);
+    return std::make_unique<File>(data, mode == OpenMode::kReadOnly);
   }
   bool Exists(const std::u16string& path) override {
     return files_.count(path) != 0;
@@ -46,12 +64,18 @@ class MemoryFileSystem final : public FileSystem {
     files_[to] = it->second;
     files_.erase(it);
   }
+  bool StillAt(const std::u16string& path, DbFile& file) override {
+    auto it = files_.find(path);
+    auto* mine = dynamic_cast<File*>(&file);
+    return it != files_.end() && mine != nullptr && mine->data() == it->second;
+  }
 
  private:
   class File final : public DbFile {
    public:
-    explicit File(std::shared_ptr<std::vector<uint8_t>> data)
-        : data_(std::move(data)) {}
+    File(std::shared_ptr<std::vector<uint8_t>> data, bool read_only)
+        : data_(std::move(data)), read_only_(read_only) {}
+    const std::shared_ptr<std::vector<uint8_t>>& data() const { return data_; }
     void ReadAt(int64_t offset, std::span<uint8_t> out) override {
       if (ReadSome(offset, out) != out.size()) RaiseStandard(kErrInputPastEnd);
     }
@@ -63,6 +87,7 @@ class MemoryFileSystem final : public FileSystem {
       return n;
     }
     void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
+      if (read_only_) RaiseStandard(kErrBadFileNameOrNumber);
       const size_t at = static_cast<size_t>(offset);
       if (data_->size() < at + data.size()) data_->resize(at + data.size());
       std::copy(data.begin(), data.end(), data_->begin() + at);
@@ -74,9 +99,11 @@ class MemoryFileSystem final : public FileSystem {
 
    private:
     std::shared_ptr<std::vector<uint8_t>> data_;
+    bool read_only_;
   };
 
   std::map<std::u16string, std::shared_ptr<std::vector<uint8_t>>> files_;
+  std::set<std::u16string> read_only_;
 };
 
 }  // namespace quorvel::internal

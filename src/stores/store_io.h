@@ -1,16 +1,16 @@
-// What both database files need to reach their bytes: little-endian fields,
-// the write lock held for one operation, and a forward read window for
-// scans.
+// What both database files need to reach their bytes: little-endian fields
+// and a forward read window for walks over the records.
 #ifndef QUORVEL_SRC_STORES_STORE_IO_H_
 #define QUORVEL_SRC_STORES_STORE_IO_H_
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
-#include "quorvel/error.h"
 #include "stores/db_file.h"
 
 namespace quorvel::internal {
@@ -37,48 +37,50 @@ inline void Put32(uint8_t* p, int32_t v) {
 inline uint16_t Get16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
-
-// Adds one to a header counter. The counters are informational (nothing
-// reads them back), so they wrap rather than fail: a damaged or very old
-// header must not make a write that already reached the file raise.
-inline void BumpCounter(uint8_t* p) {
-  Put32(p, static_cast<int32_t>(static_cast<uint32_t>(Get32(p)) + 1u));
+inline void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-// Holds the exclusive whole-file lock for one write; a failure to take or
-// release it is ignored, so a store on a file system without locks still
-// works for a lone writer.
-class FileLock {
- public:
-  explicit FileLock(DbFile& file) : file_(file) {
-    try {
-      file_.LockExclusive();
-    } catch (const Error&) {
-    }
-  }
-  ~FileLock() {
-    try {
-      file_.Unlock();
-    } catch (const Error&) {
-    }
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
- private:
-  DbFile& file_;
-};
-
-// Serves a scan that visits records in increasing order from large reads
-// instead of two small reads per record: one window sliding forward.
+// Serves a walk that visits records in increasing order from a few large
+// reads instead of two small reads per record: one window sliding forward,
+// growing from 4 KiB to 64 KiB as the walk goes on (a walk that meets one
+// or two records reads little).
+//
+// Two ways out, so that nothing a caller parsed can change under it:
+// `Copy` copies bytes into the caller's buffer (fixed-size record headers
+// go this way, and their fields stay valid for good); `View` lends the
+// window's own bytes, which a later call on the window may replace, so a
+// caller uses them (decodes, converts) before it reads again.
 class ScanWindow {
  public:
   explicit ScanWindow(DbFile& file) : file_(file) {}
-  // Returns `size` bytes at `offset`, or null when the file ends first.
-  const uint8_t* Get(int64_t offset, size_t size) {
+  ScanWindow(const ScanWindow&) = delete;
+  ScanWindow& operator=(const ScanWindow&) = delete;
+
+  // Copies out.size() bytes at `offset` into `out`; false when the file
+  // ends first.
+  bool Copy(int64_t offset, std::span<uint8_t> out) {
+    const uint8_t* p = Fetch(offset, out.size());
+    if (p == nullptr) return false;
+    if (!out.empty()) std::memcpy(out.data(), p, out.size());
+    return true;
+  }
+  // Returns `size` bytes at `offset`, valid until the next call on this
+  // window, or null when the file ends first.
+  const uint8_t* View(int64_t offset, size_t size) {
+    return Fetch(offset, size);
+  }
+
+ private:
+  static constexpr size_t kFirstChunk = 4 * 1024;
+  static constexpr size_t kMostChunk = 64 * 1024;
+
+  const uint8_t* Fetch(int64_t offset, size_t size) {
     if (offset < start_ || offset + static_cast<int64_t>(size) >
                                start_ + static_cast<int64_t>(buffer_.size())) {
-      buffer_.resize(std::max(size, kChunk));
+      chunk_ = std::min(chunk_ * 2, kMostChunk);
+      buffer_.resize(std::max(size, chunk_));
       start_ = offset;
       buffer_.resize(file_.ReadSome(offset, buffer_));
       if (buffer_.size() < size) return nullptr;
@@ -86,11 +88,10 @@ class ScanWindow {
     return buffer_.data() + (offset - start_);
   }
 
- private:
-  static constexpr size_t kChunk = 64 * 1024;
   DbFile& file_;
   std::vector<uint8_t> buffer_;
   int64_t start_ = 0;
+  size_t chunk_ = kFirstChunk / 2;
 };
 
 }  // namespace quorvel::internal

@@ -92,15 +92,42 @@ TEST_F(DbFileTest, AppendOffsetSeesOtherOpenersAppends) {
   EXPECT_EQ(a->AppendOffset(), 5001);
 }
 
-TEST_F(DbFileTest, FileErrorsCarryPlatformNumbers) {
-  ExpectRaisesStandard(fs_.Open(Path("no/such/dir.bin")), kErrPathNotFound);
-  ExpectRaisesStandard(fs_.Open(FromUtf8(dir_)), kErrPathFileAccess);
+TEST_F(DbFileTest, FileErrorsCarryPlatformNumbersAndNameThePath) {
+  // Errors of the OS name the file and the reason.
+  const std::u16string dir = FromUtf8(dir_);
+  ExpectRaises(fs_.Open(Path("no/such/dir.bin")), kErrPathNotFound,
+               u"KxQuorvel",
+               u"Path not found: " + dir +
+                   u"/no/such/dir.bin (No such file or directory)");
+  ExpectRaises(fs_.Open(dir), kErrPathFileAccess, u"KxQuorvel",
+               u"Path/File access error: " + dir + u" (Is a directory)");
+  ExpectRaises(
+      fs_.Open(Path("gone"), OpenMode::kExisting), kErrFileNotFound,
+      u"KxQuorvel",
+      u"File not found: " + dir + u"/gone (No such file or directory)");
+  ExpectRaises(
+      fs_.Open(Path("gone"), OpenMode::kReadOnly), kErrFileNotFound,
+      u"KxQuorvel",
+      u"File not found: " + dir + u"/gone (No such file or directory)");
+  EXPECT_FALSE(fs_.Exists(Path("gone")));
+  ExpectRaises(fs_.Open(u"/dev/null"), kErrPathFileAccess, u"KxQuorvel",
+               u"Path/File access error: /dev/null (not a regular file)");
   ExpectRaisesStandard(fs_.Open(u""), kErrBadFileNameOrNumber);
   ExpectRaisesStandard(fs_.Open(std::u16string(u"a\0b", 3)),
                        kErrBadFileNameOrNumber);
-  ExpectRaisesStandard(fs_.Delete(Path("missing")), kErrFileNotFound);
-  ExpectRaisesStandard(fs_.Rename(Path("missing"), Path("x")),
-                       kErrFileNotFound);
+  ExpectRaises(
+      fs_.Delete(Path("missing")), kErrFileNotFound, u"KxQuorvel",
+      u"File not found: " + dir + u"/missing (No such file or directory)");
+  ExpectRaises(
+      fs_.Rename(Path("missing"), Path("x")), kErrFileNotFound, u"KxQuorvel",
+      u"File not found: " + dir + u"/missing (No such file or directory)");
+  // A file opened for reading cannot be written through.
+  fs_.Open(Path("r.bin"))->WriteAt(0, Bytes{1, 2});
+  auto reader = fs_.Open(Path("r.bin"), OpenMode::kReadOnly);
+  EXPECT_EQ(All(*reader), (Bytes{1, 2}));
+  ExpectRaises(
+      reader->WriteAt(0, Bytes{3}), kErrBadFileNameOrNumber, u"KxQuorvel",
+      u"Bad file name or number: " + dir + u"/r.bin (Bad file descriptor)");
 
   const struct {
     int err;

@@ -206,11 +206,14 @@ TEST_F(KxDocsDBTest, IdentifierRules) {
   EXPECT_TRUE(db->GetDoc(u" low"));
   EXPECT_TRUE(db->GetField(u" low", u"q").IsMissing());  // normalised: LOW
 
-  // A generated identifier that meets a stored one fails and is consumed.
+  // A generated identifier passes over stored ones, and the counter moves
+  // past them: a client's DOC000001 and DOC000002 never block the
+  // generator.
   Put(*db, u"DOC000001", u"f", Value(1));
-  ExpectRaises(db->AddDoc(), kStoreError, kSource,
-               u"Document already exists: DOC000001");
-  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000002");
+  Put(*db, u"DOC000002", u"f", Value(2));
+  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000003");
+  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000004");
+  EXPECT_EQ(db->next_id(), 5);
 }
 
 TEST_F(KxDocsDBTest, ErrorsAndStates) {
@@ -416,6 +419,42 @@ TEST_F(KxDocsDBTest, RecordsAreDetachedWhenTheDatabaseGoes) {
                u"Can't save. Record is not attached to a DB.");
 }
 
+TEST_F(KxDocsDBTest, ObjectsOnOneFileKeepEachOthersDocuments) {
+  // Two objects open one new file; each saves in turn, as two programs
+  // would.
+  auto a = Open();
+  auto b = Open();
+  Ref<KxDocRec> ra = a->AddDoc();
+  Ref<KxDocRec> rb = b->AddDoc();
+  // The counter lives in the file: the second object does not hand out the
+  // first one's identifier.
+  EXPECT_EQ(ra->DocID(), u"DOC000001");
+  EXPECT_EQ(rb->DocID(), u"DOC000002");
+  ra->fields().LetItem(String(u"who"), Value(u"a"));
+  Save(ra);
+  rb->fields().LetItem(String(u"who"), Value(u"b"));
+  Save(rb);  // after a's record, never over it
+  EXPECT_EQ(FileBytes()[120 + 15 + 8], '1');
+  // The saving object took in what the other wrote before it.
+  EXPECT_EQ(Joined(b->Keys()), u"DOC000001;DOC000002;");
+  Put(*a, u"third", u"who", Value(u"a"));
+  Put(*b, u"fourth", u"who", Value(u"b"));
+  Put(*a, u"fifth", u"who", Value(u"a"));
+  auto fresh = Open();
+  EXPECT_EQ(Joined(fresh->Keys()), u"DOC000001;DOC000002;THIRD;FOURTH;FIFTH;");
+  for (const char16_t* id :
+       {u"DOC000001", u"DOC000002", u"THIRD", u"FOURTH", u"FIFTH"}) {
+    EXPECT_TRUE(fresh->GetDoc(id)) << ToUtf8(id);
+  }
+  EXPECT_EQ(ToText(fresh->GetField(u"DOC000002", u"who")), u"b");
+  // A document one object re-saves replaces what the other cached.
+  Ref<KxDocRec> again = b->GetDoc(u"THIRD");
+  again->fields().LetItem(String(u"who"), Value(u"b"));
+  Save(again);
+  Put(*a, u"sixth", u"who", Value(u"a"));  // a takes in b's record
+  EXPECT_EQ(ToText(a->GetField(u"THIRD", u"who")), u"b");
+}
+
 TEST_F(KxDocsDBTest, DamagedChainsEndTheWalk) {
   // A record linking back to itself, then one cut short by the end.
   std::string looped =
@@ -468,14 +507,16 @@ TEST_F(KxDocsDBTest, FaultsLeaveAReadableFile) {
   Put(*db, u"b", u"n", Value(2));
   const size_t good_size = FileBytes().size();
 
-  // Writes of a save: the link, the record, the header.
-  faulty.CutWrite(2, 7);  // a torn record
+  // Writes of a save: the record, the link to it, the header.
+  faulty.CutWrite(1, 7);  // a torn record
   EXPECT_THROW(Put(*db, u"c", u"n", Value(3)), Error);
-  faulty.FailWrite(3);  // the header fails after a complete record
+  faulty.FailWrite(3);  // the header fails after a complete, linked record
   EXPECT_THROW(Put(*db, u"d", u"n", Value(4)), Error);
+  faulty.FailWrite(2);  // the link fails: the record stays out of the chain
+  EXPECT_THROW(Put(*db, u"x", u"n", Value(0)), Error);
   db->OpenDB(upath_);
   // The torn C is skipped; D was complete and linked from B, only its
-  // header write failed.
+  // header write failed; X was never linked.
   EXPECT_EQ(Joined(db->Keys()), u"A;B;D;");
   EXPECT_GT(FileBytes().size(), good_size);
   Put(*db, u"e", u"n", Value(5));

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "stores/faulty_file_system.h"
 #include "stores/memory_file_system.h"
 #include "stores/store_file_test.h"
+#include "stores/store_model.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -57,14 +59,14 @@ std::string Describe(const State& s) {
 // such record and the value of its last.
 State Expected(const std::vector<Written>& log, size_t cut) {
   State s;
+  std::map<std::u16string, size_t> place;
   for (size_t i = 0; i < log.size(); ++i) {
     const Written& w = log[i];
     if (w.end > cut || w.deleted) continue;
-    auto it = std::find_if(s.begin(), s.end(),
-                           [&](const Pair& p) { return p.key == w.key; });
-    if (it == s.end()) it = s.insert(s.end(), Pair{w.key, {}});
-    it->value = w.value;
-    it->source = static_cast<int>(i);
+    auto [it, added] = place.emplace(w.key, s.size());
+    if (added) s.push_back(Pair{w.key, {}});
+    s[it->second].value = w.value;
+    s[it->second].source = static_cast<int>(i);
   }
   return s;
 }
@@ -116,9 +118,10 @@ class KxKVDBReliabilityTest : public testing::StoreFileTest<KxKVDB> {
     return s;
   }
 
-  // 100 puts (an empty key, an empty value, Windows-1252 text, keys written
-  // twice) with deletes in between, all through one store.
-  std::vector<Written> BuildFile() {
+  // `puts` puts (an empty key, an empty value, Windows-1252 text, the last
+  // 15% rewriting earlier keys) with deletes in between, all through one
+  // store; values grow with `scale`.
+  std::vector<Written> BuildFile(int puts = 100, int scale = 1) {
     std::filesystem::remove(path_);
     auto db = Open();
     std::vector<Written> log;
@@ -127,12 +130,13 @@ class KxKVDBReliabilityTest : public testing::StoreFileTest<KxKVDB> {
       for (Written& w : log)
         if (w.key == key) w.deleted = true;
     };
-    for (int i = 0; i < 100; ++i) {
+    const int fresh = puts * 85 / 100;
+    for (int i = 0; i < puts; ++i) {
       std::u16string key =
-          u"key" + FromUtf8(std::to_string(i < 85 ? i : (i - 85) * 5));
+          u"key" + FromUtf8(std::to_string(i < fresh ? i : (i - fresh) * 5));
       if (i == 40) key.clear();
       std::u16string value = u"v" + FromUtf8(std::to_string(i)) +
-                             std::u16string(i % 23, u'a' + i % 26);
+                             std::u16string(i % 23 * scale, u'a' + i % 26);
       if (i % 7 == 0) value += u"\u00e9\u20ac";
       if (i == 60) value.clear();
       const size_t start = std::filesystem::file_size(path_);
@@ -217,7 +221,8 @@ TEST_F(KxKVDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
   ASSERT_LT(after.size(), before.size());
 
   const int total = CompactWrites(before);
-  EXPECT_EQ(total, 84 + 2);  // both headers and one record per live key
+  // Both headers, one record per live key, the old file's retirement mark.
+  EXPECT_EQ(total, 84 + 3);
 
   const auto [old_files, new_files] =
       CrashEveryCompactWrite(before, after, want, total, 5, 60,
@@ -226,6 +231,31 @@ TEST_F(KxKVDBReliabilityTest, ACrashAtEveryWriteOfCompactLeavesOldOrNewFile) {
       "KxKVDB: %d writes per compaction, %d crash points tried, %d left the "
       "old file, %d the new one\n",
       total, 3 * (total + 1), old_files, new_files);
+}
+
+// The three sweeps above on a file of more than 1 MB, at sampled places.
+TEST_F(KxKVDBReliabilityTest, AFileOverAMegabyteUnderTheSameSweeps) {
+  const std::vector<Written> log = BuildFile(5000, 19);
+  const Bytes full = FileBytes();
+  ASSERT_GT(full.size(), 1u << 20);
+  const State all = Expected(log, full.size());
+  SweepSampled(
+      "KxKVDB", full, kHeaders, u"CKVDB", kInvalid,
+      [](KxKVDB& db) { return Describe(Visible(db)); },
+      [&log](size_t cut) { return Describe(Expected(log, cut)); },
+      [&](KxKVDB& db, size_t at) {
+        // One header copy is enough; past the headers a change shows at
+        // most in the record it hits and those after it, so every live
+        // record that ends before it keeps its key visible.
+        const State seen = Visible(db);
+        std::set<std::u16string> keys;
+        for (const Pair& p : seen) keys.insert(p.key);
+        bool kept = at >= kHeaders || seen == all;
+        for (const Written& w : log)
+          if (w.end <= at && !w.deleted) kept = kept && keys.count(w.key) != 0;
+        return kept;
+      },
+      testing::Scaled(150), testing::Scaled(80), testing::Scaled(12));
 }
 
 TEST_F(KxKVDBReliabilityTest, RecordsAppendedAfterATornOneStayReachable) {

@@ -259,8 +259,10 @@ TEST_F(KxKVDBFileTest, NeverOpenedAndClosedStores) {
   ExpectRaises(db->Item(u"k"), kStoreError, u"CKVDB", kNotOpen);
   ExpectRaisesStandard(db->Keys(), kErrObjectNotSet);
   ExpectRaisesStandard(db->Count(), kErrObjectNotSet);
-  ExpectRaisesStandard(db->OpenDB(FromUtf8(dir_ + "/no/dir/x.kv")),
-                       kErrPathNotFound);
+  ExpectRaises(db->OpenDB(FromUtf8(dir_ + "/no/dir/x.kv")), kErrPathNotFound,
+               u"KxQuorvel",
+               u"Path not found: " + FromUtf8(dir_) +
+                   u"/no/dir/x.kv (No such file or directory)");
 
   db->OpenDB(upath_);
   db->PutValue(u"k", u"v");

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,20 +62,33 @@ class StoreFileTest : public ::testing::Test {
     return db;
   }
 
-  // Opens every prefix of the file `full` in memory. A length inside the two
-  // header copies (1 to `headers` - 1) must raise the invalid-file error
-  // (`source`, `invalid`) and leave the store closed; every other length
-  // must open and show, as `describe(Store&)` renders it, what
-  // `expected(length)` says. Returns how many opened and how many raised.
+  // The places a sweep over `count` places visits: every one for a stride
+  // of 1, otherwise one in each `stride` at a varying place within it, and
+  // the last.
+  static std::vector<size_t> Sample(size_t count, size_t stride) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i * stride < count; ++i)
+      at.push_back(std::min(count - 1, i * stride + (i * 131) % stride));
+    if (at.empty() || at.back() != count - 1) at.push_back(count - 1);
+    return at;
+  }
+
+  // Opens every prefix of the file `full` in memory (one length in each
+  // `stride`). A length inside the two header copies (1 to `headers` - 1)
+  // must raise the invalid-file error (`source`, `invalid`) and leave the
+  // store closed; every other length must open and show, as
+  // `describe(Store&)` renders it, what `expected(length)` says. Returns how
+  // many opened and how many raised.
   template <class Describe, class Expected>
   std::pair<int, int> OpenEveryTruncation(const Bytes& full, size_t headers,
                                           std::u16string_view source,
                                           std::u16string_view invalid,
-                                          Describe describe,
-                                          Expected expected) {
+                                          Describe describe, Expected expected,
+                                          size_t stride = 1) {
     internal::MemoryFileSystem memory;
-    int opened = 0, raised = 0, wrong = 0;
-    for (size_t cut = 0; cut <= full.size(); ++cut) {
+    int opened = 0, raised = 0, wrong = 0, in_header_cuts = 0;
+    for (size_t cut : Sample(full.size() + 1, stride)) {
+      in_header_cuts += cut > 0 && cut < headers;
       memory.Put(u"m", full, cut);
       Ref<Store> db = Store::Create(memory);
       const bool in_headers = cut > 0 && cut < headers;
@@ -96,23 +110,23 @@ class StoreFileTest : public ::testing::Test {
         ADD_FAILURE() << "cut " << cut << ": " << seen << "\nwant " << want;
     }
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(raised, static_cast<int>(headers) - 1);
+    EXPECT_EQ(raised, in_header_cuts);
     return {opened, raised};
   }
 
-  // Opens the file `full` in memory with each single byte changed in turn
-  // (XOR 0x80, then 0x00, then 0xFF). No single byte spoils both header
-  // copies, so each must open; one that raises must raise the invalid-file
-  // error `invalid`, and counts against that. `check(Store&, at, change)`
-  // judges what an opened store shows. Returns how many changes were tried
-  // and how many raised.
+  // Opens the file `full` in memory with each single byte (one in each
+  // `stride`) changed in turn (XOR 0x80, then 0x00, then 0xFF). No single
+  // byte spoils both header copies, so each must open; one that raises must
+  // raise the invalid-file error `invalid`, and counts against that.
+  // `check(Store&, at, change)` judges what an opened store shows. Returns
+  // how many changes were tried and how many raised.
   template <class Check>
   std::pair<int, int> ChangeEveryByte(const Bytes& full,
-                                      std::u16string_view invalid,
-                                      Check check) {
+                                      std::u16string_view invalid, Check check,
+                                      size_t stride = 1) {
     internal::MemoryFileSystem memory;
     int tried = 0, raised = 0;
-    for (size_t at = 0; at < full.size(); ++at) {
+    for (size_t at : Sample(full.size(), stride)) {
       for (int change = 0; change < 3; ++change) {
         Bytes b = full;
         b[at] = change == 0 ? b[at] ^ 0x80 : change == 1 ? 0x00 : 0xFF;
@@ -145,22 +159,25 @@ class StoreFileTest : public ::testing::Test {
   }
 
   // Crashes a compaction of the file `before` at each of its `total` writes
-  // and one past them, in three ways: the write fails and the process goes
-  // on; it fails and the process dies, losing what was not synced; it is
-  // cut short (to 0, `cut_a` or `cut_b` bytes) and the process dies. The
-  // file must then be `before` or `after` byte for byte and read as `want`
-  // through `describe(Store&)`; a store whose compaction failed stays open
-  // on the old file and can compact again. Returns how many crash points
-  // left the old file and how many the new one.
+  // (one in each `stride`) and one past them, in three ways: the write
+  // fails and the process goes on; it fails and the process dies, losing
+  // what was not synced; it is cut short (to 0, `cut_a` or `cut_b` bytes)
+  // and the process dies. The file must then be `before` or `after` byte
+  // for byte and read as `want` through `describe(Store&)`; a store whose
+  // compaction failed stays open on the old file and can compact again.
+  // Returns how many crash points left the old file and how many the new
+  // one.
   template <class Describe>
   std::pair<int, int> CrashEveryCompactWrite(const Bytes& before,
                                              const Bytes& after,
                                              const std::string& want, int total,
                                              size_t cut_a, size_t cut_b,
-                                             Describe describe) {
+                                             Describe describe,
+                                             size_t stride = 1) {
     int old_files = 0, new_files = 0;
     for (int mode = 0; mode < 3; ++mode) {
-      for (int nth = 1; nth <= total + 1; ++nth) {
+      for (size_t at : Sample(static_cast<size_t>(total) + 1, stride)) {
+        const int nth = static_cast<int>(at) + 1;
         SCOPED_TRACE(::testing::Message()
                      << "mode " << mode << " write " << nth);
         internal::MemoryFileSystem memory;
@@ -201,6 +218,43 @@ class StoreFileTest : public ::testing::Test {
       }
     }
     return {old_files, new_files};
+  }
+
+  // The three sweeps above at sampled places of `full` (the file at the
+  // path, which reads as `expected(full.size())` through `show`): `cuts`
+  // truncations, `changes` changed bytes (three changes each), judged by
+  // `kept(Store&, at)`, and compactions crashed at `crashes` writes in three
+  // ways. Prints what was tried under `name`.
+  template <class Show, class Expected, class Kept>
+  void SweepSampled(const char* name, const Bytes& full, size_t headers,
+                    std::u16string_view source, std::u16string_view invalid,
+                    Show show, Expected expected, Kept kept, int cuts,
+                    int changes, int crashes) {
+    const auto [opened, raised] =
+        OpenEveryTruncation(full, headers, source, invalid, show, expected,
+                            full.size() / static_cast<size_t>(cuts));
+    int changed = 0, wrong = 0;
+    ChangeEveryByte(
+        full, invalid,
+        [&](Store& db, size_t at, int) {
+          ++changed;
+          if (!kept(db, at) && ++wrong <= 3) ADD_FAILURE() << "byte " << at;
+        },
+        full.size() / static_cast<size_t>(changes));
+    EXPECT_EQ(wrong, 0);
+    Open()->Compact();
+    const Bytes after = FileBytes();
+    const int total = CompactWrites(full);
+    const size_t stride = static_cast<size_t>(total / crashes);
+    const auto [old_files, new_files] = CrashEveryCompactWrite(
+        full, after, expected(full.size()), total, 7, 40, show, stride);
+    std::printf(
+        "%s, %zu bytes: %d truncations sampled (%d opened, %d invalid), %d "
+        "byte changes, %zu of %d compaction writes crashed three ways (%d "
+        "old file, %d new)\n",
+        name, full.size(), opened + raised, opened, raised, changed,
+        Sample(static_cast<size_t>(total) + 1, stride).size(), total, old_files,
+        new_files);
   }
 
   std::string dir_;

@@ -7,6 +7,9 @@
 #include "cli.h"
 #include "quorvel/json.h"
 #include "quorvel/kxdocsdb.h"
+#include "quorvel/msgpack.h"
+#include "store_dump.h"
+#include "stores/docsdb_format.h"
 
 namespace quorvel::cli {
 namespace {
@@ -21,7 +24,7 @@ int Usage() {
                "       quorvel docs FILE find FIELD JSON-VALUE  print the ids "
                "whose field equals the value\n"
                "       quorvel docs FILE delete ID\n"
-               "       quorvel docs FILE list | compact | export\n");
+               "       quorvel docs FILE list | compact | export | dump\n");
   return 2;
 }
 
@@ -73,6 +76,42 @@ int Add(KxDocsDB& db, std::span<char*> args) {
   return 0;
 }
 
+// Each record with its link, field count, identifier and body as JSON (or
+// why the body does not decode).
+int Dump(std::string_view path) {
+  using internal::DocRecordFormat;
+  return DumpStore(
+      path, internal::DocsFileLayout(), {{"next id", internal::kDocsNextIdAt}},
+      [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
+        std::string out;
+        uint8_t head[DocRecordFormat::kHeaderSize];
+        if (window.Copy(rec.offset, head)) {
+          const int32_t link = internal::Get32(head + 6);
+          out += "next " + (link == 0 ? std::string("none")
+                                      : "@" + std::to_string(link - 1));
+          out += " fields " + std::to_string(internal::Get32(
+                                  head + DocRecordFormat::kFieldCountAt));
+        }
+        const uint8_t* id = window.View(rec.key_at, rec.key_size);
+        out += " id " + (id == nullptr
+                             ? std::string("?")
+                             : QuoteAnsi({reinterpret_cast<const char*>(id),
+                                          static_cast<size_t>(rec.key_size)}));
+        const uint8_t* body =
+            window.View(rec.body_at, static_cast<size_t>(rec.body_size));
+        if (body == nullptr) return out + " body ?";
+        try {
+          Value doc =
+              mMsgPack::DecodeBytes({body, static_cast<size_t>(rec.body_size)});
+          out += " body " + ToUtf8(JSON::WriteJSON(doc));
+        } catch (const Error& e) {
+          out += " body of " + std::to_string(rec.body_size) +
+                 " bytes that does not decode: " + e.what();
+        }
+        return out;
+      });
+}
+
 int Export(KxDocsDB& db) {
   Ref<Dictionary> all = Dictionary::Create();
   Value keys = db.Keys();
@@ -86,6 +125,8 @@ int Export(KxDocsDB& db) {
 
 int RunDocs(std::span<char*> args) {
   if (args.size() < 2) return Usage();
+  if (std::string_view(args[1]) == "dump" && args.size() == 2)
+    return Dump(args[0]);
   Ref<KxDocsDB> db = KxDocsDB::Create();
   db->OpenDB(Arg(args[0]));
   std::string_view action = args[1];

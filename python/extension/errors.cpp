@@ -1,0 +1,130 @@
+// quorvel.Error from the library's last error, and Python exceptions raised
+// in callbacks carried through the library and raised again.
+#include <string>
+
+#include "binding.h"
+
+namespace quorvel_python {
+
+namespace {
+
+// What the library sees when a callback raises a Python exception that is
+// not a quorvel.Error: the platform's "Automation error".
+constexpr int32_t kErrAutomation = 440;
+
+// The exception a callback raised, waiting for the library call around the
+// callback to return. One per thread; the GIL guards it.
+struct Pending {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  int32_t number = 0;
+};
+thread_local Pending pending;
+
+PyObject* Utf16Text(const uint16_t* (*read)(size_t*)) {
+  size_t size = 0;
+  const uint16_t* units = read(&size);
+  return TextFromUtf16(units, size);
+}
+
+PyObject* MakeError(int32_t number, PyObject* source, PyObject* description) {
+  PyObject* type = number == 438 ? Types().member_error : Types().error;
+  if (source == nullptr || description == nullptr) {
+    Py_XDECREF(source);
+    Py_XDECREF(description);
+    return nullptr;
+  }
+  PyObject* error =
+      PyObject_CallFunction(type, "iNN", number, source, description);
+  if (error != nullptr) {
+    PyErr_SetObject(type, error);
+    Py_DECREF(error);
+  }
+  return nullptr;
+}
+
+// Returns str(object) as UTF-16; empty when it has none.
+std::u16string TextOf(PyObject* object) {
+  std::u16string text;
+  PyObject* str = object == nullptr ? nullptr : PyObject_Str(object);
+  if (str != nullptr) {
+    text = Utf16Of(str);
+    Py_DECREF(str);
+  }
+  PyErr_Clear();
+  return text;
+}
+
+std::u16string AttributeText(PyObject* object, const char* name) {
+  PyObject* value = PyObject_GetAttrString(object, name);
+  std::u16string text = TextOf(value);
+  Py_XDECREF(value);
+  return text;
+}
+
+// "ValueError: the message", or the type's name alone.
+std::u16string Describe(PyObject* type, PyObject* value) {
+  std::u16string text = AttributeText(type, "__name__");
+  std::u16string message = TextOf(value);
+  if (!message.empty()) text += u": " + message;
+  return text;
+}
+
+}  // namespace
+
+void DropPending() {
+  if (pending.value == nullptr && pending.type == nullptr) return;
+  Py_CLEAR(pending.type);
+  Py_CLEAR(pending.value);
+  Py_CLEAR(pending.traceback);
+}
+
+PyObject* RaiseStatus(int32_t status) {
+  if (pending.type != nullptr && pending.number == status) {
+    PyErr_Restore(pending.type, pending.value, pending.traceback);
+    pending = Pending();
+    return nullptr;
+  }
+  DropPending();
+  return MakeError(status, Utf16Text(quorvel_last_error_source_utf16),
+                   Utf16Text(quorvel_last_error_description_utf16));
+}
+
+PyObject* RaiseError(int32_t number, const char* description) {
+  return MakeError(number, PyUnicode_FromString("KxQuorvel"),
+                   PyUnicode_FromString(description));
+}
+
+int32_t ReportPythonError() {
+  if (!PyErr_Occurred())
+    PyErr_SetString(PyExc_SystemError,
+                    "a callback failed without an exception");
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (traceback != nullptr) PyException_SetTraceback(value, traceback);
+  int32_t number = kErrAutomation;
+  std::u16string source = u"Python";
+  std::u16string description;
+  if (PyObject_IsInstance(value, Types().error) == 1) {
+    PyObject* n = PyObject_GetAttrString(value, "number");
+    number =
+        n == nullptr ? kErrAutomation : static_cast<int32_t>(PyLong_AsLong(n));
+    Py_XDECREF(n);
+    PyErr_Clear();
+    source = AttributeText(value, "source");
+    description = AttributeText(value, "description");
+    if (number == 0) number = kErrAutomation;  // 0 would read as success
+  } else {
+    description = Describe(type, value);
+  }
+  DropPending();
+  pending = Pending{type, value, traceback, number};
+  return quorvel_set_error_utf16(
+      number, reinterpret_cast<const uint16_t*>(source.data()), source.size(),
+      reinterpret_cast<const uint16_t*>(description.data()),
+      description.size());
+}
+
+}  // namespace quorvel_python

@@ -1,0 +1,212 @@
+"""Quorvel from Python: the library's classes created by name, their members
+called by name.
+
+    import quorvel
+    d = quorvel.CreateObject("Scripting.Dictionary")
+    d.Add("a", 1)
+    d["b"] = 2.5
+    print(d.Count, d.Item("a"), list(d.Keys()), len(d), "a" in d)
+
+Reading an attribute calls the member of that name: a property that needs no
+argument is read at once (``d.Count``), anything else comes back as a
+callable (``d.Item("a")``). Assigning an attribute is Let, or Set when the
+value is a library object. ``obj[k]`` and ``obj[k] = v`` use the default
+member, ``del obj[k]`` calls ``Remove``, ``len`` reads ``Count``, ``in``
+asks ``Exists`` (or walks the object), and ``for`` walks ``_NewEnum``.
+Failures raise ``quorvel.Error`` with the library's number, source and
+description.
+"""
+
+import enum
+
+from quorvel import _quorvel
+
+__all__ = [
+    "Array",
+    "CallType",
+    "CreateObject",
+    "Error",
+    "ErrorValue",
+    "FilterCallback",
+    "MemberError",
+    "Missing",
+    "Null",
+    "Object",
+    "SortCallback",
+    "call_by_name",
+]
+
+
+class Error(Exception):
+    """A failure the library raised: its number, source and description."""
+
+    def __init__(self, number, source, description):
+        super().__init__(number, source, description)
+        self.number = number
+        self.source = source
+        self.description = description
+
+    def __str__(self):
+        return f"error {self.number} ({self.source}): {self.description}"
+
+
+class MemberError(Error, AttributeError):
+    """Error 438: the object has no member of that name. It is also an
+    AttributeError, so ``hasattr`` and ``getattr(obj, name, default)`` work."""
+
+
+class CallType(enum.IntEnum):
+    """How ``call_by_name`` calls a member. Method and Get both read."""
+
+    Method = 1
+    Get = 2
+    Let = 4
+    Set = 8
+
+
+class _NullType:
+    """The library's Null: an explicit absence of data, unlike None (Empty)."""
+
+    _instance = None
+
+    def __new__(cls):
+        if cls._instance is None:
+            cls._instance = super().__new__(cls)
+        return cls._instance
+
+    def __repr__(self):
+        return "quorvel.Null"
+
+    def __bool__(self):
+        return False
+
+    def __reduce__(self):
+        return (_NullType, ())
+
+
+Null = _NullType()
+
+
+class ErrorValue:
+    """A Value of the Error kind: a 32-bit code. ``quorvel.Missing`` is the
+    one the library uses, to leave an optional argument out."""
+
+    __slots__ = ("code",)
+
+    def __init__(self, code):
+        # Kept as the library keeps it: a signed 32-bit number.
+        self.code = (int(code) + (1 << 31)) % (1 << 32) - (1 << 31)
+
+    def __eq__(self, other):
+        return isinstance(other, ErrorValue) and other.code == self.code
+
+    def __hash__(self):
+        return hash(("quorvel.ErrorValue", self.code))
+
+    def __repr__(self):
+        if self is Missing:
+            return "quorvel.Missing"
+        return f"quorvel.ErrorValue({self.code & 0xFFFFFFFF:#x})"
+
+
+Missing = ErrorValue(0x80020004)
+
+
+class Array(list):
+    """An array whose shape a plain list cannot tell: one that does not start
+    at 0, or has more than one dimension. It is the nested lists of its
+    elements (the first dimension outermost) and ``bounds``, one
+    ``(lower, upper)`` pair per dimension. Passed back to the library it
+    becomes an array of the same shape."""
+
+    def __init__(self, items=(), bounds=None):
+        super().__init__(items)
+        if bounds is None:
+            bounds = ((0, len(self) - 1),)
+        self.bounds = tuple((int(lower), int(upper)) for lower, upper in bounds)
+
+    def __repr__(self):
+        return f"quorvel.Array({list.__repr__(self)}, bounds={self.bounds!r})"
+
+
+class SortCallback:
+    """Subclass and override ``Apply`` to hand a key selector or mapper to
+    ``CArray.SortByKey`` and ``CArray.Map``. An exception ``Apply`` raises
+    comes out of the library call that called it, traceback and all."""
+
+    def Apply(self, value):
+        return None
+
+
+class FilterCallback:
+    """Subclass and override ``Test`` to hand a predicate to
+    ``CArray.Filter``."""
+
+    def Test(self, value):
+        return False
+
+
+# A decimal.Decimal becomes the library's Decimal here, where Python's big
+# integers make the rounding exact: a scale of at most 28 and a magnitude
+# below 2**96, with as few trailing digits dropped as that needs, rounded
+# half to even once.
+_DECIMAL_LIMIT = 1 << 96
+
+
+def _decimal_parts(value):
+    """Returns (negative, magnitude, scale) of a decimal.Decimal, or raises
+    Error 6 when it has no Decimal form."""
+    if not value.is_finite():
+        raise Error(6, "KxQuorvel", "Overflow")
+    sign, digits, exponent = value.as_tuple()
+    magnitude = int("".join(map(str, digits)))
+    if magnitude == 0:
+        return False, 0, 0
+    if exponent > 0:
+        if len(digits) + exponent > 29:
+            raise Error(6, "KxQuorvel", "Overflow")
+        magnitude *= 10**exponent
+        exponent = 0
+    scale = -exponent
+    drop = max(scale - 28, 0)
+    if drop > len(digits):
+        return False, 0, 0  # rounds to zero
+    while True:
+        kept, rest = divmod(magnitude, 10**drop)
+        half = 10**drop // 2
+        if drop and (rest > half or (rest == half and kept % 2 == 1)):
+            kept += 1
+        if kept < _DECIMAL_LIMIT or drop == scale:
+            break
+        drop += 1
+    if kept >= _DECIMAL_LIMIT:
+        raise Error(6, "KxQuorvel", "Overflow")
+    return sign == 1, kept, scale - drop
+
+
+_quorvel._bind(
+    Error=Error,
+    MemberError=MemberError,
+    Null=Null,
+    ErrorValue=ErrorValue,
+    Missing=Missing,
+    Array=Array,
+    SortCallback=SortCallback,
+    FilterCallback=FilterCallback,
+    decimal_parts=_decimal_parts,
+)
+
+Object = _quorvel.Object
+
+
+def CreateObject(class_name):
+    """Creates a class of the library by name ("CArray",
+    "Scripting.Dictionary", any letter case); raises Error 429 for a name
+    that names no class."""
+    return _quorvel.create_object(class_name)
+
+
+def call_by_name(obj, name, call_type, *args):
+    """Calls the member ``name`` of ``obj`` explicitly: ``call_type`` is a
+    CallType; for Let and Set the new value is the last argument."""
+    return _quorvel.call_by_name(obj, name, int(call_type), *args)

@@ -1,0 +1,383 @@
+#include "stores/store_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "quorvel/error.h"
+
+namespace quorvel::internal {
+
+namespace {
+
+constexpr int32_t kVersion = 1;
+
+// Appended to a file just before a compaction renames its successor over
+// it. Any other opener that takes the lock afterwards finds the file longer
+// than it left it and so asks whether the path still names it. Not a
+// record: a walk stops there, as at any torn tail.
+constexpr uint8_t kRetiredMark[] = {0xFF};
+
+}  // namespace
+
+const char* WalkStopText(WalkStop stop) {
+  switch (stop) {
+    case WalkStop::kOk:
+      return "record";
+    case WalkStop::kEnd:
+      return "end of the records";
+    case WalkStop::kChainEnd:
+      return "end of the chain";
+    case WalkStop::kLinkBack:
+      return "next link points back: the walk stops";
+    case WalkStop::kCutShort:
+      return "record header cut short by the end of the file";
+    case WalkStop::kNoSignature:
+      return "no record signature: the walk stops";
+    case WalkStop::kBadLength:
+      return "negative length: the walk stops";
+    case WalkStop::kPastEnd:
+      return "record runs past the end of the file (a torn append)";
+  }
+  return "?";
+}
+
+StoreFile::StoreFile(FileSystem& fs, const StoreLayout& layout, Reader& reader)
+    : fs_(fs), layout_(layout), reader_(reader) {}
+
+StoreFile::~StoreFile() = default;
+
+StoreFile::Header StoreFile::NewHeader() const {
+  Header h{};
+  std::memcpy(h.data(), layout_.magic.data(), layout_.magic.size());
+  Put32(h.data() + layout_.version_at, kVersion);
+  return h;
+}
+
+bool StoreFile::ReadHeaderCopies(Header* out) {
+  const size_t size = layout_.header_size;
+  uint8_t both[2 * sizeof(Header)];
+  if (file_->ReadSome(0, {both, 2 * size}) != 2 * size) return false;
+  auto has_magic = [&](const uint8_t* copy) {
+    return std::memcmp(copy, layout_.magic.data(), layout_.magic.size()) == 0;
+  };
+  const uint8_t* a = both;
+  const uint8_t* chosen = both + size;
+  if (has_magic(a) && Get32(a + layout_.version_at) == kVersion) chosen = a;
+  if (!has_magic(chosen)) return false;
+  *out = Header{};
+  std::memcpy(out->data(), chosen, size);
+  return true;
+}
+
+void StoreFile::RaiseInvalidFile() {
+  // Closed first, so a bad file does not leave the store looking open.
+  file_.reset();
+  ErrorRaise(kErrStoreFailure, layout_.source, layout_.invalid_file);
+}
+
+void StoreFile::ReadHeader(int64_t length) {
+  if (length < first_record() || !ReadHeaderCopies(&header_))
+    RaiseInvalidFile();
+  seen_header_ = header_;
+}
+
+bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
+  Close();
+  path_ = path;
+  read_only_ = mode == OpenMode::kReadOnly;
+  seen_end_ = 0;
+  others_deleted_ = false;
+  last_ = -1;
+  tail_ = first_record();
+  if (mode == OpenMode::kCreate) {
+    try {
+      file_ = fs_.Open(path, mode);
+    } catch (const Error& denied) {
+      // A file this process may read but not write still opens, for
+      // reading; anything else keeps the first answer.
+      if (denied.number() != kErrPathFileAccess) throw;
+      try {
+        file_ = fs_.Open(path, OpenMode::kReadOnly);
+      } catch (const Error&) {
+        throw denied;
+      }
+      read_only_ = true;
+    }
+  } else {
+    file_ = fs_.Open(path, mode);
+  }
+  int64_t length = file_->Length();
+  if (length == 0 && !read_only_) {
+    // Another opener may be writing the first header and records of the
+    // same new file: the lock keeps a second fresh header off its work.
+    bool fresh = false;
+    LockQuietly();
+    try {
+      if (file_->Length() == 0) {
+        header_ = NewHeader();
+        WriteHeader();
+        fresh = true;
+      }
+    } catch (...) {
+      UnlockQuietly();
+      throw;
+    }
+    UnlockQuietly();
+    length = file_->Length();
+    if (fresh) {
+      seen_end_ = length;
+      return false;
+    }
+  }
+  if (length == 0) {
+    header_ = NewHeader();
+    seen_header_ = header_;
+    seen_end_ = 0;
+    return false;
+  }
+  ReadHeader(length);
+  seen_end_ = WalkAll(length);
+  return true;
+}
+
+void StoreFile::Close() { file_.reset(); }
+
+void StoreFile::Flush() {
+  if (file_ == nullptr) return;
+  file_->FlushData();
+  const bool moved = !fs_.StillAt(path_, *file_);
+  file_.reset();
+  file_ =
+      fs_.Open(path_, read_only_ ? OpenMode::kReadOnly : OpenMode::kExisting);
+  if (!moved) return;
+  const int64_t length = file_->Length();
+  ReadHeader(length);
+  seen_end_ = Rescan(length);
+}
+
+void StoreFile::Bump(size_t at) {
+  SetField(at, static_cast<int32_t>(static_cast<uint32_t>(Field(at)) + 1u));
+}
+
+int64_t StoreFile::WalkAll(int64_t length) {
+  ScanWindow window(*file_);
+  const WalkEnd end =
+      WalkRecords(window, *layout_.records, first_record(), length,
+                  [&](const RecordInfo& rec) { reader_.Record(rec, window); });
+  last_ = end.last;
+  tail_ = end.at;
+  return end.covered;
+}
+
+void StoreFile::WalkOn(int64_t length) {
+  if (last_ < 0) {
+    WalkAll(length);
+    return;
+  }
+  ScanWindow window(*file_);
+  // The last record is read again for its way on: in a chained file its
+  // link may have been set by another opener since.
+  RecordInfo last;
+  if (layout_.records->Parse(window, last_, length, &last) != WalkStop::kOk ||
+      last.after != WalkStop::kOk) {
+    return;
+  }
+  const WalkEnd end =
+      WalkRecords(window, *layout_.records, last.next, length,
+                  [&](const RecordInfo& rec) { reader_.Record(rec, window); });
+  if (end.last >= 0) last_ = end.last;
+  tail_ = end.at;
+}
+
+int64_t StoreFile::Rescan(int64_t length) {
+  others_deleted_ = false;
+  reader_.Rescanning();
+  const int64_t covered = WalkAll(length);
+  reader_.Rescanned();
+  return covered;
+}
+
+void StoreFile::LockQuietly() {
+  // A failure to lock is ignored, so a store on a file system without
+  // locks still works for a lone writer.
+  try {
+    file_->LockExclusive();
+  } catch (const Error&) {
+  }
+}
+
+void StoreFile::UnlockQuietly() {
+  if (file_ == nullptr) return;
+  try {
+    file_->Unlock();
+  } catch (const Error&) {
+  }
+}
+
+void StoreFile::CatchUp() {
+  for (;;) {
+    const int64_t end = file_->AppendOffset();
+    Header fresh;
+    const bool valid = ReadHeaderCopies(&fresh);
+    if (end == seen_end_ && (!valid || fresh == seen_header_)) return;
+    if (end != seen_end_ && !fs_.StillAt(path_, *file_)) {
+      Reopen();
+      continue;
+    }
+    if (valid) {
+      // Deletes leave no trace but a counter and flags in place: once
+      // others deleted, only a walk from the start shows what.
+      const size_t at = layout_.deleted_count_at;
+      if (Get32(fresh.data() + at) != Get32(seen_header_.data() + at))
+        others_deleted_ = true;
+      header_ = fresh;
+    }
+    seen_header_ = header_;
+    if (end < seen_end_) {
+      // Something outside the library cut the file short: nothing known
+      // of its records can be trusted.
+      seen_end_ = end;
+      Rescan(end);
+    } else if (end > seen_end_) {
+      seen_end_ = end;
+      WalkOn(end);
+    }
+    return;
+  }
+}
+
+void StoreFile::Reopen() {
+  file_.reset();
+  file_ =
+      fs_.Open(path_, read_only_ ? OpenMode::kReadOnly : OpenMode::kExisting);
+  LockQuietly();
+  const int64_t length = file_->Length();
+  ReadHeader(length);
+  seen_end_ = Rescan(length);
+}
+
+StoreFile::Writing::Writing(StoreFile& file) : file_(file) {
+  if (file.read_only_) {
+    RaisePathError(kErrPathFileAccess, file.path_, u"opened for reading only");
+  }
+  file.LockQuietly();
+  try {
+    file.CatchUp();
+  } catch (...) {
+    file.UnlockQuietly();
+    throw;
+  }
+}
+
+StoreFile::Writing::~Writing() { file_.UnlockQuietly(); }
+
+int64_t StoreFile::Append(std::span<const uint8_t> record) {
+  const RecordFormat& format = *layout_.records;
+  int64_t at = seen_end_;
+  if (format.chained()) {
+    // With no record to link from, the new one must start the chain, which
+    // always begins at the first record's place: whatever lies there is a
+    // record no walk could read (a torn first append, say).
+    if (last_ < 0) at = first_record();
+  } else if (tail_ < seen_end_) {
+    // Every walk stops at the torn tail, so a record appended after it
+    // would never be seen. A deleted record over the rest of the file lets
+    // walks pass; unlike cutting the file back, it keeps the file from
+    // shrinking under other openers and keeps every byte but its own.
+    const std::vector<uint8_t> probe = format.Filler(0);
+    const int64_t rest = std::max<int64_t>(
+        seen_end_ - tail_ - static_cast<int64_t>(probe.size()), 0);
+    if (rest > std::numeric_limits<int32_t>::max()) RaiseStandard(kErrOverflow);
+    const std::vector<uint8_t> filler =
+        format.Filler(static_cast<int32_t>(rest));
+    file_->WriteAt(tail_, filler);
+    at = tail_ + static_cast<int64_t>(filler.size()) + rest;
+    seen_end_ = std::max(seen_end_, at);
+    last_ = tail_;
+    tail_ = at;
+  }
+  const int64_t end = at + static_cast<int64_t>(record.size());
+  if (end > kMaxPosition) RaiseStandard(kErrOverflow);
+  // The record lands before the link that leads to it, so a walk without
+  // the lock never follows a link into a record still being written.
+  file_->WriteAt(at, record);
+  seen_end_ = std::max(seen_end_, end);
+  if (format.chained() && last_ >= 0) {
+    uint8_t link[4];
+    Put32(link, static_cast<int32_t>(at + 1));
+    file_->WriteAt(last_ + format.link_at(), link);
+  }
+  last_ = at;
+  tail_ = end;
+  return at;
+}
+
+void StoreFile::FlagDeleted(int64_t offset) {
+  const uint8_t deleted[] = {1};
+  file_->WriteAt(offset + layout_.records->flag_at(), deleted);
+}
+
+void StoreFile::WriteHeader() {
+  const size_t size = layout_.header_size;
+  uint8_t both[2 * sizeof(Header)];
+  std::memcpy(both, header_.data(), size);
+  std::memcpy(both + size, header_.data(), size);
+  file_->WriteAt(0, {both, 2 * size});
+  seen_header_ = header_;
+  seen_end_ = std::max<int64_t>(seen_end_, static_cast<int64_t>(2 * size));
+}
+
+StoreFile::Copy::Copy(const StoreLayout& layout, std::unique_ptr<DbFile> file)
+    : layout_(layout),
+      file_(std::move(file)),
+      end_(2 * static_cast<int64_t>(layout.header_size)) {
+  std::memcpy(header_.data(), layout_.magic.data(), layout_.magic.size());
+  Put32(header_.data() + layout_.version_at, kVersion);
+  Finish();
+}
+
+void StoreFile::Copy::Append(std::span<const uint8_t> record) {
+  const int64_t end = end_ + static_cast<int64_t>(record.size());
+  if (end > kMaxPosition) RaiseStandard(kErrOverflow);
+  file_->WriteAt(end_, record);
+  if (layout_.records->chained() && last_ >= 0) {
+    uint8_t link[4];
+    Put32(link, static_cast<int32_t>(end_ + 1));
+    file_->WriteAt(last_ + layout_.records->link_at(), link);
+  }
+  last_ = end_;
+  end_ = end;
+  ++count_;
+}
+
+void StoreFile::Copy::Finish() {
+  Put32(header_.data() + layout_.record_count_at, count_);
+  Put32(header_.data() + layout_.put_count_at, count_);
+  const size_t size = layout_.header_size;
+  uint8_t both[2 * 64];
+  std::memcpy(both, header_.data(), size);
+  std::memcpy(both + size, header_.data(), size);
+  file_->WriteAt(0, {both, 2 * size});
+}
+
+void StoreFile::Compact(const std::function<void(Copy&)>& copy) {
+  Writing writing(*this);
+  // What others appended is known by now; what they deleted only a walk
+  // from the start shows.
+  if (others_deleted_) Rescan(seen_end_);
+  const std::u16string tmp_path = path_ + u".tmp";
+  if (fs_.Exists(tmp_path)) fs_.Delete(tmp_path);
+  {
+    Copy out(layout_, fs_.Open(tmp_path, OpenMode::kCreate));
+    copy(out);
+    out.Finish();
+    // Only a complete file on the device may take the database's place.
+    out.file_->FlushData();
+  }
+  file_->WriteAt(file_->AppendOffset(), kRetiredMark);
+  fs_.Rename(tmp_path, path_);
+}
+
+}  // namespace quorvel::internal

@@ -1,0 +1,303 @@
+// The engine under both database files: the doubled header, open and
+// validate, the write lock, appends at the true end of the file, torn tails,
+// the walk over the records, and compaction. A store adds only its record
+// layout (a `RecordFormat`), its index and its cache.
+#ifndef QUORVEL_SRC_STORES_STORE_FILE_H_
+#define QUORVEL_SRC_STORES_STORE_FILE_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stores/db_file.h"
+#include "stores/store_io.h"
+
+namespace quorvel::internal {
+
+// Why a walk over the records stopped; kOk while it goes on.
+enum class WalkStop {
+  kOk,
+  kEnd,          // fewer than two bytes left: the end of the records
+  kChainEnd,     // a chained record links to no other
+  kLinkBack,     // a chained record links back, to itself or into itself
+  kCutShort,     // a record header cut short by the end of the file
+  kNoSignature,  // the bytes there are no record
+  kBadLength,    // a negative length
+  kPastEnd,      // a record that claims more than the file holds
+};
+
+// Returns a few words saying what `stop` means, for dumps.
+const char* WalkStopText(WalkStop stop);
+
+// One record as a walk meets it. Offsets are 0-based bytes of the file.
+struct RecordInfo {
+  int64_t offset = 0;  // its first byte
+  int64_t end = 0;     // just past its last byte
+  uint8_t flag = 0;    // 0 live; any other value counts as deleted
+  int64_t key_at = 0;  // the key of a key-value record, a document's id
+  int32_t key_size = 0;
+  int64_t body_at = 0;  // the value, or the document's MessagePack body
+  int64_t body_size = 0;
+  int64_t next = -1;               // the record a walk visits next
+  WalkStop after = WalkStop::kOk;  // why a walk ends after this record
+  bool live() const { return flag == 0; }
+};
+
+// The record layout of one kind of store file, as far as the engine needs
+// it. A sequential format puts records back to back; a chained one links
+// each record from the one before it, through a 4-byte field holding the
+// next record's offset + 1.
+class RecordFormat {
+ public:
+  virtual ~RecordFormat() = default;
+  // Reads the record at `offset` of a file `length` bytes long: kOk with
+  // `out` filled, or why a walk stops there.
+  virtual WalkStop Parse(ScanWindow& window, int64_t offset, int64_t length,
+                         RecordInfo* out) const = 0;
+  // Where a record's flag byte lies, from its start.
+  virtual int64_t flag_at() const = 0;
+  virtual bool chained() const = 0;
+  // Chained formats: where the link field lies, from a record's start.
+  virtual int64_t link_at() const { return -1; }
+  // Sequential formats: the header of a deleted record whose body is the
+  // `skip` bytes after it, so that a walk passes over them.
+  virtual std::vector<uint8_t> Filler(int32_t skip) const {
+    (void)skip;
+    return {};
+  }
+};
+
+// The fixed facts of one kind of store file.
+struct StoreLayout {
+  std::u16string_view source;        // the source of the store's errors
+  std::u16string_view invalid_file;  // the invalid-file description
+  std::span<const uint8_t> magic;    // the first bytes of a header copy
+  size_t header_size;                // one copy; records start after two
+  size_t version_at;                 // signed 32-bit, 1
+  size_t record_count_at;            // +1 per append
+  size_t deleted_count_at;           // +1 per delete
+  size_t put_count_at;               // kept like the record count
+  const RecordFormat* records;
+};
+
+// Where a walk ended: the offset it stopped at, why, the last record it
+// visited (-1 for none), and how far the records it visited reach (where
+// it started, when none).
+struct WalkEnd {
+  int64_t at;
+  WalkStop why;
+  int64_t last;
+  int64_t covered;
+};
+
+// Visits the records of a file `length` bytes long from `from` on, as the
+// format's walk goes, calling `visit(const RecordInfo&)` for each complete
+// record, deleted ones included. Reads nothing but record headers: a
+// visitor that wants a key or body reads it through `window`.
+template <class Visit>
+WalkEnd WalkRecords(ScanWindow& window, const RecordFormat& format,
+                    int64_t from, int64_t length, Visit&& visit) {
+  WalkEnd end{from, WalkStop::kEnd, -1, from};
+  while (end.at >= 0 && end.at + 1 < length && end.at <= kMaxPosition) {
+    RecordInfo rec;
+    const WalkStop stop = format.Parse(window, end.at, length, &rec);
+    if (stop != WalkStop::kOk) {
+      end.why = stop;
+      return end;
+    }
+    visit(rec);
+    end.last = rec.offset;
+    end.covered = rec.end;
+    if (rec.after != WalkStop::kOk) {
+      end.at = rec.end;
+      end.why = rec.after;
+      return end;
+    }
+    end.at = rec.next;
+  }
+  return end;
+}
+
+// One open database file and what this object knows of it: the header as
+// last read or written, where the file ended then, and the last record a
+// walk reached. All writes go through `Writing`, which holds the
+// whole-file lock and first brings that knowledge up to date, so several
+// objects and processes can write one file:
+//   - records other openers appended since are walked into the reader, and
+//     the next record is linked from (or placed after) the true last one,
+//     never over bytes another opener may have written;
+//   - the header is read afresh, so counters (and a store's own fields)
+//     continue from what any writer left;
+//   - when another opener's compaction replaced the file, the new file is
+//     opened and walked from the start before anything is written.
+// A torn tail (a record a dying writer left incomplete) stays where it is:
+// chained files link past it, sequential ones first cover it with one
+// deleted record. No operation ever shrinks a file.
+//
+// The object owns its open file and closes it when destroyed.
+// Thread-compatible.
+class StoreFile {
+ public:
+  // What a store does with the records that walks meet.
+  class Reader {
+   public:
+    virtual ~Reader() = default;
+    // A complete record, deleted or live, in walk order; at open, and when
+    // a write finds records that other openers appended.
+    virtual void Record(const RecordInfo& rec, ScanWindow& window) = 0;
+    // Before and after a walk from the first record of a file this object
+    // had walked already (it was replaced, or a compaction reads it afresh):
+    // every offset the store knew is stale once `Rescanning` returns.
+    virtual void Rescanning() = 0;
+    virtual void Rescanned() = 0;
+  };
+
+  StoreFile(FileSystem& fs, const StoreLayout& layout, Reader& reader);
+  ~StoreFile();
+  StoreFile(const StoreFile&) = delete;
+  StoreFile& operator=(const StoreFile&) = delete;
+
+  // Opens `path` (closing a file already open) and walks its records into
+  // the reader. kCreate falls back to reading only when the file exists
+  // but may not be written. An empty file gets a new header (none when
+  // read-only); any other must hold a valid one, or the invalid-file error
+  // is raised with the file closed. Returns false for an empty file.
+  bool Open(const std::u16string& path, OpenMode mode);
+  // Closes the file; nothing when none is open.
+  void Close();
+  // Syncs, closes and opens the file again; when another file has taken its
+  // path meanwhile, walks that one from the start. Nothing when none is
+  // open.
+  void Flush();
+
+  bool is_open() const { return file_ != nullptr; }
+  bool read_only() const { return read_only_; }
+  const std::u16string& path() const { return path_; }
+  DbFile& file() { return *file_; }
+  const StoreLayout& layout() const { return layout_; }
+
+  // The header in memory: signed 32-bit fields at byte offsets of one copy.
+  int32_t Field(size_t at) const { return Get32(header_.data() + at); }
+  void SetField(size_t at, int32_t value) { Put32(header_.data() + at, value); }
+  // Adds one to a counter. The counters are informational (nothing reads
+  // them back), so they wrap rather than fail: a damaged header must not
+  // make a write that already reached the file raise.
+  void Bump(size_t at);
+
+  // Holds the write lock for one change and brings this object up to date
+  // first (see the class comment). Raises 75, naming the path, on a file
+  // opened for reading only. The caller checks that a file is open.
+  class Writing {
+   public:
+    explicit Writing(StoreFile& file);
+    ~Writing();
+    Writing(const Writing&) = delete;
+    Writing& operator=(const Writing&) = delete;
+
+   private:
+    StoreFile& file_;
+  };
+
+  // The following need a `Writing` in scope.
+  // Appends `record` where the next record of the file goes and links it in;
+  // returns its offset. Raises 6 past the 32-bit position range.
+  int64_t Append(std::span<const uint8_t> record);
+  // Sets the flag byte of the record at `offset` to deleted.
+  void FlagDeleted(int64_t offset);
+  // Writes both header copies, A before B, in one write.
+  void WriteHeader();
+
+  // What a compaction writes into the new file.
+  class Copy {
+   public:
+    // Appends `record`, linked from the one before, and counts it.
+    void Append(std::span<const uint8_t> record);
+    // Sets a field of the new file's header (the counts are set for you).
+    void SetField(size_t at, int32_t value) {
+      Put32(header_.data() + at, value);
+    }
+
+   private:
+    friend class StoreFile;
+    Copy(const StoreLayout& layout, std::unique_ptr<DbFile> file);
+    void Finish();
+
+    const StoreLayout& layout_;
+    std::unique_ptr<DbFile> file_;
+    std::array<uint8_t, 64> header_{};
+    int64_t end_;
+    int64_t last_ = -1;
+    int32_t count_ = 0;
+  };
+  // Rewrites the file with what `copy` appends, under the write lock: into
+  // "PATH.tmp" (a stale one is deleted first), synced, then renamed over the
+  // database in one step, so the path always names a complete file. What
+  // others appended is walked into the reader first, as for any write; when
+  // others deleted since this object last walked the whole file, it walks
+  // it again, so the copy holds exactly what the file holds. The old file
+  // is marked retired before the rename, so that its other openers move to
+  // the new one. Leaves the file open; the store closes or reopens it.
+  void Compact(const std::function<void(Copy&)>& copy);
+
+ private:
+  using Header = std::array<uint8_t, 64>;
+
+  int64_t first_record() const {
+    return 2 * static_cast<int64_t>(layout_.header_size);
+  }
+  Header NewHeader() const;
+  // Reads both copies and chooses one: A when it has the magic and version
+  // 1, else B when it has the magic. False when neither will do.
+  bool ReadHeaderCopies(Header* out);
+  [[noreturn]] void RaiseInvalidFile();
+  // Reads the header of a non-empty file or raises the invalid-file error.
+  void ReadHeader(int64_t length);
+  // Walks the whole file into the reader, from the first record; returns
+  // how far its records reach.
+  int64_t WalkAll(int64_t length);
+  // Walks on from the last record known, into the reader.
+  void WalkOn(int64_t length);
+  // WalkAll for a file this object had walked already.
+  int64_t Rescan(int64_t length);
+  // Under the lock: takes in what others wrote since this object last
+  // looked.
+  void CatchUp();
+  // Opens the file now at the path (another opener's compaction put it
+  // there), takes its lock and walks it from the start.
+  void Reopen();
+  void LockQuietly();
+  void UnlockQuietly();
+
+  FileSystem& fs_;
+  const StoreLayout& layout_;
+  Reader& reader_;
+  std::unique_ptr<DbFile> file_;
+  std::u16string path_;
+  bool read_only_ = false;
+  Header header_{};
+  // The header as this object last read or wrote it, and where the file
+  // ended then: a file that differs was written by someone else. After a
+  // walk from the start, the end is where the records end: bytes past them
+  // (a torn tail, or the mark of a retired file) make the next write look
+  // again.
+  Header seen_header_{};
+  int64_t seen_end_ = 0;
+  // The last record a walk or an append reached (-1 for none), and in a
+  // sequential file where the records stop: a torn tail lies between there
+  // and the end.
+  int64_t last_ = -1;
+  int64_t tail_ = 0;
+  // Whether others deleted records since this object last walked the whole
+  // file: its index may still hold their keys, in their old places.
+  bool others_deleted_ = false;
+};
+
+}  // namespace quorvel::internal
+
+#endif  // QUORVEL_SRC_STORES_STORE_FILE_H_

@@ -1,0 +1,88 @@
+// What a store object knows of its database file: the index of keys to
+// records, and the cache of values it wrote or read.
+#ifndef QUORVEL_SRC_STORES_STORE_STATE_H_
+#define QUORVEL_SRC_STORES_STORE_STATE_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "quorvel/dictionary.h"
+#include "quorvel/object.h"
+#include "quorvel/open_options.h"
+#include "quorvel/string.h"
+#include "stores/store_file.h"
+
+namespace quorvel::internal {
+
+// Each live key of a file to the offset of its current record, in the order
+// keys were first seen (a dictionary, whose `Keys` and `Count` the stores
+// hand out), plus the earlier live records of keys written more than once:
+// a delete flags those too, or an older version would come back at the next
+// open. Before the first `Reset` there is no index at all.
+// Thread-compatible.
+class RecordIndex {
+ public:
+  // Starts a new, empty index.
+  void Reset();
+  bool exists() const { return static_cast<bool>(keys_); }
+  const Dictionary& keys() const { return *keys_; }
+
+  // Points `key` at the record at `offset`; an earlier one stays known as
+  // superseded. Returns whether the key was indexed before.
+  bool Note(const String& key, int64_t offset);
+  // Returns the offset of the key's current record, or -1.
+  int64_t Find(std::u16string_view key) const;
+  // Returns the offsets of every live record of the key this index knows
+  // of, the current one first, then newest to oldest (none when absent).
+  std::vector<int64_t> Records(std::u16string_view key) const;
+  // Forgets the key and its records.
+  void Remove(const String& key);
+
+ private:
+  Ref<Dictionary> keys_;
+  std::unordered_map<std::u16string, std::vector<int32_t>> superseded_;
+};
+
+// The index and cache of one store object, kept in step with the walks of
+// its file: a live record met at open or written by another opener points
+// its key at itself (a cached value of that key is stale and goes), and a
+// walk from the start keeps only the cached values whose key still has the
+// record they came from. The cache maps keys to whatever the store keeps
+// for them (value texts, record objects). Thread-compatible.
+class StoreState : public StoreFile::Reader {
+ public:
+  // Starts a new, empty index and cache.
+  void Reset();
+
+  // Starts a new index and cache and opens `path` into them as `options`
+  // say. Returns false for an empty file.
+  bool Open(StoreFile& file, const std::u16string& path,
+            const OpenOptions& options);
+  // With the lock `writing` holds: appends `record` as the current record of
+  // `key`, caches `cached` for it and counts the put in the header, which
+  // the caller then writes.
+  int64_t Put(StoreFile& file, const String& key,
+              std::span<const uint8_t> record, const Value& cached);
+  // Flags every record of `key` this object knows of, forgets the key and
+  // writes the header with the delete counted; nothing for a key the index
+  // does not hold.
+  void Delete(StoreFile& file, const String& key);
+
+  void Record(const RecordInfo& rec, ScanWindow& window) override;
+  void Rescanning() override;
+  void Rescanned() override;
+
+  RecordIndex index;
+  Ref<Dictionary> cache;
+
+ private:
+  RecordIndex previous_;  // during a walk from the start only
+};
+
+}  // namespace quorvel::internal
+
+#endif  // QUORVEL_SRC_STORES_STORE_STATE_H_

@@ -1,0 +1,116 @@
+/* A few checks for the C interface's tests, which are plain C programs: each
+ * runs its test functions in order and exits non-zero if any check failed,
+ * printing every failure with its line. */
+#ifndef QUORVEL_TESTS_C_API_C_TEST_H_
+#define QUORVEL_TESTS_C_API_C_TEST_H_
+
+#include <quorvel/quorvel_c.h>
+#include <stdio.h>
+#include <string.h>
+
+static int c_test_failures = 0;
+
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
+      ++c_test_failures;                                                       \
+    }                                                                          \
+  } while (0)
+
+/* The call succeeds. */
+#define CHECK_OK(call)                                                       \
+  do {                                                                       \
+    int32_t c_test_status = (call);                                          \
+    if (c_test_status != 0) {                                                \
+      fprintf(stderr, "%s:%d: %s failed: %d (%s): %s\n", __FILE__, __LINE__, \
+              #call, (int)c_test_status, quorvel_last_error_source(),        \
+              quorvel_last_error_description());                             \
+      ++c_test_failures;                                                     \
+    }                                                                        \
+  } while (0)
+
+/* The call fails with exactly this number, source and description, and the
+ * last error says the same. */
+#define CHECK_ERROR(call, number, source, description) \
+  c_test_check_error((call), (number), (source), (description), #call, __LINE__)
+
+static void c_test_check_error(int32_t status, int32_t number,
+                               const char* source, const char* description,
+                               const char* call, int line) {
+  if (status == number && quorvel_last_error_number() == number &&
+      strcmp(quorvel_last_error_source(), source) == 0 &&
+      strcmp(quorvel_last_error_description(), description) == 0)
+    return;
+  fprintf(stderr,
+          "line %d: %s\n  expected %d (%s): %s\n  got %d, last %d (%s): %s\n",
+          line, call, (int)number, source, description, (int)status,
+          (int)quorvel_last_error_number(), quorvel_last_error_source(),
+          quorvel_last_error_description());
+  ++c_test_failures;
+}
+
+/* Variant builders for arguments. */
+static inline quorvel_variant c_long(int32_t v) {
+  quorvel_variant r;
+  quorvel_variant_init(&r);
+  r.type = QUORVEL_LONG;
+  r.as.long_value = v;
+  return r;
+}
+
+static inline quorvel_variant c_text(const char* text) {
+  quorvel_variant r;
+  quorvel_variant_init(&r);
+  r.type = QUORVEL_STRING;
+  r.as.utf8.data = text;
+  r.as.utf8.size = strlen(text);
+  return r;
+}
+
+static inline quorvel_variant c_object(quorvel_object* object) {
+  quorvel_variant r;
+  quorvel_variant_init(&r);
+  r.type = QUORVEL_OBJECT;
+  r.as.object = object;
+  return r;
+}
+
+/* Whether `v` is a UTF-8 String equal to `text`. */
+static inline int c_is_text(const quorvel_variant* v, const char* text) {
+  return v->type == QUORVEL_STRING && !(v->flags & QUORVEL_UTF16) &&
+         v->as.utf8.size == strlen(text) &&
+         memcmp(v->as.utf8.data, text, v->as.utf8.size) == 0;
+}
+
+/* Creates an object by name; the test fails if it cannot. */
+static inline quorvel_object* c_create(const char* class_name) {
+  quorvel_object* object = NULL;
+  CHECK_OK(quorvel_create_object(class_name, &object));
+  return object;
+}
+
+/* Calls a member and returns its result (Empty on failure, which is
+ * reported). */
+static inline quorvel_variant c_call(quorvel_object* object, const char* name,
+                                     int32_t call_type,
+                                     const quorvel_variant* args,
+                                     size_t nargs) {
+  quorvel_variant result;
+  quorvel_variant_init(&result);
+  CHECK_OK(quorvel_call_by_name(object, name, call_type, args, nargs, &result));
+  return result;
+}
+
+#define C_TEST_MAIN(...)                                                  \
+  int main(void) {                                                        \
+    void (*tests[])(void) = {__VA_ARGS__};                                \
+    for (size_t i = 0; i < sizeof tests / sizeof *tests; ++i) tests[i](); \
+    if (c_test_failures != 0) {                                           \
+      fprintf(stderr, "%d check(s) failed\n", c_test_failures);           \
+      return 1;                                                           \
+    }                                                                     \
+    return 0;                                                             \
+  }
+
+#endif /* QUORVEL_TESTS_C_API_C_TEST_H_ */

@@ -1,0 +1,77 @@
+"""The scripts in examples/python, run as a user runs them."""
+
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python"
+
+
+def run(script, *args):
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLES / script), *map(str, args)],
+        capture_output=True,
+        env=os.environ,
+        timeout=120,
+    )
+    if result.returncode != 0:
+        raise AssertionError(f"{script} failed:\n{result.stderr.decode()}")
+    return result.stdout.decode("utf-8")  # CR LF kept
+
+
+class ExamplesTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = pathlib.Path(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_json_to_docsdb_and_back(self):
+        source = self.path / "people.json"
+        source.write_text(
+            '[{"name": "Ada", "born": 1815, "langs": ["en", "fr"]},\n'
+            ' {"name": "Gr\u00e2ce", "born": 1906.5, "navy": true, "ship": null}]',
+            encoding="utf-8",
+        )
+        self.assertEqual(
+            run("json_to_docsdb.py", source, self.path / "people.kxd"),
+            "stored 2 documents\n"
+            'DOC000001 {"name":"Ada","born":1815,"langs":["en","fr"]}\n'
+            'DOC000002 {"name":"Gr\\u00E2ce","born":1906.5,"navy":true,"ship":null}\n',
+        )
+        self.assertTrue((self.path / "people.kxd").read_bytes().startswith(b"KDOCSTOR"))
+
+    def test_sort_csv(self):
+        source = self.path / "ages.csv"
+        source.write_bytes(b"name,age\r\nBob,42\r\nal,7\r\nCy,100\r\n")
+        self.assertEqual(
+            run("sort_csv.py", source, "age"),
+            "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",  # as text
+        )
+        self.assertEqual(
+            run("sort_csv.py", source, "age", "--numeric"),
+            "name,age\r\nal,7\r\nBob,42\r\nCy,100\r\n",
+        )
+        self.assertEqual(
+            run("sort_csv.py", source, "name", "--descending"),
+            "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",
+        )
+
+    def test_kv_cache_remembers_between_runs(self):
+        cache = self.path / "cache.kv"
+        first = run("kv_cache.py", cache, "alpha", "beta").splitlines()
+        second = run("kv_cache.py", cache, "beta", "gamma").splitlines()
+        self.assertEqual([line.split()[2] for line in first], ["(computed)"] * 2)
+        self.assertEqual(
+            [line.split()[2] for line in second], ["(cached)", "(computed)"]
+        )
+        self.assertEqual(first[1].split()[1], second[0].split()[1])
+        self.assertRegex(first[0], r"^alpha [0-9a-f]{16} \(computed\)$")
+
+
+if __name__ == "__main__":
+    unittest.main()
