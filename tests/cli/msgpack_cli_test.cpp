@@ -48,8 +48,9 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        "['\xE6\x9D\xB1']",
        1,
        "",
-       "quorvel: standard input: character U+6771 of a string has no "
-       "Windows-1252 byte (error 5)\n"},
+       "quorvel: standard input: character U+6771 (\xE6\x9D\xB1) of a string "
+       "has no Windows-1252 byte, which MessagePack strings here are made of "
+       "(error 5)\n"},
       // Numbers travel exactly or not at all.
       {{"msgpack", "encode"},
        "[0.1234567890123456789]",
@@ -63,6 +64,12 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        0,
        Bytes("DC 00 02 C7 02 D4 30 00 00 00 00 00 00 CB") +
            Bytes("BF B6 7E FA CF 9A BF 3F"),
+       ""},
+      // The lenient reader's numbers are made to travel the same way.
+      {{"msgpack", "encode", "--lenient"},
+       "[0.123456]",
+       0,
+       Bytes("DC 00 01 CB BF B6 7E FA CF 9A BF 3F"),
        ""},
       {{"msgpack", "encode"},
        "[1,",

@@ -20,6 +20,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -56,6 +57,9 @@ struct ToolResult {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out;
   std::string err;
+  // The tool's largest resident size, read from /proc while it runs (the
+  // figures of wait4 also count the test's own pages it held before exec).
+  long peak_rss_kb = 0;
 };
 
 // The tool's path; tests skip when the build has no tool.
@@ -72,6 +76,20 @@ inline const char* ToolPath() {
     if (::quorvel::testing::ToolPath() == nullptr)                     \
       GTEST_SKIP() << "the quorvel tool is not built (tools are off)"; \
   } while (false)
+
+// Raises `*peak_kb` to the process's high-water resident size, once it is
+// the tool (after exec).
+inline void SamplePeak(pid_t pid, long* peak_kb) {
+  const std::string dir = "/proc/" + std::to_string(pid);
+  std::ifstream comm(dir + "/comm");
+  std::string name;
+  if (!std::getline(comm, name) || name != "quorvel") return;
+  std::ifstream status(dir + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0)
+      *peak_kb = std::max(*peak_kb, std::stol(line.substr(6)));
+  }
+}
 
 inline ToolResult RunQuorvel(const std::vector<std::string>& args,
                              const ToolOptions& options = {}) {
@@ -141,6 +159,7 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
       kill(pid, options.signal);
       signalled = true;
     }
+    SamplePeak(pid, &result.peak_rss_kb);
     // The next piece is due once its wait is over; empty ones pass at once.
     while (in_fd >= 0 && piece < pieces.size() && written == 0 &&
            pieces[piece].second.empty() &&

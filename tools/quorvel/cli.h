@@ -382,6 +382,45 @@ class JsonWriter : public JSON::StrictHandler {
   bool after_key_ = false;
 };
 
+// ------------------------------------------------------------ portable
+
+// Values the library's MessagePack, and so a document database file, holds
+// exactly. Returns `number` itself, or the Double standing for a Decimal
+// that a Currency cannot hold (more than four places, or beyond its range)
+// when that Double's shortest text reads back as the same number; nothing
+// for a number neither holds.
+std::optional<Value> PortableNumber(const Value& number);
+
+// Builds the value of a strict read, refusing what the library's
+// MessagePack cannot hold exactly: a character without a Windows-1252 byte
+// (in a string or a name), a number PortableNumber refuses. The Failure
+// names the place in `where` of the token that holds it.
+class PortableTreeBuilder : public JSON::TreeBuilder {
+ public:
+  PortableTreeBuilder(const JSON::StrictReader& reader,
+                      const std::string& where)
+      : reader_(reader), where_(where) {}
+  void Key(std::u16string_view name) override;
+  void Text(std::u16string_view text) override;
+  void Scalar(const Value& value) override;
+
+ private:
+  void Check(std::u16string_view text);
+  [[noreturn]] void Fail(const std::string& what);
+
+  const JSON::StrictReader& reader_;
+  const std::string& where_;
+};
+
+// The same for a value built some other way (the lenient reader): returns
+// it with each number PortableNumber turns into a Double replaced (in the
+// containers themselves); the Failure names `where` only.
+Value MakePortable(const Value& value, const std::string& where);
+
+// Reads JSON text given whole (a command-line argument) strictly, through
+// a PortableTreeBuilder; `where` names it in Failures ("argument 3").
+Value ReadPortableJson(std::u16string_view text, std::string_view where);
+
 // -------------------------------------------------------------- legacy
 
 // The helpers the kv and docs verbs use. Each returns false after saying

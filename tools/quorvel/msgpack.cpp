@@ -5,7 +5,6 @@
 // document database would store for it.
 #include "quorvel/msgpack.h"
 
-#include <charconv>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -49,111 +48,6 @@ constexpr VerbSpec kSpec = {
     kOptions,
 };
 
-// The numbers MessagePack here holds: a Decimal of at most four places in
-// the Currency range (written as Currency), or the Double that reads back
-// as the same number. Returns nothing for any other.
-std::optional<Value> Portable(const Value& number) {
-  if (number.kind() != Kind::Decimal) return number;
-  const Decimal d = number.decimal();
-  try {
-    if (d.scale() <= 4) {
-      d.ToCurrency();  // raises beyond the Currency range
-      return number;
-    }
-  } catch (const Error&) {
-  }
-  const double x = d.ToDouble();
-  char text[32];
-  const std::to_chars_result r = std::to_chars(text, text + sizeof text, x);
-  try {
-    const std::optional<Decimal> back =
-        Decimal::Parse(FromUtf8(std::string_view(text, r.ptr - text)));
-    if (back && *back == d) return Value(x);
-  } catch (const Error&) {
-  }
-  return std::nullopt;
-}
-
-// Builds the value of a strict read, refusing what the dialect cannot hold
-// at the place of the token that holds it.
-class PortableBuilder : public JSON::TreeBuilder {
- public:
-  PortableBuilder(const JSON::StrictReader& reader, const std::string& name)
-      : reader_(reader), name_(name) {}
-
-  void Key(std::u16string_view name) override {
-    Check(name);
-    TreeBuilder::Key(name);
-  }
-  void Text(std::u16string_view text) override {
-    Check(text);
-    TreeBuilder::Text(text);
-  }
-  void Scalar(const Value& value) override {
-    std::optional<Value> portable = Portable(value);
-    if (!portable) {
-      Fail("the number " + ToUtf8(ToText(value)) +
-           " is neither a Currency (4 decimal places) nor a Double exactly");
-    }
-    TreeBuilder::Scalar(*portable);
-  }
-
- private:
-  void Check(std::u16string_view text) {
-    const std::optional<Unmappable> bad = FindUnmappable(text);
-    if (!bad) return;
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X",
-                  static_cast<unsigned>(bad->character));
-    const bool surrogate = bad->character >= 0xD800 && bad->character < 0xE000;
-    std::string what = "character " + std::string(code);
-    if (!surrogate) {
-      what += " (" +
-              ToUtf8(text.substr(bad->index, bad->character > 0xFFFF ? 2 : 1)) +
-              ")";
-    }
-    Fail(what +
-         " of this string has no Windows-1252 byte, which MessagePack "
-         "strings here are made of");
-  }
-
-  [[noreturn]] void Fail(const std::string& what) {
-    throw Failure(Place(name_, reader_.token_line(), reader_.token_column()),
-                  what, kErrInvalidCall);
-  }
-
-  const JSON::StrictReader& reader_;
-  const std::string& name_;
-};
-
-// The same checks on a tree the lenient reader built, without places.
-void CheckTree(const Value& v, const std::string& name) {
-  const auto check_text = [&](std::u16string_view text) {
-    if (const std::optional<Unmappable> bad = FindUnmappable(text)) {
-      char what[96];
-      std::snprintf(what, sizeof what,
-                    "character U+%04X of a string has no Windows-1252 byte",
-                    static_cast<unsigned>(bad->character));
-      throw Failure(name, what, kErrInvalidCall);
-    }
-  };
-  if (v.IsString()) check_text(v.string_view());
-  if (v.kind() == Kind::Decimal && !Portable(v)) {
-    throw Failure(name,
-                  "the number " + ToUtf8(ToText(v)) +
-                      " is neither a Currency nor a Double exactly",
-                  kErrInvalidCall);
-  }
-  if (const Dictionary* dict = dynamic_cast<const Dictionary*>(v.object())) {
-    for (const Dictionary::Entry& entry : *dict) {
-      check_text(entry.key.view());
-      CheckTree(entry.value, name);
-    }
-  } else if (const CArray* list = dynamic_cast<const CArray*>(v.object())) {
-    for (int32_t i = 0; i < list->Count(); ++i) CheckTree(list->Item(i), name);
-  }
-}
-
 Value ReadValue(Input& input, bool lenient) {
   if (lenient) {
     const Value tree = JSON::Parse(InputText(input).ReadAll());
@@ -162,11 +56,10 @@ Value ReadValue(Input& input, bool lenient) {
                     "the text does not begin with an object or an array",
                     kErrSubscript);
     }
-    CheckTree(tree, input.name());
-    return tree;
+    return MakePortable(tree, input.name());
   }
   JsonSource source(input);
-  PortableBuilder builder(source.reader(), input.name());
+  PortableTreeBuilder builder(source.reader(), input.name());
   source.Read(builder);
   return builder.Take();
 }
