@@ -20,20 +20,6 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-class Pieces : public quorvel::JSON::TextSource {
- public:
-  Pieces(std::u16string_view text, size_t piece) : text_(text), piece_(piece) {}
-  std::u16string_view Next() override {
-    const std::u16string_view next = text_.substr(0, piece_);
-    text_.remove_prefix(next.size());
-    return next;
-  }
-
- private:
-  std::u16string_view text_;
-  size_t piece_;
-};
-
 // Notes a key that the compact writer, which leaves keys unescaped, would
 // not write as JSON.
 class KeyWatcher : public quorvel::JSON::TreeBuilder {
@@ -48,7 +34,7 @@ class KeyWatcher : public quorvel::JSON::TreeBuilder {
 // The compact text of the value read, or the fault's description.
 std::u16string Outcome(std::u16string_view text, size_t piece,
                        bool* awkward = nullptr) {
-  Pieces source(text, piece);
+  quorvel::JSON::TextPieces source(text, piece);
   quorvel::JSON::StrictReader reader(source);
   KeyWatcher builder;
   try {

@@ -14,6 +14,7 @@
 #ifndef QUORVEL_JSON_STRICT_H_
 #define QUORVEL_JSON_STRICT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,23 @@ class TextSource {
   // Returns the next piece of the text, or an empty view at its end. A
   // piece stays valid until the next call.
   virtual std::u16string_view Next() = 0;
+};
+
+// A text already in memory, handed over in pieces of `piece` code units
+// (whole by default).
+class TextPieces : public TextSource {
+ public:
+  explicit TextPieces(std::u16string_view text, size_t piece = SIZE_MAX)
+      : text_(text), piece_(piece) {}
+  std::u16string_view Next() override {
+    const std::u16string_view next = text_.substr(0, piece_);
+    text_.remove_prefix(next.size());
+    return next;
+  }
+
+ private:
+  std::u16string_view text_;
+  size_t piece_;
 };
 
 // Reads one JSON text from a source. Not copyable; thread-compatible.

@@ -467,22 +467,8 @@ Value TreeBuilder::Take() {
   return std::exchange(root_, Value());
 }
 
-namespace {
-
-// The whole text as one piece.
-class WholeText : public TextSource {
- public:
-  explicit WholeText(std::u16string_view text) : text_(text) {}
-  std::u16string_view Next() override { return std::exchange(text_, {}); }
-
- private:
-  std::u16string_view text_;
-};
-
-}  // namespace
-
 Value ParseStrict(std::u16string_view text) {
-  WholeText source(text);
+  TextPieces source(text);
   StrictReader reader(source);
   TreeBuilder builder;
   try {

@@ -344,6 +344,10 @@ class JsonSource {
   JSON::StrictReader reader_;
 };
 
+// Reads all of the input with the library's lenient reader, exactly as it
+// is; a text that does not begin with an object or an array is a Failure.
+Value ReadLenientJson(Input& input);
+
 // Writes JSON text as UTF-8, from the events of a strict read or from a
 // tree of values. Strings are escaped as JSON requires: '"', '\' and
 // control characters (the short escapes where there is one), and lone

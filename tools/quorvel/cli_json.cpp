@@ -48,6 +48,16 @@ void JsonSource::Read(JSON::StrictHandler& handler) {
   }
 }
 
+Value ReadLenientJson(Input& input) {
+  const Value tree = JSON::Parse(InputText(input).ReadAll());
+  if (tree.IsNothing()) {
+    throw Failure(input.name(),
+                  "the text does not begin with an object or an array",
+                  kErrSubscript);
+  }
+  return tree;
+}
+
 JsonStyle StyleFrom(const Args& args) {
   JsonStyle style;
   style.indent = static_cast<int>(args.GetInt("--indent", 0, 0, 16));

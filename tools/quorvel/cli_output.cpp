@@ -125,6 +125,7 @@ void Output::Flush() {
 }
 
 void Output::Write(const void* data, size_t size) {
+  if (size == 0) return;  // `data` may then be null
   const char* bytes = static_cast<const char*>(data);
   if (size >= kBufferSize / 2) {
     Flush();

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 #include "cli.h"
 
@@ -37,16 +36,6 @@ std::string NumberRefusal(const Value& number) {
   return "the number " + ToUtf8(ToText(number)) +
          " is neither a Currency (4 decimal places) nor a Double exactly";
 }
-
-// The whole of a text as one piece.
-class WholeText : public JSON::TextSource {
- public:
-  explicit WholeText(std::u16string_view text) : text_(text) {}
-  std::u16string_view Next() override { return std::exchange(text_, {}); }
-
- private:
-  std::u16string_view text_;
-};
 
 }  // namespace
 
@@ -127,7 +116,7 @@ Value MakePortable(const Value& v, const std::string& where) {
 }
 
 Value ReadPortableJson(std::u16string_view text, std::string_view where) {
-  WholeText source(text);
+  JSON::TextPieces source(text);
   JSON::StrictReader reader(source);
   const std::string name(where);
   PortableTreeBuilder builder(reader, name);

@@ -96,12 +96,7 @@ int RunJson(std::span<char*> raw) {
   const JsonStyle style = StyleFrom(args);
   return Filter(args, action, [&](Input& input, Output& out) {
     if (args.Has("--lenient")) {
-      const Value tree = JSON::Parse(InputText(input).ReadAll());
-      if (tree.IsNothing()) {
-        throw Failure(input.name(),
-                      "the text does not begin with an object or an array",
-                      kErrSubscript);
-      }
+      const Value tree = ReadLenientJson(input);
       if (action == "check") {
         out.Write((TypeName(tree) == u"Dictionary" ? "object, " : "array, ") +
                   std::to_string(CountValues(tree)) + " values read\n");

@@ -50,12 +50,7 @@ constexpr VerbSpec kSpec = {
 
 Value ReadValue(Input& input, bool lenient) {
   if (lenient) {
-    const Value tree = JSON::Parse(InputText(input).ReadAll());
-    if (tree.IsNothing()) {
-      throw Failure(input.name(),
-                    "the text does not begin with an object or an array",
-                    kErrSubscript);
-    }
+    const Value tree = ReadLenientJson(input);
     return MakePortable(tree, input.name());
   }
   JsonSource source(input);
