@@ -307,7 +307,7 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
   if (format.chained() && last_ >= 0) {
     uint8_t link[4];
     Put32(link, static_cast<int32_t>(at + 1));
-    file_->WriteAt(last_ + format.link_at(), link);
+    file_->WriteInPlace(last_ + format.link_at(), link);
   }
   last_ = at;
   tail_ = end;
@@ -316,7 +316,7 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
 
 void StoreFile::FlagDeleted(int64_t offset) {
   const uint8_t deleted[] = {1};
-  file_->WriteAt(offset + layout_.records->flag_at(), deleted);
+  file_->WriteInPlace(offset + layout_.records->flag_at(), deleted);
 }
 
 void StoreFile::WriteHeader() {
@@ -324,7 +324,7 @@ void StoreFile::WriteHeader() {
   uint8_t both[2 * sizeof(Header)];
   std::memcpy(both, header_.data(), size);
   std::memcpy(both + size, header_.data(), size);
-  file_->WriteAt(0, {both, 2 * size});
+  file_->WriteInPlace(0, {both, 2 * size});
   seen_header_ = header_;
   seen_end_ = std::max<int64_t>(seen_end_, static_cast<int64_t>(2 * size));
 }
