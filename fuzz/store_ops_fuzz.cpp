@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -62,7 +63,9 @@ void Compare(quorvel::internal::MemoryFileSystem& fs, const char16_t* path,
              const Model& model) {
   Ref<Store> fresh = Store::Create(fs);
   fresh->OpenDB(path);
-  Check(quorvel::testing::Diff(*fresh, model).empty());
+  const std::string diff = quorvel::testing::Diff(*fresh, model);
+  if (!diff.empty()) std::fprintf(stderr, "%s\n", diff.c_str());
+  Check(diff.empty());
 }
 
 }  // namespace

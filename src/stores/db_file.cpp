@@ -38,6 +38,9 @@ std::u16string ErrnoText(int err) {
   return FromUtf8(text);
 }
 
+// The largest read served from the view.
+constexpr size_t kMostFromView = 8 * 1024;
+
 size_t PageSize() {
   static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return size;
@@ -45,16 +48,23 @@ size_t PageSize() {
 
 class PosixFile final : public DbFile {
  public:
-  PosixFile(int fd, std::u16string path) : fd_(fd), path_(std::move(path)) {
-    // A read-only shared view of the file lets AppendOffset look at the end,
-    // and reads of bytes known to exist copy from it, without a system
-    // call; without it every such step asks the OS.
-    void* map = ::mmap(nullptr, kMapSize, PROT_READ, MAP_SHARED, fd_, 0);
-    if (map != MAP_FAILED) map_ = static_cast<const uint8_t*>(map);
+  PosixFile(int fd, std::u16string path, bool writable)
+      : fd_(fd), path_(std::move(path)) {
+    // A shared view of the file lets AppendOffset look at the end, reads of
+    // bytes known to exist copy from it, and writes over such bytes go into
+    // it, all without a system call; without it every such step asks the
+    // OS. The page cache behind it is the one pread and pwrite use, so other
+    // openers see it all at once, and fdatasync takes it to the device.
+    const int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+    void* map = ::mmap(nullptr, kMapSize, protection, MAP_SHARED, fd_, 0);
+    if (map != MAP_FAILED) {
+      map_ = static_cast<uint8_t*>(map);
+      writable_ = writable;
+    }
   }
   // Closing the last descriptor of the open file also drops its lock.
   ~PosixFile() override {
-    if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), kMapSize);
+    if (map_ != nullptr) ::munmap(map_, kMapSize);
     ::close(fd_);
   }
 
@@ -67,9 +77,11 @@ class PosixFile final : public DbFile {
   size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
     // Bytes below the known end exist (no store shrinks a file), so the
-    // view serves them.
+    // view serves them: a record read at random costs no system call. A
+    // large read, such as a walk's, goes through pread, which maps no pages
+    // (each first touch of a page of the view is a fault).
     const int64_t end = offset + static_cast<int64_t>(out.size());
-    if (map_ != nullptr && end <= known_end_ &&
+    if (map_ != nullptr && out.size() <= kMostFromView && end <= known_end_ &&
         static_cast<uint64_t>(end) <= kMapSize) {
       if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
       return out.size();
@@ -113,6 +125,21 @@ class PosixFile final : public DbFile {
       done += static_cast<size_t>(n);
     }
     known_end_ = next_known;
+  }
+
+  void WriteInPlace(int64_t offset, std::span<const uint8_t> data) override {
+    const int64_t end = offset + static_cast<int64_t>(data.size());
+    if (!writable_ || offset < 0 || end > known_end_ ||
+        static_cast<uint64_t>(end) > kMapSize) {
+      WriteAt(offset, data);
+      return;
+    }
+    // Four bytes at a time: every field of a header and every link lands
+    // whole, even when the process dies in the middle of the copy.
+    uint8_t* to = map_ + offset;
+    size_t i = 0;
+    for (; i + 4 <= data.size(); i += 4) std::memcpy(to + i, &data[i], 4);
+    for (; i < data.size(); ++i) to[i] = data[i];
   }
 
   int64_t Length() override {
@@ -164,7 +191,8 @@ class PosixFile final : public DbFile {
  private:
   int fd_;
   std::u16string path_;
-  const uint8_t* map_ = nullptr;  // kMapSize bytes, or null
+  uint8_t* map_ = nullptr;  // kMapSize bytes, or null
+  bool writable_ = false;   // whether map_ may be written
   // The length of the file when this object last learnt it (from the OS or
   // from its own appends); -1 when unknown.
   int64_t known_end_ = -1;
@@ -213,7 +241,7 @@ class PosixFileSystem final : public FileSystem {
       RaiseFileError(err, path);
     }
     try {
-      return std::make_unique<PosixFile>(fd, path);
+      return std::make_unique<PosixFile>(fd, path, mode != OpenMode::kReadOnly);
     } catch (const std::bad_alloc&) {
       ::close(fd);
       RaiseStandard(kErrOutOfMemory);

@@ -36,6 +36,13 @@ class DbFile {
   virtual size_t ReadSome(int64_t offset, std::span<uint8_t> out) = 0;
   // Writes all of `data` at offset (never appending mode) or raises.
   virtual void WriteAt(int64_t offset, std::span<const uint8_t> data) = 0;
+  // Writes `data` over bytes the file already holds (a header, a link, a
+  // flag): the end of the file does not move. An implementation may write
+  // them through a shared mapping of the file, without a system call, as
+  // long as other openers see them at once as they see WriteAt's.
+  virtual void WriteInPlace(int64_t offset, std::span<const uint8_t> data) {
+    WriteAt(offset, data);
+  }
   // Returns the current length of the file as the OS reports it now.
   virtual int64_t Length() = 0;
   // Returns where an append goes now: the length of the file. Callers hold

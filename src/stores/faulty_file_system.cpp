@@ -23,16 +23,10 @@ class FaultyFileSystem::File final : public DbFile {
     return base_->ReadSome(offset, out);
   }
   void WriteAt(int64_t offset, std::span<const uint8_t> data) override {
-    Live();
-    bool fail_outright = false;
-    int64_t keep = fs_.NextWrite(&fail_outright);
-    if (fail_outright) RaiseStandard(kErrDiskFull);
-    if (keep >= 0) {
-      size_t n = std::min(static_cast<size_t>(keep), data.size());
-      if (n > 0) base_->WriteAt(offset, data.first(n));
-      RaiseStandard(kErrDeviceIo);
-    }
-    base_->WriteAt(offset, data);
+    Write(offset, data, &DbFile::WriteAt);
+  }
+  void WriteInPlace(int64_t offset, std::span<const uint8_t> data) override {
+    Write(offset, data, &DbFile::WriteInPlace);
   }
   int64_t Length() override {
     Live();
@@ -56,6 +50,21 @@ class FaultyFileSystem::File final : public DbFile {
   DbFile& base() { return *base_; }
 
  private:
+  using WriteFn = void (DbFile::*)(int64_t, std::span<const uint8_t>);
+  // Either kind of write counts in the sequence and may fail or be cut.
+  void Write(int64_t offset, std::span<const uint8_t> data, WriteFn write) {
+    Live();
+    bool fail_outright = false;
+    int64_t keep = fs_.NextWrite(&fail_outright);
+    if (fail_outright) RaiseStandard(kErrDiskFull);
+    if (keep >= 0) {
+      size_t n = std::min(static_cast<size_t>(keep), data.size());
+      if (n > 0) (base_.get()->*write)(offset, data.first(n));
+      RaiseStandard(kErrDeviceIo);
+    }
+    (base_.get()->*write)(offset, data);
+  }
+
   void Live() {
     if (generation_ != fs_.generation_) RaiseStandard(kErrDeviceIo);
   }

@@ -154,7 +154,7 @@ void StoreFile::Flush() {
   if (!moved) return;
   const int64_t length = file_->Length();
   ReadHeader(length);
-  seen_end_ = Rescan(length);
+  seen_end_ = Rescan(length, false);
 }
 
 void StoreFile::Bump(size_t at) {
@@ -191,11 +191,11 @@ void StoreFile::WalkOn(int64_t length) {
   tail_ = end.at;
 }
 
-int64_t StoreFile::Rescan(int64_t length) {
+int64_t StoreFile::Rescan(int64_t length, bool same_file) {
   others_deleted_ = false;
   reader_.Rescanning();
   const int64_t covered = WalkAll(length);
-  reader_.Rescanned();
+  reader_.Rescanned(same_file);
   return covered;
 }
 
@@ -239,7 +239,7 @@ void StoreFile::CatchUp() {
       // Something outside the library cut the file short: nothing known
       // of its records can be trusted.
       seen_end_ = end;
-      Rescan(end);
+      Rescan(end, true);
     } else if (end > seen_end_) {
       seen_end_ = end;
       WalkOn(end);
@@ -255,7 +255,7 @@ void StoreFile::Reopen() {
   LockQuietly();
   const int64_t length = file_->Length();
   ReadHeader(length);
-  seen_end_ = Rescan(length);
+  seen_end_ = Rescan(length, false);
 }
 
 StoreFile::Writing::Writing(StoreFile& file) : file_(file) {
@@ -307,7 +307,7 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
   if (format.chained() && last_ >= 0) {
     uint8_t link[4];
     Put32(link, static_cast<int32_t>(at + 1));
-    file_->WriteAt(last_ + format.link_at(), link);
+    file_->WriteInPlace(last_ + format.link_at(), link);
   }
   last_ = at;
   tail_ = end;
@@ -316,7 +316,7 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
 
 void StoreFile::FlagDeleted(int64_t offset) {
   const uint8_t deleted[] = {1};
-  file_->WriteAt(offset + layout_.records->flag_at(), deleted);
+  file_->WriteInPlace(offset + layout_.records->flag_at(), deleted);
 }
 
 void StoreFile::WriteHeader() {
@@ -324,7 +324,7 @@ void StoreFile::WriteHeader() {
   uint8_t both[2 * sizeof(Header)];
   std::memcpy(both, header_.data(), size);
   std::memcpy(both + size, header_.data(), size);
-  file_->WriteAt(0, {both, 2 * size});
+  file_->WriteInPlace(0, {both, 2 * size});
   seen_header_ = header_;
   seen_end_ = std::max<int64_t>(seen_end_, static_cast<int64_t>(2 * size));
 }
@@ -366,7 +366,7 @@ void StoreFile::Compact(const std::function<void(Copy&)>& copy) {
   Writing writing(*this);
   // What others appended is known by now; what they deleted only a walk
   // from the start shows.
-  if (others_deleted_) Rescan(seen_end_);
+  if (others_deleted_) Rescan(seen_end_, true);
   const std::u16string tmp_path = path_ + u".tmp";
   if (fs_.Exists(tmp_path)) fs_.Delete(tmp_path);
   {

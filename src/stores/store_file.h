@@ -152,10 +152,12 @@ class StoreFile {
     // a write finds records that other openers appended.
     virtual void Record(const RecordInfo& rec, ScanWindow& window) = 0;
     // Before and after a walk from the first record of a file this object
-    // had walked already (it was replaced, or a compaction reads it afresh):
-    // every offset the store knew is stale once `Rescanning` returns.
+    // had walked already: every offset the store knew is stale once
+    // `Rescanning` returns. `same_file` is false when the walk is of the
+    // file another opener put at the path (its compaction), whose offsets
+    // have nothing to do with the old file's.
     virtual void Rescanning() = 0;
-    virtual void Rescanned() = 0;
+    virtual void Rescanned(bool same_file) = 0;
   };
 
   StoreFile(FileSystem& fs, const StoreLayout& layout, Reader& reader);
@@ -263,8 +265,9 @@ class StoreFile {
   int64_t WalkAll(int64_t length);
   // Walks on from the last record known, into the reader.
   void WalkOn(int64_t length);
-  // WalkAll for a file this object had walked already.
-  int64_t Rescan(int64_t length);
+  // WalkAll for a file this object had walked already (or, when not
+  // `same_file`, for the one that took its place).
+  int64_t Rescan(int64_t length, bool same_file);
   // Under the lock: takes in what others wrote since this object last
   // looked.
   void CatchUp();

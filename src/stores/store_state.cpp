@@ -105,7 +105,12 @@ void StoreState::Rescanning() {
   index.Reset();
 }
 
-void StoreState::Rescanned() {
+void StoreState::Rescanned(bool same_file) {
+  if (!same_file) {
+    cache = Dictionary::Create();
+    previous_ = RecordIndex();
+    return;
+  }
   std::vector<String> stale;
   for (const Dictionary::Entry& e : *cache) {
     const int64_t now = index.Find(e.key);

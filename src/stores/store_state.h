@@ -51,8 +51,9 @@ class RecordIndex {
 // its file: a live record met at open or written by another opener points
 // its key at itself (a cached value of that key is stale and goes), and a
 // walk from the start keeps only the cached values whose key still has the
-// record they came from. The cache maps keys to whatever the store keeps
-// for them (value texts, record objects). Thread-compatible.
+// record they came from (none, when the walk is of another file). The cache
+// maps keys to whatever the store keeps for them (value texts, record objects).
+// Thread-compatible.
 class StoreState : public StoreFile::Reader {
  public:
   // Starts a new, empty index and cache.
@@ -74,7 +75,7 @@ class StoreState : public StoreFile::Reader {
 
   void Record(const RecordInfo& rec, ScanWindow& window) override;
   void Rescanning() override;
-  void Rescanned() override;
+  void Rescanned(bool same_file) override;
 
   RecordIndex index;
   Ref<Dictionary> cache;

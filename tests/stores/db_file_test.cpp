@@ -92,6 +92,34 @@ TEST_F(DbFileTest, AppendOffsetSeesOtherOpenersAppends) {
   EXPECT_EQ(a->AppendOffset(), 5001);
 }
 
+TEST_F(DbFileTest, WritesInPlaceAreSeenByOtherOpenersAtOnce) {
+  std::u16string p = Path("place.bin");
+  auto a = fs_.Open(p);
+  auto b = fs_.Open(p);
+  a->WriteAt(0, Bytes(10, 0x5F));
+  EXPECT_EQ(a->AppendOffset(), 10);
+  // Over bytes the file holds: through the view, the end stays.
+  a->WriteInPlace(2, Bytes{1, 2, 3, 4, 5});
+  EXPECT_EQ(All(*b), (Bytes{0x5F, 0x5F, 1, 2, 3, 4, 5, 0x5F, 0x5F, 0x5F}));
+  EXPECT_EQ(a->AppendOffset(), 10);
+  // Past the end it is an ordinary write, and the end moves.
+  a->WriteInPlace(8, Bytes{7, 7, 7, 7});
+  EXPECT_EQ(b->Length(), 12);
+  EXPECT_EQ(All(*b), (Bytes{0x5F, 0x5F, 1, 2, 3, 4, 5, 0x5F, 7, 7, 7, 7}));
+  // What b wrote in place, a reads, from the view or not.
+  b->Length();
+  b->WriteInPlace(0, Bytes{9});
+  Bytes one(1);
+  a->ReadAt(0, one);
+  EXPECT_EQ(one, Bytes{9});
+  a->FlushData();
+  // A file opened for reading is never written, in place or not.
+  auto r = fs_.Open(p, OpenMode::kReadOnly);
+  r->Length();
+  EXPECT_THROW(r->WriteInPlace(0, Bytes{1}), Error);
+  EXPECT_EQ(All(*a)[0], 9);
+}
+
 TEST_F(DbFileTest, FileErrorsCarryPlatformNumbersAndNameThePath) {
   // Errors of the OS name the file and the reason.
   const std::u16string dir = FromUtf8(dir_);

@@ -455,6 +455,20 @@ TEST_F(KxDocsDBTest, ObjectsOnOneFileKeepEachOthersDocuments) {
   EXPECT_EQ(ToText(a->GetField(u"THIRD", u"who")), u"b");
 }
 
+TEST_F(KxDocsDBTest, ARecordCachedFromAReplacedFileIsNotWrittenBack) {
+  auto a = Open();
+  auto b = Open();
+  Put(*a, u"d", u"who", Value(u"a"));  // a caches its record, at offset 120
+  b->Compact();
+  b->Delete(u"D");
+  b->Compact();
+  Put(*b, u"d", u"who", Value(u"b"));  // at offset 120 of a newer file
+  // a is still on the first file; its compaction moves it to the newest,
+  // where an offset equal to its cached record's means nothing.
+  a->Compact();
+  EXPECT_EQ(ToText(Open()->GetField(u"D", u"who")), u"b");
+}
+
 TEST_F(KxDocsDBTest, DamagedChainsEndTheWalk) {
   // A record linking back to itself, then one cut short by the end.
   std::string looped =

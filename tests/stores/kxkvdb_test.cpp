@@ -411,6 +411,30 @@ TEST_F(KxKVDBFileTest, TwoStoresShareTheFileUnderTheLock) {
   EXPECT_EQ(Open()->Item(u"c"), u"3");
 }
 
+TEST_F(KxKVDBFileTest, WritersFollowTheFileThroughOthersChanges) {
+  auto a = Open();
+  auto b = Open();
+  a->PutValue(u"k", u"a1");
+  b->PutValue(u"j", u"b1");
+  // b's write took in a's record: b's index has it, b's cache does not hold
+  // a stale value for it.
+  EXPECT_EQ(KeyList(*b), u"k;j;");
+  b->PutValue(u"k", u"b2");
+  a->PutValue(u"x", u"a2");  // a catches up: its cached "a1" goes
+  EXPECT_EQ(a->Item(u"k"), u"b2");
+
+  // a deletes j, which b wrote; b's compaction walks the file afresh, so j
+  // stays deleted and nothing a wrote is lost.
+  a->DeleteKey(u"j");
+  b->Compact();
+  EXPECT_EQ(KeyList(*Open()), u"k;x;");
+  // a still has the old file open; its next write notices the new one and
+  // goes there.
+  a->PutValue(u"y", u"a3");
+  EXPECT_EQ(KeyList(*Open()), u"k;x;y;");
+  EXPECT_EQ(KeyList(*a), u"k;x;y;");
+}
+
 TEST_F(KxKVDBFileTest, EveryMemberByName) {
   Value db = CreateObject(u"KxQuorvel.KxKVDB");
   EXPECT_EQ(TypeName(db), u"KxKVDB");
