@@ -74,7 +74,7 @@ TEST(KxKVDBProcessTest, EightWritersAtOnceLoseNothing) {
   db->OpenDB(Text(path));
   EXPECT_EQ(db->Count(), kWriters * kPuts + 1);
   db->CloseDB();
-  std::filesystem::remove(path);
+  std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 
 // A child writes keys and reports each acknowledged PutValue through a pipe;
