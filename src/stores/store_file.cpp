@@ -91,7 +91,7 @@ bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
   others_deleted_ = false;
   last_ = -1;
   tail_ = first_record();
-  if (mode == OpenMode::kCreate) {
+  if (mode != OpenMode::kReadOnly) {
     try {
       file_ = fs_.Open(path, mode);
     } catch (const Error& denied) {

@@ -74,6 +74,11 @@ TEST(StoreOpenTest, AFileThatMayNotBeWrittenOpensForReading) {
   EXPECT_TRUE(kv->IsReadOnly());
   EXPECT_EQ(kv->Count(), 2);
   EXPECT_EQ(memory.Get(u"m"), before);
+  // The same when the file must already exist.
+  kv->OpenDB(u"m", OpenOptions{.create_if_missing = false});
+  EXPECT_TRUE(kv->IsReadOnly());
+  ExpectRaises(kv->PutValue(u"a", u"b"), kErrPathFileAccess, u"KxQuorvel",
+               kReadOnly);
 
   // Asked for, on a file that could be written.
   memory.SetReadOnly(u"m", false);
