@@ -18,6 +18,16 @@
 
 namespace quorvel::testing {
 
+// Scales a count of operations down under the sanitizers, whose builds run
+// several times slower; they are there for memory errors, not for volume.
+inline int Scaled(int n) {
+#if defined(__SANITIZE_ADDRESS__)
+  return n / 4;
+#else
+  return n;
+#endif
+}
+
 inline std::string U8(std::u16string_view s) { return ToUtf8(s); }
 
 // Reads pairs of hex digits, skipping spaces: "DC 00 01" or "DC0001".

@@ -23,6 +23,7 @@
 #include "quorvel/safearray.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
+#include "test_util.h"
 
 namespace quorvel::testing {
 
@@ -146,16 +147,6 @@ inline void RandomFields(RandomText& r, Dictionary& fields) {
         fields.LetItem(name, Value(r.RecordText(budget)));
     }
   }
-}
-
-// Scales a count of operations down under the sanitizers, whose builds run
-// several times slower; they are there for memory errors, not for volume.
-inline int Scaled(int n) {
-#if defined(__SANITIZE_ADDRESS__)
-  return n / 4;
-#else
-  return n;
-#endif
 }
 
 // Returns "" when the store shows exactly the model (the same keys in the
