@@ -51,6 +51,9 @@ struct ToolOptions {
   int signal = 0;
   int signal_after_ms = 0;
   std::string cwd;
+  // Runs as the user nobody when the test runs as root, for what only an
+  // unprivileged user meets (a file it may not write).
+  bool unprivileged = false;
 };
 
 struct ToolResult {
@@ -127,6 +130,10 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
     dup2(err_write, 2);
     signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
+    if (options.unprivileged && geteuid() == 0 &&
+        (setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(127);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -15,7 +15,8 @@ namespace quorvel::testing {
 namespace {
 
 const std::vector<std::string> kVerbs = {"demo", "json", "csv",      "base64",
-                                         "lzss", "rc4",  "verhoeff", "msgpack"};
+                                         "lzss", "rc4",  "verhoeff", "msgpack",
+                                         "kv",   "docs"};
 
 TEST(CliTest, HelpAndVersionGoToStandardOutput) {
   QUORVEL_REQUIRE_TOOL();
@@ -92,6 +93,13 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {{"demo", "x"}, "demo", "takes no arguments"},
       {{"verhoeff"}, "verhoeff", "say what to do: generate|validate"},
       {{"msgpack", "pack"}, "msgpack", "unknown action 'pack' (encode|decode)"},
+      {{"kv", "a.kv"}, "kv", "say which FILE and what to do"},
+      {{"kv", "a.kv", "frob"},
+       "kv",
+       "unknown action 'frob' (get|put|delete|list|compact|dump)"},
+      {{"kv", "a.kv", "put", "k"}, "kv", "put takes 2 arguments, not 1"},
+      {{"docs", "a.db", "get"}, "docs", "get takes 1 argument, not 0"},
+      {{"docs", "a.db", "add"}, "docs", "add takes [ID] JSON-OBJECT"},
   };
   for (const Case& c : cases) {
     const ToolResult r = RunQuorvel(c.args);

@@ -270,6 +270,20 @@ void AppendUtf8(std::u16string_view text, std::string& out);
 
 // -------------------------------------------------------------- output
 
+// Removes a temporary file when SIGINT, SIGTERM or SIGHUP stops the tool,
+// from construction until Release or destruction. (A few at once.)
+class TemporaryGuard {
+ public:
+  explicit TemporaryGuard(const std::string& path);
+  ~TemporaryGuard();
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+  void Release();
+
+ private:
+  int slot_ = -1;
+};
+
 // Standard output for "-", else a file written through a temporary file
 // beside it ("FILE.quorvel-XXXXXX") that is renamed over FILE by Finish, so
 // that a failed or interrupted run never leaves part of a file in its
@@ -298,6 +312,8 @@ class Output {
   // Writes what is buffered, makes the file durable and renames it into
   // place.
   void Finish();
+  // Bytes written so far, buffered ones included.
+  uint64_t written() const { return flushed_ + used_; }
 
  private:
   void Flush();
@@ -306,9 +322,11 @@ class Output {
   std::string name_;
   std::string path_;  // the file to replace; empty for standard output
   std::string temp_;
+  std::optional<TemporaryGuard> guard_;
   int fd_ = 1;
   std::vector<char> buffer_;
   size_t used_ = 0;
+  uint64_t flushed_ = 0;
   bool finished_ = false;
 };
 
@@ -421,17 +439,20 @@ class PortableTreeBuilder : public JSON::TreeBuilder {
 // containers themselves); the Failure names `where` only.
 Value MakePortable(const Value& value, const std::string& where);
 
+// A command-line argument as text. Bytes that are not UTF-8 are a Failure
+// at `where` naming their offset; with `ansi`, so is a character without a
+// Windows-1252 byte, which the database files are made of.
+std::u16string ArgumentText(std::string_view arg, std::string_view where,
+                            bool ansi);
+
 // Reads JSON text given whole (a command-line argument) strictly, through
 // a PortableTreeBuilder; `where` names it in Failures ("argument 3").
 Value ReadPortableJson(std::u16string_view text, std::string_view where);
 
-// -------------------------------------------------------------- legacy
+// ---------------------------------------------------------------- demo
 
-// The helpers the kv and docs verbs use. Each returns false after saying
-// why on standard error.
-bool ReadInput(std::string_view file, std::string* bytes);
-bool ReadTextInput(std::string_view file, std::u16string* text);
-// Writes UTF-16 text to standard output as UTF-8.
+// Writes UTF-16 text to standard output as UTF-8, through stdio (the
+// demos; `main` checks standard output once they are done).
 void Print(std::u16string_view text);
 void PrintLine(std::u16string_view text = u"");
 

@@ -19,26 +19,26 @@ namespace {
 
 constexpr size_t kBufferSize = size_t{256} << 10;
 
-// The temporary file being written, for the signal handler, which may call
-// only async-signal-safe functions: a fixed buffer and a flag set after it.
-char g_temp_path[PATH_MAX + 32];
-volatile sig_atomic_t g_temp_set = 0;
+// The temporary files being written, for the signal handler, which may
+// call only async-signal-safe functions: fixed buffers, each with a flag
+// set once its path is in place.
+constexpr int kGuardSlots = 4;
+char g_temp_paths[kGuardSlots][PATH_MAX + 32];
+volatile sig_atomic_t g_temp_set[kGuardSlots] = {};
 
-extern "C" void RemoveTemporaryAndStop(int sig) {
-  if (g_temp_set) unlink(g_temp_path);
+extern "C" void RemoveTemporariesAndStop(int sig) {
+  for (int i = 0; i < kGuardSlots; ++i)
+    if (g_temp_set[i]) unlink(g_temp_paths[i]);
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-void GuardTemporary(const std::string& path) {
-  if (path.size() >= sizeof g_temp_path) return;
-  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-  g_temp_set = 1;
+void InstallHandler() {
   static bool installed = false;
   if (installed) return;
   installed = true;
   struct sigaction action {};
-  action.sa_handler = RemoveTemporaryAndStop;
+  action.sa_handler = RemoveTemporariesAndStop;
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     // A signal the caller ignores stays ignored (nohup, background jobs).
@@ -49,8 +49,6 @@ void GuardTemporary(const std::string& path) {
   }
 }
 
-void UnguardTemporary() { g_temp_set = 0; }
-
 mode_t DefaultMode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -58,6 +56,25 @@ mode_t DefaultMode() {
 }
 
 }  // namespace
+
+TemporaryGuard::TemporaryGuard(const std::string& path) {
+  if (path.size() >= sizeof g_temp_paths[0]) return;
+  for (int i = 0; i < kGuardSlots; ++i) {
+    if (g_temp_set[i]) continue;
+    std::memcpy(g_temp_paths[i], path.c_str(), path.size() + 1);
+    g_temp_set[i] = 1;
+    slot_ = i;
+    InstallHandler();
+    return;
+  }
+}
+
+TemporaryGuard::~TemporaryGuard() { Release(); }
+
+void TemporaryGuard::Release() {
+  if (slot_ >= 0) g_temp_set[slot_] = 0;
+  slot_ = -1;
+}
 
 Output::Output(std::string_view path) : buffer_(kBufferSize) {
   if (path == "-") {
@@ -86,7 +103,7 @@ Output::Output(std::string_view path) : buffer_(kBufferSize) {
     temp_.clear();
     FailFile(name_, err);
   }
-  GuardTemporary(temp_);
+  guard_.emplace(temp_);
 }
 
 Output::~Output() {
@@ -94,7 +111,7 @@ Output::~Output() {
   if (!temp_.empty()) {
     close(fd_);
     unlink(temp_.c_str());
-    UnguardTemporary();
+    guard_.reset();
     return;
   }
   // Standard output or a device gets what was made before the failure, as
@@ -108,6 +125,7 @@ Output::~Output() {
 }
 
 void Output::WriteOut(const char* data, size_t size) {
+  flushed_ += size;
   while (size > 0) {
     const ssize_t n = write(fd_, data, size);
     if (n < 0) {
@@ -156,7 +174,7 @@ void Output::Finish() {
   const auto fail = [&](int err) {
     close(fd_);
     unlink(temp_.c_str());
-    UnguardTemporary();
+    guard_.reset();
     FailFile(name_, err);
   };
   if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) fail(errno);
@@ -168,10 +186,10 @@ void Output::Finish() {
   if (rename(temp_.c_str(), path_.c_str()) != 0) {
     const int err = errno;
     unlink(temp_.c_str());
-    UnguardTemporary();
+    guard_.reset();
     FailFile(name_, err);
   }
-  UnguardTemporary();
+  guard_.reset();
 }
 
 }  // namespace quorvel::cli

@@ -115,6 +115,35 @@ Value MakePortable(const Value& v, const std::string& where) {
   return v;
 }
 
+std::u16string ArgumentText(std::string_view arg, std::string_view where,
+                            bool ansi) {
+  // The conversion turns each ill-formed sequence into U+FFFD, so text that
+  // does not come back the same held one.
+  std::u16string text = FromUtf8(arg);
+  const std::string back = ToUtf8(text);
+  if (back != arg) {
+    size_t at = 0;
+    while (at < arg.size() && at < back.size() && arg[at] == back[at]) ++at;
+    char what[80];
+    std::snprintf(what, sizeof what,
+                  "byte 0x%02X at offset %zu is not UTF-8 here (the text must "
+                  "be UTF-8)",
+                  static_cast<uint8_t>(arg[at]), at);
+    throw Failure(std::string(where), what, kErrInvalidCall);
+  }
+  if (ansi) {
+    if (const std::optional<std::string> bad = Unmappable(text)) {
+      const size_t position = FindUnmappable(text)->position;
+      throw Failure(std::string(where),
+                    *bad + " at position " + std::to_string(position) +
+                        " has no Windows-1252 byte, which the database "
+                        "files are made of",
+                    kErrInvalidCall);
+    }
+  }
+  return text;
+}
+
 Value ReadPortableJson(std::u16string_view text, std::string_view where) {
   JSON::TextPieces source(text);
   JSON::StrictReader reader(source);

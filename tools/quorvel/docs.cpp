@@ -1,87 +1,80 @@
-// `quorvel docs FILE ...`: a document database file from the shell, with
+// `quorvel docs FILE ACTION`: a document database file from the shell, with
 // documents in and out as JSON.
-#include <cstdio>
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli.h"
 #include "quorvel/json.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/msgpack.h"
+#include "store_access.h"
 #include "store_dump.h"
 #include "stores/docsdb_format.h"
 
 namespace quorvel::cli {
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: quorvel docs FILE add [ID] JSON-OBJECT   store a new "
-               "document, print its id\n"
-               "       quorvel docs FILE get ID                 print a "
-               "document as JSON\n"
-               "       quorvel docs FILE set ID FIELD JSON-VALUE\n"
-               "       quorvel docs FILE find FIELD JSON-VALUE  print the ids "
-               "whose field equals the value\n"
-               "       quorvel docs FILE delete ID\n"
-               "       quorvel docs FILE list | compact | export | dump\n");
-  return 2;
+constexpr OptionSpec kOptions[] = {kIndentOption, kAsciiOption};
+
+constexpr VerbSpec kSpec = {
+    "docs",
+    "docs FILE add [ID] JSON-OBJECT\n"
+    "docs FILE get ID\n"
+    "docs FILE set ID FIELD JSON-VALUE\n"
+    "docs FILE find FIELD JSON-VALUE\n"
+    "docs FILE delete ID\n"
+    "docs FILE list | export | compact | dump",
+    "A document database file (KxDocsDB), with documents as JSON.\n"
+    "  add      stores a new document (with a new id unless one is given),\n"
+    "           making FILE a new database if it is missing; prints the id\n"
+    "  get      prints a document as a JSON object\n"
+    "  set      sets one field of a document\n"
+    "  find     prints the ids of the documents whose field equals the value\n"
+    "  delete   deletes a document\n"
+    "  list     prints the ids, one a line\n"
+    "  export   prints every document as one JSON object keyed by id\n"
+    "  compact  rewrites the file with the live documents only, and prints\n"
+    "           its size before and after\n"
+    "  dump     prints both header copies and every record as they lie\n"
+    "JSON is read strictly, as json check reads it. The file holds text in\n"
+    "Windows-1252 and numbers as Currency (4 decimal places) or Double: a\n"
+    "character or a number it cannot hold exactly is an error naming it,\n"
+    "never a '?' or a rounding. An id is looked up as typed and then in the\n"
+    "form add gives it, trimmed and in capitals (\"doc000007\" finds\n"
+    "\"DOC000007\").\n"
+    "get, find, list, export and dump only read: they never create FILE,\n"
+    "and a file that may only be read works for them. Every action reads\n"
+    "the file's index into memory; export holds one document at a time.\n",
+    kOptions,
+};
+
+// A stored number reads back in the codec's wide kinds, and a search
+// matches kinds exactly, so a number typed in takes the kind it would be
+// stored as.
+Value AsStored(Value v) {
+  if (v.kind() == Kind::Decimal) return Value::Currency(ToCurrency(v));
+  if (v.kind() == Kind::Integer) return Value(ToLong(v));
+  if (v.kind() == Kind::Single) return Value(ToDouble(v));
+  return v;
 }
 
-std::u16string Arg(const char* s) { return FromUtf8(s); }
-
-// Reads one JSON value of any kind: the reader takes only containers, so
-// the value goes inside an array first.
-bool ParseValue(const char* text, Value* out) {
-  Value array = JSON::Parse(u"[" + Arg(text) + u"]");
-  if (array.IsNothing() ||
-      ToLong(CallByName(array, u"Count", CallType::Get)) != 1) {
-    std::fprintf(stderr, "quorvel docs: not one JSON value: %s\n", text);
-    return false;
-  }
-  *out = CallByName(array, u"Item", CallType::Get, {Value(0)});
-  // Stored numbers read back in the codec's wide kinds, and a search matches
-  // kinds exactly, so a small number typed in must take the same kind.
-  // (The JSON reader gives Decimals, which the codec stores as Currency.)
-  if (out->kind() == Kind::Decimal) *out = Value::Currency(ToCurrency(*out));
-  if (out->kind() == Kind::Integer) *out = Value(ToLong(*out));
-  if (out->kind() == Kind::Single) *out = Value(ToDouble(*out));
-  return true;
-}
-
-// Finds a document by its id as typed, or else in its normalised form,
-// which is how `add` stores it.
-Ref<KxDocRec> Find(KxDocsDB& db, const char* id) {
-  Ref<KxDocRec> rec = db.GetDoc(Arg(id));
-  if (!rec) rec = db.GetDoc(internal::NormalizeDocId(Arg(id)));
-  if (!rec) std::fprintf(stderr, "quorvel docs: no document %s\n", id);
-  return rec;
-}
-
-int Add(KxDocsDB& db, std::span<char*> args) {
-  if (args.empty() || args.size() > 2) return Usage();
-  const char* json = args.back();
-  Value fields = JSON::Parse(Arg(json));
-  auto* dict = fields.object_as<Dictionary>();
-  if (dict == nullptr) {
-    std::fprintf(stderr, "quorvel docs: a document is a JSON object\n");
-    return 1;
-  }
-  Ref<KxDocRec> rec =
-      db.AddDoc(args.size() == 2 ? String(Arg(args[0])) : String());
-  for (const Dictionary::Entry& e : *dict)
-    rec->fields().LetItem(e.key, e.value);
-  CallByName(Value(rec), u"Save", CallType::Method);
-  PrintLine(rec->DocID());
-  return 0;
+void WriteLine(Output& out, std::u16string_view text) {
+  std::string line;
+  AppendUtf8(text, line);
+  line += '\n';
+  out.Write(line);
 }
 
 // Each record with its link, field count, identifier and body as JSON (or
 // why the body does not decode).
-int Dump(std::string_view path) {
+void Dump(std::string_view path, Output& output) {
   using internal::DocRecordFormat;
-  return DumpStore(
-      path, internal::DocsFileLayout(), {{"next id", internal::kDocsNextIdAt}},
+  DumpStore(
+      path, output, internal::DocsFileLayout(),
+      {{"next id", internal::kDocsNextIdAt}},
       [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
         std::string out;
         uint8_t head[DocRecordFormat::kHeaderSize];
@@ -112,65 +105,173 @@ int Dump(std::string_view path) {
       });
 }
 
-int Export(KxDocsDB& db) {
-  Ref<Dictionary> all = Dictionary::Create();
-  Value keys = db.Keys();
-  for (const Value& id : keys.array().values())
-    all->LetItem(id.string(), Value(db.GetDoc(id.string())));
-  PrintLine(JSON::WriteJSON(Value(all)));
-  return 0;
-}
+class DocsAction {
+ public:
+  DocsAction(const Args& args, Output& out)
+      : args_(args),
+        p_(args.positional()),
+        path_(p_[0]),
+        action_(p_[1]),
+        out_(out) {}
+
+  void Run() {
+    if (action_ == "dump") {
+      Wants(0);
+      Dump(path_, out_);
+    } else if (action_ == "add") {
+      if (p_.size() != 3 && p_.size() != 4)
+        args_.Fail("add takes [ID] JSON-OBJECT");
+      const bool with_id = p_.size() == 4;
+      const String id = with_id ? Text(2, "the id") : String();
+      const Value doc = Json(p_.size() - 1, "the document");
+      const auto* fields = doc.object_as<Dictionary>();
+      if (fields == nullptr) {
+        throw Failure(Where("the document"), "a document is a JSON object",
+                      kErrTypeMismatch);
+      }
+      Open(Access::kCreate);
+      Ref<KxDocRec> rec = db_->AddDoc(id);
+      for (const Dictionary::Entry& e : *fields)
+        rec->fields().LetItem(e.key, AsStored(e.value));
+      rec->Save();
+      WriteLine(out_, rec->DocID());
+    } else if (action_ == "get") {
+      Wants(1);
+      const String id = Text(2, "the id");
+      Open(Access::kRead);
+      JsonWriter writer(out_, StyleFrom(args_));
+      writer.Tree(Value(Find(id)));
+      writer.EndText();
+    } else if (action_ == "set") {
+      Wants(3);
+      const String id = Text(2, "the id");
+      const String field = Text(3, "the field");
+      const Value value = AsStored(Json(4, "the value"));
+      Open(Access::kChange);
+      Ref<KxDocRec> rec = Find(id);
+      rec->fields().LetItem(field, value);
+      rec->Save();
+    } else if (action_ == "find") {
+      Wants(2);
+      const String field = Text(2, "the field");
+      const Value value = AsStored(Json(3, "the value"));
+      Open(Access::kRead);
+      const Value ids = db_->FindIds(field, value);
+      for (const Value& id : ids.array().values()) WriteLine(out_, id.string());
+    } else if (action_ == "delete") {
+      Wants(1);
+      const String id = Text(2, "the id");
+      Open(Access::kChange);
+      db_->Delete(Find(id)->DocID());
+    } else if (action_ == "list") {
+      Wants(0);
+      Open(Access::kRead);
+      const Value ids = db_->Keys();
+      for (const Value& id : ids.array().values()) WriteLine(out_, id.string());
+    } else if (action_ == "export") {
+      Wants(0);
+      Open(Access::kRead);
+      Export();
+    } else {
+      Wants(0);
+      Open(Access::kChange);
+      CompactStore(
+          args_, path_, [&] { db_->Compact(true); }, out_);
+    }
+  }
+
+ private:
+  std::string Where(const char* what) const {
+    return std::string(path_) + ": " + what;
+  }
+
+  void Wants(size_t n) const {
+    const size_t extra = p_.size() - 2;
+    if (extra != n) {
+      args_.Fail(std::string(action_) + " takes " + std::to_string(n) +
+                 (n == 1 ? " argument" : " arguments") + ", not " +
+                 std::to_string(extra));
+    }
+  }
+
+  String Text(size_t i, const char* what) const {
+    return String(ArgumentText(p_[i], Where(what), /*ansi=*/true));
+  }
+
+  Value Json(size_t i, const char* what) const {
+    return ReadPortableJson(ArgumentText(p_[i], Where(what), /*ansi=*/false),
+                            Where(what));
+  }
+
+  void Open(Access access) {
+    db_ = KxDocsDB::Create();
+    db_->OpenDB(String(FromUtf8(path_)), OptionsFor(access));
+  }
+
+  // Finds a document by its id as typed, or else in its normalised form,
+  // which is how `add` stores it.
+  Ref<KxDocRec> Find(const String& id) {
+    Ref<KxDocRec> rec = db_->GetDoc(id);
+    if (!rec) rec = db_->GetDoc(internal::NormalizeDocId(id));
+    if (!rec) {
+      throw Failure(std::string(path_),
+                    "no document " + ToUtf8(id) + " in the database",
+                    kErrElementNotFound);
+    }
+    return rec;
+  }
+
+  // One document at a time, so that the export of a large file is not held
+  // whole; the progress counts what has been written.
+  void Export() {
+    Progress progress(args_.progress(), "docs export", std::nullopt);
+    JsonWriter writer(out_, StyleFrom(args_));
+    writer.BeginObject();
+    const Value ids = db_->Keys();
+    for (const Value& id : ids.array().values()) {
+      Ref<KxDocRec> rec = db_->GetDoc(id.string());
+      if (!rec) continue;
+      writer.Key(id.string());
+      const uint64_t before = out_.written();
+      writer.Tree(Value(rec));
+      progress.Advance(out_.written() - before);
+    }
+    writer.EndObject();
+    writer.EndText();
+  }
+
+  const Args& args_;
+  const std::vector<std::string_view>& p_;
+  std::string_view path_;
+  std::string_view action_;
+  Output& out_;
+  Ref<KxDocsDB> db_;
+};
 
 }  // namespace
 
-int RunDocs(std::span<char*> args) {
-  if (args.size() < 2) return Usage();
-  if (std::string_view(args[1]) == "dump" && args.size() == 2)
-    return Dump(args[0]);
-  Ref<KxDocsDB> db = KxDocsDB::Create();
-  db->OpenDB(Arg(args[0]));
-  std::string_view action = args[1];
-  std::span<char*> rest = args.subspan(2);
-  if (action == "add") return Add(*db, rest);
-  if (action == "get" && rest.size() == 1) {
-    Ref<KxDocRec> rec = Find(*db, rest[0]);
-    if (!rec) return 1;
-    PrintLine(JSON::WriteJSON(Value(rec)));
-    return 0;
+int RunDocs(std::span<char*> raw) {
+  const Args args(kSpec, raw);
+  if (args.help()) return kExitOk;
+  if (args.positional().size() < 2) args.Fail("say which FILE and what to do");
+  const std::string_view path = args.positional()[0];
+  const std::string_view action = args.positional()[1];
+  constexpr std::string_view kActions[] = {"add",    "get",     "set",
+                                           "find",   "delete",  "list",
+                                           "export", "compact", "dump"};
+  if (std::find(std::begin(kActions), std::end(kActions), action) ==
+      std::end(kActions)) {
+    args.Fail("unknown action '" + std::string(action) +
+              "' (add|get|set|find|delete|list|export|compact|dump)");
   }
-  if (action == "set" && rest.size() == 3) {
-    Value v;
-    if (!ParseValue(rest[2], &v)) return 1;
-    Ref<KxDocRec> rec = Find(*db, rest[0]);
-    if (!rec) return 1;
-    rec->fields().LetItem(String(Arg(rest[1])), v);
-    CallByName(Value(rec), u"Save", CallType::Method);
-    return 0;
+  Output out(args.output());
+  try {
+    DocsAction(args, out).Run();
+  } catch (const Error& e) {
+    FailStore(path, e);
   }
-  if (action == "find" && rest.size() == 2) {
-    Value v;
-    if (!ParseValue(rest[1], &v)) return 1;
-    Value ids = db->FindIds(String(Arg(rest[0])), v);
-    for (const Value& id : ids.array().values()) PrintLine(id.string_view());
-    return 0;
-  }
-  if (action == "delete" && rest.size() == 1) {
-    Ref<KxDocRec> rec = Find(*db, rest[0]);
-    if (!rec) return 1;
-    db->Delete(rec->DocID());
-    return 0;
-  }
-  if (action == "list" && rest.empty()) {
-    Value keys = db->Keys();
-    for (const Value& id : keys.array().values()) PrintLine(id.string_view());
-    return 0;
-  }
-  if (action == "compact" && rest.empty()) {
-    db->Compact(true);
-    return 0;
-  }
-  if (action == "export" && rest.empty()) return Export(*db);
-  return Usage();
+  out.Finish();
+  return kExitOk;
 }
 
 }  // namespace quorvel::cli

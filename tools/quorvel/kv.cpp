@@ -1,20 +1,11 @@
 // `quorvel kv FILE ACTION`: a key-value database file from the shell.
-//
-//   get KEY          print the value (exit 1 when the key is absent)
-//   put KEY VALUE    set a value
-//   delete KEY       delete a key (absent keys are fine)
-//   list             print the live keys, one a line, in index order
-//   compact          rewrite the file with only the live pairs
-//   dump             print both header copies and every record, raw
-//
-// Keys and values are taken and printed as UTF-8; the file stores them in
-// Windows-1252, so characters outside it come back as '?'.
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli.h"
 #include "quorvel/kxkvdb.h"
+#include "store_access.h"
 #include "store_dump.h"
 #include "stores/kvdb_format.h"
 
@@ -22,73 +13,124 @@ namespace quorvel::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quorvel kv FILE get KEY | put KEY VALUE | delete KEY | list | "
-    "compact | dump\n";
+constexpr VerbSpec kSpec = {
+    "kv",
+    "kv FILE get KEY\n"
+    "kv FILE put KEY VALUE\n"
+    "kv FILE delete KEY\n"
+    "kv FILE list | compact | dump",
+    "A key-value database file (KxKVDB).\n"
+    "  get      prints the key's value; a key that is not there is an error\n"
+    "  put      sets the value, making FILE a new database if it is missing\n"
+    "  delete   deletes the key (a key that is not there is fine)\n"
+    "  list     prints the keys, one a line, in the order they were added\n"
+    "  compact  rewrites the file with the live pairs only, and prints its\n"
+    "           size before and after\n"
+    "  dump     prints both header copies and every record as they lie\n"
+    "Keys and values are UTF-8 here; the file holds Windows-1252, so a\n"
+    "character without a byte there is an error naming it, never a '?'.\n"
+    "get, list and dump only read: they never create FILE, and a file that\n"
+    "may only be read works for them. Every action reads the file's index\n"
+    "into memory; values are read as they are printed.\n",
+    {},
+};
 
-int Dump(std::string_view path) {
-  return DumpStore(
-      path, internal::KvFileLayout(), {},
-      [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
-        auto text = [&](int64_t at, int64_t size) {
-          const uint8_t* p = window.View(at, static_cast<size_t>(size));
-          return p == nullptr ? std::string("?")
-                              : QuoteAnsi({reinterpret_cast<const char*>(p),
-                                           static_cast<size_t>(size)});
-        };
-        return "key " + text(rec.key_at, rec.key_size) + " value " +
-               text(rec.body_at, rec.body_size);
-      });
+void Dump(std::string_view path, Output& out) {
+  DumpStore(path, out, internal::KvFileLayout(), {},
+            [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
+              auto text = [&](int64_t at, int64_t size) {
+                const uint8_t* p = window.View(at, static_cast<size_t>(size));
+                return p == nullptr
+                           ? std::string("?")
+                           : QuoteAnsi({reinterpret_cast<const char*>(p),
+                                        static_cast<size_t>(size)});
+              };
+              return "key " + text(rec.key_at, rec.key_size) + " value " +
+                     text(rec.body_at, rec.body_size);
+            });
+}
+
+void WriteLine(Output& out, std::u16string_view text) {
+  std::string line;
+  AppendUtf8(text, line);
+  line += '\n';
+  out.Write(line);
+}
+
+void Run(const Args& args, std::string_view path, std::string_view action,
+         Output& out) {
+  const std::vector<std::string_view>& p = args.positional();
+  const size_t extra = p.size() - 2;
+  const auto wants = [&](size_t n) {
+    if (extra != n) {
+      args.Fail(std::string(action) + " takes " + std::to_string(n) +
+                (n == 1 ? " argument" : " arguments") + ", not " +
+                std::to_string(extra));
+    }
+  };
+  const auto text = [&](size_t i, const char* what) {
+    return String(ArgumentText(p[2 + i], std::string(path) + ": " + what,
+                               /*ansi=*/true));
+  };
+  if (action == "dump") {
+    wants(0);
+    Dump(path, out);
+    return;
+  }
+  const Access access = action == "put" ? Access::kCreate
+                        : action == "delete" || action == "compact"
+                            ? Access::kChange
+                            : Access::kRead;
+  wants(action == "put" ? 2 : action == "get" || action == "delete" ? 1 : 0);
+  // Arguments are checked before the file is touched.
+  String key, value;
+  if (extra >= 1) key = text(0, "the key");
+  if (extra >= 2) value = text(1, "the value");
+
+  Ref<KxKVDB> db = KxKVDB::Create();
+  db->OpenDB(String(FromUtf8(path)), OptionsFor(access));
+  if (action == "get") {
+    if (!db->HasKey(key))
+      throw Failure(std::string(path),
+                    "no key " + std::string(p[2]) + " in the database",
+                    kErrElementNotFound);
+    WriteLine(out, db->Item(key));
+  } else if (action == "put") {
+    db->PutValue(key, value);
+    db->CloseDB();
+  } else if (action == "delete") {
+    db->DeleteKey(key);
+    db->CloseDB();
+  } else if (action == "list") {
+    const Value keys = db->Keys();
+    for (const Value& k : keys.array().values()) WriteLine(out, k.string());
+  } else {
+    CompactStore(
+        args, path, [&] { db->Compact(true); }, out);
+  }
 }
 
 }  // namespace
 
-int RunKv(std::span<char*> args) {
-  if (args.size() < 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
+int RunKv(std::span<char*> raw) {
+  const Args args(kSpec, raw);
+  if (args.help()) return kExitOk;
+  if (args.positional().size() < 2) args.Fail("say which FILE and what to do");
+  const std::string_view path = args.positional()[0];
+  const std::string_view action = args.positional()[1];
+  if (action != "get" && action != "put" && action != "delete" &&
+      action != "list" && action != "compact" && action != "dump") {
+    args.Fail("unknown action '" + std::string(action) +
+              "' (get|put|delete|list|compact|dump)");
   }
-  const std::u16string path = FromUtf8(args[0]);
-  const std::string_view action = args[1];
-  const size_t extra = args.size() - 2;
-  auto arg = [&](size_t i) { return String(FromUtf8(args[2 + i])); };
-
-  if (action == "dump" && extra == 0) return Dump(args[0]);
-
-  Ref<KxKVDB> db = KxKVDB::Create();
-  if (action == "get" && extra == 1) {
-    db->OpenDB(path);
-    String key = arg(0);
-    if (!db->HasKey(key)) return 1;
-    PrintLine(db->Item(key));
-    return 0;
+  Output out(args.output());
+  try {
+    Run(args, path, action, out);
+  } catch (const Error& e) {
+    FailStore(path, e);
   }
-  if (action == "put" && extra == 2) {
-    db->OpenDB(path);
-    db->PutValue(arg(0), arg(1));
-    db->CloseDB();
-    return 0;
-  }
-  if (action == "delete" && extra == 1) {
-    db->OpenDB(path);
-    db->DeleteKey(arg(0));
-    db->CloseDB();
-    return 0;
-  }
-  if (action == "list" && extra == 0) {
-    db->OpenDB(path);
-    Value keys = db->Keys();
-    for (int32_t i = LBound(keys); i <= UBound(keys); ++i)
-      PrintLine(ArrayItem(keys, i).string_view());
-    return 0;
-  }
-  if (action == "compact" && extra == 0) {
-    db->OpenDB(path);
-    db->Compact(true);
-    return 0;
-  }
-  std::fputs(kUsage, stderr);
-  return 2;
+  out.Finish();
+  return kExitOk;
 }
 
 }  // namespace quorvel::cli

@@ -29,7 +29,7 @@ std::string QuoteAnsi(std::string_view bytes) {
 
 namespace {
 
-void DumpHeader(const char* name, const uint8_t* h,
+void DumpHeader(Output& out, const char* name, const uint8_t* h,
                 const internal::StoreLayout& layout,
                 std::initializer_list<std::pair<const char*, size_t>> extra) {
   size_t reserved_at = layout.put_count_at + 4;
@@ -42,52 +42,55 @@ void DumpHeader(const char* name, const uint8_t* h,
   bool reserved_zero = true;
   for (size_t i = reserved_at; i < layout.header_size; ++i)
     reserved_zero &= h[i] == 0;
-  std::printf(
-      "header %s: magic %s version %d records %d deleted %d puts %d%s "
-      "reserved %s\n",
-      name,
-      QuoteAnsi({reinterpret_cast<const char*>(h), layout.magic.size()})
-          .c_str(),
-      internal::Get32(h + layout.version_at),
-      internal::Get32(h + layout.record_count_at),
-      internal::Get32(h + layout.deleted_count_at),
-      internal::Get32(h + layout.put_count_at), fields.c_str(),
-      reserved_zero ? "zero" : "non-zero");
+  const auto field = [&](const char* label, size_t at) {
+    return std::string(label) + std::to_string(internal::Get32(h + at));
+  };
+  out.Write("header " + std::string(name) + ": magic " +
+            QuoteAnsi({reinterpret_cast<const char*>(h), layout.magic.size()}) +
+            field(" version ", layout.version_at) +
+            field(" records ", layout.record_count_at) +
+            field(" deleted ", layout.deleted_count_at) +
+            field(" puts ", layout.put_count_at) + fields + " reserved " +
+            (reserved_zero ? "zero" : "non-zero") + "\n");
 }
 
 }  // namespace
 
-int DumpStore(std::string_view path, const internal::StoreLayout& layout,
-              std::initializer_list<std::pair<const char*, size_t>> extra,
-              const RecordText& describe) {
+void DumpStore(std::string_view path, Output& out,
+               const internal::StoreLayout& layout,
+               std::initializer_list<std::pair<const char*, size_t>> extra,
+               const RecordText& describe) {
   std::unique_ptr<internal::DbFile> file = internal::FileSystem::Default().Open(
       FromUtf8(path), internal::OpenMode::kReadOnly);
   const int64_t length = file->Length();
-  std::printf("file length %" PRId64 "\n", length);
+  out.Write("file length " + std::to_string(length) + "\n");
   const size_t size = layout.header_size;
   std::vector<uint8_t> headers(2 * size);
   if (length < static_cast<int64_t>(2 * size) ||
       file->ReadSome(0, headers) != headers.size()) {
-    std::printf("shorter than the two header copies (%zu bytes)\n", 2 * size);
-    return 1;
+    throw Failure(std::string(path),
+                  "shorter than the two header copies (" +
+                      std::to_string(2 * size) + " bytes)",
+                  kErrInputPastEnd);
   }
-  DumpHeader("A", headers.data(), layout, extra);
-  DumpHeader("B", headers.data() + size, layout, extra);
+  DumpHeader(out, "A", headers.data(), layout, extra);
+  DumpHeader(out, "B", headers.data() + size, layout, extra);
   internal::ScanWindow window(*file);
   int64_t records = 0;
   const internal::WalkEnd end = internal::WalkRecords(
       window, *layout.records, static_cast<int64_t>(2 * size), length,
       [&](const internal::RecordInfo& rec) {
-        std::printf("@%" PRId64 " %s %s\n", rec.offset,
-                    rec.live() ? "live" : "deleted",
-                    describe(rec, window).c_str());
+        out.Write("@" + std::to_string(rec.offset) +
+                  (rec.live() ? " live " : " deleted ") +
+                  describe(rec, window) + "\n");
         ++records;
       });
-  std::printf("@%" PRId64 " %s\n", end.at, internal::WalkStopText(end.why));
+  out.Write("@" + std::to_string(end.at) + " " +
+            internal::WalkStopText(end.why) + "\n");
   const int64_t past = length - end.covered;
-  std::printf("%" PRId64 " record%s, %" PRId64 " byte%s past them\n", records,
-              records == 1 ? "" : "s", past, past == 1 ? "" : "s");
-  return 0;
+  out.Write(std::to_string(records) +
+            (records == 1 ? " record, " : " records, ") + std::to_string(past) +
+            (past == 1 ? " byte" : " bytes") + " past them\n");
 }
 
 }  // namespace quorvel::cli

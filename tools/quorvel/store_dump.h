@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli.h"
 #include "stores/store_file.h"
 
 namespace quorvel::cli {
@@ -19,14 +20,14 @@ namespace quorvel::cli {
 using RecordText = std::function<std::string(const internal::RecordInfo&,
                                              internal::ScanWindow&)>;
 
-// Prints both header copies (with `extra` header fields by name beside the
+// Writes both header copies (with `extra` header fields by name beside the
 // counters), every record a walk meets, deleted ones included, and why the
 // walk stopped. Reads the file only, so a damaged one can be looked at too.
-// Returns the exit status: 0, or 1 when the file cannot be read or is
-// shorter than the two header copies.
-int DumpStore(std::string_view path, const internal::StoreLayout& layout,
-              std::initializer_list<std::pair<const char*, size_t>> extra,
-              const RecordText& describe);
+// A file shorter than the two header copies is a Failure (error 62).
+void DumpStore(std::string_view path, Output& out,
+               const internal::StoreLayout& layout,
+               std::initializer_list<std::pair<const char*, size_t>> extra,
+               const RecordText& describe);
 
 // Quotes file text for the terminal: the code page's characters as UTF-8,
 // control bytes, quotes and backslashes as \xNN.

@@ -1,0 +1,88 @@
+#include "store_access.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace quorvel::cli {
+
+namespace {
+
+// The size of the file at `path`; nothing when there is none.
+std::optional<uint64_t> SizeOf(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+}  // namespace
+
+OpenOptions OptionsFor(Access access) {
+  OpenOptions options;
+  options.read_only = access == Access::kRead;
+  options.create_if_missing = access == Access::kCreate;
+  return options;
+}
+
+void FailStore(std::string_view path, const Error& e) {
+  const std::string text = ToUtf8(e.description());
+  const std::string named =
+      ToUtf8(StandardDescription(e.number())) + ": " + std::string(path) + " (";
+  if (text.size() > named.size() && text.rfind(named, 0) == 0 &&
+      text.back() == ')') {
+    throw Failure(std::string(path),
+                  text.substr(named.size(), text.size() - named.size() - 1),
+                  e.number());
+  }
+  throw Failure(std::string(path), text, e.number());
+}
+
+void CompactStore(const Args& args, std::string_view path,
+                  const std::function<void()>& compact, Output& out) {
+  const std::string file(path);
+  const std::string temp = file + ".tmp";
+  const std::optional<uint64_t> before = SizeOf(file);
+  TemporaryGuard guard(temp);
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool done = false;
+  std::thread watcher([&] {
+    Progress progress(args.progress(), std::string(args.verb()) + " compact",
+                      std::nullopt);
+    uint64_t shown = 0;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!wake.wait_for(lock, std::chrono::milliseconds(100),
+                          [&] { return done; })) {
+      const uint64_t now = SizeOf(temp).value_or(0);
+      if (now > shown) progress.Advance(now - shown);
+      shown = std::max(shown, now);
+    }
+  });
+  const auto stop = [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+    }
+    wake.notify_one();
+    watcher.join();
+  };
+  try {
+    compact();
+  } catch (...) {
+    stop();
+    throw;
+  }
+  stop();
+  guard.Release();
+  out.Write(file + ": " + std::to_string(before.value_or(0)) +
+            " bytes before, " + std::to_string(SizeOf(file).value_or(0)) +
+            " after\n");
+}
+
+}  // namespace quorvel::cli

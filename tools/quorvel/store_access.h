@@ -1,0 +1,38 @@
+// How the kv and docs verbs reach a database file: opened for what the
+// action needs, library errors reported against the file, and compaction
+// with its sizes, its progress and its temporary file.
+#ifndef QUORVEL_TOOLS_STORE_ACCESS_H_
+#define QUORVEL_TOOLS_STORE_ACCESS_H_
+
+#include <functional>
+#include <string_view>
+
+#include "cli.h"
+#include "quorvel/open_options.h"
+
+namespace quorvel::cli {
+
+// What an action does to the database file.
+enum class Access {
+  kRead,    // reads only; a missing file is an error, never a new file
+  kChange,  // changes a database that must already exist
+  kCreate,  // changes a database, making a missing file a new, empty one
+};
+
+OpenOptions OptionsFor(Access access);
+
+// Throws a library error met on the database at `path` as a Failure
+// against it. A file error's description names the path again; only its
+// reason is kept ("Permission denied").
+[[noreturn]] void FailStore(std::string_view path, const Error& e);
+
+// Runs `compact` on the database at `path` and writes "PATH: N bytes
+// before, M after" to `out`. Meanwhile the temporary file the compaction
+// writes beside the database is removed if a signal stops the tool, and
+// its growth is the progress shown.
+void CompactStore(const Args& args, std::string_view path,
+                  const std::function<void()>& compact, Output& out);
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_STORE_ACCESS_H_
