@@ -301,6 +301,8 @@ class Output {
   const std::string& name() const { return name_; }
   void Write(const void* data, size_t size);
   void Write(std::string_view text) { Write(text.data(), text.size()); }
+  // Writes `text` as UTF-8 and a line feed.
+  void Line(std::u16string_view text);
   void Put(char c) {
     if (used_ == buffer_.size()) Flush();
     buffer_[used_++] = c;

@@ -155,6 +155,13 @@ void Output::Write(const void* data, size_t size) {
   used_ += size;
 }
 
+void Output::Line(std::u16string_view text) {
+  std::string line;
+  AppendUtf8(text, line);
+  line += '\n';
+  Write(line);
+}
+
 char* Output::Room(size_t size) {
   if (buffer_.size() - used_ < size) Flush();
   return buffer_.data() + used_;

@@ -1,7 +1,5 @@
 // `quorvel docs FILE ACTION`: a document database file from the shell, with
 // documents in and out as JSON.
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,13 +57,6 @@ Value AsStored(Value v) {
   if (v.kind() == Kind::Integer) return Value(ToLong(v));
   if (v.kind() == Kind::Single) return Value(ToDouble(v));
   return v;
-}
-
-void WriteLine(Output& out, std::u16string_view text) {
-  std::string line;
-  AppendUtf8(text, line);
-  line += '\n';
-  out.Write(line);
 }
 
 // Each record with its link, field count, identifier and body as JSON (or
@@ -134,7 +125,7 @@ class DocsAction {
       for (const Dictionary::Entry& e : *fields)
         rec->fields().LetItem(e.key, AsStored(e.value));
       rec->Save();
-      WriteLine(out_, rec->DocID());
+      out_.Line(rec->DocID());
     } else if (action_ == "get") {
       Wants(1);
       const String id = Text(2, "the id");
@@ -157,7 +148,7 @@ class DocsAction {
       const Value value = AsStored(Json(3, "the value"));
       Open(Access::kRead);
       const Value ids = db_->FindIds(field, value);
-      for (const Value& id : ids.array().values()) WriteLine(out_, id.string());
+      for (const Value& id : ids.array().values()) out_.Line(id.string());
     } else if (action_ == "delete") {
       Wants(1);
       const String id = Text(2, "the id");
@@ -167,7 +158,7 @@ class DocsAction {
       Wants(0);
       Open(Access::kRead);
       const Value ids = db_->Keys();
-      for (const Value& id : ids.array().values()) WriteLine(out_, id.string());
+      for (const Value& id : ids.array().values()) out_.Line(id.string());
     } else if (action_ == "export") {
       Wants(0);
       Open(Access::kRead);
@@ -253,25 +244,10 @@ class DocsAction {
 int RunDocs(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
-  if (args.positional().size() < 2) args.Fail("say which FILE and what to do");
-  const std::string_view path = args.positional()[0];
-  const std::string_view action = args.positional()[1];
-  constexpr std::string_view kActions[] = {"add",    "get",     "set",
-                                           "find",   "delete",  "list",
-                                           "export", "compact", "dump"};
-  if (std::find(std::begin(kActions), std::end(kActions), action) ==
-      std::end(kActions)) {
-    args.Fail("unknown action '" + std::string(action) +
-              "' (add|get|set|find|delete|list|export|compact|dump)");
-  }
-  Output out(args.output());
-  try {
-    DocsAction(args, out).Run();
-  } catch (const Error& e) {
-    FailStore(path, e);
-  }
-  out.Finish();
-  return kExitOk;
+  return RunOnStore(args, "add|get|set|find|delete|list|export|compact|dump",
+                    [&](std::string_view, std::string_view, Output& out) {
+                      DocsAction(args, out).Run();
+                    });
 }
 
 }  // namespace quorvel::cli

@@ -50,13 +50,6 @@ void Dump(std::string_view path, Output& out) {
             });
 }
 
-void WriteLine(Output& out, std::u16string_view text) {
-  std::string line;
-  AppendUtf8(text, line);
-  line += '\n';
-  out.Write(line);
-}
-
 void Run(const Args& args, std::string_view path, std::string_view action,
          Output& out) {
   const std::vector<std::string_view>& p = args.positional();
@@ -94,7 +87,7 @@ void Run(const Args& args, std::string_view path, std::string_view action,
       throw Failure(std::string(path),
                     "no key " + std::string(p[2]) + " in the database",
                     kErrElementNotFound);
-    WriteLine(out, db->Item(key));
+    out.Line(db->Item(key));
   } else if (action == "put") {
     db->PutValue(key, value);
     db->CloseDB();
@@ -103,7 +96,7 @@ void Run(const Args& args, std::string_view path, std::string_view action,
     db->CloseDB();
   } else if (action == "list") {
     const Value keys = db->Keys();
-    for (const Value& k : keys.array().values()) WriteLine(out, k.string());
+    for (const Value& k : keys.array().values()) out.Line(k.string());
   } else {
     CompactStore(
         args, path, [&] { db->Compact(true); }, out);
@@ -115,22 +108,9 @@ void Run(const Args& args, std::string_view path, std::string_view action,
 int RunKv(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
-  if (args.positional().size() < 2) args.Fail("say which FILE and what to do");
-  const std::string_view path = args.positional()[0];
-  const std::string_view action = args.positional()[1];
-  if (action != "get" && action != "put" && action != "delete" &&
-      action != "list" && action != "compact" && action != "dump") {
-    args.Fail("unknown action '" + std::string(action) +
-              "' (get|put|delete|list|compact|dump)");
-  }
-  Output out(args.output());
-  try {
-    Run(args, path, action, out);
-  } catch (const Error& e) {
-    FailStore(path, e);
-  }
-  out.Finish();
-  return kExitOk;
+  return RunOnStore(args, "get|put|delete|list|compact|dump",
+                    [&](std::string_view path, std::string_view action,
+                        Output& out) { Run(args, path, action, out); });
 }
 
 }  // namespace quorvel::cli

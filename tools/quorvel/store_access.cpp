@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quorvel::cli {
 
@@ -40,6 +42,33 @@ void FailStore(std::string_view path, const Error& e) {
                   e.number());
   }
   throw Failure(std::string(path), text, e.number());
+}
+
+int RunOnStore(
+    const Args& args, std::string_view actions,
+    const std::function<void(std::string_view path, std::string_view action,
+                             Output&)>& work) {
+  const std::vector<std::string_view>& p = args.positional();
+  if (p.size() < 2) args.Fail("say which FILE and what to do");
+  const std::string_view action = p[1];
+  bool known = false;
+  for (size_t at = 0; at <= actions.size() && !known;) {
+    const size_t bar = std::min(actions.find('|', at), actions.size());
+    known = actions.substr(at, bar - at) == action;
+    at = bar + 1;
+  }
+  if (!known) {
+    args.Fail("unknown action '" + std::string(action) + "' (" +
+              std::string(actions) + ")");
+  }
+  Output out(args.output());
+  try {
+    work(p[0], action, out);
+  } catch (const Error& e) {
+    FailStore(p[0], e);
+  }
+  out.Finish();
+  return kExitOk;
 }
 
 void CompactStore(const Args& args, std::string_view path,

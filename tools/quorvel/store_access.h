@@ -26,6 +26,15 @@ OpenOptions OptionsFor(Access access);
 // reason is kept ("Permission denied").
 [[noreturn]] void FailStore(std::string_view path, const Error& e);
 
+// The common course of a kv or docs command ("VERB FILE ACTION ..."):
+// checks that the action is one of `actions` ("get|put"), opens the output,
+// runs `work` with the file and the action, reports a library error against
+// the file and finishes the output. Returns kExitOk.
+int RunOnStore(
+    const Args& args, std::string_view actions,
+    const std::function<void(std::string_view path, std::string_view action,
+                             Output&)>& work);
+
 // Runs `compact` on the database at `path` and writes "PATH: N bytes
 // before, M after" to `out`. Meanwhile the temporary file the compaction
 // writes beside the database is removed if a signal stops the tool, and
