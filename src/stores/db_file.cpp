@@ -317,10 +317,19 @@ std::u16string_view FileErrorNumberText(int err, int32_t* number) {
 
 }  // namespace
 
+}  // namespace quorvel::internal
+
+namespace quorvel {
+
 FileSystem& FileSystem::Default() {
-  static PosixFileSystem* fs = new PosixFileSystem;  // never destroyed
+  static internal::PosixFileSystem* fs =
+      new internal::PosixFileSystem;  // never destroyed
   return *fs;
 }
+
+}  // namespace quorvel
+
+namespace quorvel::internal {
 
 void RaiseFileError(int err) {
   int32_t number = 0;
