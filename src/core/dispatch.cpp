@@ -4,9 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
-#include <stdexcept>
 
+#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 
 namespace quorvel {
@@ -203,17 +202,8 @@ Value CallChecked(Object* self, std::u16string_view proc_name,
   // The member may drop the caller's last reference to the object (a
   // container clearing itself); keep it alive for the call.
   Ref<Object> keep(self);
-  try {
-    return Invoke(*self, *m, args, count);
-  } catch (const Error&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::length_error&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::exception&) {
-    RaiseStandard(51);
-  }
+  return internal::TranslateStdExceptions(
+      [&] { return Invoke(*self, *m, args, count); });
 }
 
 Object* Target(const Value& object) {

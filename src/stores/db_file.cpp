@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 #include "quorvel/string.h"
 
@@ -241,10 +242,13 @@ class PosixFileSystem final : public FileSystem {
       RaiseFileError(err, path);
     }
     try {
-      return std::make_unique<PosixFile>(fd, path, mode != OpenMode::kReadOnly);
-    } catch (const std::bad_alloc&) {
+      return internal::TranslateStdExceptions([&] {
+        return std::make_unique<PosixFile>(fd, path,
+                                           mode != OpenMode::kReadOnly);
+      });
+    } catch (...) {
       ::close(fd);
-      RaiseStandard(kErrOutOfMemory);
+      throw;
     }
   }
 
