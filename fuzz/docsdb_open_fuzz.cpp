@@ -18,7 +18,7 @@
 #include "quorvel/error.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/safearray.h"
-#include "stores/memory_file_system.h"
+#include "testing/memory_file_system.h"
 
 namespace {
 

@@ -16,8 +16,9 @@
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/kxdocstore.h"
 #include "quorvel/kxkvdb.h"
-#include "stores/memory_file_system.h"
+#include "stores/doc_rules.h"
 #include "stores/store_model.h"
+#include "testing/memory_file_system.h"
 
 namespace {
 

@@ -22,6 +22,9 @@ inline constexpr int32_t kErrSubscript = 9;
 inline constexpr int32_t kErrDivisionByZero = 11;
 inline constexpr int32_t kErrTypeMismatch = 13;
 inline constexpr int32_t kErrOutOfStack = 28;
+// A C++ exception of the library's own making that is no `Error`: a defect,
+// reported rather than let through.
+inline constexpr int32_t kErrInternal = 51;
 inline constexpr int32_t kErrBadFileNameOrNumber = 52;
 inline constexpr int32_t kErrFileNotFound = 53;
 inline constexpr int32_t kErrDeviceIo = 57;
@@ -34,6 +37,9 @@ inline constexpr int32_t kErrInvalidUseOfNull = 94;
 inline constexpr int32_t kErrObjectRequired = 424;
 inline constexpr int32_t kErrCantCreateObject = 429;
 inline constexpr int32_t kErrNoSuchMember = 438;
+// What a client callback that fails in its own way (a Python exception, say)
+// becomes on its way back through the library.
+inline constexpr int32_t kErrAutomation = 440;
 inline constexpr int32_t kErrArgumentNotOptional = 449;
 inline constexpr int32_t kErrWrongArgumentCount = 450;
 inline constexpr int32_t kErrKeyExists = 457;
@@ -41,6 +47,9 @@ inline constexpr int32_t kErrElementNotFound = 32811;
 
 // The object-error base (hex 80040000) and the library's two numbers on it.
 inline constexpr int32_t kObjectErrorBase = static_cast<int32_t>(0x80040000u);
+// The general failure (hex 800403E9) of the stores and of the JSON writer: a
+// database not open, a file of the wrong kind, a duplicate document, an object
+// the writer cannot put in JSON.
 inline constexpr int32_t kErrStoreFailure = kObjectErrorBase + 1001;
 inline constexpr int32_t kErrRecordDetached = kObjectErrorBase + 1002;
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "quorvel/dispatch.h"
+#include "quorvel/file_system.h"
 #include "quorvel/kxdocrec.h"
 #include "quorvel/object.h"
 #include "quorvel/open_options.h"
@@ -16,10 +17,6 @@
 #include "quorvel/value.h"
 
 namespace quorvel {
-
-namespace internal {
-class FileSystem;
-}  // namespace internal
 
 // A document database in one file. Every save appends a record holding the
 // document's identifier and its MessagePack body and links it from the
@@ -57,7 +54,7 @@ class KxDocsDB final : public Object, public DocStoreLink {
   static Ref<KxDocsDB> Create();
   // Creates a database that reaches files only through `fs`, which must
   // outlive it.
-  static Ref<KxDocsDB> Create(internal::FileSystem& fs);
+  static Ref<KxDocsDB> Create(FileSystem& fs);
   ~KxDocsDB() override;
   const ClassInfo& Class() const override;
 
@@ -129,7 +126,7 @@ class KxDocsDB final : public Object, public DocStoreLink {
  private:
   class Impl;
 
-  explicit KxDocsDB(internal::FileSystem& fs);
+  explicit KxDocsDB(FileSystem& fs);
 
   void RequireOpen() const;
   // Returns the next generated identifier that no stored document has, and

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "quorvel/dictionary.h"
 #include "quorvel/dispatch.h"
@@ -65,24 +64,6 @@ class KxDocStore final : public Object {
   Ref<Dictionary> docs_;
   int32_t next_id_ = 1;
 };
-
-namespace internal {
-
-// Trims blanks (U+0020) at both ends and upper-cases every letter.
-String NormalizeDocId(std::u16string_view id);
-// Returns "DOC" and `counter` with at least six digits.
-String GeneratedDocId(int32_t counter);
-// Returns `counter` + 1; raises 6 when it would pass 2,147,483,647.
-int32_t NextDocCounter(int32_t counter);
-// The field match of the document stores: both Null, or neither Null, the
-// same kind code, `a` not an object, and equal by Value comparison (text
-// compared case-sensitively).
-bool DocValuesEqual(const Value& a, const Value& b);
-// Builds the result of a field search: an array of Strings, or an empty
-// array of Values when nothing matched.
-Value DocIdArray(std::vector<String>&& ids);
-
-}  // namespace internal
 
 }  // namespace quorvel
 

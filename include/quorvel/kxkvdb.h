@@ -9,16 +9,13 @@
 #include <string_view>
 
 #include "quorvel/dispatch.h"
+#include "quorvel/file_system.h"
 #include "quorvel/object.h"
 #include "quorvel/open_options.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
 
 namespace quorvel {
-
-namespace internal {
-class FileSystem;
-}  // namespace internal
 
 // A key-value store in one file: every write appends a record, a delete flags
 // the current record in place, and `Compact` rewrites the file with only the
@@ -46,7 +43,7 @@ class KxKVDB final : public Object {
   static Ref<KxKVDB> Create();
   // Creates a store that reaches files only through `fs`, which must outlive
   // it.
-  static Ref<KxKVDB> Create(internal::FileSystem& fs);
+  static Ref<KxKVDB> Create(FileSystem& fs);
   ~KxKVDB() override;
   const ClassInfo& Class() const override;
 
@@ -95,7 +92,7 @@ class KxKVDB final : public Object {
  private:
   class Impl;
 
-  explicit KxKVDB(internal::FileSystem& fs);
+  explicit KxKVDB(FileSystem& fs);
   void RequireOpen() const;
   String ReadValue(const String& key);
 

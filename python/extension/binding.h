@@ -6,6 +6,7 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <quorvel/error.h>
 #include <quorvel/quorvel_c.h>
 
 #include <cstdint>
@@ -13,6 +14,12 @@
 #include <vector>
 
 namespace quorvel_python {
+
+// The error numbers the extension raises or tells apart itself.
+using quorvel::kErrAutomation;
+using quorvel::kErrNoSuchMember;
+using quorvel::kErrObjectRequired;
+using quorvel::kErrOverflow;
 
 // The classes quorvel/__init__.py defines in Python and hands over at
 // import, plus decimal.Decimal.

@@ -11,8 +11,6 @@ namespace quorvel_python {
 
 namespace {
 
-constexpr int32_t kErrOverflow = 6;
-
 // Day numbers count from 30 December 1899; valid dates lie strictly between
 // these, 1 January 100 to 31 December 9999.
 constexpr int64_t kDaysTo1970 = 25569;

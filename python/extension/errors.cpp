@@ -8,10 +8,6 @@ namespace quorvel_python {
 
 namespace {
 
-// What the library sees when a callback raises a Python exception that is
-// not a quorvel.Error: the platform's "Automation error".
-constexpr int32_t kErrAutomation = 440;
-
 // The exception a callback raised, waiting for the library call around the
 // callback to return. One per thread; the GIL guards it.
 struct Pending {
@@ -29,7 +25,8 @@ PyObject* Utf16Text(const uint16_t* (*read)(size_t*)) {
 }
 
 PyObject* MakeError(int32_t number, PyObject* source, PyObject* description) {
-  PyObject* type = number == 438 ? Types().member_error : Types().error;
+  PyObject* type =
+      number == kErrNoSuchMember ? Types().member_error : Types().error;
   if (source == nullptr || description == nullptr) {
     Py_XDECREF(source);
     Py_XDECREF(description);

@@ -34,7 +34,7 @@ py::object CallByName(py::handle object, const std::string& name,
   quorvel_object* handle = HandleOf(object.ptr());
   if (handle == nullptr && !object.is_none()) {
     // As the library says of a Value that holds no object.
-    Check(RaiseError(424, "Object required"));
+    Check(RaiseError(kErrObjectRequired, "Object required"));
   }
   Arguments values;
   for (py::handle arg : args)

@@ -8,12 +8,10 @@
 #include <new>
 #include <string_view>
 
+#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 
 namespace quorvel::c_api {
-
-// What a C++ exception other than `Error` becomes, as in late binding.
-inline constexpr int32_t kErrInternal = 51;
 
 // Records a failure as the calling thread's last error and returns its
 // number. Never throws: when memory runs out the texts are dropped.
@@ -34,11 +32,12 @@ std::u16string_view LastErrorDescription() noexcept;
 template <class Body>
 int32_t Guard(Body&& body) noexcept {
   try {
-    body();
+    internal::TranslateStdExceptions(body);
     return 0;
   } catch (const Error& e) {
     return RecordError(e.number(), e.source(), e.description());
   } catch (const std::bad_alloc&) {
+    // Memory ran out again while the error for it was being made.
     return RecordStandardError(kErrOutOfMemory);
   } catch (...) {
     return RecordStandardError(kErrInternal);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/std_exceptions.h"
 #include "quorvel/collection.h"
 #include "quorvel/compare.h"
 #include "quorvel/convert.h"
@@ -106,13 +107,10 @@ void CArray::EnsureCapacity(int32_t required) {
     n *= 2;
     if (n > INT32_MAX) RaiseStandard(kErrOverflow);
   }
-  Value* grown = nullptr;
-  try {
-    grown = static_cast<Value*>(
+  Value* grown = internal::TranslateStdExceptions([n] {
+    return static_cast<Value*>(
         ::operator new(static_cast<size_t>(n) * sizeof(Value)));
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  });
   // Moving a Value copies its bits and never touches a count, so relocating
   // the elements cannot fail part-way.
   std::uninitialized_move(items_, items_ + count_, grown);

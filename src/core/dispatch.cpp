@@ -4,9 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
-#include <stdexcept>
 
+#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 
 namespace quorvel {
@@ -79,15 +78,15 @@ ClassInfo::ClassInfo(std::u16string name, std::vector<MemberInfo> members,
     }
   }
   for (const MemberInfo& m : members_) {
-    for (size_t p = 0; p < m.params.size(); ++p) {
-      const ParamInfo& info = m.params[p];
-      if (info.is_param_array && p + 1 != m.params.size())
-        internal::BadMemberTable(name_, m.name);
-      if ((m.kind == MemberKind::Let || m.kind == MemberKind::Set) &&
-          (m.params.empty() || m.params.back().optional ||
-           m.params.back().is_param_array))
-        internal::BadMemberTable(name_, m.name);
+    for (size_t p = 0; p + 1 < m.params.size(); ++p) {
+      if (m.params[p].is_param_array) internal::BadMemberTable(name_, m.name);
     }
+    // A write receives its new value in its last parameter, which must be
+    // there and be required: the binder counts the other slots from it.
+    if ((m.kind == MemberKind::Let || m.kind == MemberKind::Set) &&
+        (m.params.empty() || m.params.back().optional ||
+         m.params.back().is_param_array))
+      internal::BadMemberTable(name_, m.name);
   }
   if (!default_member_.empty() && FirstNamed(default_member_) < 0)
     internal::BadMemberTable(name_, default_member_);
@@ -203,17 +202,8 @@ Value CallChecked(Object* self, std::u16string_view proc_name,
   // The member may drop the caller's last reference to the object (a
   // container clearing itself); keep it alive for the call.
   Ref<Object> keep(self);
-  try {
-    return Invoke(*self, *m, args, count);
-  } catch (const Error&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::length_error&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::exception&) {
-    RaiseStandard(51);
-  }
+  return internal::TranslateStdExceptions(
+      [&] { return Invoke(*self, *m, args, count); });
 }
 
 Object* Target(const Value& object) {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "core/std_exceptions.h"
 #include "quorvel/convert.h"
 #include "quorvel/error.h"
 
@@ -44,17 +45,13 @@ SafeArray::SafeArray(Kind element_kind, std::span<const Bound> bounds)
     total *= static_cast<size_t>(b.count);
   }
   size_ = total;
-  try {
+  internal::TranslateStdExceptions([&] {
     if (element_kind_ == Kind::Byte) {
       bytes_.assign(total, 0);
     } else {
       values_.assign(total, ZeroOf(element_kind_));
     }
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::length_error&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  });
 }
 
 SafeArray::SafeArray(std::vector<Value>&& items, int32_t lower_bound)

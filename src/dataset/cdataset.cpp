@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "core/std_exceptions.h"
 #include "quorvel/convert.h"
 #include "quorvel/error.h"
 #include "quorvel/safearray.h"
@@ -92,17 +93,16 @@ void CDataset::AppendRow(Fill&& fill) {
   const size_t width = static_cast<size_t>(column_count_);
   const size_t base = cells_.size();
   try {
-    // The storage follows the row capacity, so appends in between never
-    // move the cells.
-    const size_t wanted = static_cast<size_t>(capacity_) * width;
-    if (cells_.capacity() < wanted) cells_.reserve(wanted);
-    if (order_.capacity() < static_cast<size_t>(capacity_))
-      order_.reserve(static_cast<size_t>(capacity_));
-    cells_.resize(base + width);
-    fill(&cells_[base]);
-  } catch (const std::bad_alloc&) {
-    cells_.resize(base);
-    RaiseStandard(kErrOutOfMemory);
+    internal::TranslateStdExceptions([&] {
+      // The storage follows the row capacity, so appends in between never
+      // move the cells.
+      const size_t wanted = static_cast<size_t>(capacity_) * width;
+      if (cells_.capacity() < wanted) cells_.reserve(wanted);
+      if (order_.capacity() < static_cast<size_t>(capacity_))
+        order_.reserve(static_cast<size_t>(capacity_));
+      cells_.resize(base + width);
+      fill(&cells_[base]);
+    });
   } catch (...) {
     cells_.resize(base);
     throw;

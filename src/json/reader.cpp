@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/std_exceptions.h"
 #include "core/text_interner.h"
 #include "json/plain_decimal.h"
 #include "quorvel/carray.h"
@@ -396,11 +397,7 @@ Value ParseTyped(std::u16string_view text, char16_t bracket,
                u"Can't parse " + std::u16string(what) + u". Invalid JSON : " +
                    Excerpt(text));
   Value out;
-  try {
-    reader.ParseValue(out);
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  quorvel::internal::TranslateStdExceptions([&] { reader.ParseValue(out); });
   return out;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/number_text.h"
+#include "core/std_exceptions.h"
 #include "json/plain_decimal.h"
 #include "quorvel/decimal.h"
 #include "quorvel/error.h"
@@ -471,11 +472,7 @@ Value ParseStrict(std::u16string_view text) {
   TextPieces source(text);
   StrictReader reader(source);
   TreeBuilder builder;
-  try {
-    reader.Read(builder);
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  quorvel::internal::TranslateStdExceptions([&] { reader.Read(builder); });
   return builder.Take();
 }
 

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 #include "quorvel/string.h"
 
@@ -241,10 +242,13 @@ class PosixFileSystem final : public FileSystem {
       RaiseFileError(err, path);
     }
     try {
-      return std::make_unique<PosixFile>(fd, path, mode != OpenMode::kReadOnly);
-    } catch (const std::bad_alloc&) {
+      return internal::TranslateStdExceptions([&] {
+        return std::make_unique<PosixFile>(fd, path,
+                                           mode != OpenMode::kReadOnly);
+      });
+    } catch (...) {
       ::close(fd);
-      RaiseStandard(kErrOutOfMemory);
+      throw;
     }
   }
 
@@ -317,10 +321,19 @@ std::u16string_view FileErrorNumberText(int err, int32_t* number) {
 
 }  // namespace
 
+}  // namespace quorvel::internal
+
+namespace quorvel {
+
 FileSystem& FileSystem::Default() {
-  static PosixFileSystem* fs = new PosixFileSystem;  // never destroyed
+  static internal::PosixFileSystem* fs =
+      new internal::PosixFileSystem;  // never destroyed
   return *fs;
 }
+
+}  // namespace quorvel
+
+namespace quorvel::internal {
 
 void RaiseFileError(int err) {
   int32_t number = 0;

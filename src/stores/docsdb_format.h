@@ -18,6 +18,9 @@
 #include <string_view>
 #include <vector>
 
+// Identifiers are stored as NormalizeDocId gives them; whoever reads the
+// layout needs that rule too.
+#include "stores/doc_rules.h"
 #include "stores/store_file.h"
 
 namespace quorvel::internal {

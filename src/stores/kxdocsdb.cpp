@@ -9,10 +9,10 @@
 #include "quorvel/codepage.h"
 #include "quorvel/dictionary.h"
 #include "quorvel/error.h"
-#include "quorvel/kxdocstore.h"
 #include "quorvel/msgpack.h"
 #include "quorvel/safearray.h"
 #include "stores/db_file.h"
+#include "stores/doc_rules.h"
 #include "stores/docsdb_format.h"
 #include "stores/store_file.h"
 #include "stores/store_state.h"
@@ -31,7 +31,7 @@ using internal::StoreFile;
 // out, which it detaches when it goes.
 class KxDocsDB::Impl final : public internal::StoreState {
  public:
-  explicit Impl(internal::FileSystem& fs) : file(fs, DocsFileLayout(), *this) {}
+  explicit Impl(FileSystem& fs) : file(fs, DocsFileLayout(), *this) {}
   StoreFile file;  // cache: identifier -> KxDocRec saved through this object
   std::vector<Ref<KxDocRec>> attached;
   size_t prune_at = 64;
@@ -85,8 +85,7 @@ std::vector<uint8_t> EncodeRecord(const Ref<KxDocRec>& rec) {
 
 }  // namespace
 
-KxDocsDB::KxDocsDB(internal::FileSystem& fs)
-    : impl_(std::make_unique<Impl>(fs)) {}
+KxDocsDB::KxDocsDB(FileSystem& fs) : impl_(std::make_unique<Impl>(fs)) {}
 
 KxDocsDB::~KxDocsDB() {
   // Records outlive the database only as detached ones.
@@ -94,11 +93,9 @@ KxDocsDB::~KxDocsDB() {
     if (rec->store() == this) rec->AttachStore(nullptr);
 }
 
-Ref<KxDocsDB> KxDocsDB::Create() {
-  return Create(internal::FileSystem::Default());
-}
+Ref<KxDocsDB> KxDocsDB::Create() { return Create(FileSystem::Default()); }
 
-Ref<KxDocsDB> KxDocsDB::Create(internal::FileSystem& fs) {
+Ref<KxDocsDB> KxDocsDB::Create(FileSystem& fs) {
   return Ref<KxDocsDB>(new KxDocsDB(fs));
 }
 

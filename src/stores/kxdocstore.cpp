@@ -9,6 +9,7 @@
 #include "quorvel/compare.h"
 #include "quorvel/error.h"
 #include "quorvel/safearray.h"
+#include "stores/doc_rules.h"
 
 namespace quorvel {
 

@@ -20,7 +20,7 @@ using internal::StoreFile;
 // The file and what this object knows of it.
 class KxKVDB::Impl final : public internal::StoreState {
  public:
-  explicit Impl(internal::FileSystem& fs) : file(fs, KvFileLayout(), *this) {}
+  explicit Impl(FileSystem& fs) : file(fs, KvFileLayout(), *this) {}
   StoreFile file;  // cache: key -> String value
 };
 
@@ -30,12 +30,12 @@ constexpr std::u16string_view kSource = u"CKVDB";
 
 }  // namespace
 
-KxKVDB::KxKVDB(internal::FileSystem& fs) : impl_(std::make_unique<Impl>(fs)) {}
+KxKVDB::KxKVDB(FileSystem& fs) : impl_(std::make_unique<Impl>(fs)) {}
 KxKVDB::~KxKVDB() = default;
 
-Ref<KxKVDB> KxKVDB::Create() { return Create(internal::FileSystem::Default()); }
+Ref<KxKVDB> KxKVDB::Create() { return Create(FileSystem::Default()); }
 
-Ref<KxKVDB> KxKVDB::Create(internal::FileSystem& fs) {
+Ref<KxKVDB> KxKVDB::Create(FileSystem& fs) {
   return Ref<KxKVDB>(new KxKVDB(fs));
 }
 

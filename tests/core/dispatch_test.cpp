@@ -248,6 +248,45 @@ TEST(DispatchTest, CreateObjectByName) {
   EXPECT_NE(a.object(), b.object());
 }
 
+// A method whose variable list is followed by another parameter, which no
+// ClassBuilder can declare.
+void TableWithListBeforeLast() {
+  ParamInfo list;
+  list.name = u"Rest";
+  list.is_param_array = true;
+  ParamInfo last;
+  last.name = u"Last";
+  MemberInfo m{u"Gap", MemberKind::Method, {list, last}, nullptr};
+  ClassInfo(u"Bad", {m}, u"");
+}
+
+// A table that breaks the binder's rules stops the process when it is built,
+// before any call can read past its parameters: a write needs its new value
+// as a required last parameter, and a variable list comes last.
+TEST(DispatchDeathTest, MalformedMemberTablesAreRefused) {
+  EXPECT_DEATH(
+      ClassBuilder<Probe>(u"Bad").Let<&Probe::Touch>(u"Touch", {}).Build(),
+      "member table of Bad is wrong at Touch");
+  EXPECT_DEATH(
+      ClassBuilder<Probe>(u"Bad").Set<&Probe::Touch>(u"Touch", {}).Build(),
+      "member table of Bad is wrong at Touch");
+  EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
+                   .Let<&Probe::Echo>(u"Echo", {Opt(u"V")})
+                   .Build(),
+               "member table of Bad is wrong at Echo");
+  EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
+                   .Let<&Probe::Tail>(u"Tail", {u"First", u"Rest"})
+                   .Build(),
+               "member table of Bad is wrong at Tail");
+  EXPECT_DEATH(TableWithListBeforeLast(),
+               "member table of Bad is wrong at Gap");
+  EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
+                   .Method<&Probe::Touch>(u"Touch")
+                   .Default(u"Item")
+                   .Build(),
+               "member table of Bad is wrong at Item");
+}
+
 TEST(DispatchTest, MemberMayDropTheCallersLastReference) {
   // The binder keeps the object alive across a member that drops the
   // caller's reference to it.

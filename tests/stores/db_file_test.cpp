@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "stores/faulty_file_system.h"
 #include "test_util.h"
+#include "testing/faulty_file_system.h"
 
 namespace quorvel::internal {
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "stores/db_file.h"
-#include "stores/faulty_file_system.h"
 #include "stores/store_file_test.h"
 #include "test_util.h"
+#include "testing/faulty_file_system.h"
 
 namespace quorvel {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "stores/doc_rules.h"
 #include "test_util.h"
 
 namespace quorvel {

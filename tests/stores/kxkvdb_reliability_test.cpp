@@ -18,11 +18,11 @@
 
 #include "quorvel/kxkvdb.h"
 #include "stores/db_file.h"
-#include "stores/faulty_file_system.h"
-#include "stores/memory_file_system.h"
 #include "stores/store_file_test.h"
 #include "stores/store_model.h"
 #include "test_util.h"
+#include "testing/faulty_file_system.h"
+#include "testing/memory_file_system.h"
 
 namespace quorvel {
 namespace {

@@ -21,8 +21,8 @@
 #include "quorvel/object.h"
 #include "quorvel/string.h"
 #include "stores/db_file.h"
-#include "stores/faulty_file_system.h"
-#include "stores/memory_file_system.h"
+#include "testing/faulty_file_system.h"
+#include "testing/memory_file_system.h"
 
 namespace quorvel::testing {
 

@@ -17,6 +17,7 @@
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/kxdocstore.h"
 #include "quorvel/kxkvdb.h"
+#include "stores/doc_rules.h"
 #include "stores/store_file_test.h"
 #include "test_util.h"
 

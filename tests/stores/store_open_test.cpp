@@ -9,9 +9,9 @@
 
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/kxkvdb.h"
-#include "stores/memory_file_system.h"
 #include "stores/store_file_test.h"
 #include "test_util.h"
+#include "testing/memory_file_system.h"
 
 namespace quorvel {
 namespace {

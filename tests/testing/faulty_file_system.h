@@ -1,8 +1,8 @@
 // A FileSystem for tests that wraps another one and injects the faults a
 // store must survive: a write that fails outright, a write cut short, and a
 // crash that loses everything written since the last FlushData.
-#ifndef QUORVEL_SRC_STORES_FAULTY_FILE_SYSTEM_H_
-#define QUORVEL_SRC_STORES_FAULTY_FILE_SYSTEM_H_
+#ifndef QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
+#define QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -66,4 +66,4 @@ class FaultyFileSystem final : public FileSystem {
 
 }  // namespace quorvel::internal
 
-#endif  // QUORVEL_SRC_STORES_FAULTY_FILE_SYSTEM_H_
+#endif  // QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_

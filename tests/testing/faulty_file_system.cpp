@@ -1,4 +1,4 @@
-#include "stores/faulty_file_system.h"
+#include "testing/faulty_file_system.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // Creation by class name: the one list of the classes a client can create.
 #include <array>
-#include <new>
 #include <string_view>
 
+#include "core/std_exceptions.h"
 #include "quorvel/callbacks.h"
 #include "quorvel/carray.h"
 #include "quorvel/cdataset.h"
@@ -75,11 +75,8 @@ Value CreateObject(std::u16string_view class_name) {
     name.remove_prefix(kPrefix.size());
   for (const ClassEntry& entry : kClasses) {
     if (!SameNameIgnoringCase(entry.name, name)) continue;
-    try {
-      return Value(entry.create());
-    } catch (const std::bad_alloc&) {
-      RaiseStandard(kErrOutOfMemory);
-    }
+    return internal::TranslateStdExceptions(
+        [&] { return Value(entry.create()); });
   }
   RaiseStandard(kErrCantCreateObject);
 }

@@ -3,8 +3,6 @@
 // `decode` reads the bytes and writes JSON, so that
 // `quorvel msgpack encode a.json | quorvel msgpack decode` shows what a
 // document database would store for it.
-#include "quorvel/msgpack.h"
-
 #include <cstdio>
 #include <span>
 #include <string>
@@ -14,6 +12,7 @@
 #include "cli.h"
 #include "quorvel/json.h"
 #include "quorvel/json_strict.h"
+#include "quorvel/msgpack.h"
 
 namespace quorvel::cli {
 namespace {

@@ -2,8 +2,8 @@
 // variants of one file: the seam serves them without touching the disk.
 // Locks are no-ops; one thread only. A path can be made read-only, as a file
 // the process may not write would be.
-#ifndef QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
-#define QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
+#ifndef QUORVEL_TESTS_TESTING_MEMORY_FILE_SYSTEM_H_
+#define QUORVEL_TESTS_TESTING_MEMORY_FILE_SYSTEM_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -108,4 +108,4 @@ class MemoryFileSystem final : public FileSystem {
 
 }  // namespace quorvel::internal
 
-#endif  // QUORVEL_SRC_STORES_MEMORY_FILE_SYSTEM_H_
+#endif  // QUORVEL_TESTS_TESTING_MEMORY_FILE_SYSTEM_H_

@@ -1,7 +1,5 @@
 // `quorvel base64 encode|decode [FILE|-]`: Base64 text in lines, as GNU
 // base64 writes it, and back, a piece at a time.
-#include "quorvel/base64.h"
-
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "quorvel/base64.h"
 
 namespace quorvel::cli {
 

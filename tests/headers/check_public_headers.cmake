@@ -1,0 +1,54 @@
+# Fails when an installed header names the library's internals where a client
+# would meet them. `internal::` is allowed only in the headers listed below,
+# whose inline code or private members need it; every other header must not
+# name it at all, and none may name the file seam's test doubles or a header
+# under src/. Run with
+#   cmake -DROOT=<source tree> -P check_public_headers.cmake
+cmake_minimum_required(VERSION 3.22)
+
+if(NOT DEFINED ROOT)
+  message(FATAL_ERROR "check_public_headers.cmake: ROOT is not set")
+endif()
+
+set(internal_allowed
+  # The String handle and Value are inline over the counted text block.
+  string.h value.h
+  # The binder's templates turn member pointers into table entries.
+  dispatch.h
+  # A private pointer to the loader's text interner.
+  csvloader.h
+)
+
+set(faults "")
+file(GLOB headers RELATIVE ${ROOT}/include/quorvel ${ROOT}/include/quorvel/*.h)
+foreach(header ${headers})
+  # One list element a line; the semicolons of the code would split them.
+  file(READ ${ROOT}/include/quorvel/${header} text)
+  string(REPLACE ";" "," text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    if(line MATCHES "^[ \t]*//")
+      continue()
+    endif()
+    if(line MATCHES "internal::|namespace internal" AND
+       NOT header IN_LIST internal_allowed)
+      list(APPEND faults "${header}:${number}: names the internals: ${line}")
+    endif()
+    if(line MATCHES "FaultyFileSystem|MemoryFileSystem")
+      list(APPEND faults "${header}:${number}: names a test double: ${line}")
+    endif()
+    if(line MATCHES "#[ \t]*include[ \t]*\"" AND
+       NOT line MATCHES "#[ \t]*include[ \t]*\"quorvel/")
+      list(APPEND faults "${header}:${number}: includes outside the public headers: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "Public headers that show the internals:\n  ${text}")
+endif()
+list(LENGTH headers count)
+message(STATUS "${count} public headers show no internals")

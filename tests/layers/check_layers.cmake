@@ -1,0 +1,137 @@
+# The library is built in layers, each using only those below it:
+#
+#   core <- collections <- (json, codecs, dataset) <- stores <- facade <- c_api
+#
+# json, codecs and dataset stand side by side and know nothing of each other.
+# This script fails when a file of a layer under src/, or a public header of
+# one, includes a header of a layer it may not use. Every public header
+# belongs to exactly one layer, named below: a new header must be placed
+# before the check passes. Run with
+#   cmake -DROOT=<source tree> -P check_layers.cmake
+cmake_minimum_required(VERSION 3.22)
+
+if(NOT DEFINED ROOT)
+  message(FATAL_ERROR "check_layers.cmake: ROOT is not set")
+endif()
+
+# The layers, from the ground up, and what each may include besides itself.
+set(layers core collections json codecs dataset stores facade c_api)
+set(uses_core "")
+set(uses_collections core)
+set(uses_json core collections)
+set(uses_codecs core collections)
+set(uses_dataset core collections)
+set(uses_stores core collections json codecs dataset)
+set(uses_facade core collections json codecs dataset stores)
+set(uses_c_api core collections json codecs dataset stores facade)
+
+# The layer of each public header (include/quorvel/NAME).
+set(headers_core codepage.h compare.h convert.h decimal.h dispatch.h error.h
+                 object.h safearray.h string.h value.h)
+set(headers_collections callbacks.h carray.h cdict.h collection.h cqueue.h
+                        cstack.h cstringbuilder.h dictionary.h enumerator.h)
+set(headers_json json.h json_strict.h)
+set(headers_codecs base64.h lzss.h msgpack.h rc4.h verhoeff.h)
+set(headers_dataset cdataset.h csvloader.h)
+set(headers_stores file_system.h kxdocrec.h kxdocsdb.h kxdocstore.h kxkvdb.h
+                   open_options.h)
+set(headers_facade cquorvelpi.h quorvel.h)
+set(headers_c_api quorvel_c.h)
+
+# Includes that cross the layers the wrong way and are known, one
+# "FILE -> HEADER" a line, each with the reason it is still there. An entry
+# that no longer occurs fails the check too, so the list only shrinks.
+set(allowed
+  # The MessagePack encoder still writes a KxDocRec by knowing its class;
+  # it is to reach the record's fields through the containers' walk instead.
+  "src/codecs/msgpack.cpp -> quorvel/kxdocrec.h"
+)
+
+foreach(layer ${layers})
+  foreach(header ${headers_${layer}})
+    set(layer_of_quorvel/${header} ${layer})
+  endforeach()
+endforeach()
+
+set(faults "")
+set(allowed_seen "")
+
+# Returns in `out` the layer of an include as written ("quorvel/carray.h",
+# "core/number_text.h"), or "" for one outside the layers.
+function(layer_of_include include out)
+  if(DEFINED layer_of_${include})
+    set(${out} ${layer_of_${include}} PARENT_SCOPE)
+    return()
+  endif()
+  string(REGEX MATCH "^[^/]+" top "${include}")
+  if(top IN_LIST layers)
+    set(${out} ${top} PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Checks every quoted include of `file` (a path under ROOT) against `layer`.
+function(check_file file layer)
+  file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1"
+           include "${line}")
+    layer_of_include("${include}" target)
+    if(target STREQUAL "" OR target STREQUAL layer OR
+       target IN_LIST uses_${layer})
+      continue()
+    endif()
+    set(entry "${file} -> ${include}")
+    if(entry IN_LIST allowed)
+      list(APPEND allowed_seen "${entry}")
+      set(allowed_seen "${allowed_seen}" PARENT_SCOPE)
+      continue()
+    endif()
+    list(APPEND faults "${entry} (${layer} may not use ${target})")
+    set(faults "${faults}" PARENT_SCOPE)
+  endforeach()
+endfunction()
+
+# The sources of each layer.
+file(GLOB src_dirs RELATIVE ${ROOT}/src LIST_DIRECTORIES true ${ROOT}/src/*)
+foreach(dir ${src_dirs})
+  if(NOT IS_DIRECTORY ${ROOT}/src/${dir})
+    continue()
+  endif()
+  if(NOT dir IN_LIST layers)
+    list(APPEND faults "src/${dir}/ is in no layer: add it to check_layers.cmake")
+    continue()
+  endif()
+  file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/src/${dir}/*)
+  foreach(source ${sources})
+    if(source MATCHES "\\.(h|cpp|inc)$")
+      check_file(${source} ${dir})
+    endif()
+  endforeach()
+endforeach()
+
+# The public headers.
+file(GLOB public RELATIVE ${ROOT}/include/quorvel ${ROOT}/include/quorvel/*.h)
+foreach(header ${public})
+  if(NOT DEFINED layer_of_quorvel/${header})
+    list(APPEND faults
+         "include/quorvel/${header} is in no layer: add it to check_layers.cmake")
+    continue()
+  endif()
+  check_file(include/quorvel/${header} ${layer_of_quorvel/${header}})
+endforeach()
+
+foreach(entry ${allowed})
+  if(NOT entry IN_LIST allowed_seen)
+    list(APPEND faults "${entry} is allowed but no longer occurs: "
+                       "delete it from the list in check_layers.cmake")
+  endif()
+endforeach()
+
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "Includes against the layers:\n  ${text}")
+endif()
+list(LENGTH public header_count)
+message(STATUS "Layers kept (${header_count} public headers placed)")

@@ -1,0 +1,33 @@
+# Runs check_layers.cmake on the small tree under upward/, which breaks the
+# layers once in each way the check looks for, and fails unless the check
+# fails and names every one of them (and nothing it should keep).
+cmake_minimum_required(VERSION 3.22)
+
+set(here ${CMAKE_CURRENT_LIST_DIR})
+execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${here}/upward
+                        -P ${here}/check_layers.cmake
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(rc EQUAL 0)
+  message(FATAL_ERROR "the check passed a tree that breaks the layers:\n${out}")
+endif()
+string(REGEX REPLACE "[ \t\r\n]+" " " out "${out}")
+foreach(expected
+    "src/core/value.cpp -> quorvel/kxkvdb.h (core may not use stores)"
+    "src/json/reader.cpp -> quorvel/msgpack.h (json may not use codecs)"
+    "include/quorvel/carray.h -> quorvel/cquorvelpi.h (collections may not use facade)"
+    "src/extra/ is in no layer"
+    "include/quorvel/stray.h is in no layer"
+    "src/codecs/msgpack.cpp -> quorvel/kxdocrec.h is allowed but no longer occurs")
+  string(FIND "${out}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the check did not report: ${expected}\nIt said: ${out}")
+  endif()
+endforeach()
+foreach(kept "quorvel/value.h" "core/number_text.h" "json/plain_decimal.h"
+             "quorvel/carray.h (" "quorvel/dispatch.h")
+  string(FIND "${out}" "-> ${kept}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the check refused an include it should keep: ${kept}\n${out}")
+  endif()
+endforeach()
+message(STATUS "The layer check found every fault")

@@ -1,0 +1,1 @@
+// A public header placed in no layer.

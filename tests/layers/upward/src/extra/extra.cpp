@@ -1,0 +1,1 @@
+// A folder the layers do not name.
