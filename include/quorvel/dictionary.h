@@ -48,8 +48,8 @@ class Dictionary final : public Object {
   // Renames a key in place; raises 32811 when `Key` is absent and 457 when
   // `NewKey` is present.
   void LetKey(std::u16string_view Key, const String& NewKey);
-  // 0 binary (the default), 1 text. Raises 5 for another mode or when the
-  // dictionary is not empty.
+  // 0 binary (the default), 1 text, 2 database (which compares as text
+  // here). Raises 5 for another mode or when the dictionary is not empty.
   int32_t CompareMode() const { return static_cast<int32_t>(mode_); }
   void LetCompareMode(int32_t mode);
   // Returns an enumerator over a snapshot of the keys.

@@ -147,6 +147,15 @@ TEST(DictionaryTest, TextModeMatchesIgnoringCase) {
   ExpectRaisesStandard(d->Add(u"strasse", Value(3)), kErrKeyExists);
   EXPECT_EQ(d->Count(), 2);
   EXPECT_EQ(ToLong(d->Item(u"sTrAsSe")), 2);
+
+  // Database comparison (2) compares as text; nothing beyond it is a mode.
+  Ref<Dictionary> db = Dictionary::Create();
+  ExpectRaisesStandard(db->LetCompareMode(3), kErrInvalidCall);
+  ExpectRaisesStandard(db->LetCompareMode(-1), kErrInvalidCall);
+  db->LetCompareMode(2);
+  EXPECT_EQ(db->CompareMode(), 1);
+  db->Add(u"Key", Value(1));
+  EXPECT_TRUE(db->Exists(u"KEY"));
 }
 
 TEST(DictionaryTest, EnumeratesKeysInOrder) {
