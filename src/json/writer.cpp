@@ -88,6 +88,17 @@ void AppendDecimal(cStringBuilder& out, const Decimal& d) {
                  u"' not supported for json convesion");
 }
 
+// Writes a member of a container being walked. An array member is copied
+// first: its elements may run client code that replaces it in its container.
+// An object member needs no copy, its walk holds it.
+void WriteMember(cStringBuilder& out, const Value& item) {
+  if (item.IsArray()) {
+    WriteValue(out, Value(item));
+  } else {
+    WriteValue(out, item);
+  }
+}
+
 void WriteObject(cStringBuilder& out, Object* object) {
   if (object == nullptr) {
     out.Append(u"null");
@@ -104,7 +115,7 @@ void WriteObject(cStringBuilder& out, Object* object) {
         out.Append(key);  // keys are written as they are, unescaped
         out.Append(u"\":");
         first = false;
-        WriteValue(out, item);
+        WriteMember(out, item);
         return true;
       });
       out.Append(u'}');
@@ -115,7 +126,7 @@ void WriteObject(cStringBuilder& out, Object* object) {
       walk.ForEachItem([&](const Value& item) {
         if (!first) out.Append(u',');
         first = false;
-        WriteValue(out, item);
+        WriteMember(out, item);
         return true;
       });
       out.Append(u']');

@@ -180,6 +180,11 @@ TEST(ContainerWalkTest, HoldsWhatItWalksWhileClientCodeChangesIt) {
   fill();
   ExpectRaisesStandard(mMsgPack::EncodeBytes(top), kErrSubscript);
   EXPECT_EQ(raw->RefCount(), 1);
+
+  // An array member whose element empties the list that holds the array.
+  raw->Add(MakeArray({Calling([raw] { raw->Clear(); }), Value(1)}));
+  raw->Add(Value(2));
+  EXPECT_EQ(ToUtf8(JSON::WriteJSON(top).view()), "[[[7],1]]");
 }
 
 }  // namespace
