@@ -29,10 +29,16 @@ class Parser {
     Emitter emit = emit_;
     int32_t p = p_;
     while (p < parse_end) {
-      finder_.LinkAhead(d, p, link_end);
-      const Match m = p < link_end ? finder_.Find(d, p, avail) : Match{0, 0};
-      o = emit.Put(o, d[p], m);
-      p += m.length >= kMinMatch ? m.length : 1;
+      // A block of positions is linked, then parsed through. Once no
+      // position is left to link, the rest are literals.
+      int32_t linked = finder_.linked();
+      if (p >= linked) linked = finder_.LinkNextBlock(d, link_end);
+      const int32_t stop = p < linked ? std::min(parse_end, linked) : parse_end;
+      while (p < stop) {
+        const Match m = p < link_end ? finder_.Find(d, p, avail) : Match{0, 0};
+        o = emit.Put(o, d[p], m);
+        p += m.length >= kMinMatch ? m.length : 1;
+      }
     }
     emit_ = emit;
     p_ = p;

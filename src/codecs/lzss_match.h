@@ -55,18 +55,20 @@ class MatchFinder {
     std::fill(std::begin(links_), std::end(links_), Link{kNone, kNone});
   }
 
-  // Makes sure position `p` has its link: when it has none yet, links the
-  // next block of positions, up to `link_end` (the first position without
-  // two bytes after it in `d`).
-  void LinkAhead(const uint8_t* d, int32_t p, int32_t link_end) {
-    if (p < linked_) return;
+  // Positions below this have their links.
+  int32_t linked() const { return linked_; }
+
+  // Links the next block of positions, up to `link_end` (the first
+  // position without two bytes after it in `d`); returns the new `linked`.
+  int32_t LinkNextBlock(const uint8_t* d, int32_t link_end) {
+    const int32_t from = linked_;
     const int32_t stop = static_cast<int32_t>(
-        std::min<int64_t>(int64_t{linked_} + kBlock, link_end));
-    if (stop <= linked_) return;
+        std::min<int64_t>(int64_t{from} + kBlock, link_end));
+    if (stop <= from) return from;
     uint16_t hashes[kBlock];
-    HashRun(d + linked_, stop - linked_, hashes);
-    for (int32_t q = linked_; q < stop; ++q) {
-      const uint32_t h = hashes[q - linked_];
+    HashRun(d + from, stop - from, hashes);
+    for (int32_t q = from; q < stop; ++q) {
+      const uint32_t h = hashes[q - from];
       const int32_t before = head_[h];
       Link& link = links_[q & (kRing - 1)];
       link.first = before;
@@ -74,12 +76,14 @@ class MatchFinder {
       head_[h] = q;
     }
     linked_ = stop;
+    return stop;
   }
 
   // Returns the longest match for position `p` of the `avail` bytes at `d`,
   // the nearest of equally long ones. `p` must have its link and two more
   // bytes after it; a match never runs past `avail`.
-  Match Find(const uint8_t* d, int32_t p, int32_t avail) const;
+  [[gnu::always_inline]] Match Find(const uint8_t* d, int32_t p,
+                                    int32_t avail) const;
 
   // Moves every position back by `shift` (see `Parser::Shift`). Positions
   // that fall below 0 were out of reach already; they become empty
@@ -147,8 +151,9 @@ inline int MatchLength(const uint8_t* a, const uint8_t* b, int limit) {
   return j;
 }
 
-inline Match MatchFinder::Find(const uint8_t* d, int32_t p,
-                               int32_t avail) const {
+[[gnu::always_inline]] inline Match MatchFinder::Find(const uint8_t* d,
+                                                      int32_t p,
+                                                      int32_t avail) const {
   const int limit = std::min<int32_t>(kMaxMatch, avail - p);
   const uint8_t* here = d + p;
   const int32_t nearest_allowed = p - kMaxDistance;
