@@ -1,23 +1,18 @@
 #include "collections/container_walk.h"
 
-#include <typeinfo>
-
 #include "quorvel/convert.h"
 
 namespace quorvel {
 
-ContainerWalk::ContainerWalk(Object& object) : held_(&object) {
-  // The two classes met most often are told apart by their type_info
-  // names' addresses before anything slower; the full comparison covers a
-  // type_info that is not unique.
-  const std::type_info& type = typeid(object);
-  if (type.name() == typeid(Dictionary).name() || type == typeid(Dictionary)) {
-    fields_ = Ref<Dictionary>(static_cast<Dictionary*>(&object));
+void ContainerWalk::ClassifyOther(Object& object) {
+  // A type_info that is not unique (another binary's) still compares equal.
+  if (typeid(object) == typeid(Dictionary)) {
+    map_ = static_cast<const Dictionary*>(&object);
     type_name_ = u"Dictionary";
     shape_ = ContainerShape::kMap;
     return;
   }
-  if (type.name() == typeid(CArray).name() || type == typeid(CArray)) {
+  if (typeid(object) == typeid(CArray)) {
     list_ = static_cast<const CArray*>(&object);
     type_name_ = u"CArray";
     shape_ = ContainerShape::kList;
@@ -26,8 +21,10 @@ ContainerWalk::ContainerWalk(Object& object) : held_(&object) {
   type_name_ = object.TypeName();
   if (type_name_ == u"Dictionary" || type_name_ == u"KxDocRec") {
     shape_ = ContainerShape::kMap;
-    if (auto* record = dynamic_cast<FieldMap*>(&object))
+    if (auto* record = dynamic_cast<FieldMap*>(&object)) {
       fields_ = Ref<Dictionary>(&record->fields());
+      map_ = fields_.get();
+    }
   } else if (type_name_ == u"CArray") {
     shape_ = ContainerShape::kList;
   } else if (type_name_ == u"Collection") {
@@ -35,9 +32,7 @@ ContainerWalk::ContainerWalk(Object& object) : held_(&object) {
   }
 }
 
-int32_t ContainerWalk::Count() {
-  if (fields_) return fields_->Count();
-  if (list_ != nullptr) return list_->Count();
+int32_t ContainerWalk::ForeignCount() {
   if (!foreign_count_) {
     foreign_count_ =
         ToLong(InvokeByName(held_.get(), u"Count", CallType::Get, {}));

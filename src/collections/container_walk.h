@@ -46,8 +46,23 @@ enum class ContainerShape {
 // at each step.
 class ContainerWalk {
  public:
-  // Takes hold of `object` and tells its shape.
-  explicit ContainerWalk(Object& object);
+  // Takes hold of `object` and tells its shape. The two classes met most
+  // often are told apart inline, by their type_info names' addresses (one
+  // per class within one binary); anything else goes by name.
+  explicit ContainerWalk(Object& object) : held_(&object) {
+    const char* name = typeid(object).name();
+    if (name == typeid(Dictionary).name()) {
+      map_ = static_cast<const Dictionary*>(&object);
+      type_name_ = u"Dictionary";
+      shape_ = ContainerShape::kMap;
+    } else if (name == typeid(CArray).name()) {
+      list_ = static_cast<const CArray*>(&object);
+      type_name_ = u"CArray";
+      shape_ = ContainerShape::kList;
+    } else {
+      ClassifyOther(object);
+    }
+  }
   ContainerWalk(const ContainerWalk&) = delete;
   ContainerWalk& operator=(const ContainerWalk&) = delete;
 
@@ -56,7 +71,11 @@ class ContainerWalk {
 
   // Returns the number of members of a map or a list; a foreign object's
   // `Count` is called once and remembered. Raises what that member raises.
-  int32_t Count();
+  int32_t Count() {
+    if (map_ != nullptr) return map_->Count();
+    if (list_ != nullptr) return list_->Count();
+    return ForeignCount();
+  }
 
   // Calls `visit(key, value)` with a std::u16string_view and a const Value&
   // for each entry of a map, in key order, while it returns true; returns
@@ -75,8 +94,12 @@ class ContainerWalk {
   int32_t ForEachItem(Visit&& visit);
 
  private:
+  void ClassifyOther(Object& object);
+  int32_t ForeignCount();
+
   Ref<Object> held_;
-  Ref<Dictionary> fields_;  // a Dictionary, or the fields of a FieldMap
+  Ref<Dictionary> fields_;  // held for a FieldMap, which may replace them
+  const Dictionary* map_ = nullptr;  // the object itself or `fields_`
   const CArray* list_ = nullptr;
   std::u16string_view type_name_;
   ContainerShape shape_ = ContainerShape::kOther;
@@ -187,8 +210,8 @@ inline void FetchAhead(const CArray& list, int32_t at) {
 template <bool kFetchAhead, class Visit>
 int32_t ContainerWalk::ForEachField(Visit&& visit) {
   int32_t visited = 0;
-  if (fields_) {
-    const Dictionary& map = *fields_;
+  if (map_ != nullptr) {
+    const Dictionary& map = *map_;
     if constexpr (kFetchAhead) {
       for (const Dictionary::Entry& e : map) {
         __builtin_prefetch(e.key.rep());
