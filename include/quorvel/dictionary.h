@@ -3,8 +3,9 @@
 #ifndef QUORVEL_DICTIONARY_H_
 #define QUORVEL_DICTIONARY_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -48,8 +49,8 @@ class Dictionary final : public Object {
   // Renames a key in place; raises 32811 when `Key` is absent and 457 when
   // `NewKey` is present.
   void LetKey(std::u16string_view Key, const String& NewKey);
-  // 0 binary (the default), 1 text. Raises 5 for another mode or when the
-  // dictionary is not empty.
+  // 0 binary (the default), 1 text, 2 database (which compares as text
+  // here). Raises 5 for another mode or when the dictionary is not empty.
   int32_t CompareMode() const { return static_cast<int32_t>(mode_); }
   void LetCompareMode(int32_t mode);
   // Returns an enumerator over a snapshot of the keys.
@@ -62,16 +63,26 @@ class Dictionary final : public Object {
   Value& Slot(const String& key, bool* inserted = nullptr);
   void Reserve(size_t count);
 
+  // One key and its value, as walks see them.
   struct Entry {
     String key;
     Value value;
+  };
+
+ private:
+  // An entry as stored: removed ones stay in place, marked dead, until the
+  // map compacts, so that removing keeps the order of the rest.
+  struct Stored : Entry {
     uint32_t hash = 0;
     bool live = false;
   };
-  // Iterates the live entries in key order.
+
+ public:
+  // Iterates the entries in key order. Any change to the map invalidates
+  // it; a walk that calls out to client code uses `NextEntry` instead.
   class const_iterator {
    public:
-    const_iterator(const Entry* at, const Entry* end) : at_(at), end_(end) {
+    const_iterator(const Stored* at, const Stored* end) : at_(at), end_(end) {
       Skip();
     }
     const Entry& operator*() const { return *at_; }
@@ -87,19 +98,38 @@ class Dictionary final : public Object {
     void Skip() {
       while (at_ != end_ && !at_->live) ++at_;
     }
-    const Entry* at_;
-    const Entry* end_;
+    const Stored* at_;
+    const Stored* end_;
   };
-  // The entries in key order, removed ones included (`live` false). Any
-  // change to the map may move them: a walk that calls out to client code
-  // takes them afresh after each call.
-  std::span<const Entry> entries() const { return entries_; }
   const_iterator begin() const {
     return {entries_.data(), entries_.data() + entries_.size()};
   }
   const_iterator end() const {
     return {entries_.data() + entries_.size(),
             entries_.data() + entries_.size()};
+  }
+
+  // Returns the first entry at or after `position` in key order and moves
+  // `position` past it, or returns null at the end. A position is a plain
+  // number, so a walk that calls out to client code between two steps
+  // holds nothing that a change to the map could leave dangling. Entries
+  // added meanwhile are met further on; after removals (which may compact
+  // the map) the walk may pass over or meet again some entries, never a
+  // destroyed one. The returned entry is valid until the map changes.
+  const Entry* NextEntry(size_t& position) const {
+    while (position < entries_.size()) {
+      const Stored& e = entries_[position++];
+      if (e.live) return &e;
+    }
+    return nullptr;
+  }
+
+  // Asks the memory system for up to `most_bytes` of the entry storage, for
+  // a walk that will read the first entries soon. Reads nothing.
+  void PrefetchEntries(size_t most_bytes) const {
+    const auto* at = reinterpret_cast<const unsigned char*>(entries_.data());
+    const size_t bytes = std::min(most_bytes, sizeof(Stored) * entries_.size());
+    for (size_t k = 0; k < bytes; k += 64) __builtin_prefetch(at + k);
   }
 
  private:
@@ -121,11 +151,25 @@ class Dictionary final : public Object {
     uint32_t entry;  // 0 empty, 1 removed, else entry index + 2
     uint32_t hash;
   };
-  std::vector<Entry> entries_;  // in key order, removed ones marked dead
-  std::vector<Slot_> slots_;    // open addressing, power-of-two size
+  std::vector<Stored> entries_;  // in key order, removed ones marked dead
+  std::vector<Slot_> slots_;     // open addressing, power-of-two size
   size_t live_ = 0;
   size_t used_slots_ = 0;  // live plus removed markers
   quorvel::CompareMode mode_ = quorvel::CompareMode::Binary;
+};
+
+// Implemented by an object whose content is a Dictionary of named fields
+// (a document record), so that the library's serializers read the fields
+// directly, as they read a Dictionary, without depending on the object's
+// class. The fields may be replaced by another Dictionary at any time
+// (a `Clear`); a walk holds the one it reads.
+class FieldMap {
+ public:
+  virtual Dictionary& fields() = 0;
+  virtual const Dictionary& fields() const = 0;
+
+ protected:
+  virtual ~FieldMap() = default;
 };
 
 }  // namespace quorvel

@@ -41,7 +41,7 @@ class DocStoreLink {
 // fields. Values follow the store rule: objects are shared, everything else
 // copied. A member that raises leaves the record as it was. `DB` does not
 // own the database (see `DocStoreLink`). Thread-compatible.
-class KxDocRec final : public Object {
+class KxDocRec final : public Object, public FieldMap {
  public:
   static Ref<KxDocRec> Create();
   const ClassInfo& Class() const override;
@@ -83,9 +83,9 @@ class KxDocRec final : public Object {
   // database's save raises.
   void Save();
 
-  // C++ access for the codec and the database.
-  Dictionary& fields() { return *fields_; }
-  const Dictionary& fields() const { return *fields_; }
+  // C++ access for the serializers and the database.
+  Dictionary& fields() override { return *fields_; }
+  const Dictionary& fields() const override { return *fields_; }
   // Sets or clears the database without telling it; for the database itself.
   void AttachStore(DocStoreLink* store) { store_ = store; }
   DocStoreLink* store() const { return store_; }

@@ -37,7 +37,9 @@ inline constexpr int kMaxDepth = 1000;
 // name for an object that is not a Dictionary, KxDocRec or CArray (Nothing
 // included), 6 for a String longer than 65,535 bytes, a container of more
 // than 65,535 members or a Decimal outside the Currency range, 28 past
-// kMaxDepth, and what the members of a foreign container raise.
+// kMaxDepth, 9 for a container that lost members while it was written
+// (client code that a foreign member runs may change it), and what the
+// members of a foreign container raise.
 std::vector<uint8_t> EncodeBytes(const Value& v);
 // Appends the encoding of `v` to `out`; raises as EncodeBytes, leaving `out`
 // as it was.

@@ -198,6 +198,16 @@ class Value {
   const SafeArray& array() const noexcept { return *arr_; }
   SafeArray& array() noexcept { return *arr_; }
 
+  // Asks the memory system for the heap block of a String or an object, for
+  // a walk that will read it soon: two cache lines of an object, whose
+  // counts may lie past its first. Reads nothing behind the pointer.
+  void PrefetchPayload() const noexcept {
+    if ((!IsString() && !IsObject()) || bits_ == 0) return;
+    const auto* block = reinterpret_cast<const unsigned char*>(bits_);
+    __builtin_prefetch(block);
+    if (IsObject()) __builtin_prefetch(block + 64);
+  }
+
   // Returns the object as T when it is one, else null.
   template <class T>
   T* object_as() const noexcept {

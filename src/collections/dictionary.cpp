@@ -116,7 +116,7 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
   if (slots_.empty()) {
     // A small dictionary has no table: its few entries are scanned.
     for (size_t i = 0; i < entries_.size(); ++i) {
-      const Entry& e = entries_[i];
+      const Stored& e = entries_[i];
       if (e.live && e.hash == hash && KeysMatch(e.key, key))
         return static_cast<int64_t>(i);
     }
@@ -127,7 +127,7 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
     const Slot_& slot = slots_[s];
     if (slot.entry == kEmptySlot) return -1;
     if (slot.entry >= kFirstEntry && slot.hash == hash) {
-      const Entry& e = entries_[slot.entry - kFirstEntry];
+      const Stored& e = entries_[slot.entry - kFirstEntry];
       if (KeysMatch(e.key, key)) return slot.entry - kFirstEntry;
     }
   }
@@ -137,7 +137,7 @@ void Dictionary::Rehash(size_t slot_count) {
   std::vector<Slot_> slots(slot_count, Slot_{kEmptySlot, 0});
   const size_t mask = slot_count - 1;
   for (size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& e = entries_[i];
+    const Stored& e = entries_[i];
     if (!e.live) continue;
     size_t s = e.hash & mask;
     while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
@@ -180,7 +180,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   Value copy(value);
   try {
     if (slots_.empty() && entries_.size() < kLinearMax) {
-      entries_.push_back(Entry{key, std::move(copy), hash, true});
+      entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
       ++live_;
       return entries_.back().value;
     }
@@ -191,7 +191,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
       while ((live_ + 1) * 2 > size) size *= 2;
       Rehash(size);
     }
-    entries_.push_back(Entry{key, std::move(copy), hash, true});
+    entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
   } catch (const std::bad_alloc&) {
     RaiseStandard(kErrOutOfMemory);
   } catch (const std::length_error&) {
@@ -271,7 +271,7 @@ void Dictionary::Remove(std::u16string_view Key) {
   if (slots_.empty()) {
     int64_t at = Lookup(Key, hash);
     if (at < 0) RaiseStandard(kErrElementNotFound);
-    Entry gone = std::move(entries_[at]);
+    Stored gone = std::move(entries_[at]);
     entries_.erase(entries_.begin() + at);
     --live_;
     return;
@@ -281,11 +281,11 @@ void Dictionary::Remove(std::u16string_view Key) {
     Slot_& slot = slots_[s];
     if (slot.entry == kEmptySlot) RaiseStandard(kErrElementNotFound);
     if (slot.entry < kFirstEntry || slot.hash != hash) continue;
-    Entry& e = entries_[slot.entry - kFirstEntry];
+    Stored& e = entries_[slot.entry - kFirstEntry];
     if (!KeysMatch(e.key, Key)) continue;
     // Release the entry last: its value may hold the caller's only path to
     // something that calls back in.
-    Entry gone = std::move(e);
+    Stored gone = std::move(e);
     e.live = false;
     e.key = String();
     e.value = Value();
@@ -297,7 +297,7 @@ void Dictionary::Remove(std::u16string_view Key) {
 }
 
 void Dictionary::RemoveAll() {
-  std::vector<Entry> gone;
+  std::vector<Stored> gone;
   gone.swap(entries_);
   slots_.clear();
   live_ = 0;
@@ -324,7 +324,7 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
       break;
     }
   }
-  Entry& e = entries_[at];
+  Stored& e = entries_[at];
   e.key = NewKey;
   e.hash = new_hash;
   size_t s = new_hash & mask;

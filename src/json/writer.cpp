@@ -1,18 +1,12 @@
-// The compact JSON writer. Objects are told apart by type name, as the
-// contract has it; the library's own Dictionary and CArray are then read
-// directly instead of through their members by name, which gives the same
-// text without a late-bound call per element.
+// The compact JSON writer. Objects are told apart by type name and walked
+// by ContainerWalk, which reads the library's own containers directly and
+// any other through its members by name.
 #include <charconv>
 #include <cstdint>
 #include <string>
-#include <typeinfo>
 
-#include "quorvel/carray.h"
-#include "quorvel/collection.h"
+#include "collections/container_walk.h"
 #include "quorvel/convert.h"
-#include "quorvel/dictionary.h"
-#include "quorvel/dispatch.h"
-#include "quorvel/enumerator.h"
 #include "quorvel/error.h"
 #include "quorvel/json.h"
 #include "quorvel/safearray.h"
@@ -88,104 +82,57 @@ void AppendDecimal(cStringBuilder& out, const Decimal& d) {
   AppendAscii(out, text, p);
 }
 
-void RaiseUnsupported(std::u16string_view type_name) {
+[[noreturn]] void RaiseUnsupported(std::u16string_view type_name) {
   ErrorRaise(kErrUnsupportedObject, u"KxQuorvel",
              u"Object Type '" + std::u16string(type_name) +
                  u"' not supported for json convesion");
 }
 
-void WriteMember(cStringBuilder& out, bool first, std::u16string_view key,
-                 const Value& item) {
-  out.Append(first ? u"\"" : u",\"");
-  out.Append(key);  // keys are written as they are, unescaped
-  out.Append(u"\":");
-  WriteValue(out, item);
-}
-
-// A "Dictionary" or "KxDocRec" of another make: `Keys`, then `Item` of
-// each, by name.
-void WriteKeyedByName(cStringBuilder& out, const Value& object) {
-  Value keys = CallByName(object, u"Keys", CallType::Get);
-  out.Append(u'{');
-  if (keys.IsArray()) {
-    bool first = true;
-    for (int32_t i = LBound(keys); i <= UBound(keys); ++i) {
-      Value key = ArrayItem(keys, i);
-      Value item = CallByName(object, u"Item", CallType::Get, {key});
-      WriteMember(out, first, ToText(key), item);
-      first = false;
-    }
+// Writes a member of a container being walked. An array member is copied
+// first: its elements may run client code that replaces it in its container.
+// An object member needs no copy, its walk holds it.
+void WriteMember(cStringBuilder& out, const Value& item) {
+  if (item.IsArray()) {
+    WriteValue(out, Value(item));
+  } else {
+    WriteValue(out, item);
   }
-  out.Append(u'}');
 }
 
-void WriteObject(cStringBuilder& out, const Value& v) {
-  Object* object = v.object();
+void WriteObject(cStringBuilder& out, Object* object) {
   if (object == nullptr) {
     out.Append(u"null");
     return;
   }
-  std::u16string_view type = object->TypeName();
+  ContainerWalk walk(*object);
   DepthGuard guard(t_depth);
-  if (type == u"Dictionary") {
-    if (typeid(*object) == typeid(Dictionary)) {
-      auto* dict = static_cast<Dictionary*>(object);
-      // Writing an item may call out to client code, which may change or
-      // drop this map: hold it, walk it by index with its entries taken
-      // afresh each time, and hold an object item while it is written.
-      Ref<Object> hold(object);
+  bool first = true;
+  switch (walk.shape()) {
+    case ContainerShape::kMap:
       out.Append(u'{');
-      bool first = true;
-      for (size_t i = 0; i < dict->entries().size(); ++i) {
-        const Dictionary::Entry& entry = dict->entries()[i];
-        if (!entry.live) continue;
-        if (entry.value.IsObject()) {
-          const Value item = entry.value;
-          WriteMember(out, first, entry.key, item);
-        } else {
-          WriteMember(out, first, entry.key, entry.value);
-        }
+      walk.ForEachField([&](std::u16string_view key, const Value& item) {
+        out.Append(first ? u"\"" : u",\"");
+        out.Append(key);  // keys are written as they are, unescaped
+        out.Append(u"\":");
         first = false;
-      }
+        WriteMember(out, item);
+        return true;
+      });
       out.Append(u'}');
       return;
-    }
-    WriteKeyedByName(out, v);
-  } else if (type == u"KxDocRec") {
-    WriteKeyedByName(out, v);
-  } else if (type == u"CArray") {
-    Ref<Object> hold(object);
-    out.Append(u'[');
-    if (typeid(*object) == typeid(CArray)) {
-      auto* list = static_cast<CArray*>(object);
-      for (int32_t i = 0; i < list->Count(); ++i) {
-        if (i > 0) out.Append(u',');
-        const Value& item = list->Item(i);
-        if (item.IsObject()) {
-          WriteValue(out, Value(item));  // held: it may call out
-        } else {
-          WriteValue(out, item);
-        }
-      }
-    } else {
-      int32_t count = ToLong(CallByName(v, u"Count", CallType::Get));
-      for (int32_t i = 0; i < count; ++i) {
-        if (i > 0) out.Append(u',');
-        WriteValue(out, CallByName(v, u"Item", CallType::Get, {Value(i)}));
-      }
-    }
-    out.Append(u']');
-  } else if (type == u"Collection") {
-    out.Append(u'[');
-    bool first = true;
-    ForEachElement(v, [&](const Value& item) {
-      if (!first) out.Append(u',');
-      first = false;
-      WriteValue(out, item);
-    });
-    out.Append(u']');
-  } else {
-    RaiseUnsupported(type);
+    case ContainerShape::kList:
+    case ContainerShape::kCollection:
+      out.Append(u'[');
+      walk.ForEachItem([&](const Value& item) {
+        if (!first) out.Append(u',');
+        first = false;
+        WriteMember(out, item);
+        return true;
+      });
+      out.Append(u']');
+      return;
+    case ContainerShape::kOther:
+      RaiseUnsupported(walk.type_name());
   }
 }
 
@@ -303,7 +250,7 @@ void WriteValue(cStringBuilder& out, const Value& v) {
       out.Append(u'"');
       return;
     case Kind::Object:
-      WriteObject(out, v);
+      WriteObject(out, v.object());
       return;
     case Kind::Array:
       WriteArray(out, v);

@@ -147,6 +147,50 @@ TEST(DictionaryTest, TextModeMatchesIgnoringCase) {
   ExpectRaisesStandard(d->Add(u"strasse", Value(3)), kErrKeyExists);
   EXPECT_EQ(d->Count(), 2);
   EXPECT_EQ(ToLong(d->Item(u"sTrAsSe")), 2);
+
+  // Database comparison (2) compares as text; nothing beyond it is a mode.
+  Ref<Dictionary> db = Dictionary::Create();
+  ExpectRaisesStandard(db->LetCompareMode(3), kErrInvalidCall);
+  ExpectRaisesStandard(db->LetCompareMode(-1), kErrInvalidCall);
+  db->LetCompareMode(2);
+  EXPECT_EQ(db->CompareMode(), 1);
+  db->Add(u"Key", Value(1));
+  EXPECT_TRUE(db->Exists(u"KEY"));
+}
+
+TEST(DictionaryTest, WalksByPositionThroughChanges) {
+  Ref<Dictionary> d = Dictionary::Create();
+  auto key = [](int i) { return String(FromUtf8("k" + std::to_string(i))); };
+  for (int i = 0; i < 40; ++i) d->Add(key(i), Value(i));
+  d->Remove(u"k1");  // a hole the walk must pass over
+  std::string seen;
+  size_t position = 0;
+  while (const Dictionary::Entry* e = d->NextEntry(position)) {
+    const int i = ToLong(e->value);
+    seen += std::to_string(i) + ",";
+    if (i == 2) d->Add(u"late", Value(99));  // met at the end
+    if (i == 3) d->Remove(u"k4");            // not met at all
+  }
+  std::string expected = "0,2,3,";
+  for (int i = 5; i < 40; ++i) expected += std::to_string(i) + ",";
+  EXPECT_EQ(seen, expected + "99,");
+
+  // Removing most entries compacts the storage under the walk: the walk
+  // stays within the entries that exist and ends.
+  position = 0;
+  int steps = 0;
+  while (d->NextEntry(position) != nullptr) {
+    if (++steps == 5) {
+      for (int i = 0; i < 40; ++i)
+        if (i != 30 && d->Exists(key(i).view())) d->Remove(key(i).view());
+    }
+    ASSERT_LE(steps, 42);
+  }
+  EXPECT_EQ(d->Count(), 2);
+  size_t from_start = 0;
+  EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"k30");
+  EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"late");
+  EXPECT_EQ(d->NextEntry(from_start), nullptr);
 }
 
 TEST(DictionaryTest, EnumeratesKeysInOrder) {

@@ -1,0 +1,239 @@
+// The MessagePack encoder: one Value, walked with ContainerWalk, into the
+// dialect's bytes.
+#include <bit>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codecs/msgpack_format.h"
+#include "codecs/msgpack_writer.h"
+#include "collections/container_walk.h"
+#include "quorvel/codepage.h"
+#include "quorvel/convert.h"
+#include "quorvel/msgpack.h"
+
+namespace quorvel::mMsgPack {
+
+namespace {
+
+// Windows-1252 agrees with Latin-1 outside 0x80..0x9F, so only those few
+// characters need the code page's table.
+inline uint8_t AnsiByte(char16_t unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+    return static_cast<uint8_t>(unit);
+  return AnsiFromUnit(unit);
+}
+
+// Converts `text` to code-page bytes at `to`. Runs of ASCII, by far the
+// most common text, go eight (or four) units at a time.
+void NarrowText(std::u16string_view text, uint8_t* to) {
+  const char16_t* from = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= n; i += 8) {
+    const __m128i units =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    const __m128i high = _mm_and_si128(units, _mm_set1_epi16(-0x80));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) ==
+        0xFFFF) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i),
+                       _mm_packus_epi16(units, units));
+    } else {
+      for (size_t k = i; k < i + 8; ++k) to[k] = AnsiByte(from[k]);
+    }
+  }
+#endif
+  for (; i + 4 <= n; i += 4) {
+    uint64_t units;
+    std::memcpy(&units, from + i, 8);
+    if ((units & 0xFF80FF80FF80FF80u) == 0) {
+      to[i] = static_cast<uint8_t>(from[i]);
+      to[i + 1] = static_cast<uint8_t>(from[i + 1]);
+      to[i + 2] = static_cast<uint8_t>(from[i + 2]);
+      to[i + 3] = static_cast<uint8_t>(from[i + 3]);
+    } else {
+      for (size_t k = i; k < i + 4; ++k) to[k] = AnsiByte(from[k]);
+    }
+  }
+  for (; i < n; ++i) to[i] = AnsiByte(from[i]);
+}
+
+inline void StoreLe64(uint8_t* at, uint64_t bits) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &bits, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<uint8_t>(bits >> (8 * i));
+  }
+}
+
+inline void StoreLe32(uint8_t* at, uint32_t bits) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &bits, 4);
+  } else {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(bits >> (8 * i));
+  }
+}
+
+class Encoder {
+ public:
+  explicit Encoder(std::vector<uint8_t>& out) : w_(out) {}
+
+  void Commit() { w_.Commit(); }
+
+  void Put(const Value& v) {
+    switch (v.kind()) {
+      case Kind::Null:
+        w_.Byte(kNil);
+        return;
+      case Kind::Boolean:
+        w_.Byte(v.boolean() ? kTrue : kFalse);
+        return;
+      case Kind::Integer:
+        return PutLong(v.integer());
+      case Kind::Long:
+        return PutLong(v.long_value());
+      case Kind::Single:
+        return PutDouble(static_cast<double>(v.single()));
+      case Kind::Double:
+        return PutDouble(v.double_value());
+      case Kind::Currency:
+        return PutExt64(kExtCurrency, static_cast<uint64_t>(v.currency()));
+      case Kind::Decimal:
+        return PutExt64(kExtCurrency, static_cast<uint64_t>(ToCurrency(v)));
+      case Kind::Date:
+        return PutExt64(kExtDate, std::bit_cast<uint64_t>(v.date()));
+      case Kind::String:
+        return PutString(v.string_view());
+      case Kind::Object:
+        return PutObject(v.object());
+      default:
+        RaiseUnsupported(u"Unsupported type");
+    }
+  }
+
+ private:
+  void PutLong(int32_t n) {
+    uint8_t* at = w_.Take(5);
+    at[0] = kInt32;
+    StoreLe32(at + 1, static_cast<uint32_t>(n));
+  }
+
+  void PutDouble(double d) {
+    uint8_t* at = w_.Take(9);
+    at[0] = kFloat64;
+    StoreLe64(at + 1, std::bit_cast<uint64_t>(d));
+  }
+
+  void PutExt64(uint8_t sub_type, uint64_t bits) {
+    uint8_t* at = w_.Take(10);
+    at[0] = kExt;
+    at[1] = sub_type;
+    StoreLe64(at + 2, bits);
+  }
+
+  void PutString(std::u16string_view text) {
+    const size_t n = text.size();
+    uint8_t* at;
+    if (n <= 0xFF) {
+      at = w_.Take(2 + n);
+      *at++ = kStr8;
+      *at++ = static_cast<uint8_t>(n);
+    } else {
+      if (n > kMaxCount) RaiseStandard(kErrOverflow);
+      at = w_.Take(3 + n);
+      *at++ = kStr16;
+      *at++ = static_cast<uint8_t>(n >> 8);
+      *at++ = static_cast<uint8_t>(n);
+    }
+    NarrowText(text, at);
+  }
+
+  // Writes a container header: `prefix` (one or two bytes), then the count,
+  // big-endian. Raises 6 for a count that two bytes cannot hold.
+  void PutHeader(std::initializer_list<uint8_t> prefix, int64_t count) {
+    if (count < 0 || count > kMaxCount) RaiseStandard(kErrOverflow);
+    uint8_t* at = w_.Take(prefix.size() + 2);
+    for (uint8_t b : prefix) *at++ = b;
+    at[0] = static_cast<uint8_t>(count >> 8);
+    at[1] = static_cast<uint8_t>(count);
+  }
+
+  void Enter() {
+    if (++depth_ > kMaxDepth) RaiseStandard(kErrOutOfStack);
+  }
+
+  void PutObject(Object* object) {
+    if (object == nullptr) RaiseUnsupported(u"Unsupported type : Nothing");
+    ContainerWalk walk(*object);
+    Enter();
+    const std::u16string_view name = walk.type_name();
+    if (walk.shape() == ContainerShape::kMap && name == u"KxDocRec") {
+      PutFields({kExt, kExtRecord}, walk);
+    } else if (walk.shape() == ContainerShape::kMap) {
+      PutFields({kMap16}, walk);
+    } else if (walk.shape() == ContainerShape::kList) {
+      PutList(walk);
+    } else {
+      RaiseUnsupported(std::u16string(u"Unsupported type : ") +
+                       std::u16string(name));
+    }
+    --depth_;
+  }
+
+  // Writes exactly the promised number of members: a container that shrank
+  // while it was written (a foreign member may change it) raises 9, and
+  // members it gained meanwhile are left out.
+  void PutList(ContainerWalk& walk) {
+    const int32_t count = walk.Count();
+    PutHeader({kArray16}, count);
+    int32_t written = 0;
+    if (count > 0) {
+      walk.ForEachItem<true>([&](const Value& item) {
+        Put(item);
+        return ++written < count;
+      });
+    }
+    if (written < count) RaiseStandard(kErrSubscript);
+  }
+
+  void PutFields(std::initializer_list<uint8_t> prefix, ContainerWalk& walk) {
+    const int32_t count = walk.Count();
+    PutHeader(prefix, count);
+    int32_t written = 0;
+    if (count > 0) {
+      walk.ForEachField<true>([&](std::u16string_view key, const Value& item) {
+        PutString(key);
+        Put(item);
+        return ++written < count;
+      });
+    }
+    if (written < count) RaiseStandard(kErrSubscript);
+  }
+
+  Writer w_;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+void EncodeTo(const Value& v, std::vector<uint8_t>& out) {
+  Encoder encoder(out);
+  encoder.Put(v);
+  encoder.Commit();
+}
+
+std::vector<uint8_t> EncodeBytes(const Value& v) {
+  std::vector<uint8_t> out;
+  EncodeTo(v, out);
+  return out;
+}
+
+Value Encode(const Value& value) { return MakeByteArray(EncodeBytes(value)); }
+
+}  // namespace quorvel::mMsgPack

@@ -1,0 +1,43 @@
+#include "collections/container_walk.h"
+
+#include "quorvel/convert.h"
+
+namespace quorvel {
+
+void ContainerWalk::ClassifyOther(Object& object) {
+  // A type_info that is not unique (another binary's) still compares equal.
+  if (typeid(object) == typeid(Dictionary)) {
+    map_ = static_cast<const Dictionary*>(&object);
+    type_name_ = u"Dictionary";
+    shape_ = ContainerShape::kMap;
+    return;
+  }
+  if (typeid(object) == typeid(CArray)) {
+    list_ = static_cast<const CArray*>(&object);
+    type_name_ = u"CArray";
+    shape_ = ContainerShape::kList;
+    return;
+  }
+  type_name_ = object.TypeName();
+  if (type_name_ == u"Dictionary" || type_name_ == u"KxDocRec") {
+    shape_ = ContainerShape::kMap;
+    if (auto* record = dynamic_cast<FieldMap*>(&object)) {
+      fields_ = Ref<Dictionary>(&record->fields());
+      map_ = fields_.get();
+    }
+  } else if (type_name_ == u"CArray") {
+    shape_ = ContainerShape::kList;
+  } else if (type_name_ == u"Collection") {
+    shape_ = ContainerShape::kCollection;
+  }
+}
+
+int32_t ContainerWalk::ForeignCount() {
+  if (!foreign_count_) {
+    foreign_count_ =
+        ToLong(InvokeByName(held_.get(), u"Count", CallType::Get, {}));
+  }
+  return *foreign_count_;
+}
+
+}  // namespace quorvel
