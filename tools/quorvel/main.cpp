@@ -29,7 +29,7 @@ constexpr CommandEntry kCommands[] = {
     {"verhoeff", &RunVerhoeff, "generate or validate Verhoeff check digits"},
     {"kv", &RunKv, "get, put, delete, list, compact or dump a KxKVDB file"},
     {"docs", &RunDocs,
-     "add, get, set, find, delete, list or export documents (KxDocsDB)"},
+     "add, get, set, find, delete, list, export, compact or dump documents"},
 };
 
 int Usage(FILE* out) {
