@@ -12,21 +12,26 @@ namespace quorvel::cli {
 
 namespace {
 
-// "character U+6771 (東)" for the first character of `text` without a
-// Windows-1252 byte.
-std::optional<std::string> Unmappable(std::u16string_view text) {
-  const std::optional<quorvel::Unmappable> bad = FindUnmappable(text);
-  if (!bad) return std::nullopt;
+// "character U+6771 (東)" for `bad`, a character of `text`.
+std::string CharacterName(std::u16string_view text,
+                          const quorvel::Unmappable& bad) {
   char code[16];
   std::snprintf(code, sizeof code, "U+%04X",
-                static_cast<unsigned>(bad->character));
+                static_cast<unsigned>(bad.character));
   std::string what = "character " + std::string(code);
-  if (bad->character < 0xD800 || bad->character >= 0xE000) {
+  if (bad.character < 0xD800 || bad.character >= 0xE000) {
     what += " (" +
-            ToUtf8(text.substr(bad->index, bad->character > 0xFFFF ? 2 : 1)) +
+            ToUtf8(text.substr(bad.index, bad.character > 0xFFFF ? 2 : 1)) +
             ")";
   }
   return what;
+}
+
+// The same for the first character of `text` without a Windows-1252 byte.
+std::optional<std::string> Unmappable(std::u16string_view text) {
+  const std::optional<quorvel::Unmappable> bad = FindUnmappable(text);
+  if (!bad) return std::nullopt;
+  return CharacterName(text, *bad);
 }
 
 constexpr const char* kNoByte =
@@ -132,10 +137,10 @@ std::u16string ArgumentText(std::string_view arg, std::string_view where,
     throw Failure(std::string(where), what, kErrInvalidCall);
   }
   if (ansi) {
-    if (const std::optional<std::string> bad = Unmappable(text)) {
-      const size_t position = FindUnmappable(text)->position;
+    if (const std::optional<quorvel::Unmappable> bad = FindUnmappable(text)) {
       throw Failure(std::string(where),
-                    *bad + " at position " + std::to_string(position) +
+                    CharacterName(text, *bad) + " at position " +
+                        std::to_string(bad->position) +
                         " has no Windows-1252 byte, which the database "
                         "files are made of",
                     kErrInvalidCall);

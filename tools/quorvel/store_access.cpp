@@ -71,6 +71,16 @@ int RunOnStore(
   return kExitOk;
 }
 
+void ExpectArguments(const Args& args, size_t n) {
+  const std::vector<std::string_view>& p = args.positional();
+  const size_t given = p.size() - 2;
+  if (given != n) {
+    args.Fail(std::string(p[1]) + " takes " + std::to_string(n) +
+              (n == 1 ? " argument" : " arguments") + ", not " +
+              std::to_string(given));
+  }
+}
+
 void CompactStore(const Args& args, std::string_view path,
                   const std::function<void()>& compact, Output& out) {
   const std::string file(path);

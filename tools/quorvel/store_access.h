@@ -35,6 +35,10 @@ int RunOnStore(
     const std::function<void(std::string_view path, std::string_view action,
                              Output&)>& work);
 
+// Throws UsageError unless the action ("VERB FILE ACTION ...") was given
+// exactly `n` arguments.
+void ExpectArguments(const Args& args, size_t n);
+
 // Runs `compact` on the database at `path` and writes "PATH: N bytes
 // before, M after" to `out`. Meanwhile the temporary file the compaction
 // writes beside the database is removed if a signal stops the tool, and

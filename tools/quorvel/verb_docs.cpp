@@ -176,14 +176,7 @@ class DocsAction {
     return std::string(path_) + ": " + what;
   }
 
-  void Wants(size_t n) const {
-    const size_t extra = p_.size() - 2;
-    if (extra != n) {
-      args_.Fail(std::string(action_) + " takes " + std::to_string(n) +
-                 (n == 1 ? " argument" : " arguments") + ", not " +
-                 std::to_string(extra));
-    }
-  }
+  void Wants(size_t n) const { ExpectArguments(args_, n); }
 
   String Text(size_t i, const char* what) const {
     return String(ArgumentText(p_[i], Where(what), /*ansi=*/true));

@@ -54,19 +54,12 @@ void Run(const Args& args, std::string_view path, std::string_view action,
          Output& out) {
   const std::vector<std::string_view>& p = args.positional();
   const size_t extra = p.size() - 2;
-  const auto wants = [&](size_t n) {
-    if (extra != n) {
-      args.Fail(std::string(action) + " takes " + std::to_string(n) +
-                (n == 1 ? " argument" : " arguments") + ", not " +
-                std::to_string(extra));
-    }
-  };
   const auto text = [&](size_t i, const char* what) {
     return String(ArgumentText(p[2 + i], std::string(path) + ": " + what,
                                /*ansi=*/true));
   };
   if (action == "dump") {
-    wants(0);
+    ExpectArguments(args, 0);
     Dump(path, out);
     return;
   }
@@ -74,7 +67,9 @@ void Run(const Args& args, std::string_view path, std::string_view action,
                         : action == "delete" || action == "compact"
                             ? Access::kChange
                             : Access::kRead;
-  wants(action == "put" ? 2 : action == "get" || action == "delete" ? 1 : 0);
+  ExpectArguments(args, action == "put"                         ? 2
+                        : action == "get" || action == "delete" ? 1
+                                                                : 0);
   // Arguments are checked before the file is touched.
   String key, value;
   if (extra >= 1) key = text(0, "the key");
