@@ -279,6 +279,11 @@ TEST(StoresCliTest, FailedWritesAreErrors) {
   const std::string dump = Quorvel({"kv", kv, "dump"});
   EXPECT_NE(dump.find("@104 live key \"k\" value \"v\"\n"), std::string::npos)
       << dump;
+  const std::string docs_dump = Quorvel({"docs", docs, "dump"});
+  EXPECT_NE(docs_dump.find("@120 live next none fields 1 id \"DOC000001\" "
+                           "body {\"a\":\"x\"}\n"),
+            std::string::npos)
+      << docs_dump;
 }
 
 }  // namespace

@@ -27,6 +27,13 @@ std::string QuoteAnsi(std::string_view bytes) {
   return out + "\"";
 }
 
+std::string QuoteAt(internal::ScanWindow& window, int64_t at, int64_t size) {
+  const uint8_t* p = window.View(at, static_cast<size_t>(size));
+  return p == nullptr ? std::string("?")
+                      : QuoteAnsi({reinterpret_cast<const char*>(p),
+                                   static_cast<size_t>(size)});
+}
+
 namespace {
 
 void DumpHeader(Output& out, const char* name, const uint8_t* h,

@@ -32,6 +32,9 @@ void DumpStore(std::string_view path, Output& out,
 // Quotes file text for the terminal: the code page's characters as UTF-8,
 // control bytes, quotes and backslashes as \xNN.
 std::string QuoteAnsi(std::string_view bytes);
+// The same for `size` bytes of the file at `at`; "?" when they cannot be
+// read.
+std::string QuoteAt(internal::ScanWindow& window, int64_t at, int64_t size);
 
 }  // namespace quorvel::cli
 

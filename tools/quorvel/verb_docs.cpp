@@ -63,37 +63,32 @@ Value AsStored(Value v) {
 // why the body does not decode).
 void Dump(std::string_view path, Output& output) {
   using internal::DocRecordFormat;
-  DumpStore(
-      path, output, internal::DocsFileLayout(),
-      {{"next id", internal::kDocsNextIdAt}},
-      [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
-        std::string out;
-        uint8_t head[DocRecordFormat::kHeaderSize];
-        if (window.Copy(rec.offset, head)) {
-          const int32_t link = internal::Get32(head + 6);
-          out += "next " + (link == 0 ? std::string("none")
-                                      : "@" + std::to_string(link - 1));
-          out += " fields " + std::to_string(internal::Get32(
-                                  head + DocRecordFormat::kFieldCountAt));
-        }
-        const uint8_t* id = window.View(rec.key_at, rec.key_size);
-        out += " id " + (id == nullptr
-                             ? std::string("?")
-                             : QuoteAnsi({reinterpret_cast<const char*>(id),
-                                          static_cast<size_t>(rec.key_size)}));
-        const uint8_t* body =
-            window.View(rec.body_at, static_cast<size_t>(rec.body_size));
-        if (body == nullptr) return out + " body ?";
-        try {
-          Value doc =
-              mMsgPack::DecodeBytes({body, static_cast<size_t>(rec.body_size)});
-          out += " body " + ToUtf8(JSON::WriteJSON(doc));
-        } catch (const Error& e) {
-          out += " body of " + std::to_string(rec.body_size) +
-                 " bytes that does not decode: " + e.what();
-        }
-        return out;
-      });
+  DumpStore(path, output, internal::DocsFileLayout(),
+            {{"next id", internal::kDocsNextIdAt}},
+            [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
+              std::string out;
+              uint8_t head[DocRecordFormat::kHeaderSize];
+              if (window.Copy(rec.offset, head)) {
+                const int32_t link = internal::Get32(head + 6);
+                out += "next " + (link == 0 ? std::string("none")
+                                            : "@" + std::to_string(link - 1));
+                out += " fields " + std::to_string(internal::Get32(
+                                        head + DocRecordFormat::kFieldCountAt));
+              }
+              out += " id " + QuoteAt(window, rec.key_at, rec.key_size);
+              const uint8_t* body =
+                  window.View(rec.body_at, static_cast<size_t>(rec.body_size));
+              if (body == nullptr) return out + " body ?";
+              try {
+                Value doc = mMsgPack::DecodeBytes(
+                    {body, static_cast<size_t>(rec.body_size)});
+                out += " body " + ToUtf8(JSON::WriteJSON(doc));
+              } catch (const Error& e) {
+                out += " body of " + std::to_string(rec.body_size) +
+                       " bytes that does not decode: " + e.what();
+              }
+              return out;
+            });
 }
 
 class DocsAction {

@@ -38,15 +38,8 @@ constexpr VerbSpec kSpec = {
 void Dump(std::string_view path, Output& out) {
   DumpStore(path, out, internal::KvFileLayout(), {},
             [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
-              auto text = [&](int64_t at, int64_t size) {
-                const uint8_t* p = window.View(at, static_cast<size_t>(size));
-                return p == nullptr
-                           ? std::string("?")
-                           : QuoteAnsi({reinterpret_cast<const char*>(p),
-                                        static_cast<size_t>(size)});
-              };
-              return "key " + text(rec.key_at, rec.key_size) + " value " +
-                     text(rec.body_at, rec.body_size);
+              return "key " + QuoteAt(window, rec.key_at, rec.key_size) +
+                     " value " + QuoteAt(window, rec.body_at, rec.body_size);
             });
 }
 
