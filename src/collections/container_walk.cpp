@@ -4,6 +4,17 @@
 
 namespace quorvel {
 
+namespace container_walk_internal {
+
+OwnClass OwnClassOf(const Object& object) {
+  const char* name = typeid(object).name();
+  if (name == typeid(Dictionary).name()) return OwnClass::kMap;
+  if (name == typeid(CArray).name()) return OwnClass::kList;
+  return OwnClass::kOther;
+}
+
+}  // namespace container_walk_internal
+
 void ContainerWalk::ClassifyOther(Object& object) {
   // A type_info that is not unique (another binary's) still compares equal.
   if (typeid(object) == typeid(Dictionary)) {
