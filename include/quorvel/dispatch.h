@@ -46,6 +46,12 @@ enum class CallType { Method = 1, Get = 2, Let = 4, Set = 8 };
 // Raises 429 for a name that names no class.
 Value CreateObject(std::u16string_view class_name);
 
+// Returns the function that makes the class `CreateObject` would make for
+// `class_name`, or null for a name that names no class: for code that makes
+// many objects of a class it knows only by name.
+using ObjectMaker = Ref<Object> (*)();
+ObjectMaker FindObjectMaker(std::u16string_view class_name);
+
 // Calls the member `proc_name` (any letter case; empty for the default member)
 // of `object`. `Value::Missing()` in a position omits that argument; trailing
 // optional arguments may be left off; for Let and Set the new value is the

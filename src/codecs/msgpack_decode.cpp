@@ -8,6 +8,7 @@
 
 #include "codecs/byte_input.h"
 #include "codecs/msgpack_format.h"
+#include "core/std_exceptions.h"
 #include "quorvel/carray.h"
 #include "quorvel/codepage.h"
 #include "quorvel/convert.h"
@@ -235,8 +236,11 @@ class Decoder {
       case kExtRecord: {
         const uint16_t n = Be16();
         // Made by name: records belong to the stores, which build on this
-        // codec.
-        Value record = CreateObject(u"KxDocRec");
+        // codec. The maker is looked up once; a store's search decodes a
+        // record per document.
+        static const ObjectMaker make_record = FindObjectMaker(u"KxDocRec");
+        if (make_record == nullptr) RaiseStandard(kErrCantCreateObject);
+        Value record(make_record());
         Pairs(record.object_as<FieldMap>()->fields(), n);
         return record;
       }
@@ -264,7 +268,8 @@ class Decoder {
 Value DecodeAt(std::span<const uint8_t> bytes, size_t& position) {
   if (position > bytes.size()) RaiseStandard(kErrSubscript);
   Decoder decoder(bytes, position);
-  Value v = decoder.Get();
+  Value v = quorvel::internal::TranslateStdExceptions(
+      [&decoder] { return decoder.Get(); });
   position = decoder.position();
   return v;
 }

@@ -26,7 +26,7 @@ namespace {
 
 struct ClassEntry {
   std::u16string_view name;
-  Ref<Object> (*create)();
+  ObjectMaker create;
 };
 
 template <class T>
@@ -67,18 +67,22 @@ bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
-Value CreateObject(std::u16string_view class_name) {
+ObjectMaker FindObjectMaker(std::u16string_view class_name) {
   constexpr std::u16string_view kPrefix = u"KxQuorvel.";
   std::u16string_view name = class_name;
   if (name.size() > kPrefix.size() &&
       SameNameIgnoringCase(name.substr(0, kPrefix.size()), kPrefix))
     name.remove_prefix(kPrefix.size());
   for (const ClassEntry& entry : kClasses) {
-    if (!SameNameIgnoringCase(entry.name, name)) continue;
-    return internal::TranslateStdExceptions(
-        [&] { return Value(entry.create()); });
+    if (SameNameIgnoringCase(entry.name, name)) return entry.create;
   }
-  RaiseStandard(kErrCantCreateObject);
+  return nullptr;
+}
+
+Value CreateObject(std::u16string_view class_name) {
+  const ObjectMaker make = FindObjectMaker(class_name);
+  if (make == nullptr) RaiseStandard(kErrCantCreateObject);
+  return internal::TranslateStdExceptions([make] { return Value(make()); });
 }
 
 }  // namespace quorvel

@@ -241,7 +241,14 @@ TEST(DispatchTest, CreateObjectByName) {
        {u"", u"KxQuorvel.", u"NoSuchClass", u"KxQuorvel.Nope", u"CDictx"}) {
     ExpectRaises(CreateObject(name), 429, u"KxQuorvel",
                  u"ActiveX component can't create object");
+    EXPECT_EQ(FindObjectMaker(name), nullptr) << ToUtf8(name);
   }
+  // A maker found once makes what CreateObject makes, a new object each time.
+  const ObjectMaker make = FindObjectMaker(u"kxquorvel.kxdocrec");
+  ASSERT_NE(make, nullptr);
+  const Ref<Object> made = make();
+  EXPECT_EQ(made->TypeName(), u"KxDocRec");
+  EXPECT_NE(make().get(), made.get());
   // Each creation is a new, empty object.
   Value a = CreateObject(u"CDict");
   Value b = CreateObject(u"CDict");
