@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     db->OpenDB(u"f");
   } catch (const quorvel::Error& e) {
-    Check(e.number() == quorvel::kErrStoreFailure);
+    Check(e.number() == quorvel::kErrGeneralFailure);
     return 0;
   }
   quorvel::Value keys = db->Keys();
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     db->SaveDoc(*rec);
   } catch (const quorvel::Error& e) {
     // Only a stored identifier of that name may stop the save.
-    Check(e.number() == quorvel::kErrStoreFailure);
+    Check(e.number() == quorvel::kErrGeneralFailure);
     return 0;
   }
   db->OpenDB(u"f");

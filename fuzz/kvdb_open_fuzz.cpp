@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     db->OpenDB(quorvel::FromUtf8(path));
   } catch (const quorvel::Error& e) {
-    Check(e.number() == quorvel::kErrStoreFailure && size > 0);
+    Check(e.number() == quorvel::kErrGeneralFailure && size > 0);
     Check(!db->IsOpen());
     return 0;
   }

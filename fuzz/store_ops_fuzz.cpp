@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           try {
             rec = d.AddDoc(id);
           } catch (const quorvel::Error& e) {
-            Check(e.number() == quorvel::kErrStoreFailure);
+            Check(e.number() == quorvel::kErrGeneralFailure);
             break;
           }
         }

@@ -50,7 +50,7 @@ inline constexpr int32_t kObjectErrorBase = static_cast<int32_t>(0x80040000u);
 // The general failure (hex 800403E9) of the stores and of the JSON writer: a
 // database not open, a file of the wrong kind, a duplicate document, an object
 // the writer cannot put in JSON.
-inline constexpr int32_t kErrStoreFailure = kObjectErrorBase + 1001;
+inline constexpr int32_t kErrGeneralFailure = kObjectErrorBase + 1001;
 inline constexpr int32_t kErrRecordDetached = kObjectErrorBase + 1002;
 
 // A raised failure. Thread-compatible; copies are independent.

@@ -1,8 +1,8 @@
 #include "quorvel/dictionary.h"
 
 #include <cstring>
-#include <new>
 
+#include "core/std_exceptions.h"
 #include "quorvel/collection.h"
 #include "quorvel/enumerator.h"
 #include "quorvel/error.h"
@@ -159,17 +159,13 @@ void Dictionary::Compact() {
 }
 
 void Dictionary::Reserve(size_t count) {
-  try {
+  internal::TranslateStdExceptions([&] {
     entries_.reserve(count);
     if (count <= kLinearMax) return;
     size_t want = 16;
     while (want * 3 < count * 4 + 4) want *= 2;
     if (want > slots_.size()) Rehash(want);
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::length_error&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  });
 }
 
 Value& Dictionary::Append(const String& key, uint32_t hash,
@@ -178,11 +174,10 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   // Copy first: `value` may live inside this dictionary and move when the
   // entries grow.
   Value copy(value);
-  try {
+  const bool linear = internal::TranslateStdExceptions([&] {
     if (slots_.empty() && entries_.size() < kLinearMax) {
       entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
-      ++live_;
-      return entries_.back().value;
+      return true;
     }
     if ((used_slots_ + 1) * 4 > slots_.size() * 3) {
       // Removed markers count as used; a table full of them is rebuilt at
@@ -192,10 +187,11 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
       Rehash(size);
     }
     entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  } catch (const std::length_error&) {
-    RaiseStandard(kErrOutOfMemory);
+    return false;
+  });
+  if (linear) {
+    ++live_;
+    return entries_.back().value;
   }
   const size_t mask = slots_.size() - 1;
   size_t s = hash & mask;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "collections/container_walk.h"
+#include "core/std_exceptions.h"
 #include "quorvel/convert.h"
 #include "quorvel/error.h"
 #include "quorvel/json.h"
@@ -13,8 +14,6 @@
 
 namespace quorvel::JSON {
 namespace {
-
-constexpr int32_t kErrUnsupportedObject = -2147220503;  // 0x800403E9
 
 // Keeps the nesting depth of one writing, raising 28 past the limit.
 class DepthGuard {
@@ -83,7 +82,7 @@ void AppendDecimal(cStringBuilder& out, const Decimal& d) {
 }
 
 [[noreturn]] void RaiseUnsupported(std::u16string_view type_name) {
-  ErrorRaise(kErrUnsupportedObject, u"KxQuorvel",
+  ErrorRaise(kErrGeneralFailure, u"KxQuorvel",
              u"Object Type '" + std::u16string(type_name) +
                  u"' not supported for json convesion");
 }
@@ -265,11 +264,7 @@ void WriteValue(cStringBuilder& out, const Value& v) {
 String WriteJSON(const Value& v) {
   Ref<cStringBuilder> out = cStringBuilder::Create();
   out->GrowGeometrically();
-  try {
-    WriteValue(*out, v);
-  } catch (const std::bad_alloc&) {
-    RaiseStandard(kErrOutOfMemory);
-  }
+  quorvel::internal::TranslateStdExceptions([&] { WriteValue(*out, v); });
   return out->TakeString();
 }
 

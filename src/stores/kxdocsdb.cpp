@@ -127,7 +127,7 @@ const ClassInfo& KxDocsDB::Class() const {
 
 void KxDocsDB::RequireOpen() const {
   if (!impl_->file.is_open())
-    ErrorRaise(kErrStoreFailure, kSource, u"DB is not open");
+    ErrorRaise(kErrGeneralFailure, kSource, u"DB is not open");
 }
 
 bool KxDocsDB::IsOpen() const { return impl_->file.is_open(); }
@@ -229,7 +229,7 @@ Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
   String key = id.empty() ? NewDocId() : id;
   key = internal::NormalizeDocId(key);
   if (impl_->index.Find(key) >= 0) {
-    ErrorRaise(kErrStoreFailure, kSource,
+    ErrorRaise(kErrGeneralFailure, kSource,
                u"Document already exists: " + key.str());
   }
   Ref<KxDocRec> rec = KxDocRec::Create();

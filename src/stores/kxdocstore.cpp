@@ -184,7 +184,7 @@ Ref<Dictionary> KxDocStore::AddDoc(const String& id) {
   }
   key = internal::NormalizeDocId(key);
   if (docs_->Exists(key)) {
-    ErrorRaise(kErrStoreFailure, u"CDocStore",
+    ErrorRaise(kErrGeneralFailure, u"CDocStore",
                u"Document already exists: " + key.str());
   }
   docs_->LetItem(key, Value(doc));

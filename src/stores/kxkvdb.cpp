@@ -61,7 +61,7 @@ const ClassInfo& KxKVDB::Class() const {
 
 void KxKVDB::RequireOpen() const {
   if (!impl_->file.is_open())
-    ErrorRaise(kErrStoreFailure, kSource, u"DB is not open");
+    ErrorRaise(kErrGeneralFailure, kSource, u"DB is not open");
 }
 
 bool KxKVDB::IsOpen() const { return impl_->file.is_open(); }

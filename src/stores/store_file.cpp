@@ -74,7 +74,7 @@ bool StoreFile::ReadHeaderCopies(Header* out) {
 void StoreFile::RaiseInvalidFile() {
   // Closed first, so a bad file does not leave the store looking open.
   file_.reset();
-  ErrorRaise(kErrStoreFailure, layout_.source, layout_.invalid_file);
+  ErrorRaise(kErrGeneralFailure, layout_.source, layout_.invalid_file);
 }
 
 void StoreFile::ReadHeader(int64_t length) {

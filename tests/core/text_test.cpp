@@ -117,7 +117,7 @@ TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
 TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
   ExpectRaises(ErrorRaise(9, u"CArray", u"Index (0) is out of bounds (0 - -1)"),
                9, u"CArray", u"Index (0) is out of bounds (0 - -1)");
-  ExpectRaises(ErrorRaise(kErrStoreFailure, u"", u"DB is not open"),
+  ExpectRaises(ErrorRaise(kErrGeneralFailure, u"", u"DB is not open"),
                -2147220503, u"KxQuorvel", u"DB is not open");
   ExpectRaises(RaiseStandard(6), 6, u"KxQuorvel", u"Overflow");
   ExpectRaises(RaiseStandard(94), 94, u"KxQuorvel", u"Invalid use of Null");

@@ -97,7 +97,7 @@ class StoreFileTest : public ::testing::Test {
       } catch (const Error& e) {
         ++raised;
         EXPECT_TRUE(in_headers) << cut;
-        EXPECT_EQ(e.number(), kErrStoreFailure);
+        EXPECT_EQ(e.number(), kErrGeneralFailure);
         EXPECT_EQ(ToUtf8(e.source()), ToUtf8(source));
         EXPECT_EQ(ToUtf8(e.description()), ToUtf8(invalid));
         EXPECT_FALSE(db->IsOpen());
@@ -137,7 +137,7 @@ class StoreFileTest : public ::testing::Test {
           db->OpenDB(u"m");
         } catch (const Error& e) {
           ++raised;
-          EXPECT_EQ(e.number(), kErrStoreFailure);
+          EXPECT_EQ(e.number(), kErrGeneralFailure);
           EXPECT_EQ(ToUtf8(e.description()), ToUtf8(invalid));
           continue;
         }
