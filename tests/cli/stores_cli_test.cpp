@@ -132,6 +132,16 @@ TEST(StoresCliTest, TextReachesTheFileExactlyOrNotAtAll) {
        "quorvel: " + kv +
            ": the key: byte 0xFF at offset 1 is not UTF-8 here (the text "
            "must be UTF-8) (error 5)\n"},
+      // An encoded surrogate and a sequence cut short, as input text
+      // refuses them.
+      {{"kv", kv, "put", "k", "ab\xed\xa0\x80"},
+       "quorvel: " + kv +
+           ": the value: byte 0xED at offset 2 is not UTF-8 here (the text "
+           "must be UTF-8) (error 5)\n"},
+      {{"kv", kv, "put", "k\xe2\x82", "v"},
+       "quorvel: " + kv +
+           ": the key: byte 0xE2 at offset 1 is not UTF-8 here (the text "
+           "must be UTF-8) (error 5)\n"},
       {{"docs", docs, "add", "{\"city\":\"東京\"}"},
        "quorvel: " + docs +
            ": the document:1:9: character U+6771 (東) of this string has no "

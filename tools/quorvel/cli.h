@@ -148,9 +148,9 @@ class Args {
   ProgressMode progress() const { return progress_; }
   std::string_view verb() const { return spec_.name; }
 
-  // The action word (the first positional argument), which must be one of
-  // `actions` ("encode|decode").
-  std::string_view Action(std::string_view actions) const;
+  // The action word, the positional argument at `position` (the first by
+  // default), which must be one of `actions` ("encode|decode").
+  std::string_view Action(std::string_view actions, size_t position = 0) const;
   // The input after the action: FILE or "-" (the default). Throws
   // UsageError for more than one.
   std::string_view InputAfter(size_t index) const;
@@ -264,6 +264,14 @@ class InputText : public JSON::TextSource {
   int64_t line_ = 1;
   int64_t column_ = 1;  // of the piece's first byte
 };
+
+// Decodes the UTF-8 in [p, end) to `o`, which has room for a unit per byte:
+// the well-formed sequences only (no overlong forms, no surrogates, nothing
+// past U+10FFFF). Stops at the end, at a sequence the end cuts short, or at
+// a byte that is not UTF-8 there (then `*bad` points at the sequence's first
+// byte). Returns where it stopped.
+const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* end, char16_t*& o,
+                          const uint8_t** bad);
 
 // Appends the UTF-8 of `text` to `out`; a lone surrogate becomes U+FFFD.
 void AppendUtf8(std::u16string_view text, std::string& out);

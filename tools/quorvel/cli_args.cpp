@@ -113,9 +113,10 @@ int64_t Args::GetInt(std::string_view name, int64_t fallback, int64_t min,
   return value;
 }
 
-std::string_view Args::Action(std::string_view actions) const {
-  if (positional_.empty()) Fail("say what to do: " + std::string(actions));
-  const std::string_view action = positional_[0];
+std::string_view Args::Action(std::string_view actions, size_t position) const {
+  if (positional_.size() <= position)
+    Fail("say what to do: " + std::string(actions));
+  const std::string_view action = positional_[position];
   for (size_t at = 0; at <= actions.size();) {
     size_t bar = actions.find('|', at);
     if (bar == std::string_view::npos) bar = actions.size();

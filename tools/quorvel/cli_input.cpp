@@ -21,10 +21,28 @@ std::string& CurrentInputName() {
   return name;
 }
 
-// Decodes the UTF-8 in [p, end) to `o`, which has room for a unit per byte.
-// Stops at the end, at a sequence the end cuts short, or at a byte that is
-// not UTF-8 there (then `*bad` points at the sequence's first byte). Returns
-// where it stopped.
+// Characters in UTF-8 bytes: the bytes that do not continue one.
+int64_t Characters(const uint8_t* p, const uint8_t* end) {
+  int64_t n = 0;
+  for (; p < end; ++p) n += (*p & 0xC0) != 0x80;
+  return n;
+}
+
+// Moves a place (line, column) past the UTF-8 text [from, to).
+void Advance(const uint8_t* from, const uint8_t* to, int64_t& line,
+             int64_t& column) {
+  const uint8_t* last_lf = static_cast<const uint8_t*>(
+      memrchr(from, '\n', static_cast<size_t>(to - from)));
+  if (last_lf == nullptr) {
+    column += Characters(from, to);
+    return;
+  }
+  line += std::count(from, last_lf + 1, '\n');
+  column = 1 + Characters(last_lf + 1, to);
+}
+
+}  // namespace
+
 const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* end, char16_t*& o,
                           const uint8_t** bad) {
   *bad = nullptr;
@@ -88,28 +106,6 @@ const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* end, char16_t*& o,
   }
   return p;
 }
-
-// Characters in UTF-8 bytes: the bytes that do not continue one.
-int64_t Characters(const uint8_t* p, const uint8_t* end) {
-  int64_t n = 0;
-  for (; p < end; ++p) n += (*p & 0xC0) != 0x80;
-  return n;
-}
-
-// Moves a place (line, column) past the UTF-8 text [from, to).
-void Advance(const uint8_t* from, const uint8_t* to, int64_t& line,
-             int64_t& column) {
-  const uint8_t* last_lf = static_cast<const uint8_t*>(
-      memrchr(from, '\n', static_cast<size_t>(to - from)));
-  if (last_lf == nullptr) {
-    column += Characters(from, to);
-    return;
-  }
-  line += std::count(from, last_lf + 1, '\n');
-  column = 1 + Characters(last_lf + 1, to);
-}
-
-}  // namespace
 
 const std::string& CurrentInput() { return CurrentInputName(); }
 

@@ -122,20 +122,23 @@ Value MakePortable(const Value& v, const std::string& where) {
 
 std::u16string ArgumentText(std::string_view arg, std::string_view where,
                             bool ansi) {
-  // The conversion turns each ill-formed sequence into U+FFFD, so text that
-  // does not come back the same held one.
-  std::u16string text = FromUtf8(arg);
-  const std::string back = ToUtf8(text);
-  if (back != arg) {
-    size_t at = 0;
-    while (at < arg.size() && at < back.size() && arg[at] == back[at]) ++at;
+  // Decoded as input text is, so that an argument and a file agree on what
+  // UTF-8 is; whatever stops the decoder short of the end is the fault.
+  std::u16string text(arg.size(), u'\0');
+  const auto* begin = reinterpret_cast<const uint8_t*>(arg.data());
+  const uint8_t* const end = begin + arg.size();
+  char16_t* o = text.data();
+  const uint8_t* bad;
+  const uint8_t* stop = DecodeUtf8(begin, end, o, &bad);
+  if (stop != end) {
     char what[80];
     std::snprintf(what, sizeof what,
                   "byte 0x%02X at offset %zu is not UTF-8 here (the text must "
                   "be UTF-8)",
-                  static_cast<uint8_t>(arg[at]), at);
+                  *stop, static_cast<size_t>(stop - begin));
     throw Failure(std::string(where), what, kErrInvalidCall);
   }
+  text.resize(static_cast<size_t>(o - text.data()));
   if (ansi) {
     if (const std::optional<quorvel::Unmappable> bad = FindUnmappable(text)) {
       throw Failure(std::string(where),

@@ -50,17 +50,7 @@ int RunOnStore(
                              Output&)>& work) {
   const std::vector<std::string_view>& p = args.positional();
   if (p.size() < 2) args.Fail("say which FILE and what to do");
-  const std::string_view action = p[1];
-  bool known = false;
-  for (size_t at = 0; at <= actions.size() && !known;) {
-    const size_t bar = std::min(actions.find('|', at), actions.size());
-    known = actions.substr(at, bar - at) == action;
-    at = bar + 1;
-  }
-  if (!known) {
-    args.Fail("unknown action '" + std::string(action) + "' (" +
-              std::string(actions) + ")");
-  }
+  const std::string_view action = args.Action(actions, 1);
   Output out(args.output());
   try {
     work(p[0], action, out);
