@@ -104,6 +104,11 @@ std::u16string_view DefaultName(StorableTarget target) {
 
 // Returns what becoming a Currency does to `d`.
 NumberLoss DecimalLoss(const Decimal& d) {
+  // Most decimals met (those the JSON reader makes) have few places and
+  // small magnitudes: no rounding, and far inside the range.
+  constexpr uint64_t kSurelyInRange = 922337203685477;
+  if (d.scale() <= 4 && d.hi() == 0 && d.lo() <= kSurelyInRange)
+    return NumberLoss::kNone;
   try {
     // Rounding to four places changes nothing exactly when the value has
     // at most four once its trailing zeros are gone.
