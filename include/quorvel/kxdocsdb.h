@@ -106,7 +106,11 @@ class KxDocsDB final : public Object, public DocStoreLink {
   Value FindIds(const String& FieldName, const Value& vValue);
 
   // Appends `rec` under its DocID and makes it the cached current record.
-  // Called by KxDocRec::Save. Raises 52 when no file is open.
+  // Called by KxDocRec::Save. Raises 52 when no file is open. An exact
+  // database (OpenOptions::exact, ExactScope) first raises 5 for an
+  // identifier or field that would not come back exactly; so does its
+  // `AddDoc` for an identifier, and its `Compact` for a cached record
+  // changed since.
   void SaveDoc(KxDocRec& rec) override;
   Value AsValue() override;
   // Remembers a record a client attached through its `DB`, so that it is

@@ -59,7 +59,9 @@ class KxKVDB final : public Object {
   // Closes the open file; the index and cache stay for Keys and Count.
   void CloseDB();
   // Sets a key's value by appending a record. Raises 6 for a key over 32,767
-  // characters or a file that would pass 2,147,483,647 bytes. When the file
+  // characters or a file that would pass 2,147,483,647 bytes. An exact
+  // store (OpenOptions::exact, ExactScope) first raises 5 for a key or value
+  // that would not come back exactly. When the file
   // holds bytes the scan would stop at before its end (a record torn by a
   // writer that died), they first become one deleted record, so that this
   // record and all later ones stay reachable.
@@ -94,6 +96,10 @@ class KxKVDB final : public Object {
 
   explicit KxKVDB(FileSystem& fs);
   void RequireOpen() const;
+  // The late-bound PutValue and Item write: the arguments become text as
+  // the binder makes it, except that an exact write refuses a key or value
+  // that is not a String.
+  void PutBound(const Value& Key, const Value& NewValue);
   String ReadValue(const String& key);
 
   std::unique_ptr<Impl> impl_;

@@ -40,10 +40,25 @@ inline constexpr int kMaxDepth = 1000;
 // kMaxDepth, 9 for a container that lost members while it was written
 // (client code that a foreign member runs may change it), and what the
 // members of a foreign container raise.
+// Under an ExactScope, encodes as with EncodeOptions{.exact = true}.
 std::vector<uint8_t> EncodeBytes(const Value& v);
 // Appends the encoding of `v` to `out`; raises as EncodeBytes, leaving `out`
 // as it was.
 void EncodeTo(const Value& v, std::vector<uint8_t>& out);
+
+// How to encode, beyond the dialect's own rules.
+struct EncodeOptions {
+  // Refuses, before anything is written, a Value that would not decode to
+  // the same (see StorableTarget::kMsgPack): raises 5 with the description
+  // of the first such place ("the number 0.123456 at price would be
+  // rounded to 4 decimal places") instead of writing '?' for a character
+  // without a byte or rounding a Decimal.
+  bool exact = false;
+};
+// The same as above, as `options` say (an ExactScope does not change them).
+std::vector<uint8_t> EncodeBytes(const Value& v, const EncodeOptions& options);
+void EncodeTo(const Value& v, std::vector<uint8_t>& out,
+              const EncodeOptions& options);
 
 // Returns the Value encoded at the start of `bytes`; whatever follows it is
 // not read. Raises 9 for a read past the end (no bytes at all included),
@@ -57,7 +72,8 @@ Value DecodeBytes(std::span<const uint8_t> bytes);
 Value DecodeAt(std::span<const uint8_t> bytes, size_t& position);
 
 // Value forms, as the facade passes them.
-// Returns the encoding of `value` as a new zero-based Byte array.
+// Returns the encoding of `value` as a new zero-based Byte array (exact
+// under an ExactScope).
 Value Encode(const Value& value);
 // Returns the Value encoded at index 0 of the Byte array `bytes`. Raises 9
 // for Empty (never allocated), a lower bound above 0 or a multi-dimensional

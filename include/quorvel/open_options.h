@@ -13,6 +13,16 @@ struct OpenOptions {
   // Creates a missing file as a new, empty database. When false, or when
   // reading only, a missing file raises 53 naming the path.
   bool create_if_missing = true;
+  // Refuses, before anything is written, a write whose text or values
+  // would not come back exactly (a character without a Windows-1252 byte,
+  // a Decimal a Currency would round, a kind the file has no form for; see
+  // `CheckStorable`): KxKVDB's `PutValue` and `Item` write raise 5 with
+  // source "CKVDB", KxDocsDB's `AddDoc` and saves 5 with source "KxDocsDB",
+  // each with the description of the first such place. The file, the index
+  // and the cache stay as they were. When false, such text is stored with
+  // '?' and such a Decimal rounded, as always. The store stays exact until
+  // it is opened again; an open under an `ExactScope` is exact too.
+  bool exact = false;
 };
 
 }  // namespace quorvel

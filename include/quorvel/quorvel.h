@@ -32,6 +32,7 @@
 #include "quorvel/object.h"
 #include "quorvel/rc4.h"
 #include "quorvel/safearray.h"
+#include "quorvel/storable.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
 #include "quorvel/verhoeff.h"

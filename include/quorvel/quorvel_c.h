@@ -81,7 +81,14 @@ enum {
    * Also a request: or'ed into a call_type or passed as `flags`, it asks for
    * String results in UTF-16, which keeps every code unit (lone surrogates
    * included) where UTF-8 would put U+FFFD. */
-  QUORVEL_UTF16 = 0x100
+  QUORVEL_UTF16 = 0x100,
+  /* A request, or'ed into a call_type: the call refuses rather than loses.
+   * Writes and encodes it makes (KxKVDB PutValue and Item, KxDocsDB AddDoc
+   * and Save, MsgPack_Encode, RC4_Encrypt) raise 5, naming the place,
+   * instead of storing '?' for a character without a Windows-1252 byte,
+   * rounding a Decimal or turning a value into text; a database opened by
+   * such a call stays so until it is opened again. */
+  QUORVEL_EXACT = 0x200
 };
 
 typedef struct quorvel_object quorvel_object; /* an opaque handle */
@@ -187,11 +194,11 @@ QUORVEL_C_API int32_t quorvel_create_object(const char* class_name,
                                             quorvel_object** out);
 /* Calls the member `name` (any letter case; "" for the default member).
  * `call_type` is QUORVEL_METHOD, _GET, _LET or _SET, optionally or'ed with
- * QUORVEL_UTF16. For Let and Set the new value is the last argument. A
- * QUORVEL_ERROR argument holding QUORVEL_MISSING omits that argument.
- * `result` may be NULL to drop the result. Raises what the member raises,
- * 91 for a NULL object, 438 for a member the class lacks, 450 for a wrong
- * number of arguments, 13 for an argument of the wrong kind. */
+ * QUORVEL_UTF16 and QUORVEL_EXACT. For Let and Set the new value is the last
+ * argument. A QUORVEL_ERROR argument holding QUORVEL_MISSING omits that
+ * argument. `result` may be NULL to drop the result. Raises what the member
+ * raises, 91 for a NULL object, 438 for a member the class lacks, 450 for a
+ * wrong number of arguments, 13 for an argument of the wrong kind. */
 QUORVEL_C_API int32_t quorvel_call_by_name(quorvel_object* object,
                                            const char* name, int32_t call_type,
                                            const quorvel_variant* args,
@@ -280,6 +287,26 @@ QUORVEL_C_API int32_t quorvel_create_filter_callback(quorvel_test_fn test,
 QUORVEL_C_API int32_t quorvel_callback_context(quorvel_object* object,
                                                void** context,
                                                void (**function)(void));
+
+/* ---- Storability ----
+ * Whether a value would come back exactly from a store or codec. */
+
+enum {
+  QUORVEL_STORABLE_TEXT = 1,     /* Windows-1252 text: an id, an RC4 key */
+  QUORVEL_STORABLE_KV_KEY = 2,   /* such text of at most 32,767 characters */
+  QUORVEL_STORABLE_KV_VALUE = 3, /* such text */
+  QUORVEL_STORABLE_MSGPACK = 4,  /* what MsgPack_Encode holds exactly */
+  QUORVEL_STORABLE_DOCUMENT = 5, /* a KxDocRec or Dictionary of such */
+  QUORVEL_STORABLE_RC4_TEXT = 6  /* Windows-1252 text without U+0000 */
+};
+
+/* Returns 0 when `value` would come back exactly from `target`; otherwise
+ * 5, with the last error's description naming the first place that would
+ * not ("character U+6771 (東) at position 2 of address.city[2] has no
+ * Windows-1252 byte") and source "KxQuorvel". Also 5 for a NULL value or
+ * an unknown target, and what a foreign container's members raise. */
+QUORVEL_C_API int32_t quorvel_check_storable(const quorvel_variant* value,
+                                             int32_t target);
 
 /* ---- Errors ---- */
 

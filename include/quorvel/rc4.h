@@ -33,8 +33,20 @@ String FromHex(std::u16string_view hex);
 
 // Encrypt = ToHex(Crypt(text, key)); Decrypt = Crypt(FromHex(hex), key), so
 // a malformed hex text raises 13 before an empty key raises 11.
+// Under an ExactScope, Encrypt is Encrypt(text, key, {.exact = true}).
 String Encrypt(std::u16string_view text, std::u16string_view key);
 String Decrypt(std::u16string_view hex, std::u16string_view key);
+
+// How to encipher, beyond the cipher's own rules.
+struct CryptOptions {
+  // Refuses, after the empty key's 11, a key or text with a character that
+  // has no byte in the code page (which would be enciphered as '?') and a
+  // text holding U+0000 (which deciphers to the keystream byte): raises 5
+  // with a description naming the character and where it stands.
+  bool exact = false;
+};
+String Encrypt(std::u16string_view text, std::u16string_view key,
+               const CryptOptions& options);
 
 // Byte forms of the same, for data that is already 8-bit.
 void CryptBytes(std::span<const uint8_t> data, std::span<const uint8_t> key,

@@ -1,6 +1,7 @@
 // Creating objects, calling their members by name, counting their handles
 // and enumerating them.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "quorvel/enumerator.h"
 #include "quorvel/error.h"
 #include "quorvel/quorvel_c.h"
+#include "quorvel/storable.h"
 
 namespace quorvel::c_api {
 
@@ -106,9 +108,11 @@ int32_t quorvel_call_by_name(quorvel_object* object, const char* name,
                              size_t nargs, quorvel_variant* result) {
   const int32_t status = Guard([&] {
     quorvel::c_api::MemberName member(name, u"name");
-    const quorvel::CallType kind =
-        quorvel::c_api::CallTypeOf(call_type & ~QUORVEL_UTF16);
+    const quorvel::CallType kind = quorvel::c_api::CallTypeOf(
+        call_type & ~(QUORVEL_UTF16 | QUORVEL_EXACT));
     quorvel::c_api::Arguments values(args, nargs);
+    std::optional<quorvel::ExactScope> exact;
+    if ((call_type & QUORVEL_EXACT) != 0) exact.emplace();
     // The handle's count keeps the object alive; no other is taken.
     quorvel::Value r = quorvel::InvokeByName(
         quorvel::c_api::ObjectOf(object), member.view(), kind, values.span());

@@ -16,6 +16,7 @@
 #include "quorvel/codepage.h"
 #include "quorvel/convert.h"
 #include "quorvel/msgpack.h"
+#include "quorvel/storable.h"
 
 namespace quorvel::mMsgPack {
 
@@ -222,16 +223,26 @@ class Encoder {
 
 }  // namespace
 
-void EncodeTo(const Value& v, std::vector<uint8_t>& out) {
+void EncodeTo(const Value& v, std::vector<uint8_t>& out,
+              const EncodeOptions& options) {
+  if (options.exact) RequireStorable(v, StorableTarget::kMsgPack, {});
   Encoder encoder(out);
   encoder.Put(v);
   encoder.Commit();
 }
 
-std::vector<uint8_t> EncodeBytes(const Value& v) {
+void EncodeTo(const Value& v, std::vector<uint8_t>& out) {
+  EncodeTo(v, out, EncodeOptions{.exact = ExactScope::Active()});
+}
+
+std::vector<uint8_t> EncodeBytes(const Value& v, const EncodeOptions& options) {
   std::vector<uint8_t> out;
-  EncodeTo(v, out);
+  EncodeTo(v, out, options);
   return out;
+}
+
+std::vector<uint8_t> EncodeBytes(const Value& v) {
+  return EncodeBytes(v, EncodeOptions{.exact = ExactScope::Active()});
 }
 
 Value Encode(const Value& value) { return MakeByteArray(EncodeBytes(value)); }

@@ -5,6 +5,7 @@
 
 #include "quorvel/codepage.h"
 #include "quorvel/error.h"
+#include "quorvel/storable.h"
 
 namespace quorvel::mRC4 {
 
@@ -118,7 +119,16 @@ String FromHex(std::u16string_view hex) {
 }
 
 String Encrypt(std::u16string_view text, std::u16string_view key) {
+  return Encrypt(text, key, CryptOptions{.exact = ExactScope::Active()});
+}
+
+String Encrypt(std::u16string_view text, std::u16string_view key,
+               const CryptOptions& options) {
   Cipher cipher(key);
+  if (options.exact) {
+    RequireStorableText(key, StorableTarget::kText, {}, u"the key");
+    RequireStorableText(text, StorableTarget::kRc4Text, {}, u"the text");
+  }
   return String::Build(2 * text.size(), [&](char16_t* out) {
     for (size_t x = 0; x < text.size(); ++x, out += 2) {
       std::memcpy(out, kWideHex.pairs[cipher.Next(AnsiOf(text[x]))].data(), 4);

@@ -11,6 +11,7 @@
 #include "quorvel/error.h"
 #include "quorvel/msgpack.h"
 #include "quorvel/safearray.h"
+#include "quorvel/storable.h"
 #include "stores/db_file.h"
 #include "stores/doc_rules.h"
 #include "stores/docsdb_format.h"
@@ -40,6 +41,7 @@ class KxDocsDB::Impl final : public internal::StoreState {
 namespace {
 
 constexpr std::u16string_view kSource = u"KxDocsDB";
+constexpr std::u16string_view kIdName = u"the document id";
 constexpr size_t kIdAt = DocRecordFormat::kIdAt;
 
 // Decodes a record's body into a new KxDocRec carrying the identifier read
@@ -77,9 +79,17 @@ Ref<KxDocRec> DecodeAtHand(View&& view) {
                       {p + last_at + 4, body_size});
 }
 
-// Returns the bytes of `rec` as a record of the file.
-std::vector<uint8_t> EncodeRecord(const Ref<KxDocRec>& rec) {
-  const std::vector<uint8_t> body = mMsgPack::EncodeBytes(Value(rec));
+// Returns the bytes of `rec` as a record of the file. When `exact`, first
+// raises 5 for an identifier or a field that would not come back exactly.
+std::vector<uint8_t> EncodeRecord(const Ref<KxDocRec>& rec, bool exact) {
+  const Value doc(rec);
+  if (exact) {
+    RequireStorableText(rec->DocID(), StorableTarget::kText, kSource, kIdName);
+    RequireStorable(doc, StorableTarget::kDocument, kSource);
+  }
+  // Checked already when it matters: no second walk under an ExactScope.
+  const std::vector<uint8_t> body =
+      mMsgPack::EncodeBytes(doc, mMsgPack::EncodeOptions{});
   return DocRecordFormat::Encode(rec->DocID(), rec->fields().Count(), body);
 }
 
@@ -228,6 +238,9 @@ Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
   RequireOpen();
   String key = id.empty() ? NewDocId() : id;
   key = internal::NormalizeDocId(key);
+  // What is stored is the normalised form, so that is what must fit.
+  if (impl_->Exact())
+    RequireStorableText(key, StorableTarget::kText, kSource, kIdName);
   if (impl_->index.Find(key) >= 0) {
     ErrorRaise(kErrGeneralFailure, kSource,
                u"Document already exists: " + key.str());
@@ -254,7 +267,7 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   // before the lock is taken, so client code never runs under it.
   const String id = rec.DocID();
   Ref<KxDocRec> keep(&rec);
-  const std::vector<uint8_t> record = EncodeRecord(keep);
+  const std::vector<uint8_t> record = EncodeRecord(keep, impl_->Exact());
   StoreFile& file = impl_->file;
   StoreFile::Writing writing(file);
   impl_->Put(file, id, record, Value(keep));
@@ -279,14 +292,15 @@ void KxDocsDB::Compact(bool bCloseDB) {
     for (const Value& key : keys.array().values()) {
       Ref<KxDocRec> rec = GetDoc(key.string(), false);
       if (!rec) continue;  // a record without its signature: nothing to keep
-      out.Append(EncodeRecord(rec));
+      out.Append(EncodeRecord(rec, impl_->Exact()));
     }
     next_id_ = std::max(next_id_, impl_->file.Field(internal::kDocsNextIdAt));
     out.SetField(internal::kDocsNextIdAt, next_id_);
   });
   const std::u16string path = impl_->file.path();
+  const OpenOptions reopen = impl_->ReopenOptions();
   CloseDB();
-  if (!bCloseDB) OpenDB(String(path));
+  if (!bCloseDB) OpenDB(String(path), reopen);
 }
 
 Value KxDocsDB::Keys() const {

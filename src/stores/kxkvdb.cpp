@@ -6,6 +6,7 @@
 #include "quorvel/codepage.h"
 #include "quorvel/dictionary.h"
 #include "quorvel/error.h"
+#include "quorvel/storable.h"
 #include "stores/db_file.h"
 #include "stores/kvdb_format.h"
 #include "stores/store_file.h"
@@ -46,12 +47,12 @@ const ClassInfo& KxKVDB::Class() const {
               &KxKVDB::OpenDB)>(u"OpenDB", {u"FilePath"})
           .Method<&KxKVDB::FlushData>(u"FlushData")
           .Method<&KxKVDB::CloseDB>(u"CloseDB")
-          .Method<&KxKVDB::PutValue>(u"PutValue", {u"Key", u"Value"})
+          .Method<&KxKVDB::PutBound>(u"PutValue", {u"Key", u"Value"})
           .Method<&KxKVDB::DeleteKey>(u"DeleteKey", {u"Key"})
           .Method<&KxKVDB::Compact>(u"Compact",
                                     {Opt(u"bCloseDB", Value(false))})
           .Get<&KxKVDB::Item>(u"Item", {u"Key"})
-          .Let<&KxKVDB::LetItem>(u"Item", {u"Key", u"NewValue"})
+          .Let<&KxKVDB::PutBound>(u"Item", {u"Key", u"NewValue"})
           .Get<&KxKVDB::Keys>(u"Keys")
           .Get<&KxKVDB::Count>(u"Count")
           .Default(u"Item")
@@ -78,10 +79,27 @@ void KxKVDB::OpenDB(const String& FilePath, const OpenOptions& options) {
 
 void KxKVDB::PutValue(const String& Key, const String& Value) {
   RequireOpen();
+  if (impl_->Exact()) {
+    RequireStorableText(Key, StorableTarget::kKvKey, kSource);
+    RequireStorableText(Value, StorableTarget::kKvValue, kSource);
+  }
   const std::vector<uint8_t> record = KvRecordFormat::Encode(Key, Value);
   StoreFile::Writing writing(impl_->file);
   impl_->Put(impl_->file, Key, record, quorvel::Value(Value));
   impl_->file.WriteHeader();
+}
+
+void KxKVDB::PutBound(const quorvel::Value& Key,
+                      const quorvel::Value& NewValue) {
+  if (impl_->Exact()) {
+    RequireOpen();
+    RequireStorable(Key, StorableTarget::kKvKey, kSource);
+    RequireStorable(NewValue, StorableTarget::kKvValue, kSource);
+  }
+  // Left to right, as the binder converts.
+  const String key = internal::ArgConv<String>::From(&Key, 1, 0);
+  const String value = internal::ArgConv<String>::From(&NewValue, 1, 0);
+  PutValue(key, value);
 }
 
 void KxKVDB::DeleteKey(const String& Key) {
@@ -131,8 +149,9 @@ void KxKVDB::Compact(bool bCloseDB) {
       out.Append(KvRecordFormat::Encode(entry.key, ReadValue(entry.key)));
   });
   const std::u16string path = impl_->file.path();
+  const OpenOptions reopen = impl_->ReopenOptions();
   CloseDB();
-  if (!bCloseDB) OpenDB(String(path));
+  if (!bCloseDB) OpenDB(String(path), reopen);
 }
 
 String KxKVDB::Item(const String& Key) { return ReadValue(Key); }

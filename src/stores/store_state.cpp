@@ -1,6 +1,7 @@
 #include "stores/store_state.h"
 
 #include "quorvel/codepage.h"
+#include "quorvel/storable.h"
 
 namespace quorvel::internal {
 
@@ -55,6 +56,7 @@ bool StoreState::Open(StoreFile& file, const std::u16string& path,
                       const OpenOptions& options) {
   file.Close();
   Reset();
+  exact = options.exact || ExactScope::Active();
   OpenMode mode = OpenMode::kCreate;
   if (options.read_only) {
     mode = OpenMode::kReadOnly;
@@ -62,6 +64,14 @@ bool StoreState::Open(StoreFile& file, const std::u16string& path,
     mode = OpenMode::kExisting;
   }
   return file.Open(path, mode);
+}
+
+bool StoreState::Exact() const { return exact || ExactScope::Active(); }
+
+OpenOptions StoreState::ReopenOptions() const {
+  OpenOptions options;
+  options.exact = exact;
+  return options;
 }
 
 int64_t StoreState::Put(StoreFile& file, const String& key,

@@ -73,12 +73,19 @@ class StoreState : public StoreFile::Reader {
   // does not hold.
   void Delete(StoreFile& file, const String& key);
 
+  // Returns whether writes must come back exactly: the store was opened
+  // so, or the call runs under an ExactScope.
+  bool Exact() const;
+  // The options to open the file with again (after a compaction).
+  OpenOptions ReopenOptions() const;
+
   void Record(const RecordInfo& rec, ScanWindow& window) override;
   void Rescanning() override;
   void Rescanned(bool same_file) override;
 
   RecordIndex index;
   Ref<Dictionary> cache;
+  bool exact = false;  // as the last Open was asked
 
  private:
   RecordIndex previous_;  // during a walk from the start only
