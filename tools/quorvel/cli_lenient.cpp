@@ -87,12 +87,10 @@ bool FirstDifference(const Value& lenient, const Value& strict,
     }
     return false;
   }
-  const bool containers = (ld || sd || ll || sl);
+  const bool containers = ld || sd || ll || sl;
   if (!containers && SameScalar(lenient, strict)) return false;
   what = "the lenient reading gives " + Shown(lenient) +
-         " where a strict one "
-         "gives " +
-         Shown(strict);
+         " where a strict one gives " + Shown(strict);
   return true;
 }
 
