@@ -100,7 +100,7 @@ int Main(std::span<char*> argv) {
     if (a == "-h" || a == "--help") {
       help = true;
     } else if (a == "--quiet" || a == "--progress" ||
-               a.starts_with("--output=")) {
+               a.starts_with("--output=") || a.starts_with("-o=")) {
       common.push_back(argv[at]);
     } else if (a == "-o" || a == "--output") {
       if (at + 1 == argv.size())
