@@ -21,6 +21,23 @@ namespace internal {
 class TextInterner;
 }  // namespace internal
 
+// What CsvLoader reads beyond the dataset's CsvOptions; the defaults are
+// RFC 4180's.
+struct CsvDialect {
+  // False: a double quote is a character like any other, so that no field
+  // holds a separator or spans lines (tab-separated tables that were never
+  // meant to be quoted).
+  bool quotes = true;
+  // A line that begins with this character, where a record would begin,
+  // is skipped to its end (0: none). Inside a quoted field it is text.
+  char16_t comment = 0;
+  // Without a header, records may differ in length: the columns are as many
+  // as the longest record has and shorter records get Null in the rest.
+  // The records are then held until Finish, which makes the columns. With a
+  // header, the header still decides.
+  bool uneven = false;
+};
+
 // Reads CSV text into a dataset as it arrives, in pieces cut anywhere.
 //
 // The dialect is RFC 4180's, with the line ends Unix and old Macintosh
@@ -41,8 +58,12 @@ class TextInterner;
 // The loader holds the dataset; thread-compatible.
 class CsvLoader {
  public:
-  // Clears `target` and prepares to load it.
+  // Clears `target` and prepares to load it. Raises 5 (source "CSV") for a
+  // separator that is a double quote, CR or LF, or a comment character that
+  // is one of those or the separator.
   CsvLoader(CDataset& target, const CsvOptions& options);
+  CsvLoader(CDataset& target, const CsvOptions& options,
+            const CsvDialect& dialect);
   ~CsvLoader();
   CsvLoader(const CsvLoader&) = delete;
   CsvLoader& operator=(const CsvLoader&) = delete;
@@ -64,7 +85,13 @@ class CsvLoader {
   std::u16string_view fault() const { return fault_; }
 
  private:
-  enum class State { kFieldStart, kUnquoted, kQuoted, kQuoteInQuoted };
+  enum class State {
+    kFieldStart,
+    kUnquoted,
+    kQuoted,
+    kQuoteInQuoted,
+    kComment
+  };
 
   [[noreturn]] void Fault(int64_t line, int64_t column,
                           std::u16string_view what);
@@ -72,10 +99,11 @@ class CsvLoader {
   void EndRecord();
   // Counts a line end; `cr` says it was a CR, whose LF ends no more.
   void NewLine(bool cr);
-  void MakeColumns();
+  void MakeColumns(size_t count);
 
   CDataset& target_;
   const char16_t separator_;
+  CsvDialect dialect_;
   bool header_pending_;
   State state_ = State::kFieldStart;
   bool record_started_ = false;  // a character of the record was read
@@ -88,6 +116,9 @@ class CsvLoader {
   std::unique_ptr<internal::TextInterner> interner_;
   // Where each field of the record began (line, column).
   std::vector<std::pair<int64_t, int64_t>> field_places_;
+  // Records held for the columns of uneven ones, and the widest's length.
+  std::vector<std::vector<Value>> held_;
+  size_t widest_ = 0;
 
   int64_t line_ = 1;
   int64_t column_ = 1;

@@ -1,6 +1,7 @@
 // CSV text as RFC 4180 defines it, read a piece at a time into a CDataset.
 // A state machine over the code units carries a record across pieces; runs
 // of ordinary characters are taken in one step.
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -26,14 +27,29 @@ bool AllSpaces(std::u16string_view s) {
 }  // namespace
 
 CsvLoader::CsvLoader(CDataset& target, const CsvOptions& options)
+    : CsvLoader(target, options, CsvDialect()) {}
+
+CsvLoader::CsvLoader(CDataset& target, const CsvOptions& options,
+                     const CsvDialect& dialect)
     : target_(target),
       separator_(options.separator),
+      dialect_(dialect),
       header_pending_(options.has_header),
       interner_(std::make_unique<internal::TextInterner>()) {
   if (separator_ == u'"' || separator_ == u'\r' || separator_ == u'\n') {
     ErrorRaise(kErrInvalidCall, u"CSV",
                u"The separator cannot be a double quote, CR or LF");
   }
+  const char16_t comment = dialect_.comment;
+  if (comment == u'"' || comment == u'\r' || comment == u'\n' ||
+      comment == separator_) {
+    ErrorRaise(kErrInvalidCall, u"CSV",
+               u"The comment character cannot be a double quote, CR, LF or "
+               u"the separator");
+  }
+  // Without a header the columns come from the records; uneven ones wait
+  // for the widest.
+  dialect_.uneven = dialect_.uneven && !options.has_header;
   target_.Clear();
 }
 
@@ -62,8 +78,8 @@ void CsvLoader::EndField() {
   field_.clear();
 }
 
-void CsvLoader::MakeColumns() {
-  for (size_t k = 1; k <= fields_.size(); ++k)
+void CsvLoader::MakeColumns(size_t count) {
+  for (size_t k = 1; k <= count; ++k)
     target_.AddColumn(String(u"Col" + Number(static_cast<int64_t>(k))));
 }
 
@@ -80,8 +96,11 @@ void CsvLoader::EndRecord() {
         unique = name + u"_" + Number(n);
       target_.AddColumn(String(unique));
     }
+  } else if (dialect_.uneven) {
+    widest_ = std::max(widest_, fields_.size());
+    held_.push_back(std::move(fields_));
   } else {
-    if (target_.ColumnCount() == 0) MakeColumns();
+    if (target_.ColumnCount() == 0) MakeColumns(fields_.size());
     const size_t columns = static_cast<size_t>(target_.ColumnCount());
     if (fields_.size() > columns) {
       const auto [line, column] = field_places_[columns];
@@ -115,10 +134,24 @@ void CsvLoader::Feed(std::u16string_view text) {
     after_cr_ = false;
   };
   const char16_t sep = separator_;
+  // Without quotes a double quote stops no run: the separator stands in.
+  const char16_t quote = dialect_.quotes ? u'"' : sep;
   while (p < end) {
     const char16_t c = *p;
     switch (state_) {
+      case State::kComment:
+        take_run([](char16_t d) { return d == u'\r' || d == u'\n'; });
+        field_.clear();
+        if (p == end) continue;
+        state_ = State::kFieldStart;
+        NewLine(*p == u'\r');
+        ++p;
+        continue;
       case State::kFieldStart:
+        if (!record_started_ && c == dialect_.comment && c != 0) {
+          state_ = State::kComment;
+          continue;
+        }
         if (c == u'\r' || c == u'\n') {
           if (record_started_) {
             // The empty field after a separator.
@@ -132,7 +165,7 @@ void CsvLoader::Feed(std::u16string_view text) {
         }
         record_started_ = true;
         field_places_.emplace_back(line_, column_);
-        if (c == u'"') {
+        if (c == u'"' && dialect_.quotes) {
           quote_line_ = line_;
           quote_column_ = column_;
           state_ = State::kQuoted;
@@ -144,11 +177,11 @@ void CsvLoader::Feed(std::u16string_view text) {
         state_ = State::kUnquoted;
         continue;
       case State::kUnquoted:
-        take_run([sep](char16_t d) {
-          return d == sep || d == u'"' || d == u'\r' || d == u'\n';
+        take_run([sep, quote](char16_t d) {
+          return d == sep || d == quote || d == u'\r' || d == u'\n';
         });
         if (p == end) continue;
-        if (*p == u'"') {
+        if (*p == u'"' && dialect_.quotes) {
           Fault(line_, column_,
                 u"a double quote inside a field that does not begin with one");
         }
@@ -203,6 +236,9 @@ void CsvLoader::Feed(std::u16string_view text) {
 
 void CsvLoader::Finish() {
   switch (state_) {
+    case State::kComment:
+      field_.clear();
+      break;
     case State::kQuoted:
       Fault(quote_line_, quote_column_, u"a quoted field is not closed");
     case State::kUnquoted:
@@ -218,6 +254,11 @@ void CsvLoader::Finish() {
   }
   state_ = State::kFieldStart;
   EndRecord();
+  if (!held_.empty()) {
+    MakeColumns(widest_);
+    for (std::vector<Value>& record : held_) target_.AppendFields(record);
+    held_.clear();
+  }
 }
 
 void CDataset::FromCSVStandard(std::u16string_view CSVText,

@@ -1,5 +1,6 @@
 // `quorvel base64|lzss|rc4|verhoeff`: round trips of every size, agreement
 // with coreutils and with the library, and bad input.
+#include <filesystem>
 #include <random>
 #include <span>
 #include <string>
@@ -42,6 +43,7 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
          bytes},
         {{"lzss", "compress"}, {"lzss", "decompress"}, bytes},
         {{"lzss", "compress"}, {"lzss", "decompress"}, text},
+        {{"lzss", "compress", "--raw"}, {"lzss", "decompress"}, text},
         {{"rc4", "encrypt", "--key", "secret"},
          {"rc4", "decrypt", "--key=secret"},
          no_zero},
@@ -54,14 +56,20 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
       ASSERT_EQ(back.status, 0) << t.back[0] << " " << n << back.err;
       EXPECT_TRUE(back.out == t.input) << t.back[0] << " " << n;
     }
-    // The stream the tool writes piece by piece is the library's for the
-    // whole.
+    // What the tool writes piece by piece is the library's for the whole:
+    // the frame, and with --raw the bare stream.
     if (n > 0) {
-      const ToolResult packed =
-          RunQuorvel({"lzss", "compress"}, {.input = text});
-      const std::vector<uint8_t> whole = mLZSS::Compress(std::span(
-          reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-      EXPECT_TRUE(packed.out == std::string(whole.begin(), whole.end())) << n;
+      const std::span<const uint8_t> whole(
+          reinterpret_cast<const uint8_t*>(text.data()), text.size());
+      const std::vector<uint8_t> frame = mLZSS::CompressFrame(whole);
+      const std::vector<uint8_t> bare = mLZSS::Compress(whole);
+      EXPECT_TRUE(RunQuorvel({"lzss", "compress"}, {.input = text}).out ==
+                  std::string(frame.begin(), frame.end()))
+          << n;
+      EXPECT_TRUE(
+          RunQuorvel({"lzss", "compress", "--raw"}, {.input = text}).out ==
+          std::string(bare.begin(), bare.end()))
+          << n;
     }
     // Base64 lines as coreutils writes them, both ways.
     if (const auto gnu = RunTool("base64", bytes)) {
@@ -71,6 +79,22 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
       EXPECT_TRUE(RunQuorvel({"base64", "decode"}, {.input = *gnu}).out ==
                   bytes)
           << n;
+    }
+  }
+}
+
+TEST(CliCodecsTest, Base64WrapsAsCoreutilsDoes) {
+  QUORVEL_REQUIRE_TOOL();
+  if (!RunTool("base64 -w 0", "x")) GTEST_SKIP() << "no coreutils base64";
+  for (size_t n :
+       {size_t{0}, size_t{1}, size_t{56}, size_t{57}, size_t{1000}}) {
+    const std::string bytes = RandomBytes(n, static_cast<uint32_t>(n + 1));
+    for (const char* wrap : {"0", "1", "3", "4", "76", "100"}) {
+      const ToolResult r =
+          RunQuorvel({"base64", "encode", "--wrap", wrap}, {.input = bytes});
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, RunTool(std::string("base64 -w ") + wrap, bytes))
+          << n << " bytes, --wrap " << wrap;
     }
   }
 }
@@ -187,15 +211,46 @@ TEST(CliCodecsTest, Rc4RefusesWhatItCannotCarry) {
   for (const ToolCase& c : cases) ExpectTool(c);
 }
 
-TEST(CliCodecsTest, LzssDamageAndVerhoeff) {
+TEST(CliCodecsTest, LzssFramesBareStreamsAndVerhoeff) {
   QUORVEL_REQUIRE_TOOL();
+  const std::string bare("\x01\x61\x01\x00", 4);
+  const std::string frame =
+      std::string("\x8EQLZSS1\r\n\x1A\n") + bare +
+      std::string("\x04\0\0\0\0\0\0\0\x45\xE5\x98\xAD", 12);
+  std::string changed = frame;
+  changed[23] = 0x44;
   const ToolCase cases[] = {
+      {{"lzss", "compress"}, "aaaa", 0, frame, ""},
+      {{"lzss", "compress", "--raw"}, "aaaa", 0, bare, ""},
+      {{"lzss", "compress"}, "", 0, "", ""},
+      {{"lzss", "decompress"}, frame, 0, "aaaa", ""},
+      {{"lzss", "decompress"}, bare, 0, "aaaa", ""},
+      {{"lzss", "decompress"}, "", 0, "", ""},
       {{"lzss", "decompress"},
-       std::string("\x00\x01\x00", 3),
+       frame.substr(0, 26),
+       1,
+       "",
+       "quorvel: standard input: The LZSS frame stream is damaged or cut "
+       "short in the group at offset 11 (error 9)\n"},
+      {{"lzss", "decompress"},
+       changed,
+       1,
+       "",
+       "quorvel: standard input: The LZSS frame restores bytes whose CRC-32 "
+       "is AD98E545 where its trailer at offset 15 says AD98E544: it is "
+       "damaged (error 9)\n"},
+      {{"lzss", "decompress", "--raw"},
+       frame,
        1,
        "",
        "quorvel: standard input: the LZSS stream is damaged in the group at "
        "offset 0 (error 9)\n"},
+      {{"lzss", "decompress"},
+       std::string("\x00\x01\x00", 3),
+       1,
+       "",
+       "quorvel: standard input: neither an LZSS frame nor a bare LZSS "
+       "stream: the first byte is 0x00 (error 9)\n"},
       {{"lzss", "decompress"},
        "\xFF"
        "abcdefgh\x01",
@@ -203,7 +258,6 @@ TEST(CliCodecsTest, LzssDamageAndVerhoeff) {
        "",
        "quorvel: standard input: the LZSS stream is damaged in the group at "
        "offset 9 (error 9)\n"},
-      {{"lzss", "compress"}, "aaaa", 0, std::string("\x01\x61\x01\x00", 4), ""},
       {{"verhoeff", "generate", "236", "12345", "0"}, "", 0, "3\n1\n4\n", ""},
       {{"verhoeff", "validate"},
        "2363\r\n\n2364\n04\nabc\n-5\n",
@@ -223,6 +277,35 @@ TEST(CliCodecsTest, LzssDamageAndVerhoeff) {
        "quorvel: '9x' is not a string of digits (error 9)\n"},
   };
   for (const ToolCase& c : cases) ExpectTool(c);
+}
+
+// A frame file cut anywhere or changed anywhere is refused with its name,
+// and -o leaves nothing in place of the output.
+TEST(CliCodecsTest, LzssRefusesCutAndChangedFiles) {
+  QUORVEL_REQUIRE_TOOL();
+  ScratchDir dir;
+  std::string text;
+  for (int i = 0; text.size() < 300000; ++i)
+    text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
+  const ToolResult packed = RunQuorvel({"lzss", "compress"}, {.input = text});
+  ASSERT_EQ(packed.status, 0);
+  const std::string path = dir.Path("text.qlz");
+  const std::string out = dir.Path("text");
+  std::mt19937 rng(5);
+  for (int k = 0; k < 12; ++k) {
+    std::string bad = packed.out;
+    if (k < 6) {
+      bad.resize(1 + rng() % (bad.size() - 1));
+    } else {
+      bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
+    }
+    WriteFile(path, bad);
+    const ToolResult r = RunQuorvel({"lzss", "decompress", "-o", out, path});
+    EXPECT_EQ(r.status, 1) << k;
+    EXPECT_EQ(r.err.rfind("quorvel: " + path + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("(error 9)\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
 }
 
 }  // namespace

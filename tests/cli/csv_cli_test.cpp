@@ -1,5 +1,6 @@
 // `quorvel csv`: RFC 4180 input with every line end, JSON out, and the
 // stable, numeric sort.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,23 @@ TEST(CliCsvTest, ReadsStandardCsvToJson) {
        0,
        "[{\"a\":\"1\",\"b\":\"2\"}]\n",
        ""},
+      // Quotes as plain text, comment lines, and records of uneven length
+      // padded when there is no header.
+      {{"csv", "to-json", "--quote", "none"},
+       "a,b\n\"x\",say \"hi\"\n",
+       0,
+       "[{\"a\":\"\\\"x\\\"\",\"b\":\"say \\\"hi\\\"\"}]\n",
+       ""},
+      {{"csv", "to-json", "--comment", "#", "--no-header"},
+       "# note\r\n1,2\r\n#3\r\n4\r\n",
+       0,
+       "[{\"Col1\":\"1\",\"Col2\":\"2\"},{\"Col1\":\"4\",\"Col2\":null}]\n",
+       ""},
+      {{"csv", "sort", "--column", "2", "--no-header", "--quote", "none"},
+       "b,\"q\ra\n",
+       0,
+       "a,\r\nb,\"q\r\n",
+       ""},
       // Faults, with their place.
       {to_json, "a,b\n1,2,3\n", 1, "",
        "quorvel: standard input:2:5: the record has 3 fields, more than the 2 "
@@ -64,6 +82,23 @@ TEST(CliCsvTest, ThePasswordFileReads) {
   r = RunQuorvel({"json", "check"}, {.input = r.out});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("array, ", 0), 0u);
+}
+
+// The tab-separated tables of the time zone database, with their comments,
+// unquoted text and rows of three or four fields.
+TEST(CliCsvTest, TheZoneTablesRead) {
+  QUORVEL_REQUIRE_TOOL();
+  for (const char* file : {"/usr/share/zoneinfo/zone1970.tab",
+                           "/usr/share/zoneinfo/iso3166.tab"}) {
+    if (!std::filesystem::exists(file)) continue;
+    ToolResult r = RunQuorvel({"csv", "to-json", "--separator", "\t", "--quote",
+                               "none", "--comment", "#", "--no-header", file});
+    ASSERT_EQ(r.status, 0) << file << ": " << r.err;
+    EXPECT_EQ(r.out.find("\"#"), std::string::npos) << file;
+    EXPECT_NE(r.out.find("{\"Col1\":\"AD\",\"Col2\":"), std::string::npos);
+    r = RunQuorvel({"json", "check"}, {.input = r.out});
+    EXPECT_EQ(r.out.rfind("array, ", 0), 0u) << r.err;
+  }
 }
 
 TEST(CliCsvTest, SortIsStableAndCanBeNumeric) {

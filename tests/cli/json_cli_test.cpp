@@ -144,20 +144,54 @@ TEST(CliJsonTest, FormatWritesTheValueAgain) {
        0,
        "[\n []\n]\n",
        ""},
-      // The lenient reader, exactly as it is.
-      {{"json", "check", "--lenient"}, "[1,2", 0, "array, 3 values read\n", ""},
-      {{"json", "format", "--lenient"},
-       "// c\n{a: 'b' c: [1 2]}",
-       0,
-       "{\"a\":\"b\",\"c\":[1,2]}\n",
-       ""},
-      {{"json", "format", "--lenient"}, "[1,,2]", 0, "[1]\n", ""},
       {{"json", "format", "--lenient"},
        "42",
        1,
        "",
        "quorvel: standard input: the text does not begin with an object or "
        "an array (error 9)\n"},
+  };
+  for (const ToolCase& c : cases) ExpectTool(c);
+}
+
+// The lenient reader exactly as it is, with a warning at the first place
+// where a strict reading differs: where it stops, or where its value is
+// another.
+TEST(CliJsonTest, LenientReadingsThatDifferAreNamed) {
+  QUORVEL_REQUIRE_TOOL();
+  const auto warning = [](const std::string& place, const std::string& what) {
+    return "quorvel: standard input:" + place + ": warning: " + what + "\n";
+  };
+  const std::string stops = "a strict reading stops here: ";
+  const std::vector<std::string> format = {"json", "format", "--lenient"};
+  const ToolCase cases[] = {
+      {{"json", "check", "--lenient"},
+       "[1,2",
+       0,
+       "array, 3 values read\n",
+       warning("1:5", stops + "expected ',' or ']' after the element, found "
+                              "the end of the text")},
+      {format, "[1,2", 0, "[1,\"\"]\n",
+       warning("1:5", stops + "expected ',' or ']' after the element, found "
+                              "the end of the text")},
+      {format, "[1e400]", 0, "[]\n",
+       warning("1:2", stops + "the number 1e400 is beyond the range of a "
+                              "Double")},
+      {format, "[0x10, 012, +1, .5, NaN]", 0, "[0]\n",
+       warning("1:3", stops + "expected ',' or ']' after the element, found "
+                              "'x'")},
+      {format, "// c\n{a: 'b' c: [1 2]}", 0, "{\"a\":\"b\",\"c\":[1,2]}\n",
+       warning("1:1", stops + "expected a value, found '/'")},
+      // The strict reader reads these, but to other values.
+      {format, "[[1,\n 1e29], 2]", 0, "[[1]]\n",
+       warning("2:2", "the lenient reading ends the array before this value")},
+      {format, "{\"a\":1,\"a\":2}", 0, "{\"a\":1}\n",
+       warning("1:8",
+               "the lenient reading gives the number 1 where a strict "
+               "one gives the number 2")},
+      // Where both agree, nothing is said.
+      {format, "{\"a\": [1.50, \"\\u00e9\", null, true]}", 0,
+       "{\"a\":[1.5,\"\xC3\xA9\",null,true]}\n", ""},
   };
   for (const ToolCase& c : cases) ExpectTool(c);
 }

@@ -29,6 +29,7 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
            Bytes("35 58 00 66 2D EB 41 7E"),
        ""},
       {{"msgpack", "encode"}, "\"x\"", 0, Bytes("D9 01 78"), ""},
+      {{"msgpack", "encode"}, "", 0, "", ""},
       // Characters outside Windows-1252: refused, never a '?'.
       {{"msgpack", "encode"},
        "[\"\xE6\x9D\xB1\xE4\xBA\xAC\"]",
@@ -48,6 +49,8 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        "['\xE6\x9D\xB1']",
        1,
        "",
+       "quorvel: standard input:1:2: warning: a strict reading stops here: "
+       "expected a value, found \"'\"\n"
        "quorvel: standard input: character U+6771 (\xE6\x9D\xB1) of a string "
        "has no Windows-1252 byte, which MessagePack strings here are made of "
        "(error 5)\n"},
@@ -117,8 +120,8 @@ TEST(CliMsgPackTest, DecodesValuesOneAfterAnother) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "true\n");
   EXPECT_EQ(r.err,
-            "quorvel: standard input: Subscript out of range in the value at "
-            "offset 1 (error 9)\n");
+            "quorvel: standard input: the input ends inside a value that "
+            "starts at offset 1 (error 9)\n");
   r = RunQuorvel({"msgpack", "decode"}, {.input = Bytes("93 01 02 03")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,

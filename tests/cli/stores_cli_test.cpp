@@ -185,15 +185,15 @@ TEST(StoresCliTest, MissingKeysAndDocumentsAreErrors) {
   ToolResult r = RunQuorvel({"kv", kv, "get", "nope"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "quorvel: " + kv + ": no key nope in the database (error 32811)\n");
+  EXPECT_EQ(r.err, "quorvel: " + kv +
+                       ": no key 'nope' in the database (error 32811)\n");
   Quorvel({"kv", kv, "delete", "nope"});  // deleting nothing is fine
   Quorvel({"docs", docs, "add", "{}"});
   for (const std::string& action : {"get", "delete"}) {
     r = RunQuorvel({"docs", docs, action, "DOC000009"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "quorvel: " + docs +
-                         ": no document DOC000009 in the database (error "
+                         ": no document 'DOC000009' in the database (error "
                          "32811)\n");
   }
   // Generated ids step past one given by hand.
@@ -202,6 +202,47 @@ TEST(StoresCliTest, MissingKeysAndDocumentsAreErrors) {
   EXPECT_EQ(Quorvel({"docs", docs, "find", "a", "2"}), "DOC000003\n");
   EXPECT_EQ(Quorvel({"docs", docs, "list"}),
             "DOC000001\nDOC000002\nDOC000003\n");
+  // Arrays and objects are found by what they hold: names in any order,
+  // elements in order, numbers as they are stored.
+  Quorvel({"docs", docs, "add",
+           "{\"t\":[1,\"x\",{\"k\":null}],\"o\":{\"p\":1.5,\"q\":[]}}"});
+  const std::pair<std::vector<std::string>, std::string> finds[] = {
+      {{"t", "[1,\"x\",{\"k\":null}]"}, "DOC000004\n"},
+      {{"t", "[1.0, \"x\", {\"k\": null}]"}, "DOC000004\n"},
+      {{"o", "{\"q\":[],\"p\":1.5}"}, "DOC000004\n"},
+      {{"t", "[\"x\",1,{\"k\":null}]"}, ""},
+      {{"t", "[1,\"x\",{\"k\":0}]"}, ""},
+      {{"t", "[1,\"X\",{\"k\":null}]"}, ""},
+      {{"o", "{\"p\":1.5}"}, ""},
+      {{"o", "{\"p\":1.5,\"q\":[],\"r\":1}"}, ""},
+      {{"a", "[2]"}, ""},
+  };
+  for (const auto& [find, ids] : finds) {
+    EXPECT_EQ(Quorvel({"docs", docs, "find", find[0], find[1]}), ids)
+        << find[1];
+  }
+}
+
+// `put KEY -` takes the value from standard input, as it is: values too
+// long for a command line, and '-' itself.
+TEST(StoresCliTest, AValueFromStandardInput) {
+  QUORVEL_REQUIRE_TOOL();
+  ScratchDir dir;
+  const std::string kv = dir.Path("a.kv");
+  std::string big;
+  while (big.size() < (1u << 20)) big += "line of the value\n";
+  for (const std::string& value : {big, std::string("-"), std::string("")}) {
+    Quorvel({"kv", kv, "put", "k", "-"}, {.input = value});
+    EXPECT_TRUE(Quorvel({"kv", kv, "get", "k"}) == value + "\n")
+        << value.size();
+  }
+  const ToolResult r =
+      RunQuorvel({"kv", kv, "put", "k", "-"}, {.input = "a\xD0\xB6"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quorvel: standard input: character U+0436 (\xD0\xB6) at position "
+            "2 has no Windows-1252 byte, which the database files are made of "
+            "(error 5)\n");
 }
 
 TEST(StoresCliTest, CompactSaysTheSizesAndLeavesNoTemporaryFile) {

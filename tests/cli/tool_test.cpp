@@ -49,6 +49,85 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput) {
   r = RunQuorvel({"frobnicate"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("quorvel: unknown command 'frobnicate'\n", 0), 0u);
+  // Help and the version that cannot be written are failures too.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"help"},
+                                             {"--help"},
+                                             {"--version"},
+                                             {"lzss", "--help"},
+                                             {"help", "json"},
+                                             {"--help", "csv"}}) {
+    r = RunQuorvel(args, {.stdout_path = "/dev/full"});
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err,
+              "quorvel: standard output: No space left on device (error 61)\n")
+        << args[0];
+  }
+}
+
+// The common options may come before the command, which gets them.
+TEST(CliTest, CommonOptionsMayComeFirst) {
+  QUORVEL_REQUIRE_TOOL();
+  ScratchDir dir;
+  ToolResult r = RunQuorvel(
+      {"--quiet", "-o", dir.Path("out"), "base64", "encode"}, {.input = "Man"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.Path("out")), "TWFu\n");
+  r = RunQuorvel({"--output=" + dir.Path("out"), "--help", "lzss"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("usage: quorvel lzss", 0), 0u);
+  const std::pair<std::vector<std::string>, std::string> mistakes[] = {
+      {{"--bogus", "json"}, "unknown option '--bogus'"},
+      {{"--quiet"}, "say which command"},
+      {{"-o"}, "option '-o' needs a value (FILE)"},
+      {{"help", "frob"}, "unknown command 'frob'"},
+  };
+  for (const auto& [args, what] : mistakes) {
+    r = RunQuorvel(args);
+    EXPECT_EQ(r.status, 2) << what;
+    EXPECT_EQ(r.err, "quorvel: " + what + "\nTry 'quorvel --help'.\n");
+  }
+}
+
+// Input echoed in a message is escaped, whole past a NUL byte, and cut
+// short when long.
+TEST(CliTest, MessagesShowInputSafely) {
+  QUORVEL_REQUIRE_TOOL();
+  const std::string digits(2000000, '7');
+  const ToolCase cases[] = {
+      {{"verhoeff", "generate"},
+       std::string("12\0ab\n", 6),
+       1,
+       "",
+       "quorvel: standard input:1: '12\\x00ab' is not a string of digits "
+       "(error 9)\n"},
+      {{"verhoeff", "generate"},
+       "\x1B[2J\xC2\x9B"
+       "1m\\\n",
+       1,
+       "",
+       "quorvel: standard input:1: '\\x1B[2J\\u009B1m\\\\' is not a string "
+       "of digits (error 9)\n"},
+      {{"verhoeff", "generate"},
+       digits + "x\n",
+       1,
+       "",
+       "quorvel: standard input:1: '" + digits.substr(0, 40) +
+           "\xE2\x80\xA6' (2,000,001 characters) is not a string of digits "
+           "(error 9)\n"},
+      {{"json", "ch\x1B[1meck\xFF"},
+       "",
+       2,
+       "",
+       "quorvel json: unknown action 'ch\\x1B[1meck\\xFF' (check|format)\n"
+       "Try 'quorvel json --help'.\n"},
+      {{"json", "check", "no\nsuch\x07"},
+       "",
+       1,
+       "",
+       "quorvel: no\\nsuch\\x07: No such file or directory (error 53)\n"},
+  };
+  for (const ToolCase& c : cases) ExpectTool(c);
 }
 
 TEST(CliTest, UsageErrorsExitWithTwo) {
@@ -100,6 +179,35 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {{"kv", "a.kv", "put", "k"}, "kv", "put takes 2 arguments, not 1"},
       {{"docs", "a.db", "get"}, "docs", "get takes 1 argument, not 0"},
       {{"docs", "a.db", "add"}, "docs", "add takes [ID] JSON-OBJECT"},
+      // Each option goes with the actions it names in --help.
+      {{"json", "check", "--indent", "4"},
+       "json",
+       "option '--indent' does not go with check (only with format)"},
+      {{"base64", "encode", "--strict"},
+       "base64",
+       "option '--strict' does not go with encode (only with decode)"},
+      {{"base64", "decode", "--wrap=0"},
+       "base64",
+       "option '--wrap' does not go with decode (only with encode)"},
+      {{"msgpack", "decode", "--lenient"},
+       "msgpack",
+       "option '--lenient' does not go with decode (only with encode)"},
+      {{"csv", "to-json", "--numeric"},
+       "csv",
+       "option '--numeric' does not go with to-json (only with sort)"},
+      {{"docs", "a.db", "list", "--ascii"},
+       "docs",
+       "option '--ascii' does not go with list (only with get, export)"},
+      {{"csv", "to-json", "--quote", "x"},
+       "csv",
+       "--quote takes none (or '\"', the default), not 'x'"},
+      {{"csv", "to-json", "--comment", ";;"},
+       "csv",
+       "the comment character is one character, not a double quote or a "
+       "line break"},
+      {{"csv", "to-json", "--comment", ","},
+       "csv",
+       "the comment character is not the separator"},
   };
   for (const Case& c : cases) {
     const ToolResult r = RunQuorvel(c.args);
@@ -292,7 +400,7 @@ TEST(CliTest, StreamingCommandsHoldLittle) {
   const std::span<const uint8_t> bytes(
       reinterpret_cast<const uint8_t*>(text.data()), text.size());
   const std::string base64 = mBase64::EncodeNarrow(bytes);
-  const std::vector<uint8_t> packed = mLZSS::Compress(bytes);
+  const std::vector<uint8_t> packed = mLZSS::CompressFrame(bytes);
   const std::string lzss(packed.begin(), packed.end());
   struct Run {
     std::vector<std::string> args;

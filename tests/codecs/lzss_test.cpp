@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/crc32.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -393,6 +394,140 @@ TEST(LZSSStreamTest, DamagedStreamsFailWhereTheWholeFails) {
   out.clear();
   cut.Write(FromHex("00 01"), out);
   ExpectRaisesStandard(cut.Finish(out), 9);
+}
+
+// The frame's checks raise 9 with source "LZSS"; returns the description,
+// or "restored" when nothing was raised.
+std::string FrameFault(const Bytes& frame, size_t piece = SIZE_MAX) {
+  try {
+    ThroughStream<mLZSS::FrameDecompressor>(frame, std::span(&piece, 1));
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 9);
+    EXPECT_EQ(testing::U8(e.source()), "LZSS");
+    return testing::U8(e.description());
+  }
+  return "restored";
+}
+
+TEST(LZSSFrameTest, LayoutAndCrc) {
+  const std::string magic = "8E514C5A5353310D0A1A0A";
+  EXPECT_EQ(ToHex(mLZSS::CompressFrame(Text("aaaa"))),
+            magic + "01610100" + "0400000000000000" + "45E598AD");
+  EXPECT_EQ(ToHex(mLZSS::CompressFrame({})),
+            magic + "0000000000000000" + "00000000");
+  const std::string digits = ToHex(mLZSS::CompressFrame(Text("123456789")));
+  EXPECT_EQ(digits.substr(digits.size() - 8), "2639F4CB");  // CBF43926
+  // The folding CRC and the tables agree with the bit-by-bit definition at
+  // every length around their block sizes, and a CRC carries on.
+  const Bytes data = Random(1000, 21);
+  for (size_t n = 0; n <= data.size(); n += n < 200 ? 1 : 97) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < n; ++i) {
+      crc ^= data[i];
+      for (int k = 0; k < 8; ++k) crc = crc >> 1 ^ (0xEDB88320u & -(crc & 1));
+    }
+    const std::span<const uint8_t> all(data.data(), n);
+    ASSERT_EQ(codecs_internal::Crc32(all), ~crc) << n;
+    ASSERT_EQ(codecs_internal::Crc32(all.subspan(n / 3),
+                                     codecs_internal::Crc32(all.first(n / 3))),
+              ~crc)
+        << n;
+  }
+  // Whole or in pieces, frames round-trip; one object serves frame after
+  // frame.
+  const std::vector<size_t> pieces = {1, 11, 12, 13, 4097, 65536};
+  for (const Bytes& in :
+       {Bytes(), Text("a"), Words(200000, 8), Random(70000, 9)}) {
+    const Bytes frame = mLZSS::CompressFrame(in);
+    EXPECT_EQ(mLZSS::DecompressFrame(frame), in);
+    for (size_t piece : pieces) {
+      ASSERT_EQ(ThroughStream<mLZSS::FrameCompressor>(in, std::span(&piece, 1)),
+                frame);
+      ASSERT_EQ(
+          ThroughStream<mLZSS::FrameDecompressor>(frame, std::span(&piece, 1)),
+          in);
+    }
+  }
+  mLZSS::FrameDecompressor reader;
+  Bytes out;
+  for (int k = 0; k < 2; ++k) {
+    reader.Write(mLZSS::CompressFrame(Text("abcabcabc")), out);
+    reader.Finish(out);
+  }
+  EXPECT_EQ(out, Text("abcabcabcabcabcabc"));
+}
+
+TEST(LZSSFrameTest, EveryCutAndChangeIsRefused) {
+  const Bytes frame = mLZSS::CompressFrame(Words(65536, 4));
+  for (size_t n = 0; n < frame.size(); ++n) {
+    ASSERT_NE(FrameFault(Bytes(frame.begin(), frame.begin() + n)), "restored")
+        << n;
+  }
+  std::mt19937 rng(99);
+  for (int round = 0; round < 1000; ++round) {
+    Bytes changed = frame;
+    changed[rng() % changed.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    ASSERT_NE(FrameFault(changed, 1 + rng() % 70000), "restored") << round;
+  }
+  // What each fault says, and where.
+  const Bytes aaaa = mLZSS::CompressFrame(Text("aaaa"));
+  const auto with = [&](size_t at, uint8_t byte) {
+    Bytes b = aaaa;
+    b[at] = byte;
+    return b;
+  };
+  const auto cut = [&](size_t n) {
+    return Bytes(aaaa.begin(), aaaa.begin() + n);
+  };
+  // Forty literals; the flag byte of the third group turned to a reference
+  // 400 back.
+  Bytes literals(40);
+  for (size_t i = 0; i < literals.size(); ++i)
+    literals[i] = static_cast<uint8_t>(0x80 + i);
+  Bytes damaged = mLZSS::CompressFrame(literals);
+  damaged[29] = 0xFE;
+  struct Case {
+    Bytes frame;
+    const char* fault;
+  };
+  const Case cases[] = {
+      {with(3, 'z'),
+       "The data is not an LZSS frame: byte 3 differs from the frame's "
+       "magic"},
+      {cut(5), "The LZSS frame ends at offset 5, inside its magic"},
+      {cut(22),
+       "The LZSS frame ends at offset 22, before its length and "
+       "CRC-32"},
+      {damaged, "The LZSS frame stream is damaged in the group at offset 29"},
+      {cut(26),
+       "The LZSS frame stream is damaged or cut short in the group at offset "
+       "11"},
+      {with(15, 5),
+       "The LZSS frame restores 4 bytes where its trailer at offset 15 says "
+       "5: it is cut short or damaged"},
+      {with(23, 0x44),
+       "The LZSS frame restores bytes whose CRC-32 is AD98E545 where its "
+       "trailer at offset 15 says AD98E544: it is damaged"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FrameFault(c.frame), c.fault);
+}
+
+TEST(LZSSFrameTest, NoBareStreamBeginsLikeTheMagic) {
+  // A bare stream's first byte is odd; the magic's is even. Changed to any
+  // odd byte, the magic still does not restore as a bare stream, whatever
+  // follows it.
+  const Bytes frame = mLZSS::CompressFrame(Words(1000, 2));
+  ExpectRaisesStandard(mLZSS::Decompress(frame), 9);
+  for (int b = 1; b < 256; b += 2) {
+    Bytes changed = frame;
+    changed[0] = static_cast<uint8_t>(b);
+    ExpectRaisesStandard(mLZSS::Decompress(changed), 9);
+    changed.resize(mLZSS::kFrameMagicSize + 2);
+    for (int next = 0; next < 256; next += 15) {
+      changed.back() = static_cast<uint8_t>(next);
+      ExpectRaisesStandard(mLZSS::Decompress(changed), 9);
+    }
+  }
 }
 
 }  // namespace

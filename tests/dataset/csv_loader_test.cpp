@@ -27,11 +27,14 @@ std::string Dump(const CDataset& ds) {
 }
 
 // Loads `text` whole and one code unit at a time; both must agree.
-std::string Load(std::u16string_view text, CsvOptions options = {}) {
+std::string Load(std::u16string_view text, CsvOptions options = {},
+                 CsvDialect dialect = {}) {
   Ref<CDataset> whole = CDataset::Create();
-  whole->FromCSVStandard(text, options);
+  CsvLoader all(*whole, options, dialect);
+  all.Feed(text);
+  all.Finish();
   Ref<CDataset> pieces = CDataset::Create();
-  CsvLoader loader(*pieces, options);
+  CsvLoader loader(*pieces, options, dialect);
   for (char16_t c : text) loader.Feed(std::u16string_view(&c, 1));
   loader.Finish();
   EXPECT_EQ(Dump(*pieces), Dump(*whole)) << U8(text);
@@ -76,6 +79,50 @@ TEST(CsvLoaderTest, ReadsRfc4180WithEveryLineEnd) {
             "root|x|0|0||/root|/bin/bash");
   colons.has_header = true;
   EXPECT_EQ(Load(u"a:\"b:c\":d,e\n", colons), "a|b:c|d,e");
+}
+
+TEST(CsvLoaderTest, DialectsBesideRfc4180) {
+  CsvOptions header, tabs;
+  tabs.separator = u'\t';
+  tabs.has_header = false;
+  const CsvDialect plain = {.quotes = false};
+  const CsvDialect comments = {.comment = u'#'};
+  const CsvDialect table = {.quotes = false, .comment = u'#', .uneven = true};
+  struct Case {
+    std::u16string_view text;
+    const CsvOptions& options;
+    const CsvDialect& dialect;
+    const char* loaded;
+  };
+  const Case cases[] = {
+      {u"a,b\n\"x,y\"\n", header, plain, "a|b / \"x|y\""},
+      {u"a\nsay \"hi\"\"\n", header, plain, "a / say \"hi\"\""},
+      {u"#c\r\na,b\n#x,y\n1,2\n #no\n#end", header, comments,
+       "a|b / 1|2 /  #no|~"},
+      {u"a\n\"#x\n#y\"\n", header, comments, "a / #x\n#y"},
+      {u"# tz\n1\n1\t\"2\t3\n\n1\t2\n", tabs, table,
+       "Col1|Col2|Col3 / 1|~|~ / 1|\"2|3 / 1|2|~"},
+      {u"#only\n", tabs, table, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Load(c.text, c.options, c.dialect), c.loaded) << U8(c.text);
+  }
+  // A header still decides how long a record may be.
+  Ref<CDataset> ds = CDataset::Create();
+  CsvLoader loader(*ds, header, table);
+  ExpectRaises(
+      {
+        loader.Feed(u"a,b\n1,2,3\n");
+        loader.Finish();
+      },
+      9, u"CSV",
+      u"Line 2, column 5: the record has 3 fields, more than the 2 columns");
+  for (char16_t bad : {u'\t', u'"', u'\n'}) {
+    const CsvDialect dialect = {.comment = bad};
+    ExpectRaises(CsvLoader(*ds, tabs, dialect), 5, u"CSV",
+                 u"The comment character cannot be a double quote, CR, LF or "
+                 u"the separator");
+  }
 }
 
 TEST(CsvLoaderTest, FaultsNameTheirPlace) {

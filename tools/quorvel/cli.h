@@ -99,6 +99,20 @@ std::string Place(std::string_view where, int64_t line, int64_t column);
 void Report(std::string_view where, std::string_view what, int32_t number);
 // Prints "quorvel: error NUMBER (SOURCE): DESCRIPTION" to standard error.
 void ReportError(const Error& e);
+// Prints "quorvel: WHERE: warning: WHAT" to standard error.
+void Warn(std::string_view where, std::string_view what);
+// Returns a message line made safe for a terminal: control characters
+// (C0, DEL, C1: a terminal's escape sequences start with them) and bytes
+// that are not UTF-8 as escapes (\n, \x1B, \u009B, \xFF).
+std::string Printable(std::string_view text);
+// Returns input echoed in a message: between single quotes, escaped as
+// Printable does (a backslash doubled), and past a few dozen characters
+// cut short and followed by its length: "'1234…' (2,000,000 characters)".
+std::string Quote(std::string_view text);
+std::string Quote(std::u16string_view text);
+// Checks what went to standard output through stdio: returns `status`, or
+// kExitFailure after reporting a failed write.
+int FinishStandardOutput(int status);
 // The name of the input most recently opened, which library errors that
 // reach `main` are reported against.
 const std::string& CurrentInput();
@@ -111,6 +125,8 @@ struct OptionSpec {
   std::string_view name;   // "--indent"
   std::string_view value;  // "N"; empty for an option without a value
   std::string_view help;
+  // The actions it goes with ("format", "get|export"); empty for every one.
+  std::string_view actions = {};
 };
 
 // What a verb accepts and says about itself in --help.
@@ -149,7 +165,9 @@ class Args {
   std::string_view verb() const { return spec_.name; }
 
   // The action word, the positional argument at `position` (the first by
-  // default), which must be one of `actions` ("encode|decode").
+  // default), which must be one of `actions` ("encode|decode"). Throws
+  // UsageError for another word, and for an option given that does not go
+  // with this action.
   std::string_view Action(std::string_view actions, size_t position = 0) const;
   // The input after the action: FILE or "-" (the default). Throws
   // UsageError for more than one.
@@ -230,6 +248,9 @@ class Input {
   std::span<const uint8_t> Next(size_t limit = kChunk);
   // Returns all that is left.
   std::string ReadAll();
+  // Returns true when nothing at all is left. Reads the next piece ahead,
+  // which the next call of Next returns whatever its limit.
+  bool AtEnd();
   // Bytes read so far.
   uint64_t offset() const { return offset_; }
 
@@ -238,6 +259,7 @@ class Input {
   int fd_;
   uint64_t offset_ = 0;
   std::vector<uint8_t> buffer_;
+  std::optional<std::span<const uint8_t>> ahead_;  // read by AtEnd
   std::optional<Progress> progress_;
 };
 
@@ -347,13 +369,18 @@ struct JsonStyle {
   bool ascii = false;  // everything past U+007E as \uXXXX
 };
 
-// The options of JSON output, for the tables of verbs that write JSON.
-inline constexpr OptionSpec kIndentOption = {
-    "--indent", "N",
-    "indent nested values by N spaces (0 to 16); 0, the default, writes "
-    "compact text"};
-inline constexpr OptionSpec kAsciiOption = {
-    "--ascii", "", "write every character past U+007E as a \\uXXXX escape"};
+// The options of JSON output, for the tables of verbs that write JSON with
+// the `actions` that do.
+constexpr OptionSpec IndentOption(std::string_view actions) {
+  return {"--indent", "N",
+          "indent nested values by N spaces (0 to 16); 0, the default, "
+          "writes compact text",
+          actions};
+}
+constexpr OptionSpec AsciiOption(std::string_view actions) {
+  return {"--ascii", "",
+          "write every character past U+007E as a \\uXXXX escape", actions};
+}
 // The style those options ask for.
 JsonStyle StyleFrom(const Args& args);
 
@@ -375,6 +402,10 @@ class JsonSource {
 // Reads all of the input with the library's lenient reader, exactly as it
 // is; a text that does not begin with an object or an array is a Failure.
 Value ReadLenientJson(Input& input);
+// The same, and where a strict reading of the text differs (the strict
+// reader faults, or its value is another), a warning on standard error
+// names the first such place, "FILE:LINE:COLUMN: warning: ...".
+Value ReadLenientJsonWithWarning(Input& input);
 
 // Writes JSON text as UTF-8, from the events of a strict read or from a
 // tree of values. Strings are escaped as JSON requires: '"', '\' and

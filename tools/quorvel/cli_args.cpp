@@ -27,6 +27,30 @@ const OptionSpec* FindOption(const VerbSpec& spec, std::string_view name) {
   return nullptr;
 }
 
+// True when `word` is one of `words` ("encode|decode").
+bool OneOf(std::string_view word, std::string_view words) {
+  for (size_t at = 0; at <= words.size();) {
+    size_t bar = words.find('|', at);
+    if (bar == std::string_view::npos) bar = words.size();
+    if (words.substr(at, bar - at) == word) return true;
+    at = bar + 1;
+  }
+  return false;
+}
+
+// "get|export" as "get, export".
+std::string Listed(std::string_view words) {
+  std::string out;
+  for (char c : words) {
+    if (c == '|') {
+      out += ", ";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Args::Args(const VerbSpec& spec, std::span<char*> args) : spec_(spec) {
@@ -61,13 +85,11 @@ Args::Args(const VerbSpec& spec, std::span<char*> args) : spec_(spec) {
     const std::string_view name = a.substr(0, equals);
     const bool is_output = name == "-o" || name == "--output";
     const OptionSpec* option = is_output ? nullptr : FindOption(spec, name);
-    if (!is_output && option == nullptr)
-      Fail("unknown option '" + std::string(name) + "'");
+    if (!is_output && option == nullptr) Fail("unknown option " + Quote(name));
     const bool takes_value = is_output || !option->value.empty();
     std::string_view value;
     if (equals != std::string_view::npos) {
-      if (!takes_value)
-        Fail("option '" + std::string(name) + "' takes no value");
+      if (!takes_value) Fail("option " + Quote(name) + " takes no value");
       value = a.substr(equals + 1);
     } else if (takes_value) {
       if (i + 1 >= args.size()) {
@@ -107,8 +129,8 @@ int64_t Args::GetInt(std::string_view name, int64_t fallback, int64_t min,
   if (ec != std::errc() || end != text->data() + text->size() || value < min ||
       value > max) {
     Fail("option '" + std::string(name) + "' takes a number from " +
-         std::to_string(min) + " to " + std::to_string(max) + ", not '" +
-         std::string(*text) + "'");
+         std::to_string(min) + " to " + std::to_string(max) + ", not " +
+         Quote(*text));
   }
   return value;
 }
@@ -117,20 +139,24 @@ std::string_view Args::Action(std::string_view actions, size_t position) const {
   if (positional_.size() <= position)
     Fail("say what to do: " + std::string(actions));
   const std::string_view action = positional_[position];
-  for (size_t at = 0; at <= actions.size();) {
-    size_t bar = actions.find('|', at);
-    if (bar == std::string_view::npos) bar = actions.size();
-    if (actions.substr(at, bar - at) == action) return action;
-    at = bar + 1;
+  if (!OneOf(action, actions)) {
+    Fail("unknown action " + Quote(action) + " (" + std::string(actions) + ")");
   }
-  Fail("unknown action '" + std::string(action) + "' (" + std::string(actions) +
-       ")");
+  for (const auto& [name, value] : values_) {
+    const OptionSpec* option = FindOption(spec_, name);
+    if (!option->actions.empty() && !OneOf(action, option->actions)) {
+      Fail("option '" + std::string(name) + "' does not go with " +
+           std::string(action) + " (only with " + Listed(option->actions) +
+           ")");
+    }
+  }
+  return action;
 }
 
 std::string_view Args::InputAfter(size_t index) const {
   if (positional_.size() > index + 1) {
-    Fail("one input at most, not '" + std::string(positional_[index]) +
-         "' and '" + std::string(positional_[index + 1]) + "'");
+    Fail("one input at most, not " + Quote(positional_[index]) + " and " +
+         Quote(positional_[index + 1]));
   }
   return positional_.size() > index ? positional_[index] : "-";
 }
@@ -176,7 +202,10 @@ void PrintHelp(const VerbSpec& spec) {
     left.resize(width + 4, ' ');
     text += left;
     // Wrapped at 79 columns, continued under the help's first column.
-    std::string_view help = o.help;
+    const std::string with_actions =
+        o.actions.empty() ? std::string(o.help)
+                          : Listed(o.actions) + ": " + std::string(o.help);
+    std::string_view help = with_actions;
     const size_t room = 79 > left.size() + 20 ? 79 - left.size() : 40;
     while (help.size() > room) {
       size_t cut = help.rfind(' ', room);

@@ -132,6 +132,11 @@ Input::~Input() {
 }
 
 std::span<const uint8_t> Input::Next(size_t limit) {
+  if (ahead_) {
+    std::span<const uint8_t> piece = *ahead_;
+    ahead_.reset();
+    return piece;
+  }
   limit = std::min(limit, kChunk);
   if (buffer_.size() < limit) buffer_.resize(limit);
   ssize_t n;
@@ -143,6 +148,11 @@ std::span<const uint8_t> Input::Next(size_t limit) {
   progress_->Advance(static_cast<uint64_t>(n));
   if (n == 0) progress_->Done();
   return {buffer_.data(), static_cast<size_t>(n)};
+}
+
+bool Input::AtEnd() {
+  if (!ahead_) ahead_ = Next();
+  return ahead_->empty();
 }
 
 std::string Input::ReadAll() {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli.h"
 
@@ -39,7 +40,18 @@ int Usage(FILE* out) {
                "       quorvel --version\n\ncommands:\n");
   for (const CommandEntry& c : kCommands)
     std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
-  return out == stdout ? kExitOk : kExitUsage;
+  std::fprintf(out,
+               "\nThe options every command takes (-o/--output FILE, "
+               "--progress, --quiet,\n-h/--help) may also come before it.\n");
+  return out == stdout ? FinishStandardOutput(kExitOk) : kExitUsage;
+}
+
+// Says what is wrong with the arguments before the command.
+int UsageMistake(const std::string& what) {
+  const std::string line =
+      "quorvel: " + Printable(what) + "\nTry 'quorvel --help'.\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  return kExitUsage;
 }
 
 const CommandEntry* Find(std::string_view name) {
@@ -53,8 +65,10 @@ int Run(const CommandEntry& c, std::span<char*> args) {
   try {
     status = c.run(args);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "quorvel %s: %s\nTry 'quorvel %s --help'.\n",
-                 e.verb().c_str(), e.what(), e.verb().c_str());
+    const std::string line = "quorvel " + e.verb() + ": " +
+                             Printable(e.what()) + "\nTry 'quorvel " +
+                             e.verb() + " --help'.\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
     return kExitUsage;
   } catch (const Failure& f) {
     Report(f.where(), f.what_happened(), f.number());
@@ -67,39 +81,63 @@ int Run(const CommandEntry& c, std::span<char*> args) {
            kErrOutOfMemory);
     return kExitFailure;
   }
-  // What went to standard output through stdio (the demo, kv and docs).
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int err = errno != 0 ? errno : EIO;
-    Report("standard output", std::strerror(err), FileErrorNumber(err));
-    return kExitFailure;
+  // What went to standard output through stdio (help, the demo, kv, docs).
+  return FinishStandardOutput(status);
+}
+
+// Runs the command line: the common options first if any, the command and
+// its arguments, which get those options too.
+int Main(std::span<char*> argv) {
+  std::vector<char*> common;
+  bool help = false;
+  size_t at = 0;
+  for (; at < argv.size(); ++at) {
+    const std::string_view a = argv[at];
+    if (a == "--version") {
+      std::printf("quorvel %s\n", QUORVEL_VERSION);
+      return FinishStandardOutput(kExitOk);
+    }
+    if (a == "-h" || a == "--help") {
+      help = true;
+    } else if (a == "--quiet" || a == "--progress" ||
+               a.starts_with("--output=") || a.starts_with("-o=")) {
+      common.push_back(argv[at]);
+    } else if (a == "-o" || a == "--output") {
+      if (at + 1 == argv.size())
+        return UsageMistake("option '" + std::string(a) +
+                            "' needs a value (FILE)");
+      common.push_back(argv[at]);
+      common.push_back(argv[++at]);
+    } else if (a.starts_with("-") && a != "-") {
+      return UsageMistake("unknown option " + Quote(a));
+    } else {
+      break;
+    }
   }
-  return status;
+  if (at == argv.size()) {
+    if (help) return Usage(stdout);
+    return common.empty() ? Usage(stderr) : UsageMistake("say which command");
+  }
+  std::string_view name = argv[at++];
+  // "quorvel help VERB" is "quorvel VERB --help".
+  if (name == "help") {
+    if (at == argv.size()) return Usage(stdout);
+    name = argv[at++];
+    help = true;
+  }
+  const CommandEntry* c = Find(name);
+  if (c == nullptr) return UsageMistake("unknown command " + Quote(name));
+  std::vector<char*> args = common;
+  static char help_option[] = "--help";
+  if (help) args.push_back(help_option);
+  args.insert(args.end(), argv.begin() + static_cast<ptrdiff_t>(at),
+              argv.end());
+  return Run(*c, args);
 }
 
 }  // namespace
 }  // namespace quorvel::cli
 
 int main(int argc, char** argv) {
-  using namespace quorvel::cli;
-  if (argc < 2) return Usage(stderr);
-  const std::string_view name = argv[1];
-  if (name == "--version") {
-    std::printf("quorvel %s\n", QUORVEL_VERSION);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
-  }
-  if (name == "help" || name == "--help" || name == "-h") {
-    // "quorvel help VERB" is "quorvel VERB --help".
-    if (argc > 2) {
-      if (const CommandEntry* c = Find(argv[2])) {
-        char help[] = "--help";
-        char* args[] = {help};
-        return Run(*c, args);
-      }
-    }
-    return Usage(stdout);
-  }
-  if (const CommandEntry* c = Find(name))
-    return Run(*c, std::span<char*>(argv + 2, argc - 2));
-  std::fprintf(stderr, "quorvel: unknown command '%s'\n", argv[1]);
-  return Usage(stderr);
+  return quorvel::cli::Main(std::span<char*>(argv + 1, argc - 1));
 }

@@ -16,11 +16,13 @@ namespace {
 
 constexpr OptionSpec kOptions[] = {
     {"--wrap", "N",
-     "encode: end a line after every N characters (default 76); 0 writes "
-     "one line"},
+     "end a line after every N characters (default 76); 0 writes the text "
+     "without a line end, as base64 -w 0 does",
+     "encode"},
     {"--strict", "",
-     "decode: refuse line breaks and blanks inside the text (one line end "
-     "at its end is fine) and padding bits that are not zero"},
+     "refuse line breaks and blanks inside the text (one line end at its "
+     "end is fine) and padding bits that are not zero",
+     "decode"},
 };
 
 constexpr VerbSpec kSpec = {
@@ -29,7 +31,8 @@ constexpr VerbSpec kSpec = {
     "base64 decode [--strict] [OPTIONS] [FILE|-]",
     "Standard Base64 (RFC 4648: A-Z a-z 0-9 + /, padded with =) of the\n"
     "bytes of FILE or standard input, and back.\n"
-    "  encode  writes lines of 76 characters, as GNU base64 does\n"
+    "  encode  writes lines of 76 characters, as GNU base64 does (and\n"
+    "          with --wrap N, as base64 -w N does)\n"
     "  decode  skips line breaks, spaces and tabs, as GNU base64 -d skips\n"
     "          line breaks; any other character outside the alphabet, or\n"
     "          padding in the wrong place, stops it with an error naming\n"
@@ -86,8 +89,9 @@ void Encode(Input& input, Output& out, size_t wrap) {
     std::memcpy(carry, piece.data() + whole, carried);
   }
   if (carried > 0) encode(std::span<const uint8_t>(carry, carried));
-  // Every line ends, the last one too; no input, no line.
-  if (any && (wrap == 0 || column > 0)) out.Put('\n');
+  // Every line ends, the last one too; no input, no line. Without lines
+  // (--wrap 0) no line end either, as base64 -w 0 writes it.
+  if (any && wrap > 0 && column > 0) out.Put('\n');
 }
 
 enum CharClass : uint8_t { kAlphabet, kPad, kBlank, kOther };

@@ -15,20 +15,35 @@ namespace quorvel::cli {
 
 namespace {
 
+constexpr OptionSpec kLzssOptions[] = {
+    {"--raw", "",
+     "write the bare stream, without the frame (compress); read the input "
+     "as a bare stream (decompress)"},
+};
+
 constexpr VerbSpec kLzssSpec = {
     "lzss",
     "lzss compress [OPTIONS] [FILE|-]\n"
     "lzss decompress [OPTIONS] [FILE|-]",
-    "The library's LZSS stream of the bytes of FILE or standard input, and\n"
-    "back: compress < a | quorvel lzss decompress gives a back. The stream\n"
-    "has no header and no checksum; a damaged one is an error naming the\n"
-    "offset of the group at fault. Empty input gives empty output.\n"
+    "The library's LZSS compression of the bytes of FILE or standard input,\n"
+    "and back: compress < a | quorvel lzss decompress gives a back.\n"
+    "  compress    writes a frame: a magic, the stream, then the length and\n"
+    "              the CRC-32 of the bytes it restores (--raw: the stream\n"
+    "              alone, byte for byte what compressing the whole at once\n"
+    "              gives)\n"
+    "  decompress  reads a frame, or a bare stream, told apart by the first\n"
+    "              byte; a frame that is cut short or changed is an error\n"
+    "              naming the offset and the reason, once the end shows it\n"
+    "A bare stream has no end and no check of its own: a cut or a changed\n"
+    "byte is noticed only where it breaks the stream's structure, so it may\n"
+    "restore to other bytes without an error. What was restored before an\n"
+    "error has been written (with -o FILE, FILE is left as it was). Empty\n"
+    "input gives empty output.\n"
     "\n"
     "Both stream. A reference reaches at most 4,095 bytes back and 18\n"
-    "ahead, so compress holds 1 MiB of input and the window before it and\n"
-    "writes exactly the bytes that compressing the whole at once gives;\n"
+    "ahead, so compress holds 1 MiB of input and the window before it;\n"
     "decompress holds the last 4,095 bytes it restored.\n",
-    {},
+    kLzssOptions,
 };
 
 constexpr OptionSpec kRc4Options[] = {
@@ -65,10 +80,13 @@ constexpr VerbSpec kVerhoeffSpec = {
     {},
 };
 
+template <class Stream>
 void Compress(Input& input, Output& out) {
-  mLZSS::Compressor compressor;
+  Stream compressor;
   std::vector<uint8_t> bytes;
-  for (std::span<const uint8_t> piece; !(piece = input.Next()).empty();) {
+  std::span<const uint8_t> piece = input.Next();
+  if (piece.empty()) return;  // empty input, empty output
+  for (; !piece.empty(); piece = input.Next()) {
     compressor.Write(piece, bytes);
     out.Write(bytes.data(), bytes.size());
     bytes.clear();
@@ -77,24 +95,45 @@ void Compress(Input& input, Output& out) {
   out.Write(bytes.data(), bytes.size());
 }
 
-void Decompress(Input& input, Output& out) {
-  mLZSS::Decompressor decompressor;
-  std::vector<uint8_t> bytes;
+void Decompress(Input& input, Output& out, bool raw) {
   // A stream byte restores at most nine: pieces of 112 KiB keep the bytes
   // restored at a time within 1 MiB.
   constexpr size_t kPiece = size_t{112} << 10;
+  std::span<const uint8_t> piece = input.Next(kPiece);
+  if (piece.empty()) return;  // empty input, empty output
+  const bool framed = !raw && piece[0] == mLZSS::kFrameMagic[0];
+  if (!raw && !framed && (piece[0] & 1) == 0) {
+    // A bare stream begins with a literal, so with an odd flag byte.
+    char what[128];
+    std::snprintf(what, sizeof what,
+                  "neither an LZSS frame nor a bare LZSS stream: the first "
+                  "byte is 0x%02X",
+                  piece[0]);
+    throw Failure(input.name(), what, kErrSubscript);
+  }
+  mLZSS::FrameDecompressor frame;
+  mLZSS::Decompressor bare;
+  std::vector<uint8_t> bytes;
   try {
-    for (std::span<const uint8_t> piece;
-         !(piece = input.Next(kPiece)).empty();) {
-      decompressor.Write(piece, bytes);
+    for (; !piece.empty(); piece = input.Next(kPiece)) {
+      if (framed) {
+        frame.Write(piece, bytes);
+      } else {
+        bare.Write(piece, bytes);
+      }
       out.Write(bytes.data(), bytes.size());
       bytes.clear();
     }
-    decompressor.Finish(bytes);
+    if (framed) {
+      frame.Finish(bytes);
+    } else {
+      bare.Finish(bytes);
+    }
   } catch (const Error& e) {
+    if (framed) FailAt(input.name(), e);
     throw Failure(input.name(),
                   "the LZSS stream is damaged in the group at offset " +
-                      std::to_string(decompressor.group_offset()),
+                      std::to_string(bare.group_offset()),
                   e.number());
   }
   out.Write(bytes.data(), bytes.size());
@@ -193,8 +232,7 @@ void CheckDigit(std::string_view action, std::string_view number,
       return;
     }
     if (!digits) {
-      throw Failure(where,
-                    "'" + std::string(number) + "' is not a string of digits",
+      throw Failure(where, Quote(number) + " is not a string of digits",
                     kErrSubscript);
     }
     out.Write(std::to_string(mVerhoeff::Generate(text)) + "\n");
@@ -210,10 +248,13 @@ int RunLzss(std::span<char*> raw) {
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("compress|decompress");
   return Filter(args, action, [&](Input& input, Output& out) {
-    if (action == "compress") {
-      Compress(input, out);
+    const bool raw = args.Has("--raw");
+    if (action == "decompress") {
+      Decompress(input, out, raw);
+    } else if (raw) {
+      Compress<mLZSS::Compressor>(input, out);
     } else {
-      Decompress(input, out);
+      Compress<mLZSS::FrameCompressor>(input, out);
     }
   });
 }

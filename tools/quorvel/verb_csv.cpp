@@ -2,6 +2,7 @@
 // sorted by a column.
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +19,22 @@ constexpr OptionSpec kOptions[] = {
     {"--separator", "S",
      "the field separator, one character (default ','; '\\t' for a tab)"},
     {"--no-header", "",
-     "the first record is data; the columns are Col1, Col2, ... (and sort "
-     "writes no header)"},
-    {"--column", "C",
-     "sort: the column to sort by, a name or else a number "
-     "from 1"},
-    {"--descending", "", "sort: largest first"},
+     "the first record is data; the columns are Col1, Col2, ..., as many as "
+     "the longest record has, and shorter records are padded with empty "
+     "cells (sort writes no header)"},
+    {"--quote", "none",
+     "quotes are plain text: no field is quoted, a double quote is a "
+     "character like any other (sort then writes no quotes either)"},
+    {"--comment", "CHAR",
+     "skip the lines that begin with CHAR, one character (sort drops "
+     "them)"},
+    {"--column", "C", "the column to sort by, a name or else a number from 1",
+     "sort"},
+    {"--descending", "", "largest first", "sort"},
     {"--numeric", "",
-     "sort: compare the cells as numbers (empty cells first; a cell that is "
-     "no number is an error)"},
+     "compare the cells as numbers (empty cells first; a cell that is no "
+     "number is an error)",
+     "sort"},
 };
 
 constexpr VerbSpec kSpec = {
@@ -41,7 +49,11 @@ constexpr VerbSpec kSpec = {
     "number, a repeated one gets _2, _3, ... A record with fewer fields\n"
     "than the header leaves the rest empty (null in JSON); one with more is\n"
     "an error, as is a stray double quote: \"quorvel: FILE:LINE:COLUMN: what\n"
-    "went wrong (error 9)\", exit status 1.\n"
+    "went wrong (error 9)\", exit status 1. Without a header (--no-header)\n"
+    "records may differ in length: the columns are as many as the longest\n"
+    "has and shorter records are padded with empty cells. Tables that are\n"
+    "not quite CSV, such as the tab-separated files of /usr/share/zoneinfo,\n"
+    "read with --separator '\\t' --quote none --comment '#' --no-header.\n"
     "  to-json  writes an array of one object per record, every value a\n"
     "           JSON string\n"
     "  sort     writes the records ordered by one column, RFC 4180 CSV with\n"
@@ -53,11 +65,13 @@ constexpr VerbSpec kSpec = {
 };
 
 // The field quoting of RFC 4180: a field holding the separator, a double
-// quote, a CR or an LF goes between double quotes, its own doubled.
-void PutField(std::u16string_view field, char16_t sep, std::string& line) {
+// quote, a CR or an LF goes between double quotes, its own doubled. Without
+// `quotes` no field is quoted (none can hold a separator or a line break).
+void PutField(std::u16string_view field, char16_t sep, bool quotes,
+              std::string& line) {
   const bool quoted =
-      field.find_first_of(std::u16string{sep, u'"', u'\r', u'\n'}) !=
-      std::u16string_view::npos;
+      quotes && field.find_first_of(std::u16string{sep, u'"', u'\r', u'\n'}) !=
+                    std::u16string_view::npos;
   if (!quoted) {
     AppendUtf8(field, line);
     return;
@@ -73,15 +87,19 @@ void PutField(std::u16string_view field, char16_t sep, std::string& line) {
   line += '"';
 }
 
-char16_t Separator(const Args& args) {
-  const std::string_view s = args.Get("--separator").value_or(",");
-  if (s == "\\t") return u'\t';
-  const std::u16string units = FromUtf8(s);
+// The value of a one-character option ("\t" for a tab); nothing when it
+// is not given. Throws UsageError for anything else, a double quote or a
+// line break.
+std::optional<char16_t> Character(const Args& args, std::string_view option,
+                                  const char* what) {
+  const std::optional<std::string_view> s = args.Get(option);
+  if (!s) return std::nullopt;
+  if (*s == "\\t") return u'\t';
+  const std::u16string units = FromUtf8(*s);
   if (units.size() != 1 || units[0] == u'"' || units[0] == u'\r' ||
       units[0] == u'\n') {
-    args.Fail(
-        "the separator is one character, not a double quote or a "
-        "line break");
+    args.Fail(std::string(what) +
+              " is one character, not a double quote or a line break");
   }
   return units[0];
 }
@@ -100,7 +118,7 @@ int32_t ColumnOf(const CDataset& ds, std::string_view column,
     if (n >= 1 && n <= ds.ColumnCount()) return n;
   }
   throw Failure(input.name(),
-                "no column '" + std::string(column) + "' in the CSV header",
+                "no column " + Quote(column) + " in the CSV header",
                 kErrInvalidCall);
 }
 
@@ -126,9 +144,9 @@ std::vector<Value> NumericKeys(const CDataset& ds, int32_t column,
       continue;
     }
     throw Failure(input.name(),
-                  "record " + std::to_string(r) + ", column '" +
-                      ToUtf8(ds.ColumnName(column).view()) + "': '" +
-                      ToUtf8(cell.string_view()) + "' is not a number",
+                  "record " + std::to_string(r) + ", column " +
+                      Quote(ds.ColumnName(column).view()) + ": " +
+                      Quote(cell.string_view()) + " is not a number",
                   kErrTypeMismatch);
   }
   return keys;
@@ -163,9 +181,10 @@ std::vector<int32_t> SortedRows(const CDataset& ds, int32_t column,
 }
 
 // Loads the input into `ds`; a fault becomes a Failure at its place.
-void Load(Input& input, const CsvOptions& options, CDataset& ds) {
+void Load(Input& input, const CsvOptions& options, const CsvDialect& dialect,
+          CDataset& ds) {
   InputText text(input);
-  CsvLoader loader(ds, options);
+  CsvLoader loader(ds, options, dialect);
   try {
     for (std::u16string_view piece; !(piece = text.Next()).empty();)
       loader.Feed(piece);
@@ -198,13 +217,13 @@ void WriteJson(const CDataset& ds, Output& out) {
 }
 
 void WriteCsv(const CDataset& ds, std::span<const int32_t> rows, bool header,
-              char16_t sep, Output& out) {
+              char16_t sep, bool quotes, Output& out) {
   std::string line;
   const auto put_line = [&](auto field_of) {
     line.clear();
     for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
       if (c > 1) AppendUtf8(std::u16string_view(&sep, 1), line);
-      PutField(field_of(c), sep, line);
+      PutField(field_of(c), sep, quotes, line);
     }
     line += "\r\n";
     out.Write(line);
@@ -225,19 +244,32 @@ int RunCsv(std::span<char*> raw) {
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("to-json|sort");
   CsvOptions options;
-  options.separator = Separator(args);
+  options.separator =
+      Character(args, "--separator", "the separator").value_or(u',');
   options.has_header = !args.Has("--no-header");
+  CsvDialect dialect;
+  if (const std::optional<std::string_view> quote = args.Get("--quote")) {
+    if (*quote != "none" && *quote != "\"")
+      args.Fail("--quote takes none (or '\"', the default), not " +
+                Quote(*quote));
+    dialect.quotes = *quote != "none";
+  }
+  dialect.comment =
+      Character(args, "--comment", "the comment character").value_or(0);
+  if (dialect.comment == options.separator)
+    args.Fail("the comment character is not the separator");
+  dialect.uneven = !options.has_header;
   const std::optional<std::string_view> column = args.Get("--column");
   if (action == "sort" && !column) args.Fail("sort needs --column C");
   return Filter(args, action, [&](Input& input, Output& out) {
     Ref<CDataset> ds = CDataset::Create();
-    Load(input, options, *ds);
+    Load(input, options, dialect, *ds);
     if (action == "to-json") {
       WriteJson(*ds, out);
     } else if (ds->ColumnCount() > 0) {
       const int32_t c = ColumnOf(*ds, *column, input);
       WriteCsv(*ds, SortedRows(*ds, c, args, input), options.has_header,
-               options.separator, out);
+               options.separator, dialect.quotes, out);
     }
   });
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "quorvel/compare.h"
 #include "quorvel/json.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/msgpack.h"
@@ -15,7 +16,8 @@
 namespace quorvel::cli {
 namespace {
 
-constexpr OptionSpec kOptions[] = {kIndentOption, kAsciiOption};
+constexpr OptionSpec kOptions[] = {IndentOption("get|export"),
+                                   AsciiOption("get|export")};
 
 constexpr VerbSpec kSpec = {
     "docs",
@@ -31,6 +33,8 @@ constexpr VerbSpec kSpec = {
     "  get      prints a document as a JSON object\n"
     "  set      sets one field of a document\n"
     "  find     prints the ids of the documents whose field equals the value\n"
+    "           (an array or object: the same members, in any order, and\n"
+    "           the same elements, in order)\n"
     "  delete   deletes a document\n"
     "  list     prints the ids, one a line\n"
     "  export   prints every document as one JSON object keyed by id\n"
@@ -57,6 +61,34 @@ Value AsStored(Value v) {
   if (v.kind() == Kind::Integer) return Value(ToLong(v));
   if (v.kind() == Kind::Single) return Value(ToDouble(v));
   return v;
+}
+
+// Whether a stored value equals one typed in: objects by their names and
+// values, in any order; arrays element by element; scalars as FindIds
+// compares them (the same kind and value; Null equals only Null), a typed
+// number taking the kind it would be stored as. FindIds finds no container
+// at all, since it compares objects by identity.
+bool SameDocValue(const Value& stored, const Value& typed) {
+  if (const auto* t = typed.object_as<Dictionary>()) {
+    const auto* s = stored.object_as<Dictionary>();
+    if (s == nullptr || s->Count() != t->Count()) return false;
+    for (const Dictionary::Entry& e : *t) {
+      const Value* v = s->Find(e.key.view());
+      if (v == nullptr || !SameDocValue(*v, e.value)) return false;
+    }
+    return true;
+  }
+  if (const auto* t = typed.object_as<CArray>()) {
+    const auto* s = stored.object_as<CArray>();
+    if (s == nullptr || s->Count() != t->Count()) return false;
+    for (int32_t i = 0; i < t->Count(); ++i)
+      if (!SameDocValue(s->Item(i), t->Item(i))) return false;
+    return true;
+  }
+  const Value v = AsStored(typed);
+  if (stored.IsNull() || v.IsNull()) return stored.IsNull() && v.IsNull();
+  if (stored.IsObject() || VarType(stored) != VarType(v)) return false;
+  return Compare(stored, v) == Comparison::Equal;
 }
 
 // Each record with its link, field count, identifier and body as JSON (or
@@ -142,8 +174,12 @@ class DocsAction {
       const String field = Text(2, "the field");
       const Value value = AsStored(Json(3, "the value"));
       Open(Access::kRead);
-      const Value ids = db_->FindIds(field, value);
-      for (const Value& id : ids.array().values()) out_.Line(id.string());
+      if (value.IsObject()) {
+        FindByStructure(field, value);
+      } else {
+        const Value ids = db_->FindIds(field, value);
+        for (const Value& id : ids.array().values()) out_.Line(id.string());
+      }
     } else if (action_ == "delete") {
       Wants(1);
       const String id = Text(2, "the id");
@@ -194,10 +230,23 @@ class DocsAction {
     if (!rec) rec = db_->GetDoc(internal::NormalizeDocId(id));
     if (!rec) {
       throw Failure(std::string(path_),
-                    "no document " + ToUtf8(id) + " in the database",
+                    "no document " + Quote(id.view()) + " in the database",
                     kErrElementNotFound);
     }
     return rec;
+  }
+
+  // Prints the ids of the documents whose field equals the array or object
+  // `value`, as SameDocValue compares them, one document at a time.
+  void FindByStructure(const String& field, const Value& value) {
+    const Value ids = db_->Keys();
+    for (const Value& id : ids.array().values()) {
+      Ref<KxDocRec> rec = db_->GetDoc(id.string());
+      if (!rec) continue;
+      const Value* stored = rec->fields().Find(field.view());
+      if (stored != nullptr && SameDocValue(*stored, value))
+        out_.Line(id.string());
+    }
   }
 
   // One document at a time, so that the export of a large file is not held

@@ -15,9 +15,11 @@ constexpr OptionSpec kOptions[] = {
     {"--lenient", "",
      "read with the library's lenient reader exactly as it is: comments, "
      "single quotes and missing commas pass, and so does whatever it cannot "
-     "read inside a container; an object or an array at the top only"},
-    kIndentOption,
-    kAsciiOption,
+     "read inside a container; an object or an array at the top only. "
+     "Where that reading differs from a strict one, a warning on standard "
+     "error names the first place (the exit status stays 0)"},
+    IndentOption("format"),
+    AsciiOption("format"),
 };
 
 constexpr VerbSpec kSpec = {
@@ -95,7 +97,7 @@ int RunJson(std::span<char*> raw) {
   const JsonStyle style = StyleFrom(args);
   return Filter(args, action, [&](Input& input, Output& out) {
     if (args.Has("--lenient")) {
-      const Value tree = ReadLenientJson(input);
+      const Value tree = ReadLenientJsonWithWarning(input);
       if (action == "check") {
         out.Write((TypeName(tree) == u"Dictionary" ? "object, " : "array, ") +
                   std::to_string(CountValues(tree)) + " values read\n");

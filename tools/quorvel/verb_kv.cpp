@@ -16,12 +16,16 @@ namespace {
 constexpr VerbSpec kSpec = {
     "kv",
     "kv FILE get KEY\n"
-    "kv FILE put KEY VALUE\n"
+    "kv FILE put KEY VALUE|-\n"
     "kv FILE delete KEY\n"
     "kv FILE list | compact | dump",
     "A key-value database file (KxKVDB).\n"
     "  get      prints the key's value; a key that is not there is an error\n"
-    "  put      sets the value, making FILE a new database if it is missing\n"
+    "  put      sets the value, making FILE a new database if it is missing;\n"
+    "           - takes the value from standard input, byte for byte (a\n"
+    "           final line end included), which also holds values too long\n"
+    "           for a command line; the value '-' itself is given that way:\n"
+    "           printf %s - | quorvel kv FILE put KEY -\n"
     "  delete   deletes the key (a key that is not there is fine)\n"
     "  list     prints the keys, one a line, in the order they were added\n"
     "  compact  rewrites the file with the live pairs only, and prints its\n"
@@ -66,14 +70,21 @@ void Run(const Args& args, std::string_view path, std::string_view action,
   // Arguments are checked before the file is touched.
   String key, value;
   if (extra >= 1) key = text(0, "the key");
-  if (extra >= 2) value = text(1, "the value");
+  if (extra >= 2) {
+    if (p[3] == "-") {
+      Input input("-", args.progress(), "kv put");
+      value = String(ArgumentText(input.ReadAll(), input.name(), true));
+    } else {
+      value = text(1, "the value");
+    }
+  }
 
   Ref<KxKVDB> db = KxKVDB::Create();
   db->OpenDB(String(FromUtf8(path)), OptionsFor(access));
   if (action == "get") {
     if (!db->HasKey(key))
       throw Failure(std::string(path),
-                    "no key " + std::string(p[2]) + " in the database",
+                    "no key " + Quote(p[2]) + " in the database",
                     kErrElementNotFound);
     out.Line(db->Item(key));
   } else if (action == "put") {

@@ -19,10 +19,11 @@ namespace {
 
 constexpr OptionSpec kOptions[] = {
     {"--lenient", "",
-     "encode: read the JSON text with the library's lenient reader, exactly "
-     "as it is"},
-    kIndentOption,
-    kAsciiOption,
+     "read the JSON text with the library's lenient reader, exactly as it "
+     "is, with a warning where a strict reading differs (as json does)",
+     "encode"},
+    IndentOption("decode"),
+    AsciiOption("decode"),
 };
 
 constexpr VerbSpec kSpec = {
@@ -32,7 +33,8 @@ constexpr VerbSpec kSpec = {
     "The library's MessagePack dialect, the body format of its document\n"
     "database files.\n"
     "  encode  reads one JSON value (UTF-8, read strictly as json check\n"
-    "          reads it) and writes its bytes\n"
+    "          reads it) and writes its bytes; empty input gives empty\n"
+    "          output\n"
     "  decode  reads values one after another and writes each as a line of\n"
     "          JSON\n"
     "The dialect's strings are Windows-1252: a character without a byte\n"
@@ -49,7 +51,7 @@ constexpr VerbSpec kSpec = {
 
 Value ReadValue(Input& input, bool lenient) {
   if (lenient) {
-    const Value tree = ReadLenientJson(input);
+    const Value tree = ReadLenientJsonWithWarning(input);
     return MakePortable(tree, input.name());
   }
   JsonSource source(input);
@@ -59,6 +61,7 @@ Value ReadValue(Input& input, bool lenient) {
 }
 
 void Encode(Input& input, Output& out, bool lenient) {
+  if (input.AtEnd()) return;  // empty input, empty output
   const Value value = ReadValue(input, lenient);
   std::vector<uint8_t> bytes;
   try {
@@ -96,9 +99,16 @@ void Decode(Input& input, Output& out, const JsonStyle& style) {
       at = position;
       want = kChunk;
     } catch (const Error& e) {
-      if (e.number() == kErrSubscript && !ended) {
-        want = 2 * (held.size() - at);
-        continue;
+      if (e.number() == kErrSubscript) {
+        // A read past what is held: more input, or the end inside a value.
+        if (!ended) {
+          want = 2 * (held.size() - at);
+          continue;
+        }
+        throw Failure(input.name(),
+                      "the input ends inside a value that starts at offset " +
+                          std::to_string(consumed + at),
+                      e.number());
       }
       throw Failure(input.name(),
                     ToUtf8(e.description()) + " in the value at offset " +
