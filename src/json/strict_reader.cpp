@@ -2,6 +2,7 @@
 // source hands it, with a stack of open containers instead of recursion,
 // and follows the place (line, and column in characters) only where it can
 // change: a line feed in the blanks, a low surrogate in a string.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -30,6 +31,7 @@ int HexDigit(int c) {
 }
 
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
 
 std::u16string Ascii(std::string_view text) {
   return std::u16string(text.begin(), text.end());
@@ -76,6 +78,65 @@ std::optional<Decimal> ExactDecimal(std::u16string_view text) {
   return Decimal::Parse(text);
 }
 
+// A decimal number reduced to compare with another: its sign, its
+// significant digits without leading or trailing zeros, and the power of ten
+// of the last of them.
+struct ReducedNumber {
+  bool negative = false;
+  std::string digits;
+  int64_t exponent = 0;
+  bool operator==(const ReducedNumber&) const = default;
+};
+
+// Reduces number text of the form -?digits(.digits)?([eE][+-]?digits)?,
+// which both JSON and std::to_chars write.
+template <class Char>
+ReducedNumber Reduce(std::basic_string_view<Char> text) {
+  ReducedNumber r;
+  size_t i = 0;
+  if (i < text.size() && text[i] == '-') {
+    r.negative = true;
+    ++i;
+  }
+  int64_t fraction_digits = 0;
+  bool point = false;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    if (text[i] == '.') {
+      point = true;
+      continue;
+    }
+    if (point) ++fraction_digits;
+    if (text[i] != '0' || !r.digits.empty())
+      r.digits.push_back(static_cast<char>(text[i]));
+  }
+  int64_t exponent = 0;
+  bool exponent_negative = false;
+  if (i < text.size()) {
+    ++i;
+    if (text[i] == '+' || text[i] == '-') exponent_negative = text[i++] == '-';
+    for (; i < text.size(); ++i) {
+      exponent = std::min<int64_t>(exponent * 10 + (text[i] - '0'),
+                                   quorvel::internal::kMaxExponent);
+    }
+  }
+  r.exponent = (exponent_negative ? -exponent : exponent) - fraction_digits;
+  while (!r.digits.empty() && r.digits.back() == '0') {
+    r.digits.pop_back();
+    ++r.exponent;
+  }
+  if (r.digits.empty()) r.exponent = 0;
+  return r;
+}
+
+// Whether `d`, read from `text`, is the number the text denotes.
+bool DoubleIsExact(double d, std::u16string_view text) {
+  char shortest[32];
+  const std::to_chars_result r =
+      std::to_chars(shortest, shortest + sizeof shortest, d);
+  return Reduce(std::string_view(
+             shortest, static_cast<size_t>(r.ptr - shortest))) == Reduce(text);
+}
+
 }  // namespace
 
 class StrictReader::Impl {
@@ -91,6 +152,8 @@ class StrictReader::Impl {
   int64_t token_line() const { return token_line_; }
   int64_t token_column() const { return token_column_; }
   const std::u16string& fault() const { return fault_; }
+  bool number_exact() const { return number_exact_; }
+  std::u16string_view number_text() const { return number_; }
 
  private:
   // The absolute offset (in code units) of the position.
@@ -206,6 +269,64 @@ class StrictReader::Impl {
     }
   }
 
+  // Reads a string value, the position on its opening quote, and hands its
+  // text to the handler in pieces of at most kMaxTextPiece units.
+  void ReadTextInPieces(StrictHandler& handler) {
+    MarkToken();
+    ++p_;
+    // A short string that lies whole in the piece, with no escape, goes as
+    // one piece where it lies.
+    const char16_t* start = p_;
+    const char16_t* limit = static_cast<size_t>(end_ - p_) > kMaxTextPiece
+                                ? p_ + kMaxTextPiece
+                                : end_;
+    for (; p_ < limit; ++p_) {
+      const char16_t c = *p_;
+      if (c == u'"') {
+        handler.TextPiece(std::u16string_view(start, p_ - start), true);
+        ++p_;
+        return;
+      }
+      if (c == u'\\' || c < 0x20) break;
+      if (IsLowSurrogate(c)) ++low_surrogates_;
+    }
+    text_.assign(start, p_ - start);
+    for (;;) {
+      if (text_.size() >= kMaxTextPiece) {
+        // Keeps a pair together: a high surrogate waits for the next piece.
+        size_t n = text_.size();
+        if (IsHighSurrogate(text_[n - 1])) --n;
+        handler.TextPiece(std::u16string_view(text_.data(), n), false);
+        text_.erase(0, n);
+      }
+      const int c = Peek();
+      if (c < 0) Fault(u"the text ends inside a string");
+      if (c == u'"') {
+        ++p_;
+        handler.TextPiece(text_, true);
+        return;
+      }
+      if (c < 0x20) {
+        Fault(u"control character " + Quoted(c) +
+              u" in a string (write it as an escape)");
+      }
+      if (c == u'\\') {
+        ++p_;
+        ReadEscape();
+        continue;
+      }
+      start = p_;
+      const size_t room = kMaxTextPiece - text_.size();
+      limit = static_cast<size_t>(end_ - p_) > room ? p_ + room : end_;
+      for (; p_ < limit; ++p_) {
+        const char16_t d = *p_;
+        if (d == u'"' || d == u'\\' || d < 0x20) break;
+        if (IsLowSurrogate(d)) ++low_surrogates_;
+      }
+      text_.append(start, p_ - start);
+    }
+  }
+
   void ReadEscape() {
     const int letter = Peek();
     switch (letter) {
@@ -285,9 +406,14 @@ class StrictReader::Impl {
   }
 
   Value NumberValue() {
+    number_exact_ = true;
     try {
-      if (std::optional<Decimal> exact = ExactDecimal(number_))
+      if (std::optional<Decimal> exact = ExactDecimal(number_)) {
+        // A zero keeps its sign, which only the standard writer shows.
+        if (exact->IsZero() && number_[0] == u'-')
+          return Value::Decimal(Decimal(0, 0, 0, true));
         return Value::Decimal(*exact);
+      }
     } catch (const Error&) {
       // Beyond the Decimal range after all: a Double, below.
     }
@@ -299,6 +425,7 @@ class StrictReader::Impl {
       FaultAt(token_column_,
               u"the number " + number_ + u" is beyond the range of a Double");
     }
+    number_exact_ = DoubleIsExact(d, number_);
     return Value(d);
   }
 
@@ -334,7 +461,11 @@ class StrictReader::Impl {
         }
         return true;
       case u'"':
-        ReadString([&](std::u16string_view text) { handler.Text(text); });
+        if (pieces_) {
+          ReadTextInPieces(handler);
+        } else {
+          ReadString([&](std::u16string_view text) { handler.Text(text); });
+        }
         return false;
       case u't':
         ReadLiteral(u"true", Value(true), handler);
@@ -381,9 +512,12 @@ class StrictReader::Impl {
   std::u16string open_;    // '{' or '[' for each open container
   std::u16string text_;    // a string that needs assembling
   std::u16string number_;  // the text of a number
+  bool number_exact_ = true;
+  bool pieces_ = false;  // the handler takes string values in pieces
 };
 
 void StrictReader::Impl::Read(StrictHandler& handler) {
+  pieces_ = handler.TakesTextInPieces();
   SkipBlanks();
   bool opened = ReadValue(handler);
   for (;;) {
@@ -430,6 +564,15 @@ int64_t StrictReader::column() const { return impl_->column(); }
 int64_t StrictReader::token_line() const { return impl_->token_line(); }
 int64_t StrictReader::token_column() const { return impl_->token_column(); }
 std::u16string_view StrictReader::fault() const { return impl_->fault(); }
+bool StrictReader::number_exact() const { return impl_->number_exact(); }
+std::u16string_view StrictReader::number_text() const {
+  return impl_->number_text();
+}
+
+void StrictHandler::TextPiece(std::u16string_view, bool) {
+  ErrorRaise(kErrInvalidCall, u"JSON",
+             u"this handler takes string values whole");
+}
 
 void TreeBuilder::Put(Value value) {
   if (open_.empty()) {
