@@ -164,6 +164,17 @@ class PieceTaker : public JSON::TreeBuilder {
   std::u16string text_;
 };
 
+// Collects what the standard writer hands over, noting the largest piece.
+class Collect : public JSON::ByteSink {
+ public:
+  void Write(std::string_view bytes) override {
+    text += bytes;
+    largest = std::max(largest, bytes.size());
+  }
+  std::string text;
+  size_t largest = 0;
+};
+
 TEST(JSONStrictTest, LongStringsComeInBoundedPieces) {
   // Escapes and surrogate pairs, raw and escaped, fall on every boundary
   // of the source's pieces and of the handler's.
@@ -190,6 +201,17 @@ TEST(JSONStrictTest, LongStringsComeInBoundedPieces) {
             .view(),
         big);
   }
+  // The standard writer takes the pieces and hands on its text in bounded
+  // pieces too.
+  JSON::TextPieces source(json, 65537);
+  JSON::StrictReader reader(source);
+  Collect sink;
+  JSON::StandardWriter writer({}, &sink);
+  reader.Read(writer);
+  writer.Flush();
+  EXPECT_LE(sink.largest, JSON::StandardWriter::kFlushBytes);
+  EXPECT_EQ(sink.text, JSON::WriteStandard(JSON::ParseStrict(json)));
+  EXPECT_EQ(writer.written(), sink.text.size());
   // A handler that takes text whole refuses pieces.
   JSON::TreeBuilder whole;
   ExpectRaises(whole.TextPiece(u"a", true), kErrInvalidCall, u"JSON",
