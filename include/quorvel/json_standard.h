@@ -69,7 +69,9 @@ class StandardWriter final : public StrictHandler {
  public:
   static constexpr size_t kFlushBytes = 64 << 10;
 
-  // Raises 5 for an indent outside 0 to kMaxIndent.
+  // Writes to `sink`, which the caller keeps alive and owns, or collects
+  // the text when it is null. Raises 5 for an indent outside 0 to
+  // kMaxIndent.
   explicit StandardWriter(StandardStyle style = {}, ByteSink* sink = nullptr);
 
   // Writes one value and all it holds (see the table above); raises as

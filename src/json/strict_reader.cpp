@@ -223,67 +223,22 @@ class StrictReader::Impl {
   }
 
   // Reads a string, the position on its opening quote, and hands its text
-  // to `take`.
+  // to `take(text, last)`: in pieces of at most `most` units, never ending
+  // between the halves of a surrogate pair, the last one marked; with
+  // SIZE_MAX, whole in one call.
   template <class Take>
-  void ReadString(Take take) {
+  void ReadString(size_t most, Take take) {
     MarkToken();
     ++p_;
     // Most strings lie whole in the piece and hold no escape: their text is
     // handed over where it lies.
     const char16_t* start = p_;
-    for (; p_ < end_; ++p_) {
-      const char16_t c = *p_;
-      if (c == u'"') {
-        take(std::u16string_view(start, p_ - start));
-        ++p_;
-        return;
-      }
-      if (c == u'\\' || c < 0x20) break;
-      if (IsLowSurrogate(c)) ++low_surrogates_;
-    }
-    text_.assign(start, p_ - start);
-    for (;;) {
-      const int c = Peek();
-      if (c < 0) Fault(u"the text ends inside a string");
-      if (c == u'"') {
-        ++p_;
-        take(std::u16string_view(text_));
-        return;
-      }
-      if (c < 0x20) {
-        Fault(u"control character " + Quoted(c) +
-              u" in a string (write it as an escape)");
-      }
-      if (c == u'\\') {
-        ++p_;
-        ReadEscape();
-        continue;
-      }
-      start = p_;
-      for (; p_ < end_; ++p_) {
-        const char16_t d = *p_;
-        if (d == u'"' || d == u'\\' || d < 0x20) break;
-        if (IsLowSurrogate(d)) ++low_surrogates_;
-      }
-      text_.append(start, p_ - start);
-    }
-  }
-
-  // Reads a string value, the position on its opening quote, and hands its
-  // text to the handler in pieces of at most kMaxTextPiece units.
-  void ReadTextInPieces(StrictHandler& handler) {
-    MarkToken();
-    ++p_;
-    // A short string that lies whole in the piece, with no escape, goes as
-    // one piece where it lies.
-    const char16_t* start = p_;
-    const char16_t* limit = static_cast<size_t>(end_ - p_) > kMaxTextPiece
-                                ? p_ + kMaxTextPiece
-                                : end_;
+    const char16_t* limit =
+        static_cast<size_t>(end_ - p_) > most ? p_ + most : end_;
     for (; p_ < limit; ++p_) {
       const char16_t c = *p_;
       if (c == u'"') {
-        handler.TextPiece(std::u16string_view(start, p_ - start), true);
+        take(std::u16string_view(start, p_ - start), true);
         ++p_;
         return;
       }
@@ -292,18 +247,17 @@ class StrictReader::Impl {
     }
     text_.assign(start, p_ - start);
     for (;;) {
-      if (text_.size() >= kMaxTextPiece) {
-        // Keeps a pair together: a high surrogate waits for the next piece.
+      if (text_.size() >= most) {
         size_t n = text_.size();
         if (IsHighSurrogate(text_[n - 1])) --n;
-        handler.TextPiece(std::u16string_view(text_.data(), n), false);
+        take(std::u16string_view(text_.data(), n), false);
         text_.erase(0, n);
       }
       const int c = Peek();
       if (c < 0) Fault(u"the text ends inside a string");
       if (c == u'"') {
         ++p_;
-        handler.TextPiece(text_, true);
+        take(std::u16string_view(text_), true);
         return;
       }
       if (c < 0x20) {
@@ -316,7 +270,7 @@ class StrictReader::Impl {
         continue;
       }
       start = p_;
-      const size_t room = kMaxTextPiece - text_.size();
+      const size_t room = most - text_.size();
       limit = static_cast<size_t>(end_ - p_) > room ? p_ + room : end_;
       for (; p_ < limit; ++p_) {
         const char16_t d = *p_;
@@ -462,9 +416,13 @@ class StrictReader::Impl {
         return true;
       case u'"':
         if (pieces_) {
-          ReadTextInPieces(handler);
+          ReadString(kMaxTextPiece, [&](std::u16string_view text, bool last) {
+            handler.TextPiece(text, last);
+          });
         } else {
-          ReadString([&](std::u16string_view text) { handler.Text(text); });
+          ReadString(SIZE_MAX, [&](std::u16string_view text, bool) {
+            handler.Text(text);
+          });
         }
         return false;
       case u't':
@@ -488,7 +446,8 @@ class StrictReader::Impl {
   void ReadKey(StrictHandler& handler) {
     SkipBlanks();
     if (Peek() != u'"') Unexpected(u"a member name in double quotes");
-    ReadString([&](std::u16string_view name) { handler.Key(name); });
+    ReadString(SIZE_MAX,
+               [&](std::u16string_view name, bool) { handler.Key(name); });
     SkipBlanks();
     if (Peek() != u':') Unexpected(u"':' after the member name");
     ++p_;
