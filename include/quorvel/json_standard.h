@@ -100,7 +100,11 @@ class StandardWriter final : public StrictHandler {
  private:
   // Returns room for `size` bytes (at most kFlushBytes / 2) at the end of
   // the text; Commit then says where the bytes written there end.
-  char* Room(size_t size);
+  char* Room(size_t size) {
+    if (buffer_.size() - used_ < size) MakeRoom(size);
+    return buffer_.data() + used_;
+  }
+  void MakeRoom(size_t size);
   void Commit(char* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
   void Put(std::string_view bytes);
   void PutChar(char c) {
@@ -111,6 +115,7 @@ class StandardWriter final : public StrictHandler {
   void BeforeValue();
   void Open(char bracket);
   void Close(char bracket);
+  void WriteKey(std::u16string_view key, bool first);
   void WriteNested(const Value& value);
   void WriteObject(Object* object);
   void WriteArray(const Value& array);

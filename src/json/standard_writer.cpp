@@ -127,18 +127,14 @@ StandardWriter::StandardWriter(StandardStyle style, ByteSink* sink)
   buffer_.resize(kFlushBytes);
 }
 
-char* StandardWriter::Room(size_t size) {
-  if (buffer_.size() - used_ < size) {
-    if (sink_ != nullptr && used_ > 0) {
-      Flush();
-    } else {
-      quorvel::internal::TranslateStdExceptions([&] {
-        buffer_.resize(
-            std::max({2 * buffer_.size(), used_ + size, kFlushBytes}));
-      });
-    }
+void StandardWriter::MakeRoom(size_t size) {
+  if (sink_ != nullptr && used_ > 0) {
+    Flush();
+  } else {
+    quorvel::internal::TranslateStdExceptions([&] {
+      buffer_.resize(std::max({2 * buffer_.size(), used_ + size, kFlushBytes}));
+    });
   }
-  return buffer_.data() + used_;
 }
 
 void StandardWriter::Flush() {
@@ -206,13 +202,8 @@ void StandardWriter::BeginArray() { Open('['); }
 void StandardWriter::EndArray() { Close(']'); }
 
 void StandardWriter::Key(std::u16string_view name) {
-  BeforeValue();
-  WriteString(name);
-  if (style_.indent > 0) {
-    Put(": ");
-  } else {
-    PutChar(':');
-  }
+  WriteKey(name, first_);
+  first_ = false;
   after_key_ = true;
 }
 
@@ -464,6 +455,25 @@ void StandardWriter::WriteDate(double day_number) {
   Commit(o);
 }
 
+// Writes what goes before a member's value: the comma, the line, the key
+// and the colon; in one step for the compact form.
+void StandardWriter::WriteKey(std::u16string_view key, bool first) {
+  if (style_.indent > 0 || key.size() > kChunkUnits) {
+    if (!first) PutChar(',');
+    NewLine();
+    WriteString(key);
+    Put(style_.indent > 0 ? ": " : ":");
+    return;
+  }
+  char* o = Room(6 * key.size() + 4);
+  if (!first) *o++ = ',';
+  *o++ = '"';
+  o = Escape(key.data(), key.data() + key.size(), o);
+  *o++ = '"';
+  *o++ = ':';
+  Commit(o);
+}
+
 void StandardWriter::WriteObject(Object* object) {
   if (object == nullptr) return Put("null");
   ContainerWalk walk(*object);
@@ -485,15 +495,8 @@ void StandardWriter::WriteObject(Object* object) {
     closer = '}';
     PutChar('{');
     walk.ForEachField([&](std::u16string_view key, const Value& item) {
-      if (!first) PutChar(',');
+      WriteKey(key, first);
       first = false;
-      NewLine();
-      WriteString(key);
-      if (style_.indent > 0) {
-        Put(": ");
-      } else {
-        PutChar(':');
-      }
       member(item);
       return true;
     });
