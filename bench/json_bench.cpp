@@ -11,6 +11,7 @@
 #include "harness.h"
 #include "json_document.h"
 #include "quorvel/json.h"
+#include "quorvel/json_standard.h"
 #include "quorvel/quorvel.h"
 
 #ifdef QUORVEL_HAVE_NLOHMANN
@@ -62,6 +63,15 @@ void OursWrite(benchmark::State& state) {
   Value tree = quorvel::JSON::Parse(DocumentUtf16());
   for (auto _ : state) {
     quorvel::String text = quorvel::JSON::WriteJSON(tree);
+    benchmark::DoNotOptimize(text);
+  }
+}
+
+// The standard writer's UTF-8 text, as nlohmann-json's dump writes it.
+void OursWriteStandard(benchmark::State& state) {
+  Value tree = quorvel::JSON::Parse(DocumentUtf16());
+  for (auto _ : state) {
+    std::string text = quorvel::JSON::WriteStandard(tree);
     benchmark::DoNotOptimize(text);
   }
 }
@@ -146,9 +156,13 @@ const quorvel::bench::Registration kRegistered([] {
   Compare("json/parse + free 20 MB", OursParseFree, NlohmannParseFree,
           "nlohmann-json");
   Compare("json/write 20 MB", OursWrite, NlohmannDump, "nlohmann-json");
+  Compare("json/write standard 20 MB", OursWriteStandard, NlohmannDump,
+          "nlohmann-json");
 #else
   Skip("json/parse 20 MB", "nlohmann-json", "nlohmann-json3-dev missing");
   Skip("json/write 20 MB", "nlohmann-json", "nlohmann-json3-dev missing");
+  Skip("json/write standard 20 MB", "nlohmann-json",
+       "nlohmann-json3-dev missing");
 #endif
 #ifdef QUORVEL_HAVE_RAPIDJSON
   Compare("json/parse 20 MB (DOM)", OursParse, RapidJsonParse, "RapidJSON DOM");

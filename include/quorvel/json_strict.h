@@ -10,7 +10,9 @@
 // otherwise; one that not even a Double can hold (beyond about 1.8E+308, or
 // a non-zero number below about 4.9E-324) is a fault. Containers may nest
 // kMaxDepth deep. Strings may hold any code unit that an escape can write,
-// lone surrogates included.
+// lone surrogates included. `-0` and `-0.0` give a Decimal zero whose sign
+// is set: it equals zero and writes as 0 everywhere but in the standard
+// writer (json_standard.h), which writes -0.
 #ifndef QUORVEL_JSON_STRICT_H_
 #define QUORVEL_JSON_STRICT_H_
 
@@ -44,7 +46,21 @@ class StrictHandler {
   virtual void Text(std::u16string_view text) = 0;
   // A number (Decimal or Double), true, false (Boolean) or null (Null).
   virtual void Scalar(const Value& value) = 0;
+
+  // Returns whether string values come in pieces through TextPiece instead
+  // of whole through Text, so that neither the reader nor the handler holds
+  // more than kMaxTextPiece code units of one. Asked once per read; keys
+  // always come whole.
+  virtual bool TakesTextInPieces() const { return false; }
+  // Takes a piece of a string value: at most kMaxTextPiece code units, never
+  // ending between the halves of a surrogate pair. A value's last piece,
+  // which may be empty, has `last` set. Only a handler that takes text in
+  // pieces is handed one; this default raises 5.
+  virtual void TextPiece(std::u16string_view text, bool last);
 };
+
+// The most code units one piece of a string value holds (512 KiB).
+inline constexpr size_t kMaxTextPiece = size_t{1} << 18;
 
 // Hands a strict reader its text a piece at a time.
 class TextSource {
@@ -97,6 +113,16 @@ class StrictReader {
   int64_t token_column() const;
   // The fault alone, without its place; empty while there is none.
   std::u16string_view fault() const;
+
+  // For the number being handed to StrictHandler::Scalar, and only during
+  // that call: its text as written, and whether the Value is exactly that
+  // number. A Decimal always is; a Double is when its shortest round-trip
+  // text denotes the same decimal number (same sign, significant digits and
+  // power of ten): 1e30 and 1.5e-30 are, 2^96 written in full (whose
+  // shortest Double text is 7.922816251426434e+28) and 0.1 followed by 30
+  // digits are not.
+  bool number_exact() const;
+  std::u16string_view number_text() const;
 
  private:
   class Impl;

@@ -308,6 +308,27 @@ enum {
 QUORVEL_C_API int32_t quorvel_check_storable(const quorvel_variant* value,
                                              int32_t target);
 
+/* ---- JSON ---- */
+
+enum {
+  /* Every character past U+007E as a \uXXXX escape: ASCII text. */
+  QUORVEL_JSON_ASCII = 1
+};
+
+/* Writes `value` and all it holds as standard JSON text (RFC 8259) into
+ * `out`, an owned UTF-8 String: objects of type Dictionary and KxDocRec as
+ * JSON objects, CArray and Collection objects and one-dimensional arrays as
+ * JSON arrays, Empty, Null and Nothing as null, numbers in the shortest
+ * (Double, Single) or exact (Decimal, Currency) text, Dates in ISO 8601,
+ * lone surrogates as \uXXXX. `indent` is 0 for compact text or the spaces
+ * per level (up to 16), one member or element a line. `flags` is 0 or
+ * QUORVEL_JSON_ASCII. Raises 5 for NaN, an infinity, a bad indent or flag,
+ * 13 for an Error value, an array of several dimensions or another object,
+ * 28 for containers nested more than 1000 deep (one that holds itself). */
+QUORVEL_C_API int32_t quorvel_json_write(const quorvel_variant* value,
+                                         int32_t indent, uint32_t flags,
+                                         quorvel_variant* out);
+
 /* ---- Errors ---- */
 
 /* The last failure on this thread: number (0 when none yet), source and

@@ -29,6 +29,10 @@ struct StringRep {
 // `length` does not fit a Long.
 StringRep* AllocateString(size_t length);
 void FreeString(StringRep* rep) noexcept;
+// Shortens a block nobody else holds yet to `length` units (1 or more, no
+// more than it has), giving the spare room back; returns the block, which
+// may have moved.
+StringRep* ShrinkString(StringRep* rep, size_t length) noexcept;
 
 inline void RetainString(StringRep* rep) noexcept {
   if (rep != nullptr) rep->refs.fetch_add(1, std::memory_order_relaxed);
@@ -118,8 +122,12 @@ class String {
   internal::StringRep* rep_ = nullptr;
 };
 
-// UTF-8 conversions for C++ and command-line convenience. Ill-formed input
-// (or a lone surrogate on the way out) becomes U+FFFD.
+// UTF-8 conversions for C++ and command-line convenience (see utf8.h for
+// the strict forms). A lone surrogate on the way out becomes U+FFFD; on the
+// way in, so does each maximal subpart of ill-formed input (the bytes that
+// begin a sequence but cannot complete it, or a single byte that begins
+// none), as the Unicode standard recommends: "\xE2\x82" is one U+FFFD,
+// "\xED\xA0\x80" three.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 

@@ -12,6 +12,7 @@
 #include "quorvel/decimal.h"
 #include "quorvel/error.h"
 #include "quorvel/safearray.h"
+#include "quorvel/utf8.h"
 
 namespace quorvel::c_api {
 
@@ -20,62 +21,12 @@ namespace {
 constexpr char kNoText[] = "";
 constexpr uint16_t kNoUnits[] = {0};
 
-// Returns whether `text` is well-formed UTF-8 and sets `*ascii` when it is
-// plain ASCII.
-bool IsUtf8(std::string_view text, bool* ascii) {
-  *ascii = true;
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const uint8_t lead = static_cast<uint8_t>(text[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    *ascii = false;
-    size_t length;
-    uint32_t code;
-    uint32_t least;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, code = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, code = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, code = lead & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const uint8_t trail = static_cast<uint8_t>(text[i + k]);
-      if ((trail & 0xC0) != 0x80) return false;
-      code = (code << 6) | (trail & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 void* CopyOut(const void* data, size_t bytes, size_t terminator) {
   void* copy = std::malloc(bytes + terminator);
   if (copy == nullptr) throw std::bad_alloc();
   if (bytes != 0) std::memcpy(copy, data, bytes);
   std::memset(static_cast<char*>(copy) + bytes, 0, terminator);
   return copy;
-}
-
-void SetUtf8(quorvel_variant* out, std::string_view text) {
-  out->type = QUORVEL_STRING;
-  if (text.empty()) {
-    out->flags = 0;
-    out->as.utf8.data = kNoText;
-  } else {
-    out->flags = QUORVEL_OWNED;
-    out->as.utf8.data =
-        static_cast<const char*>(CopyOut(text.data(), text.size(), 1));
-  }
-  out->as.utf8.size = text.size();
 }
 
 void SetUtf16(quorvel_variant* out, std::u16string_view text) {
@@ -110,14 +61,24 @@ bool IsArrayType(int32_t type) {
 
 }  // namespace
 
+void SetUtf8(quorvel_variant* out, std::string_view text) {
+  out->type = QUORVEL_STRING;
+  if (text.empty()) {
+    out->flags = 0;
+    out->as.utf8.data = kNoText;
+  } else {
+    out->flags = QUORVEL_OWNED;
+    out->as.utf8.data =
+        static_cast<const char*>(CopyOut(text.data(), text.size(), 1));
+  }
+  out->as.utf8.size = text.size();
+}
+
 String DecodeUtf8(std::string_view text, std::u16string_view what) {
-  bool ascii;
-  if (!IsUtf8(text, &ascii))
+  String decoded;
+  if (!Utf8ToString(text, &decoded))
     RaiseBadArgument(std::u16string(what) + u" is not well-formed UTF-8");
-  if (!ascii) return String(FromUtf8(text));
-  return String::Build(text.size(), [&](char16_t* units) {
-    for (char c : text) *units++ = static_cast<char16_t>(c);
-  });
+  return decoded;
 }
 
 Value FromVariant(const quorvel_variant& v) {
@@ -265,9 +226,8 @@ int32_t quorvel_variant_set_utf8(quorvel_variant* v, const char* text,
   return Guard([&] {
     if (v == nullptr) RaiseBadArgument(u"v is NULL");
     if (text == nullptr && size != 0) RaiseBadArgument(u"text is NULL");
-    bool ascii;
     std::string_view view(text == nullptr ? "" : text, size);
-    if (!quorvel::c_api::IsUtf8(view, &ascii))
+    if (quorvel::FindUtf8Fault(view))
       RaiseBadArgument(u"text is not well-formed UTF-8");
     quorvel::c_api::SetUtf8(v, view);
   });

@@ -29,6 +29,11 @@ Value FromVariant(const quorvel_variant& v);
 void ToVariant(Value&& v, bool utf16, quorvel_variant* out);
 void ToVariant(const Value& v, bool utf16, quorvel_variant* out);
 
+// Makes `*out` an owned UTF-8 String holding a copy of `text`, which must be
+// well-formed. `out` is overwritten, not cleared. Raises 7 when memory runs
+// out.
+void SetUtf8(quorvel_variant* out, std::string_view text);
+
 // Reads UTF-8 strictly: overlong forms, encoded surrogates, code points past
 // U+10FFFF and cut sequences raise 5 naming `what`.
 String DecodeUtf8(std::string_view text, std::u16string_view what);

@@ -2,6 +2,7 @@
 // source hands it, with a stack of open containers instead of recursion,
 // and follows the place (line, and column in characters) only where it can
 // change: a line feed in the blanks, a low surrogate in a string.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -30,6 +31,7 @@ int HexDigit(int c) {
 }
 
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
 
 std::u16string Ascii(std::string_view text) {
   return std::u16string(text.begin(), text.end());
@@ -76,6 +78,65 @@ std::optional<Decimal> ExactDecimal(std::u16string_view text) {
   return Decimal::Parse(text);
 }
 
+// A decimal number reduced to compare with another: its sign, its
+// significant digits without leading or trailing zeros, and the power of ten
+// of the last of them.
+struct ReducedNumber {
+  bool negative = false;
+  std::string digits;
+  int64_t exponent = 0;
+  bool operator==(const ReducedNumber&) const = default;
+};
+
+// Reduces number text of the form -?digits(.digits)?([eE][+-]?digits)?,
+// which both JSON and std::to_chars write.
+template <class Char>
+ReducedNumber Reduce(std::basic_string_view<Char> text) {
+  ReducedNumber r;
+  size_t i = 0;
+  if (i < text.size() && text[i] == '-') {
+    r.negative = true;
+    ++i;
+  }
+  int64_t fraction_digits = 0;
+  bool point = false;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    if (text[i] == '.') {
+      point = true;
+      continue;
+    }
+    if (point) ++fraction_digits;
+    if (text[i] != '0' || !r.digits.empty())
+      r.digits.push_back(static_cast<char>(text[i]));
+  }
+  int64_t exponent = 0;
+  bool exponent_negative = false;
+  if (i < text.size()) {
+    ++i;
+    if (text[i] == '+' || text[i] == '-') exponent_negative = text[i++] == '-';
+    for (; i < text.size(); ++i) {
+      exponent = std::min<int64_t>(exponent * 10 + (text[i] - '0'),
+                                   quorvel::internal::kMaxExponent);
+    }
+  }
+  r.exponent = (exponent_negative ? -exponent : exponent) - fraction_digits;
+  while (!r.digits.empty() && r.digits.back() == '0') {
+    r.digits.pop_back();
+    ++r.exponent;
+  }
+  if (r.digits.empty()) r.exponent = 0;
+  return r;
+}
+
+// Whether `d`, read from `text`, is the number the text denotes.
+bool DoubleIsExact(double d, std::u16string_view text) {
+  char shortest[32];
+  const std::to_chars_result r =
+      std::to_chars(shortest, shortest + sizeof shortest, d);
+  return Reduce(std::string_view(
+             shortest, static_cast<size_t>(r.ptr - shortest))) == Reduce(text);
+}
+
 }  // namespace
 
 class StrictReader::Impl {
@@ -91,6 +152,8 @@ class StrictReader::Impl {
   int64_t token_line() const { return token_line_; }
   int64_t token_column() const { return token_column_; }
   const std::u16string& fault() const { return fault_; }
+  bool number_exact() const { return number_exact_; }
+  std::u16string_view number_text() const { return number_; }
 
  private:
   // The absolute offset (in code units) of the position.
@@ -160,18 +223,22 @@ class StrictReader::Impl {
   }
 
   // Reads a string, the position on its opening quote, and hands its text
-  // to `take`.
+  // to `take(text, last)`: in pieces of at most `most` units, never ending
+  // between the halves of a surrogate pair, the last one marked; with
+  // SIZE_MAX, whole in one call.
   template <class Take>
-  void ReadString(Take take) {
+  void ReadString(size_t most, Take take) {
     MarkToken();
     ++p_;
     // Most strings lie whole in the piece and hold no escape: their text is
     // handed over where it lies.
     const char16_t* start = p_;
-    for (; p_ < end_; ++p_) {
+    const char16_t* limit =
+        static_cast<size_t>(end_ - p_) > most ? p_ + most : end_;
+    for (; p_ < limit; ++p_) {
       const char16_t c = *p_;
       if (c == u'"') {
-        take(std::u16string_view(start, p_ - start));
+        take(std::u16string_view(start, p_ - start), true);
         ++p_;
         return;
       }
@@ -180,11 +247,17 @@ class StrictReader::Impl {
     }
     text_.assign(start, p_ - start);
     for (;;) {
+      if (text_.size() >= most) {
+        size_t n = text_.size();
+        if (IsHighSurrogate(text_[n - 1])) --n;
+        take(std::u16string_view(text_.data(), n), false);
+        text_.erase(0, n);
+      }
       const int c = Peek();
       if (c < 0) Fault(u"the text ends inside a string");
       if (c == u'"') {
         ++p_;
-        take(std::u16string_view(text_));
+        take(std::u16string_view(text_), true);
         return;
       }
       if (c < 0x20) {
@@ -197,7 +270,9 @@ class StrictReader::Impl {
         continue;
       }
       start = p_;
-      for (; p_ < end_; ++p_) {
+      const size_t room = most - text_.size();
+      limit = static_cast<size_t>(end_ - p_) > room ? p_ + room : end_;
+      for (; p_ < limit; ++p_) {
         const char16_t d = *p_;
         if (d == u'"' || d == u'\\' || d < 0x20) break;
         if (IsLowSurrogate(d)) ++low_surrogates_;
@@ -285,9 +360,14 @@ class StrictReader::Impl {
   }
 
   Value NumberValue() {
+    number_exact_ = true;
     try {
-      if (std::optional<Decimal> exact = ExactDecimal(number_))
+      if (std::optional<Decimal> exact = ExactDecimal(number_)) {
+        // A zero keeps its sign, which only the standard writer shows.
+        if (exact->IsZero() && number_[0] == u'-')
+          return Value::Decimal(Decimal(0, 0, 0, true));
         return Value::Decimal(*exact);
+      }
     } catch (const Error&) {
       // Beyond the Decimal range after all: a Double, below.
     }
@@ -299,6 +379,7 @@ class StrictReader::Impl {
       FaultAt(token_column_,
               u"the number " + number_ + u" is beyond the range of a Double");
     }
+    number_exact_ = DoubleIsExact(d, number_);
     return Value(d);
   }
 
@@ -334,7 +415,15 @@ class StrictReader::Impl {
         }
         return true;
       case u'"':
-        ReadString([&](std::u16string_view text) { handler.Text(text); });
+        if (pieces_) {
+          ReadString(kMaxTextPiece, [&](std::u16string_view text, bool last) {
+            handler.TextPiece(text, last);
+          });
+        } else {
+          ReadString(SIZE_MAX, [&](std::u16string_view text, bool) {
+            handler.Text(text);
+          });
+        }
         return false;
       case u't':
         ReadLiteral(u"true", Value(true), handler);
@@ -357,7 +446,8 @@ class StrictReader::Impl {
   void ReadKey(StrictHandler& handler) {
     SkipBlanks();
     if (Peek() != u'"') Unexpected(u"a member name in double quotes");
-    ReadString([&](std::u16string_view name) { handler.Key(name); });
+    ReadString(SIZE_MAX,
+               [&](std::u16string_view name, bool) { handler.Key(name); });
     SkipBlanks();
     if (Peek() != u':') Unexpected(u"':' after the member name");
     ++p_;
@@ -381,9 +471,12 @@ class StrictReader::Impl {
   std::u16string open_;    // '{' or '[' for each open container
   std::u16string text_;    // a string that needs assembling
   std::u16string number_;  // the text of a number
+  bool number_exact_ = true;
+  bool pieces_ = false;  // the handler takes string values in pieces
 };
 
 void StrictReader::Impl::Read(StrictHandler& handler) {
+  pieces_ = handler.TakesTextInPieces();
   SkipBlanks();
   bool opened = ReadValue(handler);
   for (;;) {
@@ -430,6 +523,15 @@ int64_t StrictReader::column() const { return impl_->column(); }
 int64_t StrictReader::token_line() const { return impl_->token_line(); }
 int64_t StrictReader::token_column() const { return impl_->token_column(); }
 std::u16string_view StrictReader::fault() const { return impl_->fault(); }
+bool StrictReader::number_exact() const { return impl_->number_exact(); }
+std::u16string_view StrictReader::number_text() const {
+  return impl_->number_text();
+}
+
+void StrictHandler::TextPiece(std::u16string_view, bool) {
+  ErrorRaise(kErrInvalidCall, u"JSON",
+             u"this handler takes string values whole");
+}
 
 void TreeBuilder::Put(Value value) {
   if (open_.empty()) {

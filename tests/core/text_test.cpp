@@ -1,4 +1,5 @@
-// UTF-8 helpers, the code page and the error report.
+// The String handle, the code page and the error report (UTF-8 is in
+// utf8_test.cpp).
 #include <gtest/gtest.h>
 
 #include "quorvel/codepage.h"
@@ -32,27 +33,6 @@ TEST(StringTest, SharesBlocksAndHoldsAnyUnit) {
     p[2] = u'z';
   });
   EXPECT_EQ(built, std::u16string_view(u"xyz"));
-}
-
-TEST(StringTest, Utf8RoundTripsAndReplacesIllFormedInput) {
-  const std::u16string text = u"A\u00e9\u20ac\U0001F600z";
-  EXPECT_EQ(ToUtf8(text), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
-  EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
-  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
-  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xDC00}) + u"x"),
-            "\xEF\xBF\xBDx");
-  const struct {
-    std::string in;
-    std::u16string out;
-  } bad[] = {
-      {"\xC0\x80", u"\uFFFD\uFFFD"},    // overlong
-      {"\xED\xA0\x80", u"\uFFFD"},      // encoded surrogate
-      {"\xE2\x82", u"\uFFFD\uFFFD"},    // cut short
-      {"\xF4\x90\x80\x80", u"\uFFFD"},  // beyond U+10FFFF
-      {"\x80x", u"\uFFFDx"},            // stray continuation
-      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-  };
-  for (const auto& c : bad) EXPECT_EQ(FromUtf8(c.in), c.out) << c.in;
 }
 
 TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {

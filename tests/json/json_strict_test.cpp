@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "quorvel/json_standard.h"
 #include "test_util.h"
 
 namespace quorvel {
@@ -53,37 +55,167 @@ TEST(JSONStrictTest, ReadsEveryKindOfValueAtTheTop) {
   for (const Case& c : cases) EXPECT_EQ(Read(c.text), c.written) << U8(c.text);
 }
 
+// Notes what the reader says of each number as it is handed over.
+class NumberWatcher : public JSON::TreeBuilder {
+ public:
+  explicit NumberWatcher(const JSON::StrictReader& reader) : reader_(reader) {}
+  void Scalar(const Value& value) override {
+    exact = reader_.number_exact();
+    text = reader_.number_text();
+    TreeBuilder::Scalar(value);
+  }
+  bool exact = false;
+  std::u16string text;
+
+ private:
+  const JSON::StrictReader& reader_;
+};
+
 TEST(JSONStrictTest, NumbersAreDecimalWhereExactElseDouble) {
   struct Case {
     std::u16string_view text;
     Kind kind;
     const char* shown;  // ToText
+    bool exact;         // the Value is the number written
   };
   const Case cases[] = {
       {u"79228162514264337593543950335", Kind::Decimal,
-       "79228162514264337593543950335"},
-      {u"79228162514264337593543950336", Kind::Double, "7.92281625142643E+28"},
+       "79228162514264337593543950335", true},
+      {u"79228162514264337593543950336", Kind::Double, "7.92281625142643E+28",
+       false},
       {u"7.9228162514264337593543950335", Kind::Decimal,
-       "7.9228162514264337593543950335"},
-      {u"9.9999999999999999999999999999", Kind::Double, "10"},
+       "7.9228162514264337593543950335", true},
+      {u"9.9999999999999999999999999999", Kind::Double, "10", false},
       {u"0.1234567890123456789012345678", Kind::Decimal,
-       "0.1234567890123456789012345678"},
-      {u"0.12345678901234567890123456789", Kind::Double, "0.123456789012346"},
-      {u"1e-28", Kind::Decimal, "0.0000000000000000000000000001"},
-      {u"1e-29", Kind::Double, "1E-29"},
-      {u"1e29", Kind::Double, "1E+29"},
-      {u"1e28", Kind::Decimal, "10000000000000000000000000000"},
-      {u"1.000000000000000000000000000000000000", Kind::Decimal, "1"},
-      {u"-0.0000000000000000000000000000000000000001", Kind::Double, "-1E-40"},
-      {u"1e300", Kind::Double, "1E+300"},
+       "0.1234567890123456789012345678", true},
+      {u"0.12345678901234567890123456789", Kind::Double, "0.123456789012346",
+       false},
+      {u"1e-28", Kind::Decimal, "0.0000000000000000000000000001", true},
+      {u"1e-29", Kind::Double, "1E-29", true},
+      {u"1e29", Kind::Double, "1E+29", true},
+      {u"1e28", Kind::Decimal, "10000000000000000000000000000", true},
+      {u"1.000000000000000000000000000000000000", Kind::Decimal, "1", true},
+      {u"-0.0000000000000000000000000000000000000001", Kind::Double, "-1E-40",
+       true},
+      {u"1e300", Kind::Double, "1E+300", true},
+      {u"1e30", Kind::Double, "1E+30", true},
+      {u"1.5e-30", Kind::Double, "1.5E-30", true},
+      {u"-15.00e-31", Kind::Double, "-1.5E-30", true},
+      {u"123456789012345678901234567890", Kind::Double, "1.23456789012346E+29",
+       false},
+      {u"0.1000000000000000000000000000001", Kind::Double, "0.1", false},
+      {u"3.14159265358979323846264338327950288", Kind::Double,
+       "3.14159265358979", false},
+      {u"2.5e-324", Kind::Double, "4.94065645841247E-324", false},
+      {u"5e-324", Kind::Double, "4.94065645841247E-324", true},
+      {u"4.9406564584124654e-324", Kind::Double, "4.94065645841247E-324",
+       false},
+      {u"-0", Kind::Decimal, "0", true},
   };
   for (const Case& c : cases) {
-    const Value v = JSON::ParseStrict(c.text);
+    JSON::TextPieces source(c.text);
+    JSON::StrictReader reader(source);
+    NumberWatcher watcher(reader);
+    reader.Read(watcher);
+    const Value v = watcher.Take();
     EXPECT_EQ(v.kind(), c.kind) << U8(c.text);
     EXPECT_EQ(U8(ToText(v)), c.shown) << U8(c.text);
+    EXPECT_EQ(watcher.exact, c.exact) << U8(c.text);
+    EXPECT_EQ(watcher.text, c.text);
   }
   // The exact Double, not a rounded Decimal.
   EXPECT_EQ(ToDouble(JSON::ParseStrict(u"1.5e-30")), 1.5e-30);
+}
+
+TEST(JSONStrictTest, NegativeZeroKeepsItsSignForTheStandardWriter) {
+  for (std::u16string_view text :
+       {u"-0", u"-0.0", u"-0e5", u"-0.000E-3", u"0", u"0.0", u"0e-7"}) {
+    const Value v = JSON::ParseStrict(text);
+    ASSERT_EQ(v.kind(), Kind::Decimal) << U8(text);
+    EXPECT_EQ(v.decimal().negative(), text[0] == u'-') << U8(text);
+    EXPECT_EQ(JSON::WriteStandard(v), text[0] == u'-' ? "-0" : "0");
+    EXPECT_EQ(U8(ToText(v)), "0");
+    EXPECT_EQ(U8(JSON::WriteJSON(
+                  JSON::ParseStrict(u"[" + std::u16string(text) + u"]"))),
+              "[0]");
+  }
+}
+
+// Takes string values in pieces, checking each as it comes.
+class PieceTaker : public JSON::TreeBuilder {
+ public:
+  bool TakesTextInPieces() const override { return true; }
+  void Text(std::u16string_view) override { ADD_FAILURE() << "whole text"; }
+  void TextPiece(std::u16string_view piece, bool last) override {
+    EXPECT_LE(piece.size(), JSON::kMaxTextPiece);
+    if (!last) {
+      EXPECT_FALSE(piece.empty());
+      EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() < 0xDC00);
+    }
+    largest = std::max(largest, piece.size());
+    ++pieces;
+    text_ += piece;
+    if (last) TreeBuilder::Text(std::exchange(text_, std::u16string()));
+  }
+  size_t largest = 0;
+  size_t pieces = 0;
+
+ private:
+  std::u16string text_;
+};
+
+// Collects what the standard writer hands over, noting the largest piece.
+class Collect : public JSON::ByteSink {
+ public:
+  void Write(std::string_view bytes) override {
+    text += bytes;
+    largest = std::max(largest, bytes.size());
+  }
+  std::string text;
+  size_t largest = 0;
+};
+
+TEST(JSONStrictTest, LongStringsComeInBoundedPieces) {
+  // Escapes and surrogate pairs, raw and escaped, fall on every boundary
+  // of the source's pieces and of the handler's.
+  std::u16string big;
+  std::u16string json = u"[\"\", \"short\", {\"k\": \"";
+  for (int i = 0; big.size() < 2'500'000; ++i) {
+    big += u"x\U0001F600\n\u00E9\U0001F600" + std::u16string(i % 5, u'y');
+    json += u"x\U0001F600\\n\u00E9\\ud83d\\ude00" + std::u16string(i % 5, u'y');
+  }
+  json += u"\"}, \"\\u0041\"]";
+  const std::string expected = U8(JSON::WriteJSON(JSON::ParseStrict(json)));
+  for (size_t piece : {size_t{3}, size_t{65537}, json.size()}) {
+    JSON::TextPieces source(json, piece);
+    JSON::StrictReader reader(source);
+    PieceTaker taker;
+    reader.Read(taker);
+    EXPECT_GE(taker.largest, JSON::kMaxTextPiece - 1) << piece;
+    EXPECT_GE(taker.pieces, 4 + big.size() / JSON::kMaxTextPiece);
+    const Value tree = taker.Take();
+    EXPECT_EQ(U8(JSON::WriteJSON(tree)), expected) << piece;
+    EXPECT_EQ(
+        ToText(CallByName(CallByName(tree, u"Item", CallType::Get, {Value(2)}),
+                          u"Item", CallType::Get, {Value(u"k")}))
+            .view(),
+        big);
+  }
+  // The standard writer takes the pieces and hands on its text in bounded
+  // pieces too.
+  JSON::TextPieces source(json, 65537);
+  JSON::StrictReader reader(source);
+  Collect sink;
+  JSON::StandardWriter writer({}, &sink);
+  reader.Read(writer);
+  writer.Flush();
+  EXPECT_LE(sink.largest, JSON::StandardWriter::kFlushBytes);
+  EXPECT_EQ(sink.text, JSON::WriteStandard(JSON::ParseStrict(json)));
+  EXPECT_EQ(writer.written(), sink.text.size());
+  // A handler that takes text whole refuses pieces.
+  JSON::TreeBuilder whole;
+  ExpectRaises(whole.TextPiece(u"a", true), kErrInvalidCall, u"JSON",
+               u"this handler takes string values whole");
 }
 
 TEST(JSONStrictTest, FaultsNameTheirPlace) {

@@ -27,10 +27,10 @@ set(uses_c_api core collections json codecs dataset stores facade)
 
 # The layer of each public header (include/quorvel/NAME).
 set(headers_core codepage.h compare.h convert.h decimal.h dispatch.h error.h
-                 object.h safearray.h string.h value.h)
+                 object.h safearray.h string.h utf8.h value.h)
 set(headers_collections callbacks.h carray.h cdict.h collection.h cqueue.h
                         cstack.h cstringbuilder.h dictionary.h enumerator.h)
-set(headers_json json.h json_strict.h)
+set(headers_json json.h json_standard.h json_strict.h)
 set(headers_codecs base64.h lzss.h msgpack.h rc4.h storable.h verhoeff.h)
 set(headers_dataset cdataset.h csvloader.h)
 set(headers_stores file_system.h kxdocrec.h kxdocsdb.h kxdocstore.h kxkvdb.h
