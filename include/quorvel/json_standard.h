@@ -14,7 +14,8 @@
 //   Date                        "YYYY-MM-DD", then "THH:MM:SS" when the time
 //                               is not midnight and ".fff" when it has
 //                               milliseconds
-//   String                      '"', '\' and the control characters escaped
+//   String                      '"', '\' and the control characters (DEL too)
+//   escaped
 //                               (the short escapes where JSON has one),
 //                               lone surrogates as \uXXXX, the rest UTF-8
 //   Dictionary, KxDocRec        objects, keys in their order
@@ -89,6 +90,12 @@ class StandardWriter final : public StrictHandler {
   void Scalar(const Value& value) override { Write(value); }
   bool TakesTextInPieces() const override { return true; }
   void TextPiece(std::u16string_view text, bool last) override;
+
+  // Writes a number as the JSON number text `text` has it, every digit
+  // kept: the form for a number of a strict read that no Value holds
+  // exactly (StrictReader::number_exact). The caller vouches that `text`
+  // is a JSON number.
+  void NumberText(std::u16string_view text);
 
   // Hands what is buffered to the sink; without a sink, does nothing.
   void Flush();

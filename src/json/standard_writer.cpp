@@ -31,7 +31,8 @@ constexpr size_t kChunkUnits = 4096;
 constexpr int64_t kMillisecondsPerDay = 86400000;
 constexpr double kLastDay = 2958465;  // 31 December 9999
 
-constexpr char kHex[] = "0123456789ABCDEF";
+// Lower-case, as JavaScript, Python and jq write their escapes.
+constexpr char kHex[] = "0123456789abcdef";
 
 __extension__ typedef unsigned __int128 Uint128;
 
@@ -212,6 +213,19 @@ void StandardWriter::Text(std::u16string_view text) {
   WriteString(text);
 }
 
+void StandardWriter::NumberText(std::u16string_view text) {
+  BeforeValue();
+  // A piece at a time: a number may be as long as a text may be.
+  constexpr size_t kPiece = 4096;
+  while (!text.empty()) {
+    const size_t n = std::min(text.size(), kPiece);
+    char* o = Room(n);
+    for (size_t i = 0; i < n; ++i) *o++ = static_cast<char>(text[i]);
+    Commit(o);
+    text.remove_prefix(n);
+  }
+}
+
 void StandardWriter::TextPiece(std::u16string_view text, bool last) {
   if (!in_text_) {
     BeforeValue();
@@ -304,10 +318,9 @@ char* StandardWriter::Escape(const char16_t* p, const char16_t* const end,
     if (letter != 0) {
       *o++ = '\\';
       *o++ = letter;
-    } else if (c < 0x20 || style_.ascii) {
+    } else if (c < 0x20 || c == 0x7F || style_.ascii) {
+      // DEL too: a control character, which a terminal would act on.
       o = PutUnitEscape(o, c);
-    } else if (c < 0x80) {
-      *o++ = static_cast<char>(c);  // U+007F
     } else if (c < 0x800) {
       *o++ = static_cast<char>(0xC0 | c >> 6);
       *o++ = static_cast<char>(0x80 | (c & 0x3F));

@@ -28,7 +28,7 @@ static void test_writes_a_tree_in_each_form(void) {
        "{\"k\xC3\xA9y\":\"caf\xC3\xA9 \\\"\xF0\x9F\x98\x80\\\"\\n\","
        "\"list\":[7,null]}"},
       {0, QUORVEL_JSON_ASCII,
-       "{\"k\\u00E9y\":\"caf\\u00E9 \\\"\\uD83D\\uDE00\\\"\\n\","
+       "{\"k\\u00e9y\":\"caf\\u00e9 \\\"\\ud83d\\ude00\\\"\\n\","
        "\"list\":[7,null]}"},
       {2, 0,
        "{\n  \"k\xC3\xA9y\": \"caf\xC3\xA9 \\\"\xF0\x9F\x98\x80\\\"\\n\",\n"

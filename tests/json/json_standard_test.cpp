@@ -97,20 +97,20 @@ TEST(JSONStandardTest, StringsEscapedInBothForms) {
   } cases[] = {
       {u"\"\\/\b\f\n\r\t", R"("\"\\/\b\f\n\r\t")", R"("\"\\/\b\f\n\r\t")"},
       {std::u16string(u"\0\x01\x1F\x7F ~", 6),
-       "\"\\u0000\\u0001\\u001F\x7F ~\"", R"("\u0000\u0001\u001F\u007F ~")"},
+       "\"\\u0000\\u0001\\u001f\\u007f ~\"", R"("\u0000\u0001\u001f\u007f ~")"},
       {u"\u00E9\u07FF\u0800\u20AC\uFFFF\U0001F600\U0010FFFF",
        "\"\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF\xF0\x9F\x98\x80"
        "\xF4\x8F\xBF\xBF\"",
-       R"("\u00E9\u07FF\u0800\u20AC\uFFFF\uD83D\uDE00\uDBFF\uDFFF")"},
-      {std::u16string{0xD800}, R"("\uD800")", R"("\uD800")"},
-      {std::u16string{u'a', 0xDC00, 0xD800, u'b'}, R"("a\uDC00\uD800b")",
-       R"("a\uDC00\uD800b")"},
-      {std::u16string{0xD83D, u'x', 0xDE00}, R"("\uD83Dx\uDE00")",
-       R"("\uD83Dx\uDE00")"},
+       R"("\u00e9\u07ff\u0800\u20ac\uffff\ud83d\ude00\udbff\udfff")"},
+      {std::u16string{0xD800}, R"("\ud800")", R"("\ud800")"},
+      {std::u16string{u'a', 0xDC00, 0xD800, u'b'}, R"("a\udc00\ud800b")",
+       R"("a\udc00\ud800b")"},
+      {std::u16string{0xD83D, u'x', 0xDE00}, R"("\ud83dx\ude00")",
+       R"("\ud83dx\ude00")"},
       // Past the eight-unit steps: a special in every lane.
       {u"abcdefg\"hijklmn\\opqrstu\nvwxyz01\u00E9",
        "\"abcdefg\\\"hijklmn\\\\opqrstu\\nvwxyz01\xC3\xA9\"",
-       R"("abcdefg\"hijklmn\\opqrstu\nvwxyz01\u00E9")"},
+       R"("abcdefg\"hijklmn\\opqrstu\nvwxyz01\u00e9")"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(WriteStandard(Value(c.text)), c.utf8) << c.ascii;
@@ -131,7 +131,7 @@ TEST(JSONStandardTest, StringsEscapedInBothForms) {
   writer.EndArray();
   EXPECT_EQ(writer.Take(),
             "[\"a\xF0\x9F\x98\x80"
-            "b\",\"\\uD800x\"]");
+            "b\",\"\\ud800x\"]");
   // A long string whose pair straddles the writer's steps of 4096 units.
   for (size_t before : {4094u, 4095u, 4096u, 8191u}) {
     const std::u16string text = std::u16string(before, u'a') + u"\U0001F600b";
@@ -176,7 +176,7 @@ TEST(JSONStandardTest, ContainersCompactAndIndented) {
             "    true,\n"
             "    null\n"
             "  ],\n"
-            "  \"k\\\"\\u00E9\": \"v\"\n"
+            "  \"k\\\"\\u00e9\": \"v\"\n"
             "}");
   EXPECT_EQ(WriteStandard(List({List({Value(1)})}), {1, false}),
             "[\n [\n  1\n ]\n]");
