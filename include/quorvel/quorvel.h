@@ -22,6 +22,7 @@
 #include "quorvel/enumerator.h"
 #include "quorvel/error.h"
 #include "quorvel/json.h"
+#include "quorvel/json_standard.h"
 #include "quorvel/json_strict.h"
 #include "quorvel/kxdocrec.h"
 #include "quorvel/kxdocsdb.h"
@@ -34,6 +35,7 @@
 #include "quorvel/safearray.h"
 #include "quorvel/storable.h"
 #include "quorvel/string.h"
+#include "quorvel/utf8.h"
 #include "quorvel/value.h"
 #include "quorvel/verhoeff.h"
 

@@ -35,31 +35,28 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        "[\"\xE6\x9D\xB1\xE4\xBA\xAC\"]",
        1,
        "",
-       "quorvel: standard input:1:2: character U+6771 (\xE6\x9D\xB1) of this "
-       "string has no Windows-1252 byte, which MessagePack strings here are "
-       "made of (error 5)\n"},
+       "quorvel: standard input:1:2: character U+6771 (\xE6\x9D\xB1) at "
+       "position 1 of this string has no Windows-1252 byte (error 5)\n"},
       {{"msgpack", "encode"},
        "{\n \"ok\": 1,\n \"\\ud83d\\ude00\": 2}",
        1,
        "",
-       "quorvel: standard input:3:2: character U+1F600 (\xF0\x9F\x98\x80) of "
-       "this string has no Windows-1252 byte, which MessagePack strings here "
-       "are made of (error 5)\n"},
+       "quorvel: standard input:3:2: character U+1F600 (\xF0\x9F\x98\x80) at "
+       "position 1 of this name has no Windows-1252 byte (error 5)\n"},
       {{"msgpack", "encode", "--lenient"},
        "['\xE6\x9D\xB1']",
        1,
        "",
        "quorvel: standard input:1:2: warning: a strict reading stops here: "
        "expected a value, found \"'\"\n"
-       "quorvel: standard input: character U+6771 (\xE6\x9D\xB1) of a string "
-       "has no Windows-1252 byte, which MessagePack strings here are made of "
-       "(error 5)\n"},
+       "quorvel: standard input: character U+6771 (\xE6\x9D\xB1) at position 1 "
+       "of [0] has no Windows-1252 byte (error 5)\n"},
       // Numbers travel exactly or not at all.
       {{"msgpack", "encode"},
        "[0.1234567890123456789]",
        1,
        "",
-       "quorvel: standard input:1:2: the number 0.1234567890123456789 is "
+       "quorvel: standard input:1:2: the number '0.1234567890123456789' is "
        "neither a Currency (4 decimal places) nor a Double exactly (error "
        "5)\n"},
       {{"msgpack", "encode"},
@@ -84,7 +81,8 @@ TEST(CliMsgPackTest, EncodesExactlyOrRefuses) {
        "\"" + std::string(65536, 'x') + "\"",
        1,
        "",
-       "quorvel: standard input: Overflow (error 6)\n"},
+       "quorvel: standard input:1:1: this string is 65536 characters long, "
+       "more than the 65535 a MessagePack string holds (error 5)\n"},
   };
   for (const ToolCase& c : cases) {
     const ToolResult r = RunQuorvel(c.args, {.input = c.input});

@@ -115,19 +115,21 @@ TEST(StoresCliTest, TextReachesTheFileExactlyOrNotAtAll) {
     std::vector<std::string> args;
     std::string err;
   };
-  const std::string no_byte =
-      " has no Windows-1252 byte, which the database files are made of "
-      "(error 5)\n";
+  const auto no_byte = [](const char* what) {
+    return std::string(" of ") + what + " has no Windows-1252 byte (error 5)\n";
+  };
+  const std::string inexact =
+      " is neither a Currency (4 decimal places) nor a Double exactly";
   const Case refused[] = {
       {{"kv", kv, "put", "ключ", "v"},
-       "quorvel: " + kv + ": the key: character U+043A (к) at position 1" +
-           no_byte},
+       "quorvel: " + kv + ": character U+043A (к) at position 1" +
+           no_byte("the key")},
       {{"kv", kv, "put", "k", "значение 東京"},
-       "quorvel: " + kv + ": the value: character U+0437 (з) at position 1" +
-           no_byte},
+       "quorvel: " + kv + ": character U+0437 (з) at position 1" +
+           no_byte("the value")},
       {{"kv", kv, "put", "k", "ab😀"},
-       "quorvel: " + kv + ": the value: character U+1F600 (😀) at position 3" +
-           no_byte},
+       "quorvel: " + kv + ": character U+1F600 (😀) at position 3" +
+           no_byte("the value")},
       {{"kv", kv, "put", "k\xff", "v"},
        "quorvel: " + kv +
            ": the key: byte 0xFF at offset 1 is not UTF-8 here (the text "
@@ -144,17 +146,27 @@ TEST(StoresCliTest, TextReachesTheFileExactlyOrNotAtAll) {
            "must be UTF-8) (error 5)\n"},
       {{"docs", docs, "add", "{\"city\":\"東京\"}"},
        "quorvel: " + docs +
-           ": the document:1:9: character U+6771 (東) of this string has no "
-           "Windows-1252 byte, which MessagePack strings here are made of "
-           "(error 5)\n"},
+           ": the document:1:9: character U+6771 (東) at position 1" +
+           no_byte("this string")},
       {{"docs", docs, "add", "東京", "{}"},
-       "quorvel: " + docs + ": the id: character U+6771 (東) at position 1" +
-           no_byte},
+       "quorvel: " + docs + ": character U+6771 (東) at position 1" +
+           no_byte("the id")},
       {{"docs", docs, "set", "DOC000001", "n", "0.12345678901234567891"},
        "quorvel: " + docs +
-           ": the value:1:1: the number 0.12345678901234567891 is neither a "
-           "Currency (4 "
-           "decimal places) nor a Double exactly (error 5)\n"},
+           ": the value:1:1: the number '0.12345678901234567891'" + inexact +
+           " (error 5)\n"},
+      // Numbers no Decimal holds, which a Double would round.
+      {{"docs", docs, "add", "{\"n\":123456789012345678901234567890}"},
+       "quorvel: " + docs + ": the document:1:6: the number " +
+           "'123456789012345678901234567890'" + inexact +
+           " (a Double reads 1.2345678901234568e+29) (error 5)\n"},
+      {{"docs", docs, "add", "{\"n\":79228162514264337593543950336}"},
+       "quorvel: " + docs + ": the document:1:6: the number " +
+           "'79228162514264337593543950336'" + inexact +
+           " (a Double reads 7.922816251426434e+28) (error 5)\n"},
+      {{"docs", docs, "add", "{\"n\":2.5e-324}"},
+       "quorvel: " + docs + ": the document:1:6: the number '2.5e-324'" +
+           inexact + " (a Double reads 5e-324) (error 5)\n"},
       {{"docs", docs, "add", "[1]"},
        "quorvel: " + docs +
            ": the document: a document is a JSON object "
@@ -241,8 +253,7 @@ TEST(StoresCliTest, AValueFromStandardInput) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "quorvel: standard input: character U+0436 (\xD0\xB6) at position "
-            "2 has no Windows-1252 byte, which the database files are made of "
-            "(error 5)\n");
+            "2 of the value has no Windows-1252 byte (error 5)\n");
 }
 
 TEST(StoresCliTest, CompactSaysTheSizesAndLeavesNoTemporaryFile) {

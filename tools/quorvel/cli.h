@@ -20,8 +20,11 @@
 #include <string_view>
 #include <vector>
 
+#include "quorvel/json_standard.h"
 #include "quorvel/json_strict.h"
 #include "quorvel/quorvel.h"
+#include "quorvel/storable.h"
+#include "quorvel/utf8.h"
 
 namespace quorvel::cli {
 
@@ -287,17 +290,6 @@ class InputText : public JSON::TextSource {
   int64_t column_ = 1;  // of the piece's first byte
 };
 
-// Decodes the UTF-8 in [p, end) to `o`, which has room for a unit per byte:
-// the well-formed sequences only (no overlong forms, no surrogates, nothing
-// past U+10FFFF). Stops at the end, at a sequence the end cuts short, or at
-// a byte that is not UTF-8 there (then `*bad` points at the sequence's first
-// byte). Returns where it stopped.
-const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* end, char16_t*& o,
-                          const uint8_t** bad);
-
-// Appends the UTF-8 of `text` to `out`; a lone surrogate becomes U+FFFD.
-void AppendUtf8(std::u16string_view text, std::string& out);
-
 // -------------------------------------------------------------- output
 
 // Removes a temporary file when SIGINT, SIGTERM or SIGHUP stops the tool,
@@ -364,11 +356,6 @@ class Output {
 
 // ---------------------------------------------------------------- JSON
 
-struct JsonStyle {
-  int indent = 0;      // spaces per level; 0 writes compact text
-  bool ascii = false;  // everything past U+007E as \uXXXX
-};
-
 // The options of JSON output, for the tables of verbs that write JSON with
 // the `actions` that do.
 constexpr OptionSpec IndentOption(std::string_view actions) {
@@ -382,7 +369,7 @@ constexpr OptionSpec AsciiOption(std::string_view actions) {
           "write every character past U+007E as a \\uXXXX escape", actions};
 }
 // The style those options ask for.
-JsonStyle StyleFrom(const Args& args);
+JSON::StandardStyle StyleFrom(const Args& args);
 
 // A strict read of an input's JSON text whose fault is a Failure at its
 // place.
@@ -400,64 +387,48 @@ class JsonSource {
 };
 
 // Reads all of the input with the library's lenient reader, exactly as it
-// is; a text that does not begin with an object or an array is a Failure.
-Value ReadLenientJson(Input& input);
-// The same, and where a strict reading of the text differs (the strict
+// is (a text that does not begin with an object or an array is a Failure),
+// and where a strict reading of the text differs (the strict
 // reader faults, or its value is another), a warning on standard error
 // names the first such place, "FILE:LINE:COLUMN: warning: ...".
 Value ReadLenientJsonWithWarning(Input& input);
 
-// Writes JSON text as UTF-8, from the events of a strict read or from a
-// tree of values. Strings are escaped as JSON requires: '"', '\' and
-// control characters (the short escapes where there is one), and lone
-// surrogates, which UTF-8 cannot carry, as \uXXXX. Numbers are written in
-// their exact text (Decimal, Currency, integers) or the shortest text that
-// reads back as the same Double.
-class JsonWriter : public JSON::StrictHandler {
+// The library's standard JSON writer onto an Output, fed a tree of values
+// (Tree) or, as the handler of a strict read, its events (`events()`).
+class JsonWriter final : private JSON::ByteSink {
  public:
-  JsonWriter(Output& out, JsonStyle style) : out_(out), style_(style) {}
-
-  void BeginObject() override;
-  void Key(std::u16string_view name) override;
-  void EndObject() override;
-  void BeginArray() override;
-  void EndArray() override;
-  void Text(std::u16string_view text) override;
-  void Scalar(const Value& value) override;
-  // Writes a value and whatever it holds: Dictionary and KxDocRec objects
-  // as JSON objects, CArray objects as arrays; Empty as "" and a Date as
-  // its ISO 8601 text. Raises 13 for a kind JSON has no form for.
-  void Tree(const Value& value);
+  JsonWriter(Output& out, JSON::StandardStyle style)
+      : out_(out), writer_(style, this) {}
+  JSON::StandardWriter& events() { return writer_; }
+  void Tree(const Value& value) { writer_.Write(value); }
   // Ends the text with a line feed.
-  void EndText();
+  void EndText() {
+    writer_.Flush();
+    out_.Put('\n');
+  }
 
  private:
-  void BeforeValue();
-  void Open(char bracket);
-  void Close(char bracket);
-  void NewLine();
-  void WriteString(std::u16string_view text);
+  void Write(std::string_view bytes) override { out_.Write(bytes); }
 
   Output& out_;
-  JsonStyle style_;
-  int depth_ = 0;
-  bool first_ = true;  // nothing written yet in the open container
-  bool after_key_ = false;
+  JSON::StandardWriter writer_;
 };
 
 // ------------------------------------------------------------ portable
 
-// Values the library's MessagePack, and so a document database file, holds
-// exactly. Returns `number` itself, or the Double standing for a Decimal
-// that a Currency cannot hold (more than four places, or beyond its range)
-// when that Double's shortest text reads back as the same number; nothing
-// for a number neither holds.
+// Numbers as the library's MessagePack, and so a document database file,
+// holds them exactly. Returns `number` itself, the Double -0 for a Decimal
+// negative zero, or the Double standing for a Decimal that a Currency
+// cannot hold (more than four places, or beyond its range) when that
+// Double's shortest text reads back as the same number; nothing for a
+// number neither holds.
 std::optional<Value> PortableNumber(const Value& number);
 
 // Builds the value of a strict read, refusing what the library's
-// MessagePack cannot hold exactly: a character without a Windows-1252 byte
-// (in a string or a name), a number PortableNumber refuses. The Failure
-// names the place in `where` of the token that holds it.
+// MessagePack cannot hold exactly: what the storability check refuses in a
+// string or a name, a number PortableNumber refuses, and a number the
+// reader could only hold as a Double of another value. The Failure names
+// the place in `where` of the token that holds it.
 class PortableTreeBuilder : public JSON::TreeBuilder {
  public:
   PortableTreeBuilder(const JSON::StrictReader& reader,
@@ -468,7 +439,7 @@ class PortableTreeBuilder : public JSON::TreeBuilder {
   void Scalar(const Value& value) override;
 
  private:
-  void Check(std::u16string_view text);
+  void Check(const std::optional<StorableFault>& fault);
   [[noreturn]] void Fail(const std::string& what);
 
   const JSON::StrictReader& reader_;
@@ -477,14 +448,16 @@ class PortableTreeBuilder : public JSON::TreeBuilder {
 
 // The same for a value built some other way (the lenient reader): returns
 // it with each number PortableNumber turns into a Double replaced (in the
-// containers themselves); the Failure names `where` only.
+// containers themselves); the Failure names `where` and the path.
 Value MakePortable(const Value& value, const std::string& where);
 
-// A command-line argument as text. Bytes that are not UTF-8 are a Failure
-// at `where` naming their offset; with `ansi`, so is a character without a
-// Windows-1252 byte, which the database files are made of.
-std::u16string ArgumentText(std::string_view arg, std::string_view where,
-                            bool ansi);
+// A command-line argument, `what` ("the key") for the database `file`, as
+// text. Bytes that are not UTF-8 are a Failure naming their offset; with a
+// `target`, so is text the storability check refuses for it (a character
+// without a Windows-1252 byte, which the database files are made of).
+std::u16string ArgumentText(std::string_view arg, std::string_view file,
+                            std::u16string_view what,
+                            std::optional<StorableTarget> target);
 
 // Reads JSON text given whole (a command-line argument) strictly, through
 // a PortableTreeBuilder; `where` names it in Failures ("argument 3").

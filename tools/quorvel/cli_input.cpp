@@ -43,70 +43,6 @@ void Advance(const uint8_t* from, const uint8_t* to, int64_t& line,
 
 }  // namespace
 
-const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* end, char16_t*& o,
-                          const uint8_t** bad) {
-  *bad = nullptr;
-  while (p < end) {
-    // Runs of ASCII eight bytes at a time.
-    while (end - p >= 8) {
-      uint64_t v;
-      std::memcpy(&v, p, 8);
-      if (v & 0x8080808080808080u) break;
-      for (int k = 0; k < 8; ++k) o[k] = p[k];
-      o += 8;
-      p += 8;
-    }
-    if (p == end) break;
-    const uint8_t b = *p;
-    if (b < 0x80) {
-      *o++ = b;
-      ++p;
-      continue;
-    }
-    // The well-formed sequences of the Unicode standard (its table 3-7):
-    // no overlong forms, no surrogates, nothing past U+10FFFF.
-    int need;
-    uint8_t lo = 0x80, hi = 0xBF;
-    uint32_t cp;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      *bad = p;
-      return p;
-    }
-    const int have = static_cast<int>(std::min<ptrdiff_t>(end - p - 1, need));
-    for (int k = 1; k <= have; ++k) {
-      const uint8_t c = p[k];
-      if (k == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) {
-        *bad = p;
-        return p;
-      }
-      cp = cp << 6 | (c & 0x3F);
-    }
-    if (have < need) return p;  // cut short by the end of the piece
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      *o++ = static_cast<char16_t>(cp);
-    }
-    p += need + 1;
-  }
-  return p;
-}
-
 const std::string& CurrentInput() { return CurrentInputName(); }
 
 Input::Input(std::string_view path, ProgressMode progress,
@@ -182,17 +118,16 @@ std::u16string_view InputText::Next() {
       bytes = joined_;
     }
     const uint8_t* const begin = bytes.data();
-    const uint8_t* const end = begin + bytes.size();
     text_.resize(bytes.size());
-    char16_t* o = text_.data();
-    const uint8_t* bad;
-    const uint8_t* stop = DecodeUtf8(begin, end, o, &bad);
-    if (bad != nullptr) Bad(bad, begin);
-    carried_ = static_cast<size_t>(end - stop);
+    const Utf8Step step = DecodeUtf8(
+        {reinterpret_cast<const char*>(begin), bytes.size()}, text_.data());
+    const uint8_t* const stop = begin + step.read;
+    if (step.stop == Utf8Stop::kBad) Bad(stop, begin);
+    carried_ = bytes.size() - step.read;
     std::memcpy(carry_, stop, carried_);
     // The place of the next byte, for a fault in a later piece.
     Advance(begin, stop, line_, column_);
-    text_.resize(static_cast<size_t>(o - text_.data()));
+    text_.resize(step.written);
     std::u16string_view piece = text_;
     if (!started_ && !piece.empty()) {
       started_ = true;
@@ -216,36 +151,6 @@ void InputText::Bad(const uint8_t* at, const uint8_t* piece) {
   std::snprintf(what, sizeof what,
                 "byte 0x%02X is not UTF-8 here (the text must be UTF-8)", *at);
   throw Failure(Place(input_.name(), line, column), what, kErrInvalidCall);
-}
-
-void AppendUtf8(std::u16string_view text, std::string& out) {
-  const size_t start = out.size();
-  out.resize(start + 3 * text.size());
-  char* o = out.data() + start;
-  const char16_t* p = text.data();
-  const char16_t* const end = p + text.size();
-  while (p < end) {
-    const uint32_t c = *p++;
-    if (c < 0x80) {
-      *o++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *o++ = static_cast<char>(0xC0 | c >> 6);
-      *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c >= 0xD800 && c < 0xDC00 && p < end && *p >= 0xDC00 &&
-               *p < 0xE000) {
-      const uint32_t cp = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);
-      *o++ = static_cast<char>(0xF0 | cp >> 18);
-      *o++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-      *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      const uint32_t unit = c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
-      *o++ = static_cast<char>(0xE0 | unit >> 12);
-      *o++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-      *o++ = static_cast<char>(0x80 | (unit & 0x3F));
-    }
-  }
-  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 }  // namespace quorvel::cli

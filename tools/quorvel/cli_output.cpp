@@ -157,7 +157,7 @@ void Output::Write(const void* data, size_t size) {
 
 void Output::Line(std::u16string_view text) {
   std::string line;
-  AppendUtf8(text, line);
+  AppendUtf8(text, &line);
   line += '\n';
   Write(line);
 }

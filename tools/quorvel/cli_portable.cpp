@@ -1,44 +1,22 @@
-// Values the library's MessagePack, and so a document database file, holds
-// exactly: text of the Windows-1252 code page, numbers a Currency or a
-// Double holds. Anything else is refused at its place rather than turned
-// into '?' or rounded.
+// Values as the library's MessagePack, and so a document database file,
+// holds them exactly. Text and containers are the library's storability
+// check; numbers typed as JSON take one more step of the tool's own: a
+// number a Currency cannot hold travels as the Double whose shortest text
+// is that number, and any other is refused rather than rounded.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "cli.h"
+#include "quorvel/storable.h"
 
 namespace quorvel::cli {
 
 namespace {
 
-// "character U+6771 (東)" for `bad`, a character of `text`.
-std::string CharacterName(std::u16string_view text,
-                          const quorvel::Unmappable& bad) {
-  char code[16];
-  std::snprintf(code, sizeof code, "U+%04X",
-                static_cast<unsigned>(bad.character));
-  std::string what = "character " + std::string(code);
-  if (bad.character < 0xD800 || bad.character >= 0xE000) {
-    what += " (" +
-            ToUtf8(text.substr(bad.index, bad.character > 0xFFFF ? 2 : 1)) +
-            ")";
-  }
-  return what;
-}
-
-// The same for the first character of `text` without a Windows-1252 byte.
-std::optional<std::string> Unmappable(std::u16string_view text) {
-  const std::optional<quorvel::Unmappable> bad = FindUnmappable(text);
-  if (!bad) return std::nullopt;
-  return CharacterName(text, *bad);
-}
-
-constexpr const char* kNoByte =
-    " has no Windows-1252 byte, which MessagePack strings here are made of";
-
-std::string NumberRefusal(const Value& number) {
-  return "the number " + ToUtf8(ToText(number)) +
+std::string NumberRefusal(std::string_view text) {
+  return "the number " + Quote(text) +
          " is neither a Currency (4 decimal places) nor a Double exactly";
 }
 
@@ -47,13 +25,9 @@ std::string NumberRefusal(const Value& number) {
 std::optional<Value> PortableNumber(const Value& number) {
   if (number.kind() != Kind::Decimal) return number;
   const Decimal d = number.decimal();
-  try {
-    if (d.scale() <= 4) {
-      d.ToCurrency();  // raises beyond the Currency range
-      return number;
-    }
-  } catch (const Error&) {
-  }
+  // A Currency has no negative zero; a Double does.
+  if (d.IsZero() && d.negative()) return Value(-0.0);
+  if (!CheckStorable(number, StorableTarget::kMsgPack)) return number;
   // The shortest text of the Double must read back as the same number.
   const double x = d.ToDouble();
   char text[32];
@@ -68,24 +42,30 @@ std::optional<Value> PortableNumber(const Value& number) {
 }
 
 void PortableTreeBuilder::Key(std::u16string_view name) {
-  Check(name);
+  Check(CheckStorableText(name, StorableTarget::kText, u"this name"));
   TreeBuilder::Key(name);
 }
 
 void PortableTreeBuilder::Text(std::u16string_view text) {
-  Check(text);
+  Check(CheckStorableText(text, StorableTarget::kMsgPack, u"this string"));
   TreeBuilder::Text(text);
 }
 
 void PortableTreeBuilder::Scalar(const Value& value) {
+  if (value.kind() == Kind::Double && !reader_.number_exact()) {
+    char shortest[32];
+    const std::to_chars_result r = std::to_chars(
+        shortest, shortest + sizeof shortest, value.double_value());
+    Fail(NumberRefusal(ToUtf8(reader_.number_text())) + " (a Double reads " +
+         std::string(shortest, r.ptr) + ")");
+  }
   const std::optional<Value> portable = PortableNumber(value);
-  if (!portable) Fail(NumberRefusal(value));
+  if (!portable) Fail(NumberRefusal(ToUtf8(reader_.number_text())));
   TreeBuilder::Scalar(*portable);
 }
 
-void PortableTreeBuilder::Check(std::u16string_view text) {
-  if (const std::optional<std::string> bad = Unmappable(text))
-    Fail(*bad + " of this string" + kNoByte);
+void PortableTreeBuilder::Check(const std::optional<StorableFault>& fault) {
+  if (fault) Fail(ToUtf8(fault->description));
 }
 
 void PortableTreeBuilder::Fail(const std::string& what) {
@@ -93,61 +73,68 @@ void PortableTreeBuilder::Fail(const std::string& what) {
                 what, kErrInvalidCall);
 }
 
-Value MakePortable(const Value& v, const std::string& where) {
-  if (v.IsString()) {
-    if (const std::optional<std::string> bad = Unmappable(v.string_view()))
-      throw Failure(where, *bad + " of a string" + kNoByte, kErrInvalidCall);
-    return v;
-  }
-  if (!v.IsObject()) {
-    const std::optional<Value> portable = PortableNumber(v);
-    if (!portable) throw Failure(where, NumberRefusal(v), kErrInvalidCall);
-    return *portable;
-  }
-  if (Dictionary* dict = dynamic_cast<Dictionary*>(v.object())) {
+namespace {
+
+// Puts the Double of each Decimal that PortableNumber turns into one in its
+// place, in the containers themselves.
+void PortableNumbers(const Value& v, const std::string& where) {
+  if (Dictionary* dict = v.object_as<Dictionary>()) {
     for (const Dictionary::Entry& entry : *dict) {
-      MakePortable(Value(entry.key), where);
       Value* slot = dict->Find(entry.key.view());
-      *slot = MakePortable(*slot, where);
+      if (slot->IsObject()) {
+        PortableNumbers(*slot, where);
+      } else if (const std::optional<Value> p = PortableNumber(*slot)) {
+        *slot = *p;
+      }
     }
-    return v;
+  } else if (CArray* list = v.object_as<CArray>()) {
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      const Value item = list->Item(i);
+      if (item.IsObject()) {
+        PortableNumbers(item, where);
+      } else if (const std::optional<Value> p = PortableNumber(item)) {
+        list->LetItem(i, *p);
+      }
+    }
   }
-  if (CArray* list = dynamic_cast<CArray*>(v.object())) {
-    for (int32_t i = 0; i < list->Count(); ++i)
-      list->LetItem(i, MakePortable(list->Item(i), where));
-    return v;
-  }
-  return v;
 }
 
-std::u16string ArgumentText(std::string_view arg, std::string_view where,
-                            bool ansi) {
+}  // namespace
+
+Value MakePortable(const Value& v, const std::string& where) {
+  Value portable = v;
+  if (v.IsObject()) {
+    PortableNumbers(v, where);
+  } else if (const std::optional<Value> p = PortableNumber(v)) {
+    portable = *p;
+  }
+  if (const std::optional<StorableFault> fault =
+          CheckStorable(portable, StorableTarget::kMsgPack))
+    throw Failure(where, ToUtf8(fault->description), kErrInvalidCall);
+  return portable;
+}
+
+std::u16string ArgumentText(std::string_view arg, std::string_view file,
+                            std::u16string_view what,
+                            std::optional<StorableTarget> target) {
   // Decoded as input text is, so that an argument and a file agree on what
-  // UTF-8 is; whatever stops the decoder short of the end is the fault.
-  std::u16string text(arg.size(), u'\0');
-  const auto* begin = reinterpret_cast<const uint8_t*>(arg.data());
-  const uint8_t* const end = begin + arg.size();
-  char16_t* o = text.data();
-  const uint8_t* bad;
-  const uint8_t* stop = DecodeUtf8(begin, end, o, &bad);
-  if (stop != end) {
-    char what[80];
-    std::snprintf(what, sizeof what,
+  // UTF-8 is.
+  std::u16string text;
+  Utf8Fault bad;
+  if (!Utf8ToUtf16(arg, &text, &bad)) {
+    char message[80];
+    std::snprintf(message, sizeof message,
                   "byte 0x%02X at offset %zu is not UTF-8 here (the text must "
                   "be UTF-8)",
-                  *stop, static_cast<size_t>(stop - begin));
-    throw Failure(std::string(where), what, kErrInvalidCall);
+                  bad.byte, bad.offset);
+    throw Failure(std::string(file) + ": " + ToUtf8(what), message,
+                  kErrInvalidCall);
   }
-  text.resize(static_cast<size_t>(o - text.data()));
-  if (ansi) {
-    if (const std::optional<quorvel::Unmappable> bad = FindUnmappable(text)) {
-      throw Failure(std::string(where),
-                    CharacterName(text, *bad) + " at position " +
-                        std::to_string(bad->position) +
-                        " has no Windows-1252 byte, which the database "
-                        "files are made of",
+  if (target) {
+    if (const std::optional<StorableFault> fault =
+            CheckStorableText(text, *target, what))
+      throw Failure(std::string(file), ToUtf8(fault->description),
                     kErrInvalidCall);
-    }
   }
   return text;
 }

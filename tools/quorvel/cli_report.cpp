@@ -82,10 +82,9 @@ size_t AppendPrintable(std::string_view text, bool quoting, size_t limit,
     } else if (b >= 0x80) {
       size = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
       char16_t units[4];
-      char16_t* o = units;
-      const uint8_t* bad = nullptr;
       if (size > static_cast<size_t>(end - p) ||
-          DecodeUtf8(p, p + size, o, &bad) != p + size || bad != nullptr) {
+          DecodeUtf8({reinterpret_cast<const char*>(p), size}, units).stop !=
+              Utf8Stop::kEnd) {
         size = 1;
         shown = numbered("\\x%02X", b);
       } else if (units[0] < 0xA0) {
@@ -128,7 +127,7 @@ std::string Quote(std::string_view text) {
 
 std::string Quote(std::u16string_view text) {
   std::string bytes;
-  AppendUtf8(text, bytes);
+  AppendUtf8(text, &bytes);
   return Quote(bytes);
 }
 

@@ -8,7 +8,7 @@ namespace quorvel::cli {
 
 void Print(std::u16string_view text) {
   std::string bytes;
-  AppendUtf8(text, bytes);
+  AppendUtf8(text, &bytes);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 

@@ -28,6 +28,9 @@ OpenOptions OptionsFor(Access access) {
   OpenOptions options;
   options.read_only = access == Access::kRead;
   options.create_if_missing = access == Access::kCreate;
+  // What the tool checks before it opens, the store checks again under
+  // writing: nothing is stored as a '?' or a rounding.
+  options.exact = true;
   return options;
 }
 

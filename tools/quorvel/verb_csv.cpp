@@ -73,13 +73,13 @@ void PutField(std::u16string_view field, char16_t sep, bool quotes,
       quotes && field.find_first_of(std::u16string{sep, u'"', u'\r', u'\n'}) !=
                     std::u16string_view::npos;
   if (!quoted) {
-    AppendUtf8(field, line);
+    AppendUtf8(field, &line);
     return;
   }
   line += '"';
   for (size_t at = 0;;) {
     const size_t quote = field.find(u'"', at);
-    AppendUtf8(field.substr(at, quote - at), line);
+    AppendUtf8(field.substr(at, quote - at), &line);
     if (quote == std::u16string_view::npos) break;
     line += "\"\"";
     at = quote + 1;
@@ -197,22 +197,23 @@ void Load(Input& input, const CsvOptions& options, const CsvDialect& dialect,
 }
 
 void WriteJson(const CDataset& ds, Output& out) {
-  JsonWriter writer(out, JsonStyle());
-  writer.BeginArray();
+  JsonWriter writer(out, JSON::StandardStyle());
+  JSON::StandardWriter& json = writer.events();
+  json.BeginArray();
   for (int32_t r = 1; r <= ds.RowCount(); ++r) {
-    writer.BeginObject();
+    json.BeginObject();
     for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
-      writer.Key(ds.ColumnName(c).view());
+      json.Key(ds.ColumnName(c).view());
       const Value& cell = ds.Cell(r, c);
       if (cell.IsNull()) {
-        writer.Scalar(cell);
+        json.Scalar(cell);
       } else {
-        writer.Text(cell.string_view());
+        json.Text(cell.string_view());
       }
     }
-    writer.EndObject();
+    json.EndObject();
   }
-  writer.EndArray();
+  json.EndArray();
   writer.EndText();
 }
 
@@ -222,7 +223,7 @@ void WriteCsv(const CDataset& ds, std::span<const int32_t> rows, bool header,
   const auto put_line = [&](auto field_of) {
     line.clear();
     for (int32_t c = 1; c <= ds.ColumnCount(); ++c) {
-      if (c > 1) AppendUtf8(std::u16string_view(&sep, 1), line);
+      if (c > 1) AppendUtf8(std::u16string_view(&sep, 1), &line);
       PutField(field_of(c), sep, quotes, line);
     }
     line += "\r\n";

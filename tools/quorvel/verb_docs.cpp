@@ -6,7 +6,6 @@
 
 #include "cli.h"
 #include "quorvel/compare.h"
-#include "quorvel/json.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/msgpack.h"
 #include "store_access.h"
@@ -114,7 +113,7 @@ void Dump(std::string_view path, Output& output) {
               try {
                 Value doc = mMsgPack::DecodeBytes(
                     {body, static_cast<size_t>(rec.body_size)});
-                out += " body " + ToUtf8(JSON::WriteJSON(doc));
+                out += " body " + JSON::WriteStandard(doc);
               } catch (const Error& e) {
                 out += " body of " + std::to_string(rec.body_size) +
                        " bytes that does not decode: " + e.what();
@@ -210,12 +209,13 @@ class DocsAction {
   void Wants(size_t n) const { ExpectArguments(args_, n); }
 
   String Text(size_t i, const char* what) const {
-    return String(ArgumentText(p_[i], Where(what), /*ansi=*/true));
+    return String(
+        ArgumentText(p_[i], path_, FromUtf8(what), StorableTarget::kText));
   }
 
   Value Json(size_t i, const char* what) const {
-    return ReadPortableJson(ArgumentText(p_[i], Where(what), /*ansi=*/false),
-                            Where(what));
+    return ReadPortableJson(
+        ArgumentText(p_[i], path_, FromUtf8(what), std::nullopt), Where(what));
   }
 
   void Open(Access access) {
@@ -254,17 +254,18 @@ class DocsAction {
   void Export() {
     Progress progress(args_.progress(), "docs export", std::nullopt);
     JsonWriter writer(out_, StyleFrom(args_));
-    writer.BeginObject();
+    JSON::StandardWriter& json = writer.events();
+    json.BeginObject();
     const Value ids = db_->Keys();
     for (const Value& id : ids.array().values()) {
       Ref<KxDocRec> rec = db_->GetDoc(id.string());
       if (!rec) continue;
-      writer.Key(id.string());
-      const uint64_t before = out_.written();
-      writer.Tree(Value(rec));
-      progress.Advance(out_.written() - before);
+      json.Key(id.string());
+      const uint64_t before = json.written();
+      json.Write(Value(rec));
+      progress.Advance(json.written() - before);
     }
-    writer.EndObject();
+    json.EndObject();
     writer.EndText();
   }
 

@@ -33,15 +33,16 @@ constexpr VerbSpec kSpec = {
     "          characters as UTF-8 (or escaped, --ascii)\n"
     "\n"
     "The first fault stops the read with \"quorvel: FILE:LINE:COLUMN: what\n"
-    "went wrong (error 9)\" and exit status 1. Numbers stay exact where a\n"
-    "Decimal holds them (up to 28 decimal places and 29 digits) and are\n"
-    "otherwise read as Doubles, written back in the shortest form that\n"
-    "reads as the same Double; a number beyond a Double is a fault.\n"
+    "went wrong (error 9)\" and exit status 1. format changes no number:\n"
+    "one a Decimal holds (up to 28 decimal places and 29 digits) is\n"
+    "written in its exact form (-0 kept), any other as the text had it; a\n"
+    "number beyond a Double is a fault.\n"
     "Containers may nest 1000 deep. format keeps members in the order of\n"
     "the text, repeated names included.\n"
     "\n"
-    "Both stream: they hold a piece of the input (1 MiB at most) and the\n"
-    "open containers, whatever the size of the text. With --lenient the\n"
+    "Both stream: they hold a piece of the input (1 MiB at most, a long\n"
+    "string included) and the open containers, whatever the size of the\n"
+    "text. With --lenient the\n"
     "whole text and its value are held.\n",
     kOptions,
 };
@@ -55,6 +56,11 @@ class Counter : public JSON::StrictHandler {
   void BeginArray() override { Count("array"); }
   void EndArray() override {}
   void Text(std::u16string_view) override { Count("string"); }
+  // A string is counted, never held: one of any length costs a piece.
+  bool TakesTextInPieces() const override { return true; }
+  void TextPiece(std::u16string_view, bool last) override {
+    if (last) Count("string");
+  }
   void Scalar(const Value& value) override {
     Count(value.IsNull()                  ? "null"
           : value.kind() == Kind::Boolean ? "Boolean"
@@ -73,6 +79,36 @@ class Counter : public JSON::StrictHandler {
 
   int64_t values_ = 0;
   std::string top_;
+};
+
+// Hands a strict read on to the standard writer, but for a number that no
+// Value holds exactly (one a Double would round), which keeps the text it
+// has: formatting changes no number.
+class Formatter : public JSON::StrictHandler {
+ public:
+  Formatter(const JSON::StrictReader& reader, JSON::StandardWriter& out)
+      : reader_(reader), out_(out) {}
+  void BeginObject() override { out_.BeginObject(); }
+  void Key(std::u16string_view name) override { out_.Key(name); }
+  void EndObject() override { out_.EndObject(); }
+  void BeginArray() override { out_.BeginArray(); }
+  void EndArray() override { out_.EndArray(); }
+  void Text(std::u16string_view text) override { out_.Text(text); }
+  bool TakesTextInPieces() const override { return true; }
+  void TextPiece(std::u16string_view text, bool last) override {
+    out_.TextPiece(text, last);
+  }
+  void Scalar(const Value& value) override {
+    if (value.kind() == Kind::Double && !reader_.number_exact()) {
+      out_.NumberText(reader_.number_text());
+    } else {
+      out_.Scalar(value);
+    }
+  }
+
+ private:
+  const JSON::StrictReader& reader_;
+  JSON::StandardWriter& out_;
 };
 
 // Counts the values of a tree the lenient reader built, containers
@@ -94,7 +130,7 @@ int RunJson(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("check|format");
-  const JsonStyle style = StyleFrom(args);
+  const JSON::StandardStyle style = StyleFrom(args);
   return Filter(args, action, [&](Input& input, Output& out) {
     if (args.Has("--lenient")) {
       const Value tree = ReadLenientJsonWithWarning(input);
@@ -112,7 +148,9 @@ int RunJson(std::span<char*> raw) {
       out.Write(counter.Summary() + "\n");
     } else {
       JsonWriter writer(out, style);
-      JsonSource(input).Read(writer);
+      JsonSource source(input);
+      Formatter formatter(source.reader(), writer.events());
+      source.Read(formatter);
       writer.EndText();
     }
   });

@@ -51,9 +51,10 @@ void Run(const Args& args, std::string_view path, std::string_view action,
          Output& out) {
   const std::vector<std::string_view>& p = args.positional();
   const size_t extra = p.size() - 2;
-  const auto text = [&](size_t i, const char* what) {
-    return String(ArgumentText(p[2 + i], std::string(path) + ": " + what,
-                               /*ansi=*/true));
+  const auto text = [&](size_t i, std::u16string_view what) {
+    return String(ArgumentText(
+        p[2 + i], path, what,
+        i == 0 ? StorableTarget::kKvKey : StorableTarget::kKvValue));
   };
   if (action == "dump") {
     ExpectArguments(args, 0);
@@ -69,13 +70,14 @@ void Run(const Args& args, std::string_view path, std::string_view action,
                                                                 : 0);
   // Arguments are checked before the file is touched.
   String key, value;
-  if (extra >= 1) key = text(0, "the key");
+  if (extra >= 1) key = text(0, u"the key");
   if (extra >= 2) {
     if (p[3] == "-") {
       Input input("-", args.progress(), "kv put");
-      value = String(ArgumentText(input.ReadAll(), input.name(), true));
+      value = String(ArgumentText(input.ReadAll(), input.name(), u"the value",
+                                  StorableTarget::kKvValue));
     } else {
-      value = text(1, "the value");
+      value = text(1, u"the value");
     }
   }
 

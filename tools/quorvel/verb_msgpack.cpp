@@ -65,7 +65,9 @@ void Encode(Input& input, Output& out, bool lenient) {
   const Value value = ReadValue(input, lenient);
   std::vector<uint8_t> bytes;
   try {
-    bytes = mMsgPack::EncodeBytes(value);
+    // What the read let through, the encoder checks whole (a container of
+    // too many members), so that nothing is rounded or cut.
+    bytes = mMsgPack::EncodeBytes(value, {.exact = true});
   } catch (const Error& e) {
     FailAt(input.name(), e);
   }
@@ -74,7 +76,7 @@ void Encode(Input& input, Output& out, bool lenient) {
 
 // Decodes the values of the input one after another. A value cut by the
 // end of what has been read is tried again with twice as much.
-void Decode(Input& input, Output& out, const JsonStyle& style) {
+void Decode(Input& input, Output& out, const JSON::StandardStyle& style) {
   std::vector<uint8_t> held;
   size_t at = 0;
   uint64_t consumed = 0;  // input bytes before held[0]
@@ -129,7 +131,7 @@ int RunMsgPack(std::span<char*> raw) {
   const Args args(kSpec, raw);
   if (args.help()) return kExitOk;
   const std::string_view action = args.Action("encode|decode");
-  const JsonStyle style = StyleFrom(args);
+  const JSON::StandardStyle style = StyleFrom(args);
   return Filter(args, action, [&](Input& input, Output& out) {
     if (action == "encode") {
       Encode(input, out, args.Has("--lenient"));
