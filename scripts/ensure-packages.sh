@@ -2,7 +2,8 @@
 # Makes sure the Debian packages a make target needs are installed.
 #
 # Usage: scripts/ensure-packages.sh GROUP...
-#   build   compiler, CMake, GoogleTest
+#   build   compiler, CMake, GoogleTest, and jq, which the tool's JSON is
+#           compared with
 #   python  the interpreter, its headers and pybind11, for the Python package
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh)
@@ -18,7 +19,7 @@ required=()
 optional=()
 for group in "$@"; do
   case "$group" in
-    build) required+=(g++ cmake make pkg-config libgtest-dev) ;;
+    build) required+=(g++ cmake make pkg-config libgtest-dev jq) ;;
     python) required+=(python3 python3-dev pybind11-dev) ;;
     bench)
       required+=(libbenchmark-dev)
