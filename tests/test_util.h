@@ -30,6 +30,17 @@ inline int Scaled(int n) {
 
 inline std::string U8(std::u16string_view s) { return ToUtf8(s); }
 
+// The text of each element of a one-dimensional array, each followed by
+// ';': a list of keys or ids in one comparable string.
+inline std::u16string Joined(const Value& array) {
+  std::u16string out;
+  for (int32_t i = LBound(array); i <= UBound(array); ++i) {
+    out += ToText(ArrayItem(array, i)).view();
+    out += u';';
+  }
+  return out;
+}
+
 // Reads pairs of hex digits, skipping spaces: "DC 00 01" or "DC0001".
 inline std::vector<uint8_t> FromHex(std::string_view hex) {
   std::vector<uint8_t> out;

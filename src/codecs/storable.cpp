@@ -151,6 +151,9 @@ class Checker {
   bool Container(Object* object, int depth, bool document);
   bool Fields(ContainerWalk& walk, int depth);
   bool Items(ContainerWalk& walk, int depth);
+  // Returns a container's member count, or -1 after failing on one the
+  // target cannot hold.
+  int32_t Members(ContainerWalk& walk, int depth);
 
   bool Fail(StorableReason reason, int depth, bool in_key = false) {
     fault_.reason = reason;
@@ -284,13 +287,17 @@ bool Checker::Container(Object* object, int depth, bool document) {
   }
 }
 
-bool Checker::Fields(ContainerWalk& walk, int depth) {
+int32_t Checker::Members(ContainerWalk& walk, int depth) {
   const int32_t count = walk.Count();
-  if (count < 0 || count > kMaxMembers) {
-    size_ = count;
-    return Fail(StorableReason::kCount, depth);
-  }
-  if (count == 0) return true;
+  if (count >= 0 && count <= kMaxMembers) return count;
+  size_ = count;
+  Fail(StorableReason::kCount, depth);
+  return -1;
+}
+
+bool Checker::Fields(ContainerWalk& walk, int depth) {
+  const int32_t count = Members(walk, depth);
+  if (count <= 0) return count == 0;
   bool exact = true;
   int32_t seen = 0;
   walk.ForEachField<true>([&](std::u16string_view key, const Value& item) {
@@ -313,12 +320,8 @@ bool Checker::Fields(ContainerWalk& walk, int depth) {
 }
 
 bool Checker::Items(ContainerWalk& walk, int depth) {
-  const int32_t count = walk.Count();
-  if (count < 0 || count > kMaxMembers) {
-    size_ = count;
-    return Fail(StorableReason::kCount, depth);
-  }
-  if (count == 0) return true;
+  const int32_t count = Members(walk, depth);
+  if (count <= 0) return count == 0;
   bool exact = true;
   int32_t seen = 0;
   walk.ForEachItem<true>([&](const Value& item) {

@@ -45,16 +45,10 @@ std::string HeaderHex(int32_t records, int32_t deleted, int32_t puts,
          Le32(puts) + Le32(next_id) + std::string(64, '0');
 }
 
+using testing::Joined;
+
 class KxDocsDBTest : public testing::StoreFileTest<KxDocsDB> {
  protected:
-  static std::u16string Joined(const Value& array) {
-    std::u16string out;
-    for (int32_t i = LBound(array); i <= UBound(array); ++i) {
-      out += ToText(ArrayItem(array, i)).view();
-      out += u';';
-    }
-    return out;
-  }
   static void Save(const Ref<KxDocRec>& rec) {
     CallByName(Value(rec), u"Save", CallType::Method);
   }

@@ -18,12 +18,7 @@ namespace {
 
 using internal::MemoryFileSystem;
 
-std::u16string Joined(const Value& array) {
-  std::u16string out;
-  for (const Value& v : array.array().values())
-    out += std::u16string(v.string_view()) + u";";
-  return out;
-}
+using testing::Joined;
 
 constexpr char16_t kReadOnly[] =
     u"Path/File access error: m (opened for reading only)";
