@@ -25,7 +25,8 @@ using quorvel::kErrOverflow;
 // import, plus decimal.Decimal.
 struct PackageTypes {
   PyObject* error = nullptr;
-  PyObject* member_error = nullptr;
+  // A dict from error number to the subclass of Error that number raises.
+  PyObject* error_classes = nullptr;
   PyObject* null = nullptr;
   PyObject* error_value = nullptr;
   PyObject* missing = nullptr;

@@ -25,8 +25,12 @@ PyObject* Utf16Text(const uint16_t* (*read)(size_t*)) {
 }
 
 PyObject* MakeError(int32_t number, PyObject* source, PyObject* description) {
-  PyObject* type =
-      number == kErrNoSuchMember ? Types().member_error : Types().error;
+  PyObject* number_object = PyLong_FromLong(number);
+  PyObject* type = number_object == nullptr
+                       ? nullptr
+                       : PyDict_GetItem(Types().error_classes, number_object);
+  Py_XDECREF(number_object);
+  if (type == nullptr) type = Types().error;
   if (source == nullptr || description == nullptr) {
     Py_XDECREF(source);
     Py_XDECREF(description);

@@ -49,7 +49,7 @@ void Bind(py::kwargs classes) {
     return py::object(classes[key]).release().ptr();
   };
   types.error = take("Error");
-  types.member_error = take("MemberError");
+  types.error_classes = take("error_classes");
   types.null = take("Null");
   types.error_value = take("ErrorValue");
   types.missing = take("Missing");

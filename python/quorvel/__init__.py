@@ -25,8 +25,15 @@ __all__ = [
     "Array",
     "CallType",
     "CreateObject",
+    "ArgumentError",
     "Error",
     "ErrorValue",
+    "InexactError",
+    "InexactTextError",
+    "KeyNotFoundError",
+    "NumberOverflowError",
+    "SubscriptError",
+    "TypeMismatchError",
     "FilterCallback",
     "MemberError",
     "Missing",
@@ -53,6 +60,67 @@ class Error(Exception):
 class MemberError(Error, AttributeError):
     """Error 438: the object has no member of that name. It is also an
     AttributeError, so ``hasattr`` and ``getattr(obj, name, default)`` work."""
+
+
+class ArgumentError(Error, ValueError):
+    """Error 5, an invalid argument: among them a value a file or codec
+    would not give back equal, refused before anything was written."""
+
+
+class InexactError(ArgumentError):
+    """A value that would not come back equal from the file or codec it was
+    meant for (a number rounded, a kind it has no form for), refused before
+    anything was written. ``where`` names the place in the value ("key",
+    "field.path[2]"); empty for the value itself."""
+
+    def __init__(self, number, source, description, where=""):
+        super().__init__(number, source, description)
+        self.where = where
+
+
+class InexactTextError(InexactError, UnicodeEncodeError):
+    """Text with a character the file or codec has no byte for. It is also
+    a UnicodeEncodeError: ``encoding`` is "cp1252", ``object`` the text,
+    ``start``/``end`` the character's place in it."""
+
+    def __init__(self, number, source, description, where="", text="",
+                 start=0, end=0):
+        InexactError.__init__(self, number, source, description, where)
+        self.encoding = "cp1252"
+        self.object = text
+        self.start = start
+        self.end = end
+        self.reason = description
+
+
+class NumberOverflowError(Error, OverflowError):
+    """Error 6: a number beyond what its kind holds."""
+
+
+class SubscriptError(Error, IndexError):
+    """Error 9: an index or a read outside what is there."""
+
+
+class TypeMismatchError(Error, TypeError):
+    """Error 13: a value of a kind the member cannot take."""
+
+
+class KeyNotFoundError(Error, KeyError):
+    """Error 32811: no element with that key."""
+
+    def __str__(self):
+        return Error.__str__(self)
+
+
+# The class each number raises as; any other number raises Error.
+_ERROR_CLASSES = {
+    5: ArgumentError,
+    6: NumberOverflowError,
+    9: SubscriptError,
+    13: TypeMismatchError,
+    438: MemberError,
+    32811: KeyNotFoundError,
+}
 
 
 class CallType(enum.IntEnum):
@@ -186,7 +254,7 @@ def _decimal_parts(value):
 
 _quorvel._bind(
     Error=Error,
-    MemberError=MemberError,
+    error_classes=_ERROR_CLASSES,
     Null=Null,
     ErrorValue=ErrorValue,
     Missing=Missing,

@@ -148,10 +148,25 @@ class ErrorsTest(unittest.TestCase):
                 "KxQuorvel",
                 "ActiveX component can't create object",
             ),
+            (
+                lambda: quorvel.CreateObject("Scripting.Dictionary").Remove("x"),
+                32811,
+                "KxQuorvel",
+                "Element not found",
+            ),
         ]
+        # The numbers Python has an exception type for raise that type too.
+        python_type = {
+            5: ValueError,
+            6: OverflowError,
+            9: IndexError,
+            13: TypeError,
+            438: AttributeError,
+            32811: KeyError,
+        }
         for call, number, source, description in cases:
             with self.subTest(number=number, description=description):
-                with self.assertRaises(quorvel.Error) as caught:
+                with self.assertRaises(python_type.get(number, quorvel.Error)) as caught:
                     call()
                 self.check(caught.exception, number, source, description)
 
