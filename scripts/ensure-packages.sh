@@ -4,7 +4,8 @@
 # Usage: scripts/ensure-packages.sh GROUP...
 #   build   compiler, CMake, GoogleTest, and jq, which the tool's JSON is
 #           compared with
-#   python  the interpreter, its headers and pybind11, for the Python package
+#   python  the interpreter, its headers and pybind11, for the Python package,
+#           and venv, pip, setuptools and wheel, to install it as users do
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh)
 #   fuzz    clang and its libFuzzer runtime
@@ -20,7 +21,11 @@ optional=()
 for group in "$@"; do
   case "$group" in
     build) required+=(g++ cmake make pkg-config libgtest-dev jq) ;;
-    python) required+=(python3 python3-dev pybind11-dev) ;;
+    python)
+      required+=(python3 python3-dev pybind11-dev)
+      # pip install . into a fresh venv, as the install test does it
+      required+=(python3-venv python3-pip python3-setuptools python3-wheel)
+      ;;
     bench)
       required+=(libbenchmark-dev)
       optional+=(rapidjson-dev nlohmann-json3-dev libmsgpack-cxx-dev

@@ -19,7 +19,15 @@ description.
 
 import enum
 
-from quorvel import _quorvel
+try:
+    from quorvel import _quorvel
+    from quorvel._version import __version__
+except ImportError as _error:
+    # Say which Python the extension was built for, which one runs, and
+    # how to build, rather than Python's guess of a circular import.
+    from quorvel._import_failure import describe as _describe
+
+    raise ImportError(_describe(_error), name=__name__) from None
 
 __all__ = [
     "Array",

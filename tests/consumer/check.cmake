@@ -87,12 +87,13 @@ run_step("build the pkg-config client"
   -o ${WORK_DIR}/quorvel_consumer_pc)
 run_step("run the pkg-config client" ${WORK_DIR}/quorvel_consumer_pc)
 
+# The C client is linked with what pkg-config gives and nothing more, and
+# runs with no LD_LIBRARY_PATH: the flags carry where the library lies.
 pkg_config_flags(quorvel_c pc_c_flags)
-execute_process(COMMAND pkg-config --variable=libdir quorvel_c
-                OUTPUT_VARIABLE pc_libdir OUTPUT_STRIP_TRAILING_WHITESPACE)
 run_step("build the pkg-config C client"
   ${C_COMPILER} -std=c11 ${SOURCE_DIR}/main.c ${pc_c_flags}
-  -Wl,-rpath,${pc_libdir} -o ${WORK_DIR}/quorvel_consumer_c_pc)
+  -o ${WORK_DIR}/quorvel_consumer_c_pc)
+unset(ENV{LD_LIBRARY_PATH})
 run_step("run the pkg-config C client" ${WORK_DIR}/quorvel_consumer_c_pc)
 
 if(DEFINED PYTHON AND NOT PYTHON STREQUAL "")
