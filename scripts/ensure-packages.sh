@@ -5,6 +5,7 @@
 #   build   compiler, CMake, GoogleTest, and jq, which the tool's JSON is
 #           compared with
 #   python  the interpreter, its headers and pybind11, for the Python package
+#           (and python3-mypy, whose stubtest its tests run)
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh)
 #   fuzz    clang and its libFuzzer runtime
@@ -35,6 +36,9 @@ for group in "$@"; do
       ;;
   esac
 done
+# The Python package's tests check its type stubs with stubtest, which
+# Debian's python3-mypy brings to Debian's own Python.
+[[ " $* " == *" python "* ]] && required+=(python3-mypy)
 [ ${#required[@]} -eq 0 ] && [ ${#optional[@]} -eq 0 ] && exit 0
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
