@@ -12,9 +12,10 @@ argument is read at once (``d.Count``), anything else comes back as a
 callable (``d.Item("a")``). Assigning an attribute is Let, or Set when the
 value is a library object. ``obj[k]`` and ``obj[k] = v`` use the default
 member, ``del obj[k]`` calls ``Remove``, ``len`` reads ``Count``, ``in``
-asks ``Exists`` (or walks the object), and ``for`` walks ``_NewEnum``.
-Failures raise ``quorvel.Error`` with the library's number, source and
-description.
+asks ``Exists`` (or walks the object), and ``for`` walks the elements, keys
+or rows. Files and codecs refuse what they would lose unless a call says
+``errors="replace"``. Failures raise ``quorvel.Error`` with the library's
+number, source and description, and say the class and member.
 """
 
 import enum
