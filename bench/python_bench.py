@@ -166,6 +166,87 @@ def main(argv):
           f"d.Item(k); {after_objects} KiB after 1,000,000 "
           f"d.Item('list').Count")
 
+    errors_and_threads(rounds)
+
+
+# ---- Raising a library error, and two threads in the library at once ----
+
+
+def errors_and_threads(rounds):
+    """Raising and catching: a library error (CArray.Item out of range) and
+    an unknown member (error 438, answered without a library call), against
+    a Python exception raised and caught. Then two threads each compressing
+    3 x 16 MB with LZSS, against the same six runs one after the other."""
+    import random
+    import threading
+    import time
+
+    array = quorvel.CreateObject("CArray")
+
+    def library_error():
+        try:
+            array.Item(9)
+        except quorvel.Error:
+            pass
+
+    def no_member():
+        try:
+            array.Nope
+        except AttributeError:
+            pass
+
+    def python_error():
+        try:
+            raise ValueError("x")
+        except ValueError:
+            pass
+
+    names = {"library_error": library_error, "no_member": no_member,
+             "python_error": python_error}
+    print(f"{'python: raise and catch':<34} {'ours':>11} {'peer':>11} "
+          f"{'ratio':>8}  spread   (peer: a Python exception)")
+    compare("library error (CArray.Item)", "library_error()", "python_error()",
+            names, rounds, 20_000)
+    compare("unknown member (438)", "no_member()", "python_error()", names,
+            rounds, 20_000)
+
+    rng = random.Random(1)
+    words = [bytes(rng.choice(b"abcdefghij") for _ in range(rng.randint(2, 9)))
+             for _ in range(5000)]
+    data = b" ".join(rng.choice(words) for _ in range(3_000_000))[:16 << 20]
+
+    def compress():
+        pi = quorvel.CreateObject("CQuorvelPI")
+        for _ in range(3):
+            pi.LZSS_Encode(data)
+
+    def both(concurrently):
+        started = time.perf_counter()
+        if concurrently:
+            workers = [threading.Thread(target=compress) for _ in range(2)]
+            for worker in workers:
+                worker.start()
+            for worker in workers:
+                worker.join()
+        else:
+            compress()
+            compress()
+        return time.perf_counter() - started
+
+    ratios, together, apart = [], [], []
+    for _ in range(max(3, rounds // 2)):
+        a = both(False)
+        t = both(True)
+        apart.append(a)
+        together.append(t)
+        ratios.append(t / a)
+    print(f"{'python: 2 threads x 3 x 16 MB LZSS':<34} "
+          f"{statistics.median(together) * 1e3:8.0f} ms "
+          f"{statistics.median(apart) * 1e3:8.0f} ms "
+          f"{statistics.median(ratios):7.2f}x "
+          f"({min(ratios):.2f}..{max(ratios):.2f})  "
+          "(peer: the same runs one after the other)")
+
 
 if __name__ == "__main__":
     main(sys.argv)

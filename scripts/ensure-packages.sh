@@ -5,7 +5,8 @@
 #   build   compiler, CMake, GoogleTest, and jq, which the tool's JSON is
 #           compared with
 #   python  the interpreter, its headers and pybind11, for the Python package,
-#           and venv, pip, setuptools and wheel, to install it as users do
+#           venv, pip, setuptools and wheel, to install it as users do, and
+#           python3-mypy, whose stubtest its tests run
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh)
 #   fuzz    clang and its libFuzzer runtime
@@ -25,6 +26,8 @@ for group in "$@"; do
       required+=(python3 python3-dev pybind11-dev)
       # pip install . into a fresh venv, as the install test does it
       required+=(python3-venv python3-pip python3-setuptools python3-wheel)
+      # stubtest, which checks the package's type stubs (Debian's Python)
+      required+=(python3-mypy)
       ;;
     bench)
       required+=(libbenchmark-dev)

@@ -1,6 +1,8 @@
-// Python SortCallback and FilterCallback objects as the library's callback
-// objects: the library calls their Apply and Test, and an exception they
-// raise travels out through the library call.
+// Python callbacks as the library's callback objects: the library calls a
+// SortCallback's Apply, a FilterCallback's Test, or any other callable
+// itself, and an exception they raise travels out through the library
+// call. The interpreter lock is taken around the Python code, which may run
+// on the calling thread inside a call that let the lock go.
 #include "binding.h"
 
 namespace quorvel_python {
@@ -15,23 +17,25 @@ PyObject* Argument(const quorvel_variant* value) {
   return FromVariant(&copy);
 }
 
-// Calls `method` of the Python object with the value; null with a Python
-// exception set.
+// Calls the Python callback with the value: its `method`, or the object
+// itself when `method` is null. Null with a Python exception set.
 PyObject* CallPython(void* context, const char* method,
                      const quorvel_variant* value) {
   PyObject* argument = Argument(value);
   if (argument == nullptr) return nullptr;
-  PyObject* result = PyObject_CallMethod(static_cast<PyObject*>(context),
-                                         method, "O", argument);
+  PyObject* target = static_cast<PyObject*>(context);
+  PyObject* result = method == nullptr
+                         ? PyObject_CallOneArg(target, argument)
+                         : PyObject_CallMethod(target, method, "O", argument);
   Py_DECREF(argument);
   return result;
 }
 
-int32_t Apply(void* context, const quorvel_variant* value,
-              quorvel_variant* result) {
+int32_t ApplyWith(const char* method, void* context,
+                  const quorvel_variant* value, quorvel_variant* result) {
   PyGILState_STATE gil = PyGILState_Ensure();
   int32_t status = 0;
-  PyObject* key = CallPython(context, "Apply", value);
+  PyObject* key = CallPython(context, method, value);
   quorvel_variant made;
   quorvel_variant_init(&made);
   if (key == nullptr || !ToVariant(key, &made)) {
@@ -46,10 +50,11 @@ int32_t Apply(void* context, const quorvel_variant* value,
   return status;
 }
 
-int32_t Test(void* context, const quorvel_variant* value, int32_t* keep) {
+int32_t TestWith(const char* method, void* context,
+                 const quorvel_variant* value, int32_t* keep) {
   PyGILState_STATE gil = PyGILState_Ensure();
   int32_t status = 0;
-  PyObject* verdict = CallPython(context, "Test", value);
+  PyObject* verdict = CallPython(context, method, value);
   const int truth = verdict == nullptr ? -1 : PyObject_IsTrue(verdict);
   if (truth < 0) {
     status = ReportPythonError();
@@ -59,6 +64,25 @@ int32_t Test(void* context, const quorvel_variant* value, int32_t* keep) {
   Py_XDECREF(verdict);
   PyGILState_Release(gil);
   return status;
+}
+
+int32_t Apply(void* context, const quorvel_variant* value,
+              quorvel_variant* result) {
+  return ApplyWith("Apply", context, value, result);
+}
+
+int32_t ApplyFunction(void* context, const quorvel_variant* value,
+                      quorvel_variant* result) {
+  return ApplyWith(nullptr, context, value, result);
+}
+
+int32_t Test(void* context, const quorvel_variant* value, int32_t* keep) {
+  return TestWith("Test", context, value, keep);
+}
+
+int32_t TestFunction(void* context, const quorvel_variant* value,
+                     int32_t* keep) {
+  return TestWith(nullptr, context, value, keep);
 }
 
 void Release(void* context) {
@@ -71,14 +95,23 @@ void Release(void* context) {
 
 }  // namespace
 
-bool MakeCallback(PyObject* callback, bool sort, quorvel_variant* out) {
+bool MakeCallback(PyObject* callback, CallbackKind kind, quorvel_variant* out) {
   quorvel_object* handle = nullptr;
   Py_INCREF(callback);  // the library's, released through Release
-  const int32_t status =
-      sort ? quorvel_create_sort_callback(Apply, callback, Release,
-                                          QUORVEL_UTF16, &handle)
-           : quorvel_create_filter_callback(Test, callback, Release,
-                                            QUORVEL_UTF16, &handle);
+  int32_t status;
+  switch (kind) {
+    case CallbackKind::kSortCallback:
+    case CallbackKind::kSortFunction:
+      status = quorvel_create_sort_callback(
+          kind == CallbackKind::kSortCallback ? Apply : ApplyFunction, callback,
+          Release, QUORVEL_UTF16, &handle);
+      break;
+    default:
+      status = quorvel_create_filter_callback(
+          kind == CallbackKind::kFilterCallback ? Test : TestFunction, callback,
+          Release, QUORVEL_UTF16, &handle);
+      break;
+  }
   if (status != 0) return RaiseStatus(status) != nullptr;
   out->type = QUORVEL_OBJECT;
   out->flags = QUORVEL_OWNED;
@@ -91,10 +124,13 @@ PyObject* CallbackOwner(quorvel_object* handle) {
   void (*function)(void) = nullptr;
   if (quorvel_callback_context(handle, &context, &function) != 0)
     return nullptr;
-  if (function != reinterpret_cast<void (*)(void)>(Apply) &&
-      function != reinterpret_cast<void (*)(void)>(Test))
-    return nullptr;
-  return static_cast<PyObject*>(context);
+  for (auto own : {reinterpret_cast<void (*)(void)>(Apply),
+                   reinterpret_cast<void (*)(void)>(ApplyFunction),
+                   reinterpret_cast<void (*)(void)>(Test),
+                   reinterpret_cast<void (*)(void)>(TestFunction)}) {
+    if (function == own) return static_cast<PyObject*>(context);
+  }
+  return nullptr;
 }
 
 }  // namespace quorvel_python

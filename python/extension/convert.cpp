@@ -456,10 +456,10 @@ bool ToVariant(PyObject* value, quorvel_variant* out) {
   }
   const int sort = PyObject_IsInstance(value, types.sort_callback);
   if (sort < 0) return false;
-  if (sort) return MakeCallback(value, true, out);
+  if (sort) return MakeCallback(value, CallbackKind::kSortCallback, out);
   const int filter = PyObject_IsInstance(value, types.filter_callback);
   if (filter < 0) return false;
-  if (filter) return MakeCallback(value, false, out);
+  if (filter) return MakeCallback(value, CallbackKind::kFilterCallback, out);
   PyErr_Format(PyExc_TypeError,
                "quorvel cannot pass a value of type '%s' as a Value",
                type->tp_name);
@@ -535,42 +535,6 @@ PyObject* FromVariant(quorvel_variant* v) {
   }
   quorvel_variant_clear(v);
   return result;
-}
-
-Arguments::~Arguments() {
-  quorvel_variant* items = data();
-  for (size_t i = 0; i < count_; ++i) quorvel_variant_clear(&items[i]);
-}
-
-quorvel_variant* Arguments::Next() {
-  if (count_ == kInline && heap_.empty()) {
-    heap_.assign(inline_, inline_ + kInline);
-  }
-  quorvel_variant* slot;
-  if (!heap_.empty()) {
-    heap_.emplace_back();
-    slot = &heap_.back();
-  } else {
-    slot = &inline_[count_];
-  }
-  quorvel_variant_init(slot);
-  ++count_;
-  return slot;
-}
-
-bool Arguments::Add(PyObject* value) { return ToVariant(value, Next()); }
-
-bool Arguments::AddIndex(PyObject* key) {
-  if (!PyTuple_Check(key)) return Add(key);
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(key); ++i)
-    if (!Add(PyTuple_GET_ITEM(key, i))) return false;
-  return true;
-}
-
-void Arguments::AddMissing() {
-  quorvel_variant* slot = Next();
-  slot->type = QUORVEL_ERROR;
-  slot->as.error_code = QUORVEL_MISSING;
 }
 
 }  // namespace quorvel_python

@@ -17,6 +17,10 @@ struct Pending {
   int32_t number = 0;
 };
 thread_local Pending pending;
+// How many threads keep one, so that a call that returns need not look at
+// its thread's (which costs a lookup in a shared library) when none does.
+// The GIL guards it: kept and dropped only while it is held.
+int pending_threads = 0;
 
 PyObject* Utf16Text(const uint16_t* (*read)(size_t*)) {
   size_t size = 0;
@@ -24,25 +28,31 @@ PyObject* Utf16Text(const uint16_t* (*read)(size_t*)) {
   return TextFromUtf16(units, size);
 }
 
-PyObject* MakeError(int32_t number, PyObject* source, PyObject* description) {
-  PyObject* number_object = PyLong_FromLong(number);
-  PyObject* type = number_object == nullptr
-                       ? nullptr
-                       : PyDict_GetItem(Types().error_classes, number_object);
-  Py_XDECREF(number_object);
-  if (type == nullptr) type = Types().error;
-  if (source == nullptr || description == nullptr) {
-    Py_XDECREF(source);
-    Py_XDECREF(description);
-    return nullptr;
+// Sets the attributes that place the error: class_name, member and, for a
+// wrong argument count, expected and given. False with an exception.
+bool Place(PyObject* error, const CallSite& site) {
+  static PyObject* const names[] = {PyUnicode_InternFromString("class_name"),
+                                    PyUnicode_InternFromString("member"),
+                                    PyUnicode_InternFromString("expected"),
+                                    PyUnicode_InternFromString("given")};
+  PyObject* values[] = {
+      site.class_name == nullptr ? nullptr
+                                 : PyUnicode_FromString(site.class_name),
+      site.member == nullptr ? nullptr : PyUnicode_FromString(site.member),
+      site.expected.empty()
+          ? nullptr
+          : PyUnicode_FromStringAndSize(
+                site.expected.data(),
+                static_cast<Py_ssize_t>(site.expected.size())),
+      site.given < 0 ? nullptr : PyLong_FromSsize_t(site.given)};
+  bool placed = !PyErr_Occurred();
+  for (size_t i = 0; i < 4; ++i) {
+    if (placed && values[i] != nullptr)
+      placed = names[i] != nullptr &&
+               PyObject_SetAttr(error, names[i], values[i]) == 0;
+    Py_XDECREF(values[i]);
   }
-  PyObject* error =
-      PyObject_CallFunction(type, "iNN", number, source, description);
-  if (error != nullptr) {
-    PyErr_SetObject(type, error);
-    Py_DECREF(error);
-  }
-  return nullptr;
+  return placed;
 }
 
 // Returns str(object) as UTF-16; empty when it has none.
@@ -75,26 +85,50 @@ std::u16string Describe(PyObject* type, PyObject* value) {
 }  // namespace
 
 void DropPending() {
-  if (pending.value == nullptr && pending.type == nullptr) return;
+  if (pending_threads == 0 || pending.type == nullptr) return;
+  --pending_threads;
   Py_CLEAR(pending.type);
   Py_CLEAR(pending.value);
   Py_CLEAR(pending.traceback);
 }
 
-PyObject* RaiseStatus(int32_t status) {
-  if (pending.type != nullptr && pending.number == status) {
+PyObject* RaiseWithTexts(int32_t number, PyObject* source,
+                         PyObject* description, const CallSite* site) {
+  if (source == nullptr || description == nullptr) {
+    Py_XDECREF(source);
+    Py_XDECREF(description);
+    return nullptr;
+  }
+  PyObject* number_object = PyLong_FromLong(number);
+  PyObject* type = number_object == nullptr
+                       ? nullptr
+                       : PyDict_GetItem(Types().error_classes, number_object);
+  Py_XDECREF(number_object);
+  if (type == nullptr) type = Types().error;
+  PyObject* error =
+      PyObject_CallFunction(type, "iNN", number, source, description);
+  if (error != nullptr && (site == nullptr || Place(error, *site)))
+    PyErr_SetObject(type, error);
+  Py_XDECREF(error);
+  return nullptr;
+}
+
+PyObject* RaiseStatus(int32_t status, const CallSite* site) {
+  if (pending_threads != 0 && pending.type != nullptr &&
+      pending.number == status) {
+    --pending_threads;
     PyErr_Restore(pending.type, pending.value, pending.traceback);
     pending = Pending();
     return nullptr;
   }
   DropPending();
-  return MakeError(status, Utf16Text(quorvel_last_error_source_utf16),
-                   Utf16Text(quorvel_last_error_description_utf16));
+  return RaiseWithTexts(status, Utf16Text(quorvel_last_error_source_utf16),
+                        Utf16Text(quorvel_last_error_description_utf16), site);
 }
 
 PyObject* RaiseError(int32_t number, const char* description) {
-  return MakeError(number, PyUnicode_FromString("KxQuorvel"),
-                   PyUnicode_FromString(description));
+  return RaiseWithTexts(number, PyUnicode_FromString("KxQuorvel"),
+                        PyUnicode_FromString(description), nullptr);
 }
 
 int32_t ReportPythonError() {
@@ -122,6 +156,7 @@ int32_t ReportPythonError() {
   }
   DropPending();
   pending = Pending{type, value, traceback, number};
+  ++pending_threads;
   return quorvel_set_error_utf16(
       number, reinterpret_cast<const uint16_t*>(source.data()), source.size(),
       reinterpret_cast<const uint16_t*>(description.data()),

@@ -2,7 +2,7 @@
 // package's Python classes.
 #include <pybind11/pybind11.h>
 
-#include "binding.h"
+#include "class_cache.h"
 
 namespace py = pybind11;
 
@@ -23,24 +23,61 @@ PyObject* Check(PyObject* result) {
 py::object CreateObject(const std::string& class_name) {
   quorvel_object* handle = nullptr;
   const int32_t status = quorvel_create_object(class_name.c_str(), &handle);
-  if (status != 0) Check(RaiseStatus(status));
+  if (status != 0) {
+    CallSite site;
+    site.class_name = class_name.c_str();
+    Check(RaiseStatus(status, &site));
+  }
   DropPending();
   return py::reinterpret_steal<py::object>(Check(WrapObject(handle)));
 }
 
-// call_by_name(obj, name, call_type, *args)
+// call_by_name(obj, name, call_type, *args, errors=None)
 py::object CallByName(py::handle object, const std::string& name,
-                      int32_t call_type, py::args args) {
+                      int32_t call_type, py::args args, py::kwargs kwargs) {
   quorvel_object* handle = HandleOf(object.ptr());
   if (handle == nullptr && !object.is_none()) {
     // As the library says of a Value that holds no object.
     Check(RaiseError(kErrObjectRequired, "Object required"));
   }
   Arguments values;
+  for (auto [key, value] : kwargs) {
+    if (py::str(key).cast<std::string>() != "errors")
+      throw py::type_error("call_by_name() takes no keyword argument '" +
+                           py::str(key).cast<std::string>() + "'");
+    Errors errors;
+    if (!ParseErrors(value.ptr(), &errors)) throw py::error_already_set();
+    values.set_errors(errors);
+  }
+  ClassCache* cls = nullptr;
+  MemberEntry* entry = nullptr;
+  if (handle != nullptr) {
+    cls = CacheFor(handle);
+    if (cls == nullptr) throw py::error_already_set();
+    entry = cls->Find(name);
+    if (entry != nullptr && entry->callback_index >= 0)
+      values.set_callback_at(static_cast<size_t>(entry->callback_index),
+                             entry->callback_kind);
+  }
   for (py::handle arg : args)
     if (!values.Add(arg.ptr())) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(
-      Check(Call(handle, name.c_str(), call_type, values)));
+      Check(Call(handle, cls, entry, name.c_str(), call_type, values)));
+}
+
+// member(obj, name): the member itself, also a property that an attribute
+// would read at once, for its docstring and signature.
+py::object Member(py::handle object, py::str name) {
+  quorvel_object* handle = HandleOf(object.ptr());
+  if (handle == nullptr)
+    throw py::type_error("member() takes a quorvel.Object");
+  ClassCache* cls = CacheFor(handle);
+  if (cls == nullptr) throw py::error_already_set();
+  MemberEntry* entry = cls->Find(name.ptr());
+  PyObject* made = entry != nullptr
+                       ? NewMember(object.ptr(), entry)
+                       : RaiseNoMember(handle, cls, name.ptr(), QUORVEL_GET);
+  return py::reinterpret_steal<py::object>(Check(made));
 }
 
 void Bind(py::kwargs classes) {
@@ -57,6 +94,7 @@ void Bind(py::kwargs classes) {
   types.sort_callback = take("SortCallback");
   types.filter_callback = take("FilterCallback");
   types.decimal_parts = take("decimal_parts");
+  types.describe_member = take("describe_member");
   types.decimal = py::object(py::module_::import("decimal").attr("Decimal"))
                       .release()
                       .ptr();
@@ -73,5 +111,6 @@ PYBIND11_MODULE(_quorvel, m) {
     throw py::error_already_set();
   m.def("create_object", &quorvel_python::CreateObject, py::arg("class_name"));
   m.def("call_by_name", &quorvel_python::CallByName);
+  m.def("member", &quorvel_python::Member, py::arg("obj"), py::arg("name"));
   m.def("_bind", &quorvel_python::Bind);
 }

@@ -1,276 +1,186 @@
 // quorvel.Object: a library object seen from Python. Attributes call
 // members by name; subscripts, len, in, iteration and dir map onto the
-// default member, Count, Exists, _NewEnum and the member list.
-#include <algorithm>
+// default member, Count, Exists, the class's walk and the member list. A
+// map (Exists and Keys) answers Python's mapping names in lower case; a
+// database file (quorvel.Database) is a context manager that closes it.
 #include <cstring>
-#include <memory>
-#include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "binding.h"
+#include "wrapper.h"
 
 namespace quorvel_python {
 
 namespace {
 
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return folded;
-}
-
-// What Python needs to know about one member name of a class.
-struct MemberEntry {
-  std::string name;           // as the class spells it
-  bool read_at_once = false;  // a property read that needs no argument
-  // Folded parameter names of the reading member, for keyword arguments.
-  std::vector<std::string> params;
-  bool param_array = false;
-};
-
-// A class's members, by every spelling Python has asked for. Built once per
-// class and kept for the life of the process, as the class data are.
-class ClassCache {
- public:
-  explicit ClassCache(const quorvel_class_info* info) : info_(info) {
-    for (int32_t i = 0; i < info->member_count; ++i) {
-      const quorvel_member_info& m = info->members[i];
-      const std::string folded = Folded(m.name);
-      auto [at, added] = by_folded_.try_emplace(folded, entries_.size());
-      if (added) {
-        entries_.emplace_back();
-        entries_.back().name = m.name;
-      }
-      MemberEntry& entry = entries_[at->second];
-      if (m.call_type != QUORVEL_METHOD && m.call_type != QUORVEL_GET) continue;
-      bool required = false;
-      entry.params.clear();
-      for (int32_t p = 0; p < m.param_count; ++p) {
-        required |= (m.params[p].flags &
-                     (QUORVEL_PARAM_OPTIONAL | QUORVEL_PARAM_ARRAY)) == 0;
-        entry.params.push_back(Folded(m.params[p].name));
-        entry.param_array = (m.params[p].flags & QUORVEL_PARAM_ARRAY) != 0;
-      }
-      if (m.call_type == QUORVEL_GET && !required) entry.read_at_once = true;
-    }
-    has_count_ = Find("count") != nullptr;
-    has_exists_ = Find("exists") != nullptr;
-    is_callback_ = std::strcmp(info->name, "ISortCallback") == 0 ||
-                   std::strcmp(info->name, "IFilterCallback") == 0;
-  }
-
-  // Returns the member `name` (any letter case), or null.
-  const MemberEntry* Find(std::string_view name) const {
-    auto at = by_folded_.find(Folded(name));
-    return at == by_folded_.end() ? nullptr : &entries_[at->second];
-  }
-  // The same for a Python str; each spelling is looked up once.
-  const MemberEntry* Find(PyObject* name) {
-    PyObject* known = PyDict_GetItemWithError(by_name_.get(), name);
-    if (known != nullptr)
-      return known == Py_None ? nullptr : &entries_[PyLong_AsSize_t(known)];
-    if (PyErr_Occurred()) return nullptr;
-    Py_ssize_t size;
-    const char* text = PyUnicode_AsUTF8AndSize(name, &size);
-    if (text == nullptr) {
-      PyErr_Clear();
-      return nullptr;
-    }
-    const MemberEntry* entry = Find(std::string_view(text, size));
-    PyObject* index = entry == nullptr
-                          ? Py_NewRef(Py_None)
-                          : PyLong_FromSize_t(entry - entries_.data());
-    if (index != nullptr) PyDict_SetItem(by_name_.get(), name, index);
-    Py_XDECREF(index);
-    PyErr_Clear();
-    return entry;
-  }
-
-  // Returns the member names, each once, in the class's order.
-  PyObject* Names() const {
-    PyObject* names = PyList_New(0);
-    for (const MemberEntry& e : entries_) {
-      PyObject* name = PyUnicode_FromString(e.name.c_str());
-      if (names == nullptr || name == nullptr ||
-          PyList_Append(names, name) != 0) {
-        Py_XDECREF(name);
-        Py_XDECREF(names);
-        return nullptr;
-      }
-      Py_DECREF(name);
-    }
-    return names;
-  }
-
-  const char* name() const { return info_->name; }
-  bool has_count() const { return has_count_; }
-  bool has_exists() const { return has_exists_; }
-  bool is_callback() const { return is_callback_; }
-
- private:
-  struct DictDeleter {
-    void operator()(PyObject* o) const { Py_XDECREF(o); }
-  };
-
-  const quorvel_class_info* info_;
-  std::vector<MemberEntry> entries_;
-  std::unordered_map<std::string, size_t> by_folded_;
-  std::unique_ptr<PyObject, DictDeleter> by_name_{PyDict_New()};
-  bool has_count_ = false;
-  bool has_exists_ = false;
-  bool is_callback_ = false;
-};
-
-ClassCache* CacheFor(quorvel_object* handle) {
-  static auto* caches = new std::unordered_map<const quorvel_class_info*,
-                                               std::unique_ptr<ClassCache>>;
-  const quorvel_class_info* info = nullptr;
-  const int32_t status = quorvel_object_class(handle, &info);
-  if (status != 0) {
-    RaiseStatus(status);
-    return nullptr;
-  }
-  std::unique_ptr<ClassCache>& cache = (*caches)[info];
-  if (cache == nullptr) cache = std::make_unique<ClassCache>(info);
-  return cache.get();
-}
-
-struct ObjectWrapper {
-  PyObject_HEAD quorvel_object* handle;
-  ClassCache* cls;
-  PyObject* weakrefs;
-};
-
-struct MemberObject {
-  PyObject_HEAD ObjectWrapper* owner;
-  const MemberEntry* entry;
-  vectorcallfunc vectorcall;
-};
-
-struct IteratorObject {
-  PyObject_HEAD quorvel_object* enumerator;
-};
-
 PyTypeObject ObjectType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject MemberType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject IteratorType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+PyTypeObject DatabaseType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
-ObjectWrapper* AsWrapper(PyObject* self) {
-  return reinterpret_cast<ObjectWrapper*>(self);
+bool IsWrapperType(PyTypeObject* type) {
+  return type == &ObjectType || type == &DatabaseType;
 }
 
-// Calls `name` with no arguments.
-PyObject* CallNoArguments(PyObject* self, const char* name, int32_t call_type) {
-  Arguments none;
-  return Call(AsWrapper(self)->handle, name, call_type, none);
+ClassCache* ClassOf(PyObject* self) { return AsWrapper(self)->cls; }
+
+// The library's text for error 32811, which a map raises for an absent key
+// (Dictionary.Remove says the same).
+PyObject* RaiseKeyNotFound(PyObject* self, MemberEntry* entry) {
+  CallSite site;
+  site.class_name = ClassOf(self)->name();
+  site.member = entry != nullptr ? entry->name.c_str() : nullptr;
+  return RaiseWithTexts(kErrElementNotFound, PyUnicode_FromString("KxQuorvel"),
+                        PyUnicode_FromString("Element not found"), &site);
 }
 
-// ---- Members ----
+// Returns 1 when the map holds `key`, 0 when not, -1 with an exception.
+int HasKey(PyObject* self, PyObject* key) {
+  PyObject* found =
+      CallEntry(self, ClassOf(self)->exists(), QUORVEL_METHOD, {key});
+  if (found == nullptr) return -1;
+  const int truth = PyObject_IsTrue(found);
+  Py_DECREF(found);
+  return truth;
+}
 
-// Places keyword arguments by parameter name (any letter case); the gaps
-// before them are left out (Missing).
-bool AddKeywords(Arguments& args, PyObject* const* values, size_t positional,
-                 PyObject* names, const MemberEntry& entry) {
-  const Py_ssize_t count = PyTuple_GET_SIZE(names);
-  std::vector<PyObject*> slots;
-  for (Py_ssize_t k = 0; k < count; ++k) {
-    const char* name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(names, k));
-    if (name == nullptr) return false;
-    auto at = std::find(entry.params.begin(), entry.params.end(), Folded(name));
-    const size_t index = static_cast<size_t>(at - entry.params.begin());
-    if (at == entry.params.end() ||
-        (entry.param_array && index + 1 == entry.params.size())) {
-      PyErr_Format(PyExc_TypeError, "%s() has no parameter '%s'",
-                   entry.name.c_str(), name);
-      return false;
-    }
-    if (index < positional || (index - positional < slots.size() &&
-                               slots[index - positional] != nullptr)) {
-      PyErr_Format(PyExc_TypeError, "%s() got '%s' twice", entry.name.c_str(),
-                   name);
-      return false;
-    }
-    if (slots.size() <= index - positional)
-      slots.resize(index - positional + 1, nullptr);
-    slots[index - positional] = values[positional + k];
+// Reads the value of a key the map holds.
+PyObject* ValueOf(PyObject* self, PyObject* key) {
+  return CallEntry(self, ClassOf(self)->default_entry(), QUORVEL_GET, {key});
+}
+
+// ---- Python's mapping names, on maps ----
+
+PyObject* MapKeys(PyObject* self, PyObject*) {
+  PyObject* keys = CallEntry(self, ClassOf(self)->Find("keys"), QUORVEL_METHOD);
+  if (keys == nullptr || PyList_CheckExact(keys)) return keys;
+  PyObject* list = PySequence_List(keys);
+  Py_DECREF(keys);
+  return list;
+}
+
+// Returns the values in the order of `keys`: all at once where the class
+// gives them (Items), otherwise key by key.
+PyObject* ValuesFor(PyObject* self, PyObject* keys) {
+  if (MemberEntry* items = ClassOf(self)->values()) {
+    PyObject* values = CallEntry(self, items, QUORVEL_METHOD);
+    if (values == nullptr || PyList_CheckExact(values)) return values;
+    PyObject* list = PySequence_List(values);
+    Py_DECREF(values);
+    return list;
   }
-  for (PyObject* value : slots) {
+  const Py_ssize_t n = PyList_GET_SIZE(keys);
+  PyObject* values = PyList_New(n);
+  for (Py_ssize_t i = 0; values != nullptr && i < n; ++i) {
+    PyObject* value = ValueOf(self, PyList_GET_ITEM(keys, i));
     if (value == nullptr) {
-      args.AddMissing();
-    } else if (!args.Add(value)) {
-      return false;
+      Py_CLEAR(values);
+    } else {
+      PyList_SET_ITEM(values, i, value);
     }
   }
-  return true;
+  return values;
 }
 
-PyObject* MemberCall(PyObject* self, PyObject* const* values, size_t nargsf,
-                     PyObject* names) {
-  auto* member = reinterpret_cast<MemberObject*>(self);
-  const size_t positional = PyVectorcall_NARGS(nargsf);
-  Arguments args;
-  for (size_t i = 0; i < positional; ++i)
-    if (!args.Add(values[i])) return nullptr;
-  if (names != nullptr && PyTuple_GET_SIZE(names) != 0 &&
-      !AddKeywords(args, values, positional, names, *member->entry))
-    return nullptr;
-  return Call(member->owner->handle, member->entry->name.c_str(),
-              QUORVEL_METHOD, args);
+PyObject* MapValues(PyObject* self, PyObject*) {
+  PyObject* keys = MapKeys(self, nullptr);
+  if (keys == nullptr) return nullptr;
+  PyObject* values = ValuesFor(self, keys);
+  Py_DECREF(keys);
+  return values;
 }
 
-PyObject* NewMember(PyObject* owner, const MemberEntry* entry) {
-  MemberObject* member = PyObject_New(MemberObject, &MemberType);
-  if (member == nullptr) return nullptr;
-  member->owner = AsWrapper(Py_NewRef(owner));
-  member->entry = entry;
-  member->vectorcall = MemberCall;
-  return reinterpret_cast<PyObject*>(member);
-}
-
-void MemberDealloc(PyObject* self) {
-  Py_DECREF(reinterpret_cast<MemberObject*>(self)->owner);
-  PyObject_Free(self);
-}
-
-PyObject* MemberRepr(PyObject* self) {
-  auto* member = reinterpret_cast<MemberObject*>(self);
-  return PyUnicode_FromFormat("<quorvel member %s.%s>",
-                              member->owner->cls->name(),
-                              member->entry->name.c_str());
-}
-
-// ---- Iteration ----
-
-PyObject* IteratorNext(PyObject* self) {
-  quorvel_variant item;
-  int32_t fetched = 0;
-  const int32_t status =
-      quorvel_enum_next(reinterpret_cast<IteratorObject*>(self)->enumerator,
-                        QUORVEL_UTF16, &item, &fetched);
-  if (status != 0) return RaiseStatus(status);
-  return fetched ? FromVariant(&item) : nullptr;
-}
-
-void IteratorDealloc(PyObject* self) {
-  quorvel_release(reinterpret_cast<IteratorObject*>(self)->enumerator);
-  PyObject_Free(self);
-}
-
-PyObject* ObjectIter(PyObject* self) {
-  quorvel_object* enumerator = nullptr;
-  const int32_t status =
-      quorvel_enumerate(AsWrapper(self)->handle, &enumerator);
-  if (status != 0) return RaiseStatus(status);
-  DropPending();
-  IteratorObject* it = PyObject_New(IteratorObject, &IteratorType);
-  if (it == nullptr) {
-    quorvel_release(enumerator);
-    return nullptr;
+PyObject* MapItems(PyObject* self, PyObject*) {
+  PyObject* keys = MapKeys(self, nullptr);
+  PyObject* values = keys == nullptr ? nullptr : ValuesFor(self, keys);
+  PyObject* items = nullptr;
+  if (values != nullptr && PyList_GET_SIZE(values) != PyList_GET_SIZE(keys)) {
+    PyErr_SetString(PyExc_RuntimeError, "the map changed while it was read");
+  } else if (values != nullptr) {
+    const Py_ssize_t n = PyList_GET_SIZE(keys);
+    items = PyList_New(n);
+    for (Py_ssize_t i = 0; items != nullptr && i < n; ++i) {
+      PyObject* pair =
+          PyTuple_Pack(2, PyList_GET_ITEM(keys, i), PyList_GET_ITEM(values, i));
+      if (pair == nullptr) {
+        Py_CLEAR(items);
+      } else {
+        PyList_SET_ITEM(items, i, pair);
+      }
+    }
   }
-  it->enumerator = enumerator;
-  return reinterpret_cast<PyObject*>(it);
+  Py_XDECREF(keys);
+  Py_XDECREF(values);
+  return items;
+}
+
+// Checks that a method of one or two arguments got them.
+bool OneOrTwo(const char* name, Py_ssize_t nargs) {
+  if (nargs == 1 || nargs == 2) return true;
+  PyErr_Format(PyExc_TypeError, "%s() takes 1 or 2 arguments (%zd given)", name,
+               nargs);
+  return false;
+}
+
+PyObject* MapGet(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (!OneOrTwo("get", nargs)) return nullptr;
+  const int has = HasKey(self, args[0]);
+  if (has < 0) return nullptr;
+  if (has) return ValueOf(self, args[0]);
+  return Py_NewRef(nargs == 2 ? args[1] : Py_None);
+}
+
+PyObject* MapPop(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (!OneOrTwo("pop", nargs)) return nullptr;
+  MemberEntry* remove = ClassOf(self)->remove();
+  if (remove == nullptr) {
+    return PyErr_Format(PyExc_AttributeError, "a %s has no Remove, so no pop()",
+                        ClassOf(self)->name());
+  }
+  const int has = HasKey(self, args[0]);
+  if (has < 0) return nullptr;
+  if (!has) {
+    if (nargs == 2) return Py_NewRef(args[1]);
+    return RaiseKeyNotFound(self, remove);
+  }
+  PyObject* value = ValueOf(self, args[0]);
+  if (value == nullptr) return nullptr;
+  PyObject* removed = CallEntry(self, remove, QUORVEL_METHOD, {args[0]});
+  if (removed == nullptr) Py_CLEAR(value);
+  Py_XDECREF(removed);
+  return value;
+}
+
+PyMethodDef kMapMethods[] = {
+    {"keys", MapKeys, METH_NOARGS, "Returns the keys, in the map's order."},
+    {"values", MapValues, METH_NOARGS,
+     "Returns the values, in the order of the keys."},
+    {"items", MapItems, METH_NOARGS,
+     "Returns the (key, value) pairs, in the map's order."},
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(MapGet)),
+     METH_FASTCALL,
+     "get(key, default=None): the value of `key`, or `default` when the map "
+     "has no such key (which is not added)."},
+    {"pop", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(MapPop)),
+     METH_FASTCALL,
+     "pop(key[, default]): removes `key` and returns its value; `default`, "
+     "or KeyError, when the map has no such key."},
+    {nullptr, nullptr, 0, nullptr}};
+
+// Returns Python's mapping method `name` spells, or null.
+PyMethodDef* MapMethod(PyObject* name) {
+  // Member names start with a capital; these names do not.
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
+  if (length < 3 || length > 6) return nullptr;
+  switch (PyUnicode_READ_CHAR(name, 0)) {
+    case 'g':
+    case 'i':
+    case 'k':
+    case 'p':
+    case 'v':
+      break;
+    default:
+      return nullptr;
+  }
+  for (PyMethodDef* def = kMapMethods; def->ml_name != nullptr; ++def)
+    if (PyUnicode_CompareWithASCIIString(name, def->ml_name) == 0) return def;
+  return nullptr;
 }
 
 // ---- Objects ----
@@ -285,66 +195,83 @@ PyObject* ObjectGetAttr(PyObject* self, PyObject* name) {
   // Python's own attributes (__class__, __dir__, ...) are no member names.
   if (!PyUnicode_Check(name) || IsDunder(name))
     return PyObject_GenericGetAttr(self, name);
-  const MemberEntry* entry = AsWrapper(self)->cls->Find(name);
-  if (entry == nullptr) {
-    // Let the library say what it says of a name it does not know: 438.
-    const char* text = PyUnicode_AsUTF8(name);
-    return text == nullptr ? nullptr : CallNoArguments(self, text, QUORVEL_GET);
+  ClassCache* cls = ClassOf(self);
+  if (cls->is_mapping()) {
+    if (PyMethodDef* def = MapMethod(name))
+      return PyCFunction_NewEx(def, self, nullptr);
   }
-  if (entry->read_at_once)
-    return CallNoArguments(self, entry->name.c_str(), QUORVEL_GET);
+  MemberEntry* entry = cls->Find(name);
+  if (entry == nullptr)
+    return RaiseNoMember(AsWrapper(self)->handle, cls, name, QUORVEL_GET);
+  if (entry->read_at_once) return CallEntry(self, entry, QUORVEL_GET);
   return NewMember(self, entry);
 }
 
 int ObjectSetAttr(PyObject* self, PyObject* name, PyObject* value) {
   if (value == nullptr) {
     PyErr_SetString(PyExc_TypeError,
-                    "members of quorvel objects cannot be "
-                    "deleted");
+                    "members of quorvel objects cannot be deleted");
     return -1;
   }
-  const MemberEntry* entry = AsWrapper(self)->cls->Find(name);
-  const char* member =
-      entry != nullptr ? entry->name.c_str() : PyUnicode_AsUTF8(name);
-  if (member == nullptr) return -1;
+  if (!PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);
+  ClassCache* cls = ClassOf(self);
+  MemberEntry* entry = cls->Find(name);
+  if (entry == nullptr) {
+    RaiseNoMember(AsWrapper(self)->handle, cls, name, QUORVEL_LET);
+    return -1;
+  }
   Arguments args;
   if (!args.Add(value)) return -1;
   const int32_t call_type =
       args[0].type == QUORVEL_OBJECT ? QUORVEL_SET : QUORVEL_LET;
-  PyObject* result = Call(AsWrapper(self)->handle, member, call_type, args);
+  PyObject* result =
+      Call(AsWrapper(self)->handle, cls, entry, nullptr, call_type, args);
   Py_XDECREF(result);
   return result == nullptr ? -1 : 0;
 }
 
 PyObject* ObjectGetItem(PyObject* self, PyObject* key) {
+  ClassCache* cls = ClassOf(self);
+  if (cls->is_mapping()) {
+    // Reading an absent key would add it, which no Python map does.
+    const int has = HasKey(self, key);
+    if (has < 0) return nullptr;
+    if (!has) return RaiseKeyNotFound(self, cls->default_entry());
+  }
   Arguments args;
   if (!args.AddIndex(key)) return nullptr;
-  return Call(AsWrapper(self)->handle, "", QUORVEL_GET, args);
+  return Call(AsWrapper(self)->handle, cls, cls->default_entry(), "",
+              QUORVEL_GET, args);
 }
 
 int ObjectSetItem(PyObject* self, PyObject* key, PyObject* value) {
+  ClassCache* cls = ClassOf(self);
   Arguments args;
   if (!args.AddIndex(key)) return -1;
+  MemberEntry* entry = cls->remove();
+  const char* name = "Remove";
   int32_t call_type = QUORVEL_METHOD;
-  const char* member = "Remove";
   if (value != nullptr) {
     if (!args.Add(value)) return -1;
-    member = "";
+    entry = cls->default_entry();
+    name = "";
     call_type = args[args.size() - 1].type == QUORVEL_OBJECT ? QUORVEL_SET
                                                              : QUORVEL_LET;
   }
-  PyObject* result = Call(AsWrapper(self)->handle, member, call_type, args);
+  PyObject* result =
+      Call(AsWrapper(self)->handle, cls, entry, name, call_type, args);
   Py_XDECREF(result);
   return result == nullptr ? -1 : 0;
 }
 
 Py_ssize_t ObjectLength(PyObject* self) {
-  if (!AsWrapper(self)->cls->has_count()) {
+  ClassCache* cls = ClassOf(self);
+  if (cls->count() == nullptr) {
     PyErr_Format(PyExc_TypeError, "a %s has no Count, so no len()",
-                 AsWrapper(self)->cls->name());
+                 cls->name());
     return -1;
   }
-  PyObject* count = CallNoArguments(self, "Count", QUORVEL_GET);
+  PyObject* count = CallEntry(self, cls->count(), QUORVEL_GET);
   if (count == nullptr) return -1;
   const Py_ssize_t n = PyLong_AsSsize_t(count);
   Py_DECREF(count);
@@ -352,17 +279,8 @@ Py_ssize_t ObjectLength(PyObject* self) {
 }
 
 int ObjectContains(PyObject* self, PyObject* value) {
-  if (AsWrapper(self)->cls->has_exists()) {
-    Arguments args;
-    if (!args.Add(value)) return -1;
-    PyObject* found =
-        Call(AsWrapper(self)->handle, "Exists", QUORVEL_METHOD, args);
-    if (found == nullptr) return -1;
-    const int truth = PyObject_IsTrue(found);
-    Py_DECREF(found);
-    return truth;
-  }
-  // No Exists: look through what enumerating the object yields.
+  if (ClassOf(self)->exists() != nullptr) return HasKey(self, value);
+  // No Exists: look through what walking the object yields.
   PyObject* it = PyObject_GetIter(self);
   if (it == nullptr) return -1;
   int found = 0;
@@ -377,7 +295,7 @@ int ObjectContains(PyObject* self, PyObject* value) {
 }
 
 int ObjectBool(PyObject* self) {
-  if (!AsWrapper(self)->cls->has_count()) return 1;
+  if (ClassOf(self)->count() == nullptr) return 1;
   const Py_ssize_t n = ObjectLength(self);
   return n < 0 ? -1 : n != 0;
 }
@@ -389,19 +307,29 @@ Py_hash_t ObjectHash(PyObject* self) {
 }
 
 PyObject* ObjectCompare(PyObject* self, PyObject* other, int op) {
-  if (Py_TYPE(other) != &ObjectType || (op != Py_EQ && op != Py_NE))
+  if (!IsWrapperType(Py_TYPE(other)) || (op != Py_EQ && op != Py_NE))
     Py_RETURN_NOTIMPLEMENTED;
   const bool same = AsWrapper(self)->handle == AsWrapper(other)->handle;
   return PyBool_FromLong(op == Py_EQ ? same : !same);
 }
 
 PyObject* ObjectRepr(PyObject* self) {
-  return PyUnicode_FromFormat("<quorvel %s object>",
-                              AsWrapper(self)->cls->name());
+  return PyUnicode_FromFormat("<quorvel %s object>", ClassOf(self)->name());
 }
 
 PyObject* ObjectDir(PyObject* self, PyObject*) {
-  return AsWrapper(self)->cls->Names();
+  PyObject* names = ClassOf(self)->Names();
+  if (names == nullptr || !ClassOf(self)->is_mapping()) return names;
+  for (PyMethodDef* def = kMapMethods; def->ml_name != nullptr; ++def) {
+    PyObject* name = PyUnicode_FromString(def->ml_name);
+    const int added = name == nullptr ? -1 : PyList_Append(names, name);
+    Py_XDECREF(name);
+    if (added != 0) {
+      Py_DECREF(names);
+      return nullptr;
+    }
+  }
+  return names;
 }
 
 void ObjectDealloc(PyObject* self) {
@@ -411,8 +339,27 @@ void ObjectDealloc(PyObject* self) {
   PyObject_Free(self);
 }
 
+PyObject* DatabaseEnter(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+PyObject* DatabaseExit(PyObject* self, PyObject*) {
+  PyObject* closed =
+      CallEntry(self, ClassOf(self)->Find("closedb"), QUORVEL_METHOD);
+  if (closed == nullptr) return nullptr;
+  Py_DECREF(closed);
+  Py_RETURN_FALSE;
+}
+
 PyMethodDef kObjectMethods[] = {
     {"__dir__", ObjectDir, METH_NOARGS, "The names of the object's members."},
+    // What attribute access does, for whoever asks for it by name.
+    {"__getattr__", ObjectGetAttr, METH_O,
+     "Reads a property or returns a member to call, by name (any case)."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyMethodDef kDatabaseMethods[] = {
+    {"__enter__", DatabaseEnter, METH_NOARGS, "Returns the database itself."},
+    {"__exit__", DatabaseExit, METH_VARARGS,
+     "Closes the database file (CloseDB)."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyMappingMethods kObjectMapping = {ObjectLength, ObjectGetItem, ObjectSetItem};
@@ -421,14 +368,28 @@ PyNumberMethods kObjectNumber = {};
 
 }  // namespace
 
+PyObject* CallEntry(PyObject* self, MemberEntry* entry, int32_t call_type,
+                    std::initializer_list<PyObject*> values) {
+  ObjectWrapper* wrapper = AsWrapper(self);
+  if (entry == nullptr) {
+    PyErr_Format(PyExc_SystemError, "a %s lacks a member it was taken to have",
+                 wrapper->cls->name());
+    return nullptr;
+  }
+  Arguments args;
+  for (PyObject* value : values)
+    if (!args.Add(value)) return nullptr;
+  return Call(wrapper->handle, wrapper->cls, entry, nullptr, call_type, args);
+}
+
 bool InitObjects(PyObject* module) {
   ObjectType.tp_name = "quorvel.Object";
   ObjectType.tp_doc =
       "An object of the library. Attributes call its members by name; "
       "obj[k] uses its default member; len() reads Count; iteration walks "
-      "_NewEnum.";
+      "its elements, keys or rows.";
   ObjectType.tp_basicsize = sizeof(ObjectWrapper);
-  ObjectType.tp_flags = Py_TPFLAGS_DEFAULT;
+  ObjectType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
   ObjectType.tp_dealloc = ObjectDealloc;
   ObjectType.tp_getattro = ObjectGetAttr;
   ObjectType.tp_setattro = ObjectSetAttr;
@@ -437,34 +398,29 @@ bool InitObjects(PyObject* module) {
   ObjectType.tp_as_sequence = &kObjectSequence;
   kObjectNumber.nb_bool = ObjectBool;
   ObjectType.tp_as_number = &kObjectNumber;
-  ObjectType.tp_iter = ObjectIter;
+  ObjectType.tp_iter = IterateObject;
   ObjectType.tp_hash = ObjectHash;
   ObjectType.tp_richcompare = ObjectCompare;
   ObjectType.tp_repr = ObjectRepr;
   ObjectType.tp_methods = kObjectMethods;
   ObjectType.tp_weaklistoffset = offsetof(ObjectWrapper, weakrefs);
 
-  MemberType.tp_name = "quorvel.Member";
-  MemberType.tp_doc = "A member of a quorvel object, to call.";
-  MemberType.tp_basicsize = sizeof(MemberObject);
-  MemberType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL;
-  MemberType.tp_vectorcall_offset = offsetof(MemberObject, vectorcall);
-  MemberType.tp_call = PyVectorcall_Call;
-  MemberType.tp_dealloc = MemberDealloc;
-  MemberType.tp_repr = MemberRepr;
+  DatabaseType.tp_name = "quorvel.Database";
+  DatabaseType.tp_doc =
+      "A database file of the library (KxKVDB, KxDocsDB): an Object that is "
+      "also a context manager, which closes the file (CloseDB) on leaving.";
+  DatabaseType.tp_basicsize = sizeof(ObjectWrapper);
+  DatabaseType.tp_flags = Py_TPFLAGS_DEFAULT;
+  DatabaseType.tp_base = &ObjectType;
+  DatabaseType.tp_methods = kDatabaseMethods;
 
-  IteratorType.tp_name = "quorvel.Iterator";
-  IteratorType.tp_basicsize = sizeof(IteratorObject);
-  IteratorType.tp_flags = Py_TPFLAGS_DEFAULT;
-  IteratorType.tp_dealloc = IteratorDealloc;
-  IteratorType.tp_iter = PyObject_SelfIter;
-  IteratorType.tp_iternext = IteratorNext;
-
-  if (PyType_Ready(&ObjectType) < 0 || PyType_Ready(&MemberType) < 0 ||
-      PyType_Ready(&IteratorType) < 0)
+  if (PyType_Ready(&ObjectType) < 0 || PyType_Ready(&DatabaseType) < 0 ||
+      !InitMembers() || !InitIteration())
     return false;
   return PyModule_AddObjectRef(module, "Object",
-                               reinterpret_cast<PyObject*>(&ObjectType)) == 0;
+                               reinterpret_cast<PyObject*>(&ObjectType)) == 0 &&
+         PyModule_AddObjectRef(module, "Database",
+                               reinterpret_cast<PyObject*>(&DatabaseType)) == 0;
 }
 
 PyObject* WrapObject(quorvel_object* handle) {
@@ -479,7 +435,8 @@ PyObject* WrapObject(quorvel_object* handle) {
       return Py_NewRef(owner);
     }
   }
-  ObjectWrapper* wrapper = PyObject_New(ObjectWrapper, &ObjectType);
+  ObjectWrapper* wrapper = PyObject_New(
+      ObjectWrapper, cls->is_database() ? &DatabaseType : &ObjectType);
   if (wrapper == nullptr) {
     quorvel_release(handle);
     return nullptr;
@@ -491,18 +448,7 @@ PyObject* WrapObject(quorvel_object* handle) {
 }
 
 quorvel_object* HandleOf(PyObject* value) {
-  return Py_TYPE(value) == &ObjectType ? AsWrapper(value)->handle : nullptr;
-}
-
-PyObject* Call(quorvel_object* handle, const char* name, int32_t call_type,
-               Arguments& args) {
-  quorvel_variant result;
-  const int32_t status =
-      quorvel_call_by_name(handle, name, call_type | QUORVEL_UTF16, args.data(),
-                           args.size(), &result);
-  if (status != 0) return RaiseStatus(status);
-  DropPending();
-  return FromVariant(&result);
+  return IsWrapperType(Py_TYPE(value)) ? AsWrapper(value)->handle : nullptr;
 }
 
 }  // namespace quorvel_python

@@ -12,9 +12,10 @@ argument is read at once (``d.Count``), anything else comes back as a
 callable (``d.Item("a")``). Assigning an attribute is Let, or Set when the
 value is a library object. ``obj[k]`` and ``obj[k] = v`` use the default
 member, ``del obj[k]`` calls ``Remove``, ``len`` reads ``Count``, ``in``
-asks ``Exists`` (or walks the object), and ``for`` walks ``_NewEnum``.
-Failures raise ``quorvel.Error`` with the library's number, source and
-description.
+asks ``Exists`` (or walks the object), and ``for`` walks the elements, keys
+or rows. Files and codecs refuse what they would lose unless a call says
+``errors="replace"``. Failures raise ``quorvel.Error`` with the library's
+number, source and description, and say the class and member.
 """
 
 import enum
@@ -34,6 +35,7 @@ __all__ = [
     "CallType",
     "CreateObject",
     "ArgumentError",
+    "Database",
     "Error",
     "ErrorValue",
     "InexactError",
@@ -49,11 +51,20 @@ __all__ = [
     "Object",
     "SortCallback",
     "call_by_name",
+    "member",
 ]
 
 
 class Error(Exception):
-    """A failure the library raised: its number, source and description."""
+    """A failure the library raised: its number, source and description
+    (the library's own text). Raised by a call, it also says where:
+    ``class_name`` and ``member`` (None when unknown) and, for error 450,
+    ``expected`` (what the member takes, "1 argument") and ``given``."""
+
+    class_name = None
+    member = None
+    expected = None
+    given = None
 
     def __init__(self, number, source, description):
         super().__init__(number, source, description)
@@ -62,7 +73,16 @@ class Error(Exception):
         self.description = description
 
     def __str__(self):
-        return f"error {self.number} ({self.source}): {self.description}"
+        text = f"error {self.number} ({self.source}): {self.description}"
+        if self.member is None:
+            if self.class_name is not None:  # a class that could not be made
+                text += f" (class {self.class_name!r})"
+            return text
+        if self.expected is not None:
+            text += f" ({self.member} takes {self.expected}, {self.given} given)"
+        if self.class_name is None:
+            return f"{self.member}: {text}"
+        return f"{self.class_name}.{self.member}: {text}"
 
 
 class MemberError(Error, AttributeError):
@@ -207,8 +227,10 @@ class Array(list):
 
 class SortCallback:
     """Subclass and override ``Apply`` to hand a key selector or mapper to
-    ``CArray.SortByKey`` and ``CArray.Map``. An exception ``Apply`` raises
-    comes out of the library call that called it, traceback and all."""
+    ``CArray.SortByKey`` and ``CArray.Map``; any other callable
+    (``SortByKey(len)``, a lambda) is called the same way. An exception
+    ``Apply`` raises comes out of the library call that called it,
+    traceback and all."""
 
     def Apply(self, value):
         return None
@@ -216,7 +238,8 @@ class SortCallback:
 
 class FilterCallback:
     """Subclass and override ``Test`` to hand a predicate to
-    ``CArray.Filter``."""
+    ``CArray.Filter``; any other callable passed to ``Filter`` is called the
+    same way, and the truth of its result keeps the element."""
 
     def Test(self, value):
         return False
@@ -260,6 +283,40 @@ def _decimal_parts(value):
     return sign == 1, kept, scale - drop
 
 
+_PARAM_OPTIONAL = 1
+_PARAM_ARRAY = 4
+
+
+def _describe_member(class_name, member, params, kind, writable):
+    """Returns the inspect.Signature and the docstring of a member, from the
+    parameters its member table declares: ((name, flags), ...)."""
+    import inspect
+
+    P = inspect.Parameter
+    parameters = []
+    for name, flags in params:
+        if flags & _PARAM_ARRAY:
+            parameters.append(P(name, P.VAR_POSITIONAL))
+        elif flags & _PARAM_OPTIONAL or any(p.default is not P.empty for p in parameters):
+            parameters.append(P(name, P.POSITIONAL_OR_KEYWORD, default=Missing))
+        else:
+            parameters.append(P(name, P.POSITIONAL_OR_KEYWORD))
+    parameters.append(P("errors", P.KEYWORD_ONLY, default=None))
+    signature = inspect.Signature(parameters)
+    if kind == "method":
+        what = f"Calls the method {member} of the library's {class_name}."
+    else:
+        what = f"Reads the {kind} {member} of the library's {class_name}"
+        what += "; assigning to it writes it." if writable else "."
+    doc = (
+        f"{member}{signature}\n\n{what} An optional parameter left out (or "
+        "given quorvel.Missing) takes the member's own default. Files and "
+        "codecs refuse what would not come back equal unless errors=\"replace\" "
+        "asks for their lossy default."
+    )
+    return signature, doc
+
+
 _quorvel._bind(
     Error=Error,
     error_classes=_ERROR_CLASSES,
@@ -270,9 +327,11 @@ _quorvel._bind(
     SortCallback=SortCallback,
     FilterCallback=FilterCallback,
     decimal_parts=_decimal_parts,
+    describe_member=_describe_member,
 )
 
 Object = _quorvel.Object
+Database = _quorvel.Database
 
 
 def CreateObject(class_name):
@@ -282,7 +341,15 @@ def CreateObject(class_name):
     return _quorvel.create_object(class_name)
 
 
-def call_by_name(obj, name, call_type, *args):
+def member(obj, name):
+    """Returns the member ``name`` of ``obj`` as a callable (Method), with
+    the docstring and ``inspect.signature`` its member table gives, also
+    for a property that reading the attribute would read at once."""
+    return _quorvel.member(obj, name)
+
+
+def call_by_name(obj, name, call_type, *args, errors=None):
     """Calls the member ``name`` of ``obj`` explicitly: ``call_type`` is a
-    CallType; for Let and Set the new value is the last argument."""
-    return _quorvel.call_by_name(obj, name, int(call_type), *args)
+    CallType; for Let and Set the new value is the last argument.
+    ``errors="replace"`` asks files and codecs for their lossy default."""
+    return _quorvel.call_by_name(obj, name, int(call_type), *args, errors=errors)

@@ -1,12 +1,15 @@
-"""Python classes as the library's callbacks: Map, Filter and SortByKey call
-them, and what they raise comes back out, traceback and all."""
+"""Python classes and any other callables as the library's callbacks: Map,
+Filter and SortByKey call them, and what they raise comes back out,
+traceback and all."""
 
+import functools
 import os
 import traceback
 import unittest
 import weakref
 
 import quorvel
+from quorvel import CallType
 
 
 def numbers(*values):
@@ -64,6 +67,29 @@ class CallbacksTest(unittest.TestCase):
         # The base classes do what the library's own do: Empty and False.
         self.assertEqual(list(numbers(1, 2).Map(quorvel.SortCallback())), [None, None])
         self.assertEqual(list(numbers(1, 2).Filter(quorvel.FilterCallback())), [])
+
+    def test_any_callable_is_taken_where_a_callback_is(self):
+        words = numbers("ccc", "a", "bb")
+        known = quorvel.CreateObject("Scripting.Dictionary")
+        known["bb"] = 1
+        cases = [
+            (lambda: words.SortByKey(len), ["a", "bb", "ccc"]),
+            (lambda: words.SortByKey(Callback=lambda w: -len(w)), ["ccc", "bb", "a"]),
+            (lambda: words.Map(str.upper), ["CCC", "BB", "A"]),
+            (lambda: words.Map(functools.partial(max, "b")), ["ccc", "bb", "b"]),
+            (lambda: words.Filter(lambda w: "c" in w), ["ccc"]),
+            (lambda: words.Filter(known.Exists), ["bb"]),  # a member is a callable too
+            (lambda: quorvel.call_by_name(words, "filter", CallType.Method, bool), ["ccc", "bb", "a"]),
+        ]
+        for call, expected in cases:
+            with self.subTest(expected=expected):
+                result = call()
+                self.assertEqual(list(words if result is None else result), expected)
+        # Only where a callback is taken: a function is no Value otherwise.
+        with self.assertRaises(TypeError):
+            words.Add(len)
+        frames = raised_frames(ZeroDivisionError, lambda: words.Map(lambda w: 1 / 0))
+        self.assertEqual(frames[-1], ("<lambda>", "division by zero"))
 
     def test_values_cross_both_ways(self):
         class Echo(quorvel.SortCallback):
