@@ -63,14 +63,16 @@ class Error : public std::exception {
   std::u16string_view source() const { return source_; }
   std::u16string_view description() const { return description_; }
 
-  // Returns "error NUMBER (SOURCE): DESCRIPTION" in UTF-8.
-  const char* what() const noexcept override { return what_.c_str(); }
+  // Returns "error NUMBER (SOURCE): DESCRIPTION" in UTF-8. It is made on
+  // the first call, since most errors are caught and read by number and
+  // description, and raising one should cost no more than it must.
+  const char* what() const noexcept override;
 
  private:
   int32_t number_;
   std::u16string source_;
   std::u16string description_;
-  std::string what_;
+  mutable std::string what_;
 };
 
 // Raises an error with the given number, source and description. An empty

@@ -8,9 +8,18 @@ namespace quorvel {
 
 Error::Error(int32_t number, std::u16string_view source,
              std::u16string_view description)
-    : number_(number), source_(source), description_(description) {
-  what_ = "error " + std::to_string(number_) + " (" + ToUtf8(source_) +
-          "): " + ToUtf8(description_);
+    : number_(number), source_(source), description_(description) {}
+
+const char* Error::what() const noexcept {
+  if (what_.empty()) {
+    try {
+      what_ = "error " + std::to_string(number_) + " (" + ToUtf8(source_) +
+              "): " + ToUtf8(description_);
+    } catch (...) {
+      return "error (no memory to describe it)";
+    }
+  }
+  return what_.c_str();
 }
 
 void ErrorRaise(int32_t number, std::u16string_view source,
