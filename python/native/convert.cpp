@@ -14,33 +14,6 @@ namespace quorvel::python {
 
 namespace {
 
-// Holds a reference for the length of a scope, so that client code run
-// meanwhile (a subclass's __str__) cannot free what is being converted, and
-// a library error passing through releases it.
-class Held {
- public:
-  explicit Held(PyObject* object) : object_(Py_NewRef(object)) {}
-  ~Held() { Py_DECREF(object_); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-
- private:
-  PyObject* object_;
-};
-
-// One level of nesting counted against Python's recursion limit, which
-// stops a list that holds itself.
-class Nested {
- public:
-  bool Enter() { return entered_ = Py_EnterRecursiveCall(" in quorvel") == 0; }
-  ~Nested() {
-    if (entered_) Py_LeaveRecursiveCall();
-  }
-
- private:
-  bool entered_ = false;
-};
-
 Value ValueOf(const Number& n) {
   switch (n.kind) {
     case Number::Kind::kLong:
@@ -243,7 +216,9 @@ class FromValueWalk {
       case Kind::Date:
         return DateFromDayNumber(value.date());
       case Kind::String:
-        return TextFromUtf16(value.string_view());
+        return value.string_view().size() <= 8
+                   ? texts_.Get(value.string_view())
+                   : TextFromUtf16(value.string_view());
       case Kind::Object:
         return Object(value);
       case Kind::Array:
@@ -303,7 +278,7 @@ class FromValueWalk {
     PyObject* result = PyDict_New();
     if (result == nullptr) return nullptr;
     for (const Dictionary::Entry& entry : dict) {
-      PyObject* key = TextFromUtf16(entry.key.view());
+      PyObject* key = keys_.Get(entry.key.view());
       PyObject* item = key == nullptr ? nullptr : Convert(entry.value);
       const bool ok = item != nullptr && PyDict_SetItem(result, key, item) == 0;
       Py_XDECREF(key);
@@ -391,6 +366,8 @@ class FromValueWalk {
 
   std::u16string path_;
   std::u16string no_form_;
+  TextCache keys_;
+  TextCache texts_;
 };
 
 // Returns the text at a storability fault's place: the String there, or
@@ -454,6 +431,29 @@ std::optional<String> TextAt(const Value& root, const StorableFault& fault) {
 
 }  // namespace
 
+TextCache::TextCache() : slots_(kSlots) {}
+
+TextCache::~TextCache() {
+  for (Slot& slot : slots_) Py_XDECREF(slot.text);
+}
+
+PyObject* TextCache::Get(std::u16string_view units) {
+  if (units.size() > kMaxUnits) return TextFromUtf16(units);
+  uint32_t hash = 2166136261u;
+  for (char16_t c : units) hash = (hash ^ c) * 16777619u;
+  Slot& slot = slots_[hash % kSlots];
+  if (slot.text != nullptr && slot.length == units.size() &&
+      std::memcmp(slot.units, units.data(), units.size() * 2) == 0) {
+    return Py_NewRef(slot.text);
+  }
+  PyObject* text = TextFromUtf16(units);
+  if (text == nullptr) return nullptr;
+  Py_XSETREF(slot.text, Py_NewRef(text));
+  slot.length = units.size();
+  std::memcpy(slot.units, units.data(), units.size() * 2);
+  return text;
+}
+
 bool ParseErrors(const char* errors, ConvertOptions* options) {
   if (errors == nullptr || std::strcmp(errors, "strict") == 0) {
     options->exact = true;
@@ -472,6 +472,17 @@ String StringOf(PyObject* text) {
                        [&](char16_t* out) { WriteUtf16(text, out); });
 }
 
+std::u16string_view BorrowUtf16(PyObject* text, std::u16string& scratch) {
+  const size_t length = size_t(PyUnicode_GET_LENGTH(text));
+  if (PyUnicode_KIND(text) == PyUnicode_2BYTE_KIND) {
+    return {reinterpret_cast<const char16_t*>(PyUnicode_2BYTE_DATA(text)),
+            length};
+  }
+  scratch.resize(Utf16Length(text));
+  WriteUtf16(text, scratch.data());
+  return scratch;
+}
+
 bool ToValue(PyObject* object, const ConvertOptions& options, Value* out,
              std::u16string_view where, size_t* work) {
   ToValueWalk walk(options);
@@ -486,6 +497,7 @@ bool ToValue(PyObject* object, const ConvertOptions& options, Value* out,
 }
 
 PyObject* FromValue(const Value& value) {
+  CollectorPaused paused;
   FromValueWalk walk;
   PyObject* result = nullptr;
   if (!Run([&] { result = walk.Convert(value); })) return nullptr;

@@ -31,9 +31,11 @@
 
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace quorvel::python {
 
@@ -65,6 +67,9 @@ PyObject* FromValue(const Value& value);
 
 // A String of a Python str and a str of library text.
 String StringOf(PyObject* text);
+// The text of a str as UTF-16: Python's own two-byte form where it is one,
+// otherwise widened into `scratch`. Valid while both live.
+std::u16string_view BorrowUtf16(PyObject* text, std::u16string& scratch);
 inline PyObject* TextOf(std::u16string_view text) {
   return TextFromUtf16(text);
 }
@@ -133,6 +138,108 @@ bool RunReleased(size_t work, F&& body) {
   return true;
 }
 
+// Holds a reference to `object` for a scope, so that client code run
+// meanwhile (a subclass's __str__ changing a dict) cannot free what is
+// being walked, and a library error passing through releases it.
+class Held {
+ public:
+  explicit Held(PyObject* object) : object_(Py_NewRef(object)) {}
+  ~Held() { Py_DECREF(object_); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+ private:
+  PyObject* object_;
+};
+
+// One level of nesting counted against Python's recursion limit, which
+// stops a list that holds itself.
+class Nested {
+ public:
+  Nested() = default;
+  Nested(const Nested&) = delete;
+  Nested& operator=(const Nested&) = delete;
+  ~Nested() {
+    if (entered_) Py_LeaveRecursiveCall();
+  }
+  // False with RecursionError set.
+  bool Enter() { return entered_ = Py_EnterRecursiveCall(" in quorvel") == 0; }
+
+ private:
+  bool entered_ = false;
+};
+
+// Short texts met again (the keys of a list of records, above all) come
+// back as the same str, as Python's own JSON reader does with its keys:
+// one object instead of many, its hash already known to the dicts.
+class TextCache {
+ public:
+  TextCache();
+  ~TextCache();
+  TextCache(const TextCache&) = delete;
+  TextCache& operator=(const TextCache&) = delete;
+
+  // Returns the str of `units` (a new reference); null with a Python
+  // exception.
+  PyObject* Get(std::u16string_view units);
+
+ private:
+  static constexpr size_t kMaxUnits = 24;
+  static constexpr size_t kSlots = 1024;
+  struct Slot {
+    PyObject* text = nullptr;
+    size_t length = 0;
+    char16_t units[kMaxUnits];
+  };
+  std::vector<Slot> slots_;
+};
+
+// Turns the collector off while many containers are built, which it would
+// otherwise walk again and again for nothing: they hold no cycles.
+class CollectorPaused {
+ public:
+  CollectorPaused() : was_enabled_(PyGC_Disable() == 1) {}
+  ~CollectorPaused() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  CollectorPaused(const CollectorPaused&) = delete;
+  CollectorPaused& operator=(const CollectorPaused&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
+// The bytes of a bytes-like object, held for a scope (a bytearray cannot
+// be resized meanwhile, so the bytes may be read without the interpreter
+// lock).
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(const Bytes&) = delete;
+  Bytes& operator=(const Bytes&) = delete;
+  ~Bytes() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+  // False with a TypeError for an object that holds no bytes.
+  bool Hold(PyObject* object) {
+    held_ = PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) == 0;
+    return held_;
+  }
+  std::span<const uint8_t> span() const {
+    return {static_cast<const uint8_t*>(view_.buf), size_t(view_.len)};
+  }
+
+ private:
+  Py_buffer view_;
+  bool held_ = false;
+};
+
+// Returns new bytes holding `data`.
+inline PyObject* BytesOf(std::span<const uint8_t> data) {
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()),
+                                   Py_ssize_t(data.size()));
+}
+
 // ---- The module's parts: each adds its functions to the module ----
 
 // A function taking keywords as a PyMethodDef holds it.
@@ -141,6 +248,9 @@ PyCFunction WithKeywords(F function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
+bool AddCodecs(PyObject* module);
+bool AddCsv(PyObject* module);
+bool AddJson(PyObject* module);
 bool AddMsgPack(PyObject* module);
 
 }  // namespace quorvel::python

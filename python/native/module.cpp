@@ -20,7 +20,8 @@ PyMODINIT_FUNC PyInit__native() {
   if (!InitPythonValues()) return nullptr;
   PyObject* module = PyModule_Create(&native_module);
   if (module == nullptr) return nullptr;
-  if (!AddMsgPack(module)) {
+  if (!AddCodecs(module) || !AddCsv(module) || !AddJson(module) ||
+      !AddMsgPack(module)) {
     Py_DECREF(module);
     return nullptr;
   }

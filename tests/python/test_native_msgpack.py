@@ -155,6 +155,13 @@ class ExactTest(unittest.TestCase):
         self.assertEqual(caught.exception.where, "b")
         with self.assertRaises(quorvel.NumberOverflowError):
             msgpack.packb(2**60, errors="replace")
+        # Counts the dialect cannot hold.
+        for value, where in [({"k": [0] * 65536}, "k"), ("x" * 65536, "")]:
+            with self.assertRaises(quorvel.InexactError) as caught:
+                msgpack.packb(value)
+            self.assertEqual(caught.exception.where, where)
+            with self.assertRaises(quorvel.NumberOverflowError):
+                msgpack.packb(value, errors="replace")
         with self.assertRaises(ValueError):
             msgpack.packb(1, errors="ignore")
 
