@@ -14,20 +14,6 @@ namespace quorvel::python {
 
 namespace {
 
-Value ValueOf(const Number& n) {
-  switch (n.kind) {
-    case Number::Kind::kLong:
-      return Value(n.long_value);
-    case Number::Kind::kDecimal:
-      return Value::Decimal(quorvel::Decimal(n.hi, n.lo, n.scale, n.negative));
-    case Number::Kind::kDouble:
-      return Value(n.real);
-    case Number::Kind::kDate:
-      return Value::Date(n.real);
-  }
-  return Value();
-}
-
 // The walk from Python data to a Value.
 class ToValueWalk {
  public:
@@ -80,10 +66,7 @@ class ToValueWalk {
       *out = ValueOf(number);
       return true;
     }
-    return fault_.Set(
-        Fault::Kind::kType,
-        std::u16string(type->tp_name,
-                       type->tp_name + std::strlen(type->tp_name)));
+    return fault_.Set(Fault::Kind::kType, TypeNameOf(object));
   }
 
   const Fault& fault() const { return fault_; }
@@ -123,9 +106,7 @@ class ToValueWalk {
     while (PyDict_Next(dict, &position, &key, &item)) {
       ++work_;
       if (!PyUnicode_Check(key)) {
-        return fault_.Set(Fault::Kind::kType,
-                          u"a key of type '" + TypeName(key) + u"'",
-                          u"is not a str, which every key must be");
+        return KeyIsNoText(key, &fault_);
       }
       Held hold_item(item);
       const String name = StringOf(key);
@@ -168,11 +149,6 @@ class ToValueWalk {
     }
     *out = Value(std::move(result));
     return true;
-  }
-
-  static std::u16string TypeName(PyObject* object) {
-    const char* name = Py_TYPE(object)->tp_name;
-    return std::u16string(name, name + std::strlen(name));
   }
 
   const ConvertOptions& options_;
@@ -438,7 +414,7 @@ TextCache::~TextCache() {
 }
 
 PyObject* TextCache::Get(std::u16string_view units) {
-  if (units.size() > kMaxUnits) return TextFromUtf16(units);
+  if (units.empty() || units.size() > kMaxUnits) return TextFromUtf16(units);
   uint32_t hash = 2166136261u;
   for (char16_t c : units) hash = (hash ^ c) * 16777619u;
   Slot& slot = slots_[hash % kSlots];
@@ -470,6 +446,31 @@ bool ParseErrors(const char* errors, ConvertOptions* options) {
 String StringOf(PyObject* text) {
   return String::Build(Utf16Length(text),
                        [&](char16_t* out) { WriteUtf16(text, out); });
+}
+
+Value ValueOf(const Number& n) {
+  switch (n.kind) {
+    case Number::Kind::kLong:
+      return Value(n.long_value);
+    case Number::Kind::kDecimal:
+      return Value::Decimal(quorvel::Decimal(n.hi, n.lo, n.scale, n.negative));
+    case Number::Kind::kDouble:
+      return Value(n.real);
+    case Number::Kind::kDate:
+      return Value::Date(n.real);
+  }
+  return Value();
+}
+
+std::u16string TypeNameOf(PyObject* object) {
+  const char* name = Py_TYPE(object)->tp_name;
+  return std::u16string(name, name + std::strlen(name));
+}
+
+bool KeyIsNoText(PyObject* key, Fault* fault) {
+  return fault->Set(Fault::Kind::kType,
+                    u"a key of type '" + TypeNameOf(key) + u"'",
+                    u"is not a str, which every key must be");
 }
 
 std::u16string_view BorrowUtf16(PyObject* text, std::u16string& scratch) {

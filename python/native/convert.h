@@ -65,6 +65,15 @@ bool ToValue(PyObject* object, const ConvertOptions& options, Value* out,
 // Python exception set.
 PyObject* FromValue(const Value& value);
 
+// Returns the Value of a converted number or date.
+Value ValueOf(const Number& number);
+
+// Returns the name of an object's type, as Python spells it ("set").
+std::u16string TypeNameOf(PyObject* object);
+
+// Records the fault of a dict key that is not a str; returns false.
+bool KeyIsNoText(PyObject* key, Fault* fault);
+
 // A String of a Python str and a str of library text.
 String StringOf(PyObject* text);
 // The text of a str as UTF-16: Python's own two-byte form where it is one,

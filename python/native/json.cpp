@@ -317,9 +317,7 @@ class DumpWalk {
       writer_.Scalar(Value::Date(date.real));
       return true;
     }
-    const char* name = type->tp_name;
-    return fault_.Set(Fault::Kind::kType,
-                      std::u16string(name, name + std::strlen(name)));
+    return fault_.Set(Fault::Kind::kType, TypeNameOf(object));
   }
 
   const Fault& fault() const { return fault_; }
@@ -335,12 +333,7 @@ class DumpWalk {
     PyObject* item;
     while (PyDict_Next(dict, &position, &key, &item)) {
       if (!PyUnicode_Check(key)) {
-        const char* name = Py_TYPE(key)->tp_name;
-        return fault_.Set(Fault::Kind::kType,
-                          u"a key of type '" +
-                              std::u16string(name, name + std::strlen(name)) +
-                              u"'",
-                          u"is not a str, which every key must be");
+        return KeyIsNoText(key, &fault_);
       }
       Held hold_key(key);
       Held hold_item(item);

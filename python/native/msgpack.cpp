@@ -66,30 +66,13 @@ class PackWalk {
       // The dialect has no bytes: refused exactly, or as the encoder does.
       return Scalar(Value(SafeArray(std::vector<uint8_t>())));
     }
-    const char* name = type->tp_name;
-    return fault_.Set(Fault::Kind::kType,
-                      std::u16string(name, name + std::strlen(name)));
+    return fault_.Set(Fault::Kind::kType, TypeNameOf(object));
   }
 
   bool inexact() const { return inexact_; }
   const Fault& fault() const { return fault_; }
 
  private:
-  static Value ValueOf(const Number& n) {
-    switch (n.kind) {
-      case Number::Kind::kLong:
-        return Value(n.long_value);
-      case Number::Kind::kDecimal:
-        return Value::Decimal(
-            quorvel::Decimal(n.hi, n.lo, n.scale, n.negative));
-      case Number::Kind::kDouble:
-        return Value(n.real);
-      case Number::Kind::kDate:
-        return Value::Date(n.real);
-    }
-    return Value();
-  }
-
   bool Scalar(const Value& value) {
     if (exact_ && CheckStorable(value, StorableTarget::kMsgPack)) {
       inexact_ = true;
@@ -137,12 +120,7 @@ class PackWalk {
     PyObject* item;
     while (PyDict_Next(dict, &position, &key, &item)) {
       if (!PyUnicode_Check(key)) {
-        const char* name = Py_TYPE(key)->tp_name;
-        return fault_.Set(Fault::Kind::kType,
-                          u"a key of type '" +
-                              std::u16string(name, name + std::strlen(name)) +
-                              u"'",
-                          u"is not a str, which every key must be");
+        return KeyIsNoText(key, &fault_);
       }
       Held hold_key(key);
       Held hold_item(item);
