@@ -83,15 +83,14 @@ inline PyObject* TextOf(std::u16string_view text) {
   return TextFromUtf16(text);
 }
 
-// Returns when `value` (converted from `original`) comes back exactly
-// from `target`; otherwise raises quorvel.InexactTextError (a character
-// without a byte, `object` the text it stands in) or quorvel.InexactError
-// with the check's description, source `source` and the place, `where`
-// prefixed, and returns false. `name` is what the description calls the
-// value itself (see CheckStorable).
+// Returns true when `value` comes back exactly from `target`; otherwise
+// raises quorvel.InexactTextError (a character without a byte: `object`
+// the text it stands in, `start` its place there) or quorvel.InexactError,
+// with the check's description and place (`where`) and source `source`,
+// and returns false. `name` is what the description calls the value
+// itself (see CheckStorable).
 bool RequireStorable(const Value& value, StorableTarget target,
-                     std::u16string_view source, std::u16string_view name = {},
-                     std::u16string_view where = {});
+                     std::u16string_view source, std::u16string_view name = {});
 
 // Raises what CheckStorable found in `value` as RequireStorable does;
 // returns null.
