@@ -10,9 +10,14 @@ sides round by round and reports medians and the spread of the ratios.
 """
 
 import ctypes
+import json
 import os
+import random
 import statistics
+import subprocess
 import sys
+import threading
+import time
 import timeit
 
 import quorvel
@@ -165,6 +170,130 @@ def main(argv):
     print(f"RSS: {before} KiB before; {after_scalars} KiB after 1,000,000 "
           f"d.Item(k); {after_objects} KiB after 1,000,000 "
           f"d.Item('list').Count")
+    native_main(rounds)
+
+
+# ---- The modules on native Python data, against Python's own and peers ----
+#
+# The JSON benchmark's document (bench/json_document.h), made here from the
+# same generator: std::mt19937 seeded with 42 is the generator Python's
+# random module runs, once its state is seeded the same way, and GCC
+# evaluates the operands of each line right to left.
+
+
+def json_document():
+    state = [42]
+    for i in range(1, 624):
+        state.append((1812433253 * (state[-1] ^ (state[-1] >> 30)) + i) & 0xFFFFFFFF)
+    rng = random.Random()
+    rng.setstate((3, tuple(state) + (624,), None))
+    r = rng.getrandbits
+    cities = ["Z\u00fcrich", "Krak\u00f3w", "\u6771\u4eac", "S\u00e3o Paulo", "Oslo"]
+    words = ["alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta"]
+    out, size, i = ["["], 1, 0
+    while size < 20_000_000:
+        word = words[r(32) % 8]
+        name = f"user {r(32) % 100000} {word}"
+        city = cities[r(32) % 5]
+        cents = r(32) % 100
+        score = f"{r(32) % 100000}.{cents}"
+        balance = r(32) % 1000000
+        active = "true" if r(32) % 2 else "false"
+        tags = ",".join(f'"{words[r(32) % 8]}"' for _ in range(1 + r(32) % 4))
+        record = ("," if i else "") + (
+            f'{{"id":{i},"name":"{name}","city":"{city}","score":{score}'
+            f',"balance":-{balance},"active":{active},"tags":[{tags}]'
+            ',"note":"line one\\nline \\"two\\"","nested":{"a":[1,2,3],'
+            '"b":{"c":null,"d":0.25}}}')
+        out.append(record)
+        size += len(record.encode())
+        i += 1
+    out.append("]")
+    return "".join(out)
+
+
+def side_by_side(label, ours, peer, rounds, note=""):
+    """Times two calls alternately, round by round; prints the medians."""
+    ours_times, peer_times, ratios = [], [], []
+    for _ in range(rounds):
+        for fn, times in ((ours, ours_times), (peer, peer_times)):
+            start = time.perf_counter()
+            fn()
+            times.append(time.perf_counter() - start)
+        ratios.append(ours_times[-1] / peer_times[-1])
+    print(f"{label:<34} {statistics.median(ours_times) * 1e3:8.1f} ms "
+          f"{statistics.median(peer_times) * 1e3:8.1f} ms "
+          f"{statistics.median(ratios):7.2f}x "
+          f"({min(ratios):.2f}..{max(ratios):.2f}) {note}")
+
+
+def msgpack_rows(text, rounds):
+    """quorvel.msgpack against Debian's python3-msgpack (its C extension)
+    on the document's records in lists of 10,000 (the dialect counts to
+    65,535), Tokyo spelt in Latin letters (the dialect's text is
+    Windows-1252)."""
+    import msgpack as peer
+    from quorvel import msgpack
+    records = json.loads(text.replace("\u6771\u4eac", "Tokyo"))
+    tree = [records[i:i + 10000] for i in range(0, len(records), 10000)]
+    ours_bytes, peer_bytes = msgpack.packb(tree), peer.packb(tree)
+    assert msgpack.unpackb(ours_bytes) == tree
+    side_by_side("msgpack.packb", lambda: msgpack.packb(tree),
+                 lambda: peer.packb(tree), rounds, "(peer: python3-msgpack)")
+    side_by_side("msgpack.unpackb", lambda: msgpack.unpackb(ours_bytes),
+                 lambda: peer.unpackb(peer_bytes), rounds,
+                 "(peer: python3-msgpack)")
+
+
+def lzss_threads(rounds):
+    """Two threads each compressing 3 x 16 MB, against the same six
+    compressions one after the other."""
+    from quorvel import lzss
+    piece = bytes(random.Random(5).getrandbits(8) for _ in range(4096)) + bytes(4096)
+    data = piece * ((16 << 20) // len(piece))
+
+    def work():
+        for _ in range(3):
+            lzss.compress(data)
+
+    def parallel():
+        threads = [threading.Thread(target=work) for _ in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    side_by_side("lzss: 2 threads x 3 x 16 MB", parallel,
+                 lambda: (work(), work()), rounds, "(peer: one after the other)")
+
+
+def native_main(rounds):
+    text = json_document()
+    from quorvel import json as qjson
+    tree = json.loads(text)
+    assert qjson.loads(text) == tree
+    print(f"\n{'python: 20 MB JSON document':<34} {'ours':>11} {'peer':>11} "
+          f"{'ratio':>8}  spread")
+    side_by_side("json.loads", lambda: qjson.loads(text), lambda: json.loads(text),
+                 rounds, "(peer: json.loads)")
+    side_by_side("json.dumps", lambda: qjson.dumps(tree), lambda: json.dumps(tree),
+                 rounds, "(peer: json.dumps)")
+    try:
+        import msgpack  # noqa: F401
+        msgpack_rows(text, rounds)
+    except ImportError:
+        # Debian's package is importable only by Debian's own interpreter,
+        # which loads the build's extension as well (both are 3.11).
+        debian = "/usr/bin/python3"
+        found = os.path.exists(debian) and subprocess.run(
+            [debian, "-c", "import msgpack"], capture_output=True).returncode == 0
+        if found:
+            sys.stdout.flush()
+            subprocess.run([debian, __file__, "--msgpack-only", f"--rounds={rounds}"],
+                           check=True)
+        else:
+            print("msgpack: skipped (python3-msgpack is not installed)")
+    lzss_threads(rounds)
 
     errors_and_threads(rounds)
 
@@ -249,4 +378,7 @@ def errors_and_threads(rounds):
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    if "--msgpack-only" in sys.argv:
+        msgpack_rows(json_document(), int(sys.argv[-1].split("=", 1)[1]))
+    else:
+        main(sys.argv)

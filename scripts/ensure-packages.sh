@@ -8,7 +8,8 @@
 #           venv, pip, setuptools and wheel, to install it as users do, and
 #           python3-mypy, whose stubtest its tests run
 #   bench   Google Benchmark, plus the optional peer libraries and tools it
-#           compares with (jq, Python and GNU time for bench/cli_bench.sh)
+#           compares with (jq, Python and GNU time for bench/cli_bench.sh,
+#           Debian's msgpack module for bench/python_bench.py)
 #   fuzz    clang and its libFuzzer runtime
 #   format  clang-format
 #
@@ -33,7 +34,8 @@ for group in "$@"; do
       required+=(libbenchmark-dev)
       optional+=(rapidjson-dev nlohmann-json3-dev libmsgpack-cxx-dev
                  liblmdb-dev libleveldb-dev liblz4-dev zlib1g-dev libssl-dev
-                 libsqlite3-dev jq python3 time)
+                 libsqlite3-dev jq python3 time
+                 python3-msgpack)
       ;;
     fuzz) required+=(clang libclang-rt-14-dev) ;;
     format) required+=(clang-format) ;;

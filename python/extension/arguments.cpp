@@ -61,7 +61,7 @@ bool Arguments::Add(PyObject* value) {
   if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value) &&
       WidenShortText(value, slot))
     return true;
-  return ToVariant(value, slot);
+  return ToVariant(value, slot, exact());
 }
 
 bool Arguments::WidenShortText(PyObject* text, quorvel_variant* slot) {

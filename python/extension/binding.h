@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../common/python_values.h"
+
 namespace quorvel_python {
 
 // The error numbers the extension raises or tells apart itself.
@@ -28,7 +30,7 @@ using quorvel::kErrOverflow;
 using quorvel::kErrWrongArgumentCount;
 
 // The classes quorvel/__init__.py defines in Python and hands over at
-// import, plus decimal.Decimal.
+// import.
 struct PackageTypes {
   PyObject* error = nullptr;
   // A dict from error number to the subclass of Error that number raises.
@@ -39,8 +41,6 @@ struct PackageTypes {
   PyObject* array = nullptr;
   PyObject* sort_callback = nullptr;
   PyObject* filter_callback = nullptr;
-  PyObject* decimal_parts = nullptr;
-  PyObject* decimal = nullptr;
   // describe_member(class, member, params, kind, writable) ->
   // (inspect.Signature, docstring).
   PyObject* describe_member = nullptr;
@@ -52,22 +52,27 @@ PackageTypes& Types();
 // Prepares the datetime C API; false with a Python exception on failure.
 bool InitConversions();
 
-// Fills `out` from a Python value. Text is borrowed from the Python string
-// where it can be; whatever had to be made is owned by `out`
-// (QUORVEL_OWNED), so quorvel_variant_clear() frees it. Returns false with
-// a Python exception set: quorvel.Error 6 for numbers out of range,
-// TypeError for a value with no Value form.
-bool ToVariant(PyObject* value, quorvel_variant* out);
+// Fills `out` from a Python value by the rules of python_values.h. Text is
+// borrowed from the Python string where it can be; whatever had to be made
+// is owned by `out` (QUORVEL_OWNED), so quorvel_variant_clear() frees it.
+// `exact` refuses a value the conversion would change (quorvel.InexactError,
+// naming the place: "[2]"); otherwise the loss is taken. Returns false with
+// a Python exception set: also quorvel.NumberOverflowError for a number or
+// date with no form at all, TypeError for a value with no Value form.
+bool ToVariant(PyObject* value, quorvel_variant* out, bool exact = true);
 
 // Returns the Python value of `v` and clears `v`; null with a Python
 // exception on failure.
 PyObject* FromVariant(quorvel_variant* v);
 
 // Returns a Python str of UTF-16 text; lone surrogates are kept.
-PyObject* TextFromUtf16(const uint16_t* units, size_t size);
+inline PyObject* TextFromUtf16(const uint16_t* units, size_t size) {
+  return quorvel::python::TextFromUtf16(
+      reinterpret_cast<const char16_t*>(units), size);
+}
 // Returns the UTF-16 code units of a Python str (pairs for code points past
 // U+FFFF; lone surrogates as they are).
-std::u16string Utf16Of(PyObject* text);
+using quorvel::python::Utf16Of;
 
 // ---- Arguments (arguments.cpp) ----
 

@@ -1,9 +1,6 @@
 // Python values to variants and back.
 #include "binding.h"
-// The datetime C API builds on what binding.h brings in.
-#include <datetime.h>
-
-#include <cmath>
+// Python.h, which binding.h brings in, comes before the standard headers.
 #include <cstring>
 #include <string>
 
@@ -11,145 +8,45 @@ namespace quorvel_python {
 
 namespace {
 
-// Day numbers count from 30 December 1899; valid dates lie strictly between
-// these, 1 January 100 to 31 December 9999.
-constexpr int64_t kDaysTo1970 = 25569;
-constexpr double kFirstDay = -657435.0;
-constexpr double kPastLastDay = 2958466.0;
-constexpr int64_t kMillisecondsPerDay = 86400000;
+using quorvel::python::Fault;
+using quorvel::python::Number;
 
-// Days since 1 January 1970 of a date in the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
+bool ConvertValue(PyObject* value, quorvel_variant* out, bool exact,
+                  Fault* fault);
 
-void CivilFromDays(int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
-}
-
-// A day number's whole part is the day and its fraction the time of day,
-// also for days before 1899-12-30 (-1.25 is 29 December, 6:00). A Date
-// carries time to the millisecond.
-PyObject* DateFromDayNumber(double day_number) {
-  if (!(day_number > kFirstDay && day_number < kPastLastDay))
-    return RaiseError(kErrOverflow, "Overflow");
-  double whole;
-  const double fraction = std::fabs(std::modf(day_number, &whole));
-  int64_t days = static_cast<int64_t>(whole);
-  int64_t ms = std::llround(fraction * kMillisecondsPerDay);
-  if (ms == kMillisecondsPerDay) ms = 0, ++days;
-  int year, month, day;
-  CivilFromDays(days - kDaysTo1970, &year, &month, &day);
-  return PyDateTime_FromDateAndTime(
-      year, month, day, static_cast<int>(ms / 3600000),
-      static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
-      static_cast<int>(ms % 1000) * 1000);
-}
-
-bool DayNumberFromDate(PyObject* value, double* out) {
-  const int year = PyDateTime_GET_YEAR(value);
-  if (year < 100) {
-    RaiseError(kErrOverflow, "Overflow");
-    return false;
-  }
-  const int64_t days = DaysFromCivil(year, PyDateTime_GET_MONTH(value),
-                                     PyDateTime_GET_DAY(value)) +
-                       kDaysTo1970;
-  double time = 0;
-  if (PyDateTime_Check(value)) {
-    time = (PyDateTime_DATE_GET_HOUR(value) * 3600.0 +
-            PyDateTime_DATE_GET_MINUTE(value) * 60.0 +
-            PyDateTime_DATE_GET_SECOND(value) +
-            PyDateTime_DATE_GET_MICROSECOND(value) / 1e6) /
-           86400.0;
-  }
-  *out = days >= 0 ? days + time : days - time;
-  return true;
-}
-
-// Returns "[-]digitsE-scale" for decimal.Decimal, which reads it exactly.
-PyObject* MakeDecimal(bool negative, unsigned __int128 magnitude, int scale) {
-  char digits[48];
-  char* p = digits + sizeof digits;
-  *--p = 0;
-  do {
-    *--p = static_cast<char>('0' + static_cast<int>(magnitude % 10));
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) *--p = '-';
-  std::string text(p);
-  text += "E-" + std::to_string(scale);
-  return PyObject_CallFunction(Types().decimal, "s", text.c_str());
-}
-
-bool DecimalToVariant(PyObject* value, quorvel_variant* out) {
-  PyObject* parts =
-      PyObject_CallOneArg(Types().decimal_parts, value);  // (neg, mag, scale)
-  if (parts == nullptr) return false;
-  PyObject* magnitude = PyTuple_GET_ITEM(parts, 1);
-  PyObject* shift = PyLong_FromLong(64);
-  PyObject* high = PyNumber_Rshift(magnitude, shift);
-  Py_DECREF(shift);
-  bool ok = high != nullptr;
-  if (ok) {
-    out->type = QUORVEL_DECIMAL;
-    out->as.decimal.negative = PyObject_IsTrue(PyTuple_GET_ITEM(parts, 0));
-    out->as.decimal.lo = PyLong_AsUnsignedLongLongMask(magnitude);
-    out->as.decimal.hi = static_cast<uint32_t>(PyLong_AsUnsignedLong(high));
-    out->as.decimal.scale =
-        static_cast<uint8_t>(PyLong_AsLong(PyTuple_GET_ITEM(parts, 2)));
-  }
-  Py_XDECREF(high);
-  Py_DECREF(parts);
-  return ok;
-}
-
-// A Python int is a Long when it fits 32 bits, a Decimal when it fits 96.
-bool IntToVariant(PyObject* value, quorvel_variant* out) {
-  int overflow = 0;
-  const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-  if (n == -1 && PyErr_Occurred()) return false;
-  if (overflow == 0 && n >= INT32_MIN && n <= INT32_MAX) {
-    out->type = QUORVEL_LONG;
-    out->as.long_value = static_cast<int32_t>(n);
-    return true;
-  }
-  PyObject* magnitude = PyNumber_Absolute(value);
-  if (magnitude == nullptr) return false;
-  PyObject* shift = PyLong_FromLong(64);
-  PyObject* high = PyNumber_Rshift(magnitude, shift);
-  Py_DECREF(shift);
-  bool ok = high != nullptr;
-  if (ok) {
-    int high_overflow = 0;
-    const long long h = PyLong_AsLongLongAndOverflow(high, &high_overflow);
-    if (high_overflow != 0 || h > UINT32_MAX) {
-      RaiseError(kErrOverflow, "Overflow");
-      ok = false;
-    } else {
+void SetNumber(const Number& number, quorvel_variant* out) {
+  switch (number.kind) {
+    case Number::Kind::kLong:
+      out->type = QUORVEL_LONG;
+      out->as.long_value = number.long_value;
+      break;
+    case Number::Kind::kDecimal:
       out->type = QUORVEL_DECIMAL;
-      out->as.decimal.lo = PyLong_AsUnsignedLongLongMask(magnitude);
-      out->as.decimal.hi = static_cast<uint32_t>(h);
-      out->as.decimal.scale = 0;
-      out->as.decimal.negative = overflow < 0 || (overflow == 0 && n < 0);
-    }
+      out->as.decimal.lo = number.lo;
+      out->as.decimal.hi = number.hi;
+      out->as.decimal.scale = number.scale;
+      out->as.decimal.negative = number.negative;
+      break;
+    case Number::Kind::kDouble:
+      out->type = QUORVEL_DOUBLE;
+      out->as.double_value = number.real;
+      break;
+    case Number::Kind::kDate:
+      out->type = QUORVEL_DATE;
+      out->as.date = number.real;
+      break;
   }
-  Py_XDECREF(high);
-  Py_DECREF(magnitude);
-  return ok;
+}
+
+// Converts an int, a decimal.Decimal or a date by the rules both
+// extensions share.
+template <class Rule>
+bool NumberToVariant(Rule rule, PyObject* value, bool exact,
+                     quorvel_variant* out, Fault* fault) {
+  Number number;
+  if (!rule(value, exact, &number, fault)) return false;
+  SetNumber(number, out);
+  return true;
 }
 
 // Text is borrowed when Python holds it in a form the library reads (ASCII
@@ -216,28 +113,34 @@ struct Shape {
 // Puts the nested lists of `value` (dimension `dim` outermost) into `array`
 // from element `flat` on.
 bool FillArray(PyObject* value, quorvel_array* array, const Shape& shape,
-               size_t dim, size_t flat) {
+               size_t dim, size_t flat, bool exact, Fault* fault) {
   PyObject* items = PySequence_Fast(value, "a quorvel.Array holds lists");
-  if (items == nullptr) return false;
+  if (items == nullptr) return fault->Set(Fault::Kind::kPython, {});
   bool ok = PySequence_Fast_GET_SIZE(items) == shape.bounds[dim].count;
-  if (!ok)
+  if (!ok) {
     PyErr_SetString(PyExc_ValueError,
                     "a quorvel.Array's lists do not match its bounds");
+    fault->Set(Fault::Kind::kPython, {});
+  }
   for (Py_ssize_t i = 0; ok && i < shape.bounds[dim].count; ++i) {
     PyObject* item = PySequence_Fast_GET_ITEM(items, i);
     const size_t at = flat + static_cast<size_t>(i) * shape.strides[dim];
     if (dim + 1 < shape.bounds.size()) {
-      ok = FillArray(item, array, shape, dim + 1, at);
-      continue;
+      ok = FillArray(item, array, shape, dim + 1, at, exact, fault);
+    } else {
+      quorvel_variant element;
+      quorvel_variant_init(&element);
+      ok = ConvertValue(item, &element, exact, fault);
+      if (ok) {
+        const int32_t status = quorvel_array_put(array, at, &element);
+        if (status != 0) {
+          RaiseStatus(status);
+          ok = fault->Set(Fault::Kind::kPython, {});
+        }
+      }
+      quorvel_variant_clear(&element);
     }
-    quorvel_variant element;
-    quorvel_variant_init(&element);
-    ok = ToVariant(item, &element);
-    if (ok) {
-      const int32_t status = quorvel_array_put(array, at, &element);
-      if (status != 0) ok = RaiseStatus(status) != nullptr;
-    }
-    quorvel_variant_clear(&element);
+    if (!ok) fault->PrependIndex(i);
   }
   Py_DECREF(items);
   return ok;
@@ -264,11 +167,13 @@ bool DeclaredShape(PyObject* value, Shape* shape) {
 
 // A list or tuple is a one-dimensional array from 0; a quorvel.Array has
 // the bounds it says.
-bool SequenceToVariant(PyObject* value, quorvel_variant* out) {
+bool SequenceToVariant(PyObject* value, quorvel_variant* out, bool exact,
+                       Fault* fault) {
   Shape shape;
   if (PyObject_TypeCheck(value,
                          reinterpret_cast<PyTypeObject*>(Types().array))) {
-    if (!DeclaredShape(value, &shape)) return false;
+    if (!DeclaredShape(value, &shape))
+      return fault->Set(Fault::Kind::kPython, {});
   } else {
     shape.bounds.push_back({0, static_cast<int32_t>(PySequence_Size(value))});
   }
@@ -277,14 +182,17 @@ bool SequenceToVariant(PyObject* value, quorvel_variant* out) {
   const int32_t status = quorvel_array_create(
       QUORVEL_VARIANT, static_cast<int32_t>(shape.bounds.size()),
       shape.bounds.data(), &array);
-  if (status != 0) return RaiseStatus(status) != nullptr;
+  if (status != 0) {
+    RaiseStatus(status);
+    return fault->Set(Fault::Kind::kPython, {});
+  }
   out->type = QUORVEL_ARRAY + QUORVEL_VARIANT;
   out->flags = QUORVEL_OWNED;
   out->as.array = array;
   // A list that holds itself would never end.
   if (Py_EnterRecursiveCall(" while converting a list to an array"))
-    return false;
-  const bool ok = FillArray(value, array, shape, 0, 0);
+    return fault->Set(Fault::Kind::kPython, {});
+  const bool ok = FillArray(value, array, shape, 0, 0, exact, fault);
   Py_LeaveRecursiveCall();
   return ok;
 }
@@ -353,56 +261,22 @@ PyObject* ArrayFromVariant(const quorvel_variant* v) {
 
 }  // namespace
 
-bool InitConversions() {
-  PyDateTime_IMPORT;
-  return PyDateTimeAPI != nullptr;
-}
+bool InitConversions() { return quorvel::python::InitPythonValues(); }
 
-std::u16string Utf16Of(PyObject* text) {
-  const int kind = PyUnicode_KIND(text);
-  const void* data = PyUnicode_DATA(text);
-  const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-  std::u16string units;
-  units.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c < 0x10000) {
-      units += static_cast<char16_t>(c);
-    } else {
-      units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    }
-  }
-  return units;
-}
+namespace {
 
-PyObject* TextFromUtf16(const uint16_t* units, size_t size) {
-  uint16_t widest = 0;
-  bool surrogates = false;
-  for (size_t i = 0; i < size; ++i) {
-    if (units[i] > widest) widest = units[i];
-    if (units[i] >= 0xD800 && units[i] <= 0xDFFF) surrogates = true;
-  }
-  if (surrogates) {
-    // Pairs become one code point; a lone surrogate stays as it is.
-    int order = -1;
-    return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units),
-                                 static_cast<Py_ssize_t>(size * 2),
-                                 "surrogatepass", &order);
-  }
-  PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(size), widest);
-  if (text == nullptr) return nullptr;
-  const int kind = PyUnicode_KIND(text);
-  void* data = PyUnicode_DATA(text);
-  for (size_t i = 0; i < size; ++i)
-    PyUnicode_WRITE(kind, data, static_cast<Py_ssize_t>(i), units[i]);
-  return text;
-}
-
-bool ToVariant(PyObject* value, quorvel_variant* out) {
+// Converts as ToVariant does; on failure the fault says why, or is kPython
+// with the Python exception set.
+bool ConvertValue(PyObject* value, quorvel_variant* out, bool exact,
+                  Fault* fault) {
+  namespace rules = quorvel::python;
+  auto python_failed = [&](bool ok) {
+    return ok || fault->Set(Fault::Kind::kPython, {});
+  };
   PyTypeObject* type = Py_TYPE(value);
-  if (type == &PyUnicode_Type) return TextToVariant(value, out);
-  if (type == &PyLong_Type) return IntToVariant(value, out);
+  if (type == &PyUnicode_Type) return python_failed(TextToVariant(value, out));
+  if (type == &PyLong_Type)
+    return NumberToVariant(rules::NumberFromInt, value, exact, out, fault);
   if (type == &PyFloat_Type) {
     out->type = QUORVEL_DOUBLE;
     out->as.double_value = PyFloat_AS_DOUBLE(value);
@@ -427,42 +301,54 @@ bool ToVariant(PyObject* value, quorvel_variant* out) {
   if (PyObject_TypeCheck(value,
                          reinterpret_cast<PyTypeObject*>(types.error_value))) {
     PyObject* code = PyObject_GetAttrString(value, "code");
-    if (code == nullptr) return false;
+    if (code == nullptr) return python_failed(false);
     out->type = QUORVEL_ERROR;
     out->as.error_code = static_cast<int32_t>(PyLong_AsUnsignedLongMask(code));
     Py_DECREF(code);
-    return !PyErr_Occurred();
+    return python_failed(!PyErr_Occurred());
   }
-  if (PyBytes_Check(value))
-    return BytesToVariant(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value),
-                          out);
-  if (PyByteArray_Check(value))
-    return BytesToVariant(PyByteArray_AS_STRING(value),
-                          PyByteArray_GET_SIZE(value), out);
+  if (PyBytes_Check(value)) {
+    return python_failed(
+        BytesToVariant(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value), out));
+  }
+  if (PyByteArray_Check(value)) {
+    return python_failed(BytesToVariant(PyByteArray_AS_STRING(value),
+                                        PyByteArray_GET_SIZE(value), out));
+  }
   if (PyList_Check(value) || PyTuple_Check(value))
-    return SequenceToVariant(value, out);
-  if (PyUnicode_Check(value)) return TextToVariant(value, out);
-  if (PyLong_Check(value)) return IntToVariant(value, out);
+    return SequenceToVariant(value, out, exact, fault);
+  if (PyUnicode_Check(value)) return python_failed(TextToVariant(value, out));
+  if (PyLong_Check(value))
+    return NumberToVariant(rules::NumberFromInt, value, exact, out, fault);
   if (PyFloat_Check(value)) {
     out->type = QUORVEL_DOUBLE;
     out->as.double_value = PyFloat_AsDouble(value);
     return true;
   }
-  if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(types.decimal)))
-    return DecimalToVariant(value, out);
-  if (PyDate_Check(value)) {
-    out->type = QUORVEL_DATE;
-    return DayNumberFromDate(value, &out->as.date);
-  }
+  if (rules::IsDecimal(value))
+    return NumberToVariant(rules::NumberFromDecimal, value, exact, out, fault);
+  if (rules::IsDate(value))
+    return NumberToVariant(rules::NumberFromDate, value, exact, out, fault);
   const int sort = PyObject_IsInstance(value, types.sort_callback);
-  if (sort < 0) return false;
-  if (sort) return MakeCallback(value, CallbackKind::kSortCallback, out);
+  if (sort < 0) return python_failed(false);
+  if (sort)
+    return python_failed(MakeCallback(value, CallbackKind::kSortCallback, out));
   const int filter = PyObject_IsInstance(value, types.filter_callback);
-  if (filter < 0) return false;
-  if (filter) return MakeCallback(value, CallbackKind::kFilterCallback, out);
-  PyErr_Format(PyExc_TypeError,
-               "quorvel cannot pass a value of type '%s' as a Value",
-               type->tp_name);
+  if (filter < 0) return python_failed(false);
+  if (filter)
+    return python_failed(
+        MakeCallback(value, CallbackKind::kFilterCallback, out));
+  return fault->Set(Fault::Kind::kType,
+                    std::u16string(type->tp_name,
+                                   type->tp_name + std::strlen(type->tp_name)));
+}
+
+}  // namespace
+
+bool ToVariant(PyObject* value, quorvel_variant* out, bool exact) {
+  Fault fault;
+  if (ConvertValue(value, out, exact, &fault)) return true;
+  quorvel::python::RaiseFault(fault);
   return false;
 }
 
@@ -498,18 +384,18 @@ PyObject* FromVariant(quorvel_variant* v) {
       const unsigned __int128 magnitude =
           c < 0 ? -static_cast<unsigned __int128>(c)
                 : static_cast<unsigned __int128>(c);
-      result = MakeDecimal(c < 0, magnitude, 4);
+      result = quorvel::python::DecimalFromParts(c < 0, magnitude, 4);
       break;
     }
     case QUORVEL_DECIMAL: {
       const quorvel_decimal& d = v->as.decimal;
-      result = MakeDecimal(d.negative != 0,
-                           (static_cast<unsigned __int128>(d.hi) << 64) | d.lo,
-                           d.scale);
+      result = quorvel::python::DecimalFromParts(
+          d.negative != 0, (static_cast<unsigned __int128>(d.hi) << 64) | d.lo,
+          d.scale);
       break;
     }
     case QUORVEL_DATE:
-      result = DateFromDayNumber(v->as.date);
+      result = quorvel::python::DateFromDayNumber(v->as.date);
       break;
     case QUORVEL_ERROR:
       result = v->as.error_code == QUORVEL_MISSING

@@ -93,11 +93,7 @@ void Bind(py::kwargs classes) {
   types.array = take("Array");
   types.sort_callback = take("SortCallback");
   types.filter_callback = take("FilterCallback");
-  types.decimal_parts = take("decimal_parts");
   types.describe_member = take("describe_member");
-  types.decimal = py::object(py::module_::import("decimal").attr("Decimal"))
-                      .release()
-                      .ptr();
 }
 
 }  // namespace

@@ -67,7 +67,9 @@ class Error(Exception):
     given = None
 
     def __init__(self, number, source, description):
-        super().__init__(number, source, description)
+        # Not super(): past Error, a subclass's bases (UnicodeEncodeError)
+        # take other arguments; Exception keeps the three for args.
+        Exception.__init__(self, number, source, description)
         self.number = number
         self.source = source
         self.description = description
@@ -245,44 +247,6 @@ class FilterCallback:
         return False
 
 
-# A decimal.Decimal becomes the library's Decimal here, where Python's big
-# integers make the rounding exact: a scale of at most 28 and a magnitude
-# below 2**96, with as few trailing digits dropped as that needs, rounded
-# half to even once.
-_DECIMAL_LIMIT = 1 << 96
-
-
-def _decimal_parts(value):
-    """Returns (negative, magnitude, scale) of a decimal.Decimal, or raises
-    Error 6 when it has no Decimal form."""
-    if not value.is_finite():
-        raise Error(6, "KxQuorvel", "Overflow")
-    sign, digits, exponent = value.as_tuple()
-    magnitude = int("".join(map(str, digits)))
-    if magnitude == 0:
-        return False, 0, 0
-    if exponent > 0:
-        if len(digits) + exponent > 29:
-            raise Error(6, "KxQuorvel", "Overflow")
-        magnitude *= 10**exponent
-        exponent = 0
-    scale = -exponent
-    drop = max(scale - 28, 0)
-    if drop > len(digits):
-        return False, 0, 0  # rounds to zero
-    while True:
-        kept, rest = divmod(magnitude, 10**drop)
-        half = 10**drop // 2
-        if drop and (rest > half or (rest == half and kept % 2 == 1)):
-            kept += 1
-        if kept < _DECIMAL_LIMIT or drop == scale:
-            break
-        drop += 1
-    if kept >= _DECIMAL_LIMIT:
-        raise Error(6, "KxQuorvel", "Overflow")
-    return sign == 1, kept, scale - drop
-
-
 _PARAM_OPTIONAL = 1
 _PARAM_ARRAY = 4
 
@@ -326,7 +290,6 @@ _quorvel._bind(
     Array=Array,
     SortCallback=SortCallback,
     FilterCallback=FilterCallback,
-    decimal_parts=_decimal_parts,
     describe_member=_describe_member,
 )
 
@@ -353,3 +316,17 @@ def call_by_name(obj, name, call_type, *args, errors=None):
     CallType; for Let and Set the new value is the last argument.
     ``errors="replace"`` asks files and codecs for their lossy default."""
     return _quorvel.call_by_name(obj, name, int(call_type), *args, errors=errors)
+
+
+# The modules on native Python data, imported when first named, so that
+# `import quorvel` stays as quick as the late-bound objects need.
+_MODULES = ("base64", "csv", "docs", "json", "kv", "lzss", "msgpack", "rc4",
+            "verhoeff")
+
+
+def __getattr__(name):
+    if name in _MODULES:
+        import importlib
+
+        return importlib.import_module(f"quorvel.{name}")
+    raise AttributeError(f"module 'quorvel' has no attribute {name!r}")

@@ -6,6 +6,13 @@ from typing import Any, Callable, Iterable, Sequence
 
 from quorvel._quorvel import Database as Database
 from quorvel._quorvel import Object as Object
+from quorvel import base64 as base64
+from quorvel import csv as csv
+from quorvel import json as json
+from quorvel import lzss as lzss
+from quorvel import msgpack as msgpack
+from quorvel import rc4 as rc4
+from quorvel import verhoeff as verhoeff
 
 __version__: str
 

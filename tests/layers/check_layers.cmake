@@ -31,7 +31,8 @@ set(headers_core codepage.h compare.h convert.h decimal.h dispatch.h error.h
 set(headers_collections callbacks.h carray.h cdict.h collection.h cqueue.h
                         cstack.h cstringbuilder.h dictionary.h enumerator.h)
 set(headers_json json.h json_standard.h json_strict.h)
-set(headers_codecs base64.h lzss.h msgpack.h rc4.h storable.h verhoeff.h)
+set(headers_codecs base64.h lzss.h msgpack.h msgpack_stream.h rc4.h storable.h
+                   verhoeff.h)
 set(headers_dataset cdataset.h csvloader.h)
 set(headers_stores file_system.h kxdocrec.h kxdocsdb.h kxdocstore.h kxkvdb.h
                    open_options.h)

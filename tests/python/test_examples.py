@@ -10,14 +10,14 @@ import unittest
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python"
 
 
-def run(script, *args):
+def run(script, *args, status=0):
     result = subprocess.run(
         [sys.executable, str(EXAMPLES / script), *map(str, args)],
         capture_output=True,
         env=os.environ,
         timeout=120,
     )
-    if result.returncode != 0:
+    if result.returncode != status:
         raise AssertionError(f"{script} failed:\n{result.stderr.decode()}")
     return result.stdout.decode("utf-8")  # CR LF kept
 
@@ -47,7 +47,7 @@ class ExamplesTest(unittest.TestCase):
 
     def test_sort_csv(self):
         source = self.path / "ages.csv"
-        source.write_bytes(b"name,age\r\nBob,42\r\nal,7\r\nCy,100\r\n")
+        source.write_bytes(b"name,age\nBob,42\r\nal,7\nCy,100\n")
         self.assertEqual(
             run("sort_csv.py", source, "age"),
             "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",  # as text
@@ -59,6 +59,33 @@ class ExamplesTest(unittest.TestCase):
         self.assertEqual(
             run("sort_csv.py", source, "name", "--descending"),
             "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",
+        )
+
+    def test_sort_csv_on_a_distribution_list(self):
+        ubuntu = pathlib.Path("/usr/share/distro-info/ubuntu.csv")
+        if not ubuntu.exists():
+            self.skipTest("no /usr/share/distro-info/ubuntu.csv")
+        lines = run("sort_csv.py", ubuntu, "release", "--descending").split("\r\n")
+        header = ubuntu.read_text().splitlines()[0]
+        self.assertEqual(lines[0], header)
+        releases = [line.split(",")[4] for line in lines[1:-1]]
+        self.assertEqual(len(releases), len(ubuntu.read_text().splitlines()) - 1)
+        self.assertEqual(releases, sorted(releases, reverse=True))
+
+    def test_msgpack_round_trip(self):
+        source = self.path / "data.json"
+        source.write_text('{"name": "Z\u00fcrich", "price": 9.5, "ids": [1, 2]}')
+        self.assertEqual(run("msgpack_round_trip.py", source),
+                         "42 bytes of JSON, 51 bytes packed\ncame back equal\n")
+        source.write_text('{"items": [{"city": "\u6771\u4eac", "price": 0.123456}]}')
+        self.assertEqual(
+            run("msgpack_round_trip.py", source, status=1),
+            "refused at items[0].city: character U+6771 (\u6771) at position 1 of "
+            "items[0].city has no Windows-1252 byte\n",
+        )
+        self.assertEqual(
+            run("msgpack_round_trip.py", source, "--replace").splitlines()[1],
+            'came back as {"items":[{"city":"??","price":0.123456}]}',
         )
 
     def test_kv_cache_remembers_between_runs(self):

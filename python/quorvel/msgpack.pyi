@@ -1,0 +1,6 @@
+from typing import Any, Literal
+
+__all__ = ["packb", "unpackb"]
+
+def packb(obj: Any, *, errors: Literal["strict", "replace"] = ...) -> bytes: ...
+def unpackb(data: bytes | bytearray | memoryview) -> Any: ...

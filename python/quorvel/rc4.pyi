@@ -1,0 +1,6 @@
+from typing import Literal
+
+__all__ = ["decrypt", "encrypt"]
+
+def encrypt(text: str, key: str, *, errors: Literal["strict", "replace"] = ...) -> str: ...
+def decrypt(hex_text: str, key: str, *, errors: Literal["strict", "replace"] = ...) -> str: ...
