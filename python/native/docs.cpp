@@ -3,6 +3,7 @@
 // Python.h, which stores.h brings in, comes before the rest.
 #include <quorvel/carray.h>
 #include <quorvel/compare.h>
+#include <quorvel/convert.h>
 #include <quorvel/dictionary.h>
 #include <quorvel/kxdocrec.h>
 #include <quorvel/kxdocsdb.h>
@@ -40,8 +41,36 @@ PyObject* New(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return NewStore<KxDocsDB>(type, args, kwargs, kSource);
 }
 
+// Gives each Decimal in `value` the kind the file gives back for it, a
+// Currency (an int past 32 bits is a Decimal until then). The record a
+// store saves stays in its memory and answers later reads and searches, so
+// it must hold what the file holds. Raises 6 for a Decimal past the
+// Currency range, as the encoder would.
+void ToStoredKinds(const Value& value) {
+  if (auto* dict = value.object_as<Dictionary>()) {
+    for (const Dictionary::Entry& entry : *dict) {
+      if (entry.value.kind() == Kind::Decimal) {
+        *dict->Find(entry.key.view()) =
+            Value::Currency(ToCurrency(entry.value));
+      } else {
+        ToStoredKinds(entry.value);
+      }
+    }
+  } else if (auto* list = value.object_as<CArray>()) {
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      const Value& item = list->Item(i);
+      if (item.kind() == Kind::Decimal) {
+        list->LetItem(i, Value::Currency(ToCurrency(item)));
+      } else {
+        ToStoredKinds(item);
+      }
+    }
+  }
+}
+
 // Converts a document, a dict, into `out` (a Dictionary) as the store
-// takes it: exact, and checked against the file, unless it takes losses.
+// takes it: exact, and checked against the file, unless it takes losses;
+// each value of the kind the file gives back.
 bool DocumentOf(const Core& core, PyObject* doc, Value* out) {
   if (!PyDict_Check(doc)) {
     PyErr_Format(PyExc_TypeError, "a document must be a dict, not '%s'",
@@ -49,9 +78,11 @@ bool DocumentOf(const Core& core, PyObject* doc, Value* out) {
     return false;
   }
   if (!ToValue(doc, ConvertOptions{.exact = core.exact}, out)) return false;
-  if (!core.exact) return true;
   std::optional<StorableFault> fault;
-  if (!Run([&] { fault = CheckStorable(*out, StorableTarget::kDocument); }))
+  if (!Run([&] {
+        if (core.exact) fault = CheckStorable(*out, StorableTarget::kDocument);
+        if (!fault) ToStoredKinds(*out);
+      }))
     return false;
   if (fault) RaiseStorableFault(*out, *fault, kSource);
   return !fault;
