@@ -42,7 +42,8 @@ struct StoreCore {
 // The Python object: the core lives as long as the object.
 template <class Db>
 struct StoreObject {
-  PyObject_HEAD StoreCore<Db>* core;
+  PyObject ob_base;  // what PyObject_HEAD declares
+  StoreCore<Db>* core;
 };
 
 template <class Db>
