@@ -171,6 +171,7 @@ def main(argv):
           f"d.Item(k); {after_objects} KiB after 1,000,000 "
           f"d.Item('list').Count")
     native_main(rounds)
+    store_main(rounds)
 
 
 # ---- The modules on native Python data, against Python's own and peers ----
@@ -377,8 +378,153 @@ def errors_and_threads(rounds):
           "(peer: the same runs one after the other)")
 
 
+# ---- quorvel.kv and quorvel.docs, against dbm.gnu and sqlite3 ----
+#
+# Each round writes fresh files in a temporary folder. The stores write
+# every change to the file at once, each under the file's lock; neither
+# has batched writes, so there are no rows "with batches".
+
+
+def _temp_path(folder, name):
+    path = os.path.join(folder, name)
+    for leftover in (path, path + ".tmp"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+    return path
+
+
+def kv_rows(rounds):
+    """100,000 puts into a new file, then 100,000 gets after reopening it,
+    against Debian's python3-gdbm (dbm.gnu, its default fast mode)."""
+    import dbm.gnu
+    import tempfile
+    from quorvel import kv
+    keys = [f"user:{i:06d}" for i in range(100_000)]
+    values = [f"{{'name': 'user {i}', 'visits': {i % 97}}}" for i in range(100_000)]
+    with tempfile.TemporaryDirectory() as folder:
+        ours_path, peer_path = os.path.join(folder, "q.kv"), os.path.join(folder, "g.db")
+
+        def ours_put():
+            with kv.open(_temp_path(folder, "q.kv")) as store:
+                for k, v in zip(keys, values):
+                    store[k] = v
+
+        def peer_put():
+            db = dbm.gnu.open(_temp_path(folder, "g.db"), "n")
+            for k, v in zip(keys, values):
+                db[k] = v
+            db.close()
+
+        def ours_get():
+            with kv.open(ours_path, readonly=True) as store:
+                for k in keys:
+                    store[k]
+
+        def peer_get():
+            db = dbm.gnu.open(peer_path, "r")
+            for k in keys:
+                db[k]
+            db.close()
+
+        side_by_side("kv: 100,000 puts", ours_put, peer_put, rounds,
+                     "(peer: dbm.gnu)")
+        side_by_side("kv: 100,000 gets, reopened", ours_get, peer_get, rounds,
+                     "(peer: dbm.gnu)")
+        # Read again from stores that have read everything once.
+        with kv.open(ours_path) as store:
+            db = dbm.gnu.open(peer_path, "r")
+            for k in keys:
+                store[k], db[k]
+            side_by_side("kv: 100,000 gets, read before",
+                         lambda: [store[k] for k in keys],
+                         lambda: [db[k] for k in keys], rounds, "(peer: dbm.gnu)")
+            db.close()
+
+
+def docs_rows(rounds):
+    """100,000 five-field dicts added to a new file, read back after
+    reopening, and a search on one field, against sqlite3 keeping each
+    dict as JSON text (one transaction for the adds; json_extract over a
+    full scan for the search)."""
+    import sqlite3
+    import tempfile
+    from quorvel import docs
+    cities = ["Zurich", "Krakow", "Tokyo", "Sao Paulo", "Oslo"]
+    rows = [{"name": f"user {i}", "age": 18 + i % 70, "city": cities[i % 5],
+             "score": i / 8, "active": i % 3 == 0} for i in range(100_000)]
+    with tempfile.TemporaryDirectory() as folder:
+        ours_path, peer_path = os.path.join(folder, "q.kxd"), os.path.join(folder, "s.db")
+
+        def ours_add():
+            with docs.open(_temp_path(folder, "q.kxd")) as db:
+                for row in rows:
+                    db.add(row)
+
+        def peer_add():
+            con = sqlite3.connect(_temp_path(folder, "s.db"))
+            con.execute("CREATE TABLE docs (id INTEGER PRIMARY KEY, body TEXT)")
+            with con:
+                con.executemany("INSERT INTO docs (body) VALUES (?)",
+                                ((json.dumps(row),) for row in rows))
+            con.close()
+
+        def ours_read():
+            with docs.open(ours_path, readonly=True) as db:
+                return [db[i] for i in db]
+
+        def peer_read():
+            con = sqlite3.connect(peer_path)
+            back = [json.loads(body) for _, body in
+                    con.execute("SELECT id, body FROM docs ORDER BY id")]
+            con.close()
+            return back
+
+        side_by_side("docs: add 100,000 dicts", ours_add, peer_add, rounds,
+                     "(peer: sqlite3, JSON text)")
+        assert ours_read() == peer_read() == rows
+        side_by_side("docs: read them back, reopened", ours_read, peer_read,
+                     rounds, "(peer: sqlite3, json.loads)")
+        db = docs.open(ours_path, readonly=True)
+        con = sqlite3.connect(peer_path)
+
+        def peer_find():
+            return [i for (i,) in con.execute(
+                "SELECT id FROM docs WHERE json_extract(body, '$.city') = ?",
+                ("Oslo",))]
+
+        assert len(db.find("city", "Oslo")) == len(peer_find()) == 20_000
+        side_by_side("docs: find on 100,000", lambda: db.find("city", "Oslo"),
+                     peer_find, rounds, "(peer: sqlite3 full scan)")
+        db.close()
+        con.close()
+
+
+def store_main(rounds):
+    print(f"\n{'python: stores':<34} {'ours':>11} {'peer':>11} "
+          f"{'ratio':>8}  spread")
+    docs_rows(rounds)
+    try:
+        import dbm.gnu  # noqa: F401
+        kv_rows(rounds)
+    except ImportError:
+        # python3-gdbm, like python3-msgpack, is Debian's interpreter's.
+        debian = "/usr/bin/python3"
+        found = os.path.exists(debian) and subprocess.run(
+            [debian, "-c", "import dbm.gnu"], capture_output=True).returncode == 0
+        if found:
+            sys.stdout.flush()
+            subprocess.run([debian, __file__, "--kv-only", f"--rounds={rounds}"],
+                           check=True)
+        else:
+            print("kv: skipped (python3-gdbm is not installed)")
+
+
 if __name__ == "__main__":
     if "--msgpack-only" in sys.argv:
         msgpack_rows(json_document(), int(sys.argv[-1].split("=", 1)[1]))
+    elif "--kv-only" in sys.argv:
+        kv_rows(int(sys.argv[-1].split("=", 1)[1]))
+    elif "--stores-only" in sys.argv:
+        store_main(int(os.environ.get("QUORVEL_BENCH_ROUNDS", 7)))
     else:
         main(sys.argv)

@@ -36,6 +36,8 @@ for group in "$@"; do
                  liblmdb-dev libleveldb-dev liblz4-dev zlib1g-dev libssl-dev
                  libsqlite3-dev jq python3 time
                  python3-msgpack)
+      # The peer of quorvel.kv in bench/python_bench.py.
+      optional+=(python3-gdbm)
       ;;
     fuzz) required+=(clang libclang-rt-14-dev) ;;
     format) required+=(clang-format) ;;

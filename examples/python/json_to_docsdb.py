@@ -1,48 +1,48 @@
 #!/usr/bin/env python3
 """Loads a JSON file of documents into a KxDocsDB database file, then opens
-the file afresh and prints every document back as JSON.
+the file afresh and prints every document back as JSON, one line each.
 
-usage: json_to_docsdb.py DOCUMENTS.json DATABASE.kxd
+usage: json_to_docsdb.py DOCUMENTS.json DATABASE.kxd [--replace]
 
 DOCUMENTS.json holds an array of objects; each becomes one document, with
-an identifier the database makes up (DOC000001, DOC000002, ...).
+an id the database makes up (DOC000001, DOC000002, ...). A document the
+file would not give back equal (text outside Windows-1252, a number with
+more than four decimal places) is refused, naming the place, unless
+--replace asks for the file's losses ("?" for such a character).
 """
 
 import sys
 
 import quorvel
+from quorvel import docs, json
 
 
-def load(json_path, db_path):
-    pi = quorvel.CreateObject("CQuorvelPI")
+def load(json_path, db_path, errors):
     with open(json_path, encoding="utf-8") as source:
-        documents = pi.JSON_parse(source.read())  # a CArray of Dictionaries
-    db = quorvel.CreateObject("KxDocsDB")
-    db.OpenDB(db_path)
-    for fields in documents:
-        doc = db.AddDoc()
-        for name in fields.Keys():
-            doc[name] = fields[name]
-        doc.Save()
-    db.CloseDB()
-    return documents.Count
+        documents = json.loads(source.read())
+    with docs.open(db_path, errors=errors) as db:
+        for number, doc in enumerate(documents, 1):
+            try:
+                db.add(doc)
+            except quorvel.InexactError as e:
+                print(f"document {number} refused at {e.where}: {e.description}")
+                sys.exit(1)
+    return len(documents)
 
 
 def dump(db_path):
-    pi = quorvel.CreateObject("CQuorvelPI")
-    db = quorvel.CreateObject("KxDocsDB")
-    db.OpenDB(db_path)
-    for doc_id in db.Keys:
-        print(doc_id, pi.JSON_MakeJSON(db[doc_id]))
-    db.CloseDB()
+    with docs.open(db_path, readonly=True) as db:
+        for doc_id, doc in db.items():
+            print(doc_id, json.dumps(doc))
 
 
 def main(argv):
-    if len(argv) != 3:
+    args = [a for a in argv[1:] if a != "--replace"]
+    if len(args) != 2:
         sys.exit(__doc__)
-    count = load(argv[1], argv[2])
+    count = load(args[0], args[1], "replace" if "--replace" in argv else "strict")
     print(f"stored {count} documents")
-    dump(argv[2])
+    dump(args[1])
 
 
 if __name__ == "__main__":

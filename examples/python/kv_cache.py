@@ -4,13 +4,15 @@
 usage: kv_cache.py CACHE.kv WORD...
 
 For each word the script prints its digest, computed the slow way only the
-first time any run asks for it; later runs find it in the file.
+first time any run asks for it; later runs find it in the file. A word the
+file cannot hold as it is (a character outside Windows-1252) is computed
+every time rather than stored under a key that would not match it.
 """
 
 import hashlib
 import sys
 
-import quorvel
+from quorvel import kv
 
 
 def slow_digest(word):
@@ -24,16 +26,18 @@ def slow_digest(word):
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
-    cache = quorvel.CreateObject("KxKVDB")
-    cache.OpenDB(argv[1])
-    try:
+    with kv.open(argv[1]) as cache:
         for word in argv[2:]:
-            known = word in cache.Keys
-            if not known:
-                cache[word] = slow_digest(word)
-            print(word, cache[word], "(cached)" if known else "(computed)")
-    finally:
-        cache.CloseDB()
+            digest = cache.get(word)
+            if digest is not None:
+                print(word, digest, "(cached)")
+                continue
+            digest = slow_digest(word)
+            try:
+                cache[word] = digest
+                print(word, digest, "(computed)")
+            except UnicodeEncodeError:
+                print(word, digest, "(not cacheable)")
 
 
 if __name__ == "__main__":

@@ -156,6 +156,15 @@ class ToValueWalk {
   size_t work_ = 0;
 };
 
+// The text caches every walk from a Value shares. A pair made for each
+// walk would cost more than a small value's whole conversion (a document
+// read from a store), and walks run with the interpreter lock held. Never
+// freed: the strs they hold must not outlive the interpreter's end.
+TextCache& SharedCache(int which) {
+  static TextCache* caches = new TextCache[2];
+  return caches[which];
+}
+
 // The walk from a Value to Python data.
 class FromValueWalk {
  public:
@@ -342,8 +351,8 @@ class FromValueWalk {
 
   std::u16string path_;
   std::u16string no_form_;
-  TextCache keys_;
-  TextCache texts_;
+  TextCache& keys_ = SharedCache(0);
+  TextCache& texts_ = SharedCache(1);
 };
 
 // Returns the text at a storability fault's place: the String there, or

@@ -1,6 +1,7 @@
 // The module `quorvel._native`: the compiled part of the package's modules
 // on native Python data (quorvel.json, quorvel.msgpack, the codecs, ...).
 #include "convert.h"
+#include "stores.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ PyMODINIT_FUNC PyInit__native() {
   PyObject* module = PyModule_Create(&native_module);
   if (module == nullptr) return nullptr;
   if (!AddCodecs(module) || !AddCsv(module) || !AddJson(module) ||
-      !AddMsgPack(module)) {
+      !AddMsgPack(module) || !AddStores(module)) {
     Py_DECREF(module);
     return nullptr;
   }

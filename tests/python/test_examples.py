@@ -41,9 +41,18 @@ class ExamplesTest(unittest.TestCase):
             run("json_to_docsdb.py", source, self.path / "people.kxd"),
             "stored 2 documents\n"
             'DOC000001 {"name":"Ada","born":1815,"langs":["en","fr"]}\n'
-            'DOC000002 {"name":"Gr\\u00E2ce","born":1906.5,"navy":true,"ship":null}\n',
+            'DOC000002 {"name":"Gr\u00e2ce","born":1906.5,"navy":true,"ship":null}\n',
         )
         self.assertTrue((self.path / "people.kxd").read_bytes().startswith(b"KDOCSTOR"))
+        source.write_text('[{"n": 1}, {"at": {"city": "\u6771\u4eac"}}]')
+        self.assertEqual(
+            run("json_to_docsdb.py", source, self.path / "strict.kxd", status=1),
+            "document 2 refused at at.city: character U+6771 (\u6771) at "
+            "position 1 of at.city has no Windows-1252 byte\n",
+        )
+        self.assertEqual(
+            run("json_to_docsdb.py", source, self.path / "lossy.kxd", "--replace")
+            .splitlines()[2], 'DOC000002 {"at":{"city":"??"}}')
 
     def test_sort_csv(self):
         source = self.path / "ages.csv"
@@ -98,6 +107,8 @@ class ExamplesTest(unittest.TestCase):
         )
         self.assertEqual(first[1].split()[1], second[0].split()[1])
         self.assertRegex(first[0], r"^alpha [0-9a-f]{16} \(computed\)$")
+        twice = run("kv_cache.py", cache, "\u6771\u4eac", "\u6771\u4eac").splitlines()
+        self.assertEqual([line.split()[2] for line in twice], ["(not", "(not"])
 
 
 if __name__ == "__main__":

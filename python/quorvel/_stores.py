@@ -1,0 +1,70 @@
+"""What quorvel.kv and quorvel.docs share: the Python classes of the
+stores' errors, and closing with ``with``."""
+
+import errno as _errno
+
+import quorvel
+from quorvel import _native
+
+
+class _StoreOSError(quorvel.Error):
+    """A library error that is also one of Python's OSErrors: ``errno`` the
+    one Python would give, ``strerror`` the description, ``filename`` the
+    store's path."""
+
+    _errno = 0
+
+    def __init__(self, number, source, description, filename=None):
+        super().__init__(number, source, description)
+        self.args = (number, source, description)
+        self.errno = self._errno
+        self.strerror = description
+        self.filename = filename
+
+
+class StoreFileNotFoundError(_StoreOSError, FileNotFoundError):
+    """A database file or its folder that is not there (errors 53 and 76),
+    when the store may not create it."""
+
+    _errno = _errno.ENOENT
+
+
+class StorePermissionError(_StoreOSError, PermissionError):
+    """A file the store may not use as asked (error 75): written when opened
+    for reading only, or not a regular file."""
+
+    _errno = _errno.EACCES
+
+
+class StoreError(quorvel.Error, ValueError):
+    """The stores' own failures (hex 800403E9): a store used after close()
+    ("DB is not open"), a file that is no database of its kind, an id that
+    ``add`` finds taken. Also a ValueError, as for a closed Python file."""
+
+    def __init__(self, number, source, description, filename=None):
+        super().__init__(number, source, description)
+        self.filename = filename
+
+
+_native.stores_bind({
+    53: StoreFileNotFoundError,
+    76: StoreFileNotFoundError,
+    75: StorePermissionError,
+    -2147220503: StoreError,
+})
+
+
+class Closing:
+    """``with store:`` closes the store at the end of the block."""
+
+    __slots__ = ()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        self.close()
+
+    def __repr__(self):
+        state = "closed" if self.closed else "open"
+        return f"<{type(self).__module__}.{type(self).__qualname__} {self.path!r} {state}>"
