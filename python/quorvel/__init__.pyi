@@ -8,7 +8,9 @@ from quorvel._quorvel import Database as Database
 from quorvel._quorvel import Object as Object
 from quorvel import base64 as base64
 from quorvel import csv as csv
+from quorvel import docs as docs
 from quorvel import json as json
+from quorvel import kv as kv
 from quorvel import lzss as lzss
 from quorvel import msgpack as msgpack
 from quorvel import rc4 as rc4
