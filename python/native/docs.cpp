@@ -422,7 +422,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "quorvel._native.DocsStore",
     sizeof(StoreObject<KxDocsDB>),
     0,
@@ -433,7 +433,7 @@ PyType_Spec spec = {
 }  // namespace
 
 bool AddDocs(PyObject* module) {
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&type_spec);
   if (type == nullptr) return false;
   const bool added = PyModule_AddObjectRef(module, "DocsStore", type) == 0;
   Py_DECREF(type);

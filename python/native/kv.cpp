@@ -154,7 +154,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "quorvel._native.KvStore",
     sizeof(StoreObject<KxKVDB>),
     0,
@@ -165,7 +165,7 @@ PyType_Spec spec = {
 }  // namespace
 
 bool AddKv(PyObject* module) {
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&type_spec);
   if (type == nullptr) return false;
   const bool added = PyModule_AddObjectRef(module, "KvStore", type) == 0;
   Py_DECREF(type);
