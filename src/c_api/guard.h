@@ -6,9 +6,9 @@
 
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 
-#include "core/std_exceptions.h"
 #include "quorvel/error.h"
 
 namespace quorvel::c_api {
@@ -29,15 +29,18 @@ std::u16string_view LastErrorDescription() noexcept;
 [[noreturn]] void RaiseBadArgument(std::u16string_view what);
 
 // Runs `body` and returns 0, or the number of what it raised.
+// What the standard library throws is recorded as TranslateStdExceptions
+// would raise it, here in one step, so that an Error is caught once.
 template <class Body>
 int32_t Guard(Body&& body) noexcept {
   try {
-    internal::TranslateStdExceptions(body);
+    body();
     return 0;
   } catch (const Error& e) {
     return RecordError(e.number(), e.source(), e.description());
   } catch (const std::bad_alloc&) {
-    // Memory ran out again while the error for it was being made.
+    return RecordStandardError(kErrOutOfMemory);
+  } catch (const std::length_error&) {
     return RecordStandardError(kErrOutOfMemory);
   } catch (...) {
     return RecordStandardError(kErrInternal);
