@@ -178,7 +178,7 @@ PyObject* Unpack(PyObject*, PyObject* data) {
 }
 
 PyMethodDef methods[] = {
-    {"msgpack_pack", WithKeywords(Pack), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"msgpack_pack", MethodOf(Pack), METH_VARARGS | METH_KEYWORDS, nullptr},
     {"msgpack_unpack", Unpack, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
