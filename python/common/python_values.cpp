@@ -672,8 +672,7 @@ PyObject* DateFromDayNumber(double day_number) {
       static_cast<int>(ms % 1000) * 1000);
 }
 
-PyObject* DecimalFromParts(bool negative, unsigned __int128 magnitude,
-                           int scale) {
+std::string DigitsOf(bool negative, unsigned __int128 magnitude) {
   char digits[48];
   char* p = digits + sizeof digits;
   do {
@@ -681,8 +680,13 @@ PyObject* DecimalFromParts(bool negative, unsigned __int128 magnitude,
     magnitude /= 10;
   } while (magnitude != 0);
   if (negative) *--p = '-';
-  std::string text(p, digits + sizeof digits);
-  text += "E-" + std::to_string(scale);
+  return std::string(p, digits + sizeof digits);
+}
+
+PyObject* DecimalFromParts(bool negative, unsigned __int128 magnitude,
+                           int scale) {
+  const std::string text =
+      DigitsOf(negative, magnitude) + "E-" + std::to_string(scale);
   return PyObject_CallFunction(decimal_type, "s", text.c_str());
 }
 

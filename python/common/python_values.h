@@ -146,6 +146,8 @@ inline constexpr double kPastLastDayNumber = 2958466.0;
 // (the last millisecond of 9999 does not round into year 10000). Raises
 // quorvel.NumberOverflowError for a day number outside the Dates.
 PyObject* DateFromDayNumber(double day_number);
+// Returns the decimal digits of (-1)^negative * magnitude ("-120").
+std::string DigitsOf(bool negative, unsigned __int128 magnitude);
 // Returns decimal.Decimal((-1)^negative * magnitude / 10^scale), the scale
 // kept ("1.5000").
 PyObject* DecimalFromParts(bool negative, unsigned __int128 magnitude,

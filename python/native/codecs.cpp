@@ -14,37 +14,32 @@ namespace quorvel::python {
 
 namespace {
 
-// lzss_compress(data, framed) -> bytes
-PyObject* LzssCompress(PyObject*, PyObject* args) {
+// lzss_compress(data, framed) -> bytes; lzss_decompress(data, framed) ->
+// bytes.
+PyObject* Lzss(PyObject* args, bool compress) {
   PyObject* data;
   int framed = 1;
-  if (!PyArg_ParseTuple(args, "Op:compress", &data, &framed)) return nullptr;
+  if (!PyArg_ParseTuple(args, compress ? "Op:compress" : "Op:decompress", &data,
+                        &framed))
+    return nullptr;
   Bytes bytes;
   if (!bytes.Hold(data)) return nullptr;
+  const std::span<const uint8_t> in = bytes.span();
   std::vector<uint8_t> out;
-  if (!RunReleased(bytes.span().size(), [&] {
-        out = framed ? mLZSS::CompressFrame(bytes.span())
-                     : mLZSS::Compress(bytes.span());
+  // Restoring writes up to nine bytes per byte read.
+  if (!RunReleased(compress ? in.size() : in.size() * 4, [&] {
+        if (compress)
+          out = framed ? mLZSS::CompressFrame(in) : mLZSS::Compress(in);
+        else
+          out = framed ? mLZSS::DecompressFrame(in) : mLZSS::Decompress(in);
       }))
     return nullptr;
   return BytesOf(out);
 }
 
-// lzss_decompress(data, framed) -> bytes
+PyObject* LzssCompress(PyObject*, PyObject* args) { return Lzss(args, true); }
 PyObject* LzssDecompress(PyObject*, PyObject* args) {
-  PyObject* data;
-  int framed = 1;
-  if (!PyArg_ParseTuple(args, "Op:decompress", &data, &framed)) return nullptr;
-  Bytes bytes;
-  if (!bytes.Hold(data)) return nullptr;
-  std::vector<uint8_t> out;
-  // Restoring writes up to nine bytes per byte read.
-  if (!RunReleased(bytes.span().size() * 4, [&] {
-        out = framed ? mLZSS::DecompressFrame(bytes.span())
-                     : mLZSS::Decompress(bytes.span());
-      }))
-    return nullptr;
-  return BytesOf(out);
+  return Lzss(args, false);
 }
 
 // base64_encode(data) -> str, written straight into the new str.

@@ -229,15 +229,8 @@ class FromValueWalk {
       const auto n = static_cast<long long>(magnitude);
       return PyLong_FromLongLong(negative ? -n : n);
     }
-    char digits[48];
-    char* p = digits + sizeof digits;
-    *--p = 0;
-    do {
-      *--p = static_cast<char>('0' + static_cast<int>(magnitude % 10));
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative) *--p = '-';
-    return PyLong_FromString(p, nullptr, 10);
+    return PyLong_FromString(DigitsOf(negative, magnitude).c_str(), nullptr,
+                             10);
   }
 
   PyObject* Object(const Value& value) {

@@ -100,21 +100,48 @@ PyObject* RaiseStorableFault(const Value& value, const StorableFault& fault,
 // Raises a library error as the package's exception; returns null.
 PyObject* RaiseError(const Error& error);
 
+// What library code raised, kept until it can be raised as the package's
+// exception (once the interpreter lock is back, where it ran without it).
+class Caught {
+ public:
+  // Runs `body`, keeping what it raises.
+  template <class F>
+  void Run(F&& body) {
+    try {
+      body();
+    } catch (const Error& e) {
+      error_.emplace(e);
+    } catch (const std::bad_alloc&) {
+      no_memory_ = true;
+    } catch (const std::exception& e) {
+      other_.emplace(e.what());
+    }
+  }
+  // Raises what `Run` kept: a library error through `raise` (RaiseError or
+  // one of its kind), std::bad_alloc as MemoryError, anything else as
+  // SystemError. Returns false when it raised.
+  template <class R>
+  bool Finish(R&& raise) const {
+    if (error_) return raise(*error_), false;
+    if (no_memory_) return PyErr_NoMemory(), false;
+    if (other_)
+      return PyErr_SetString(PyExc_SystemError, other_->c_str()), false;
+    return true;
+  }
+
+ private:
+  std::optional<Error> error_;
+  bool no_memory_ = false;
+  std::optional<std::string> other_;
+};
+
 // Runs library code, turning what it raises into the package's exception
 // (std::bad_alloc into MemoryError). Returns false when it raised.
 template <class F>
 bool Run(F&& body) {
-  try {
-    body();
-    return true;
-  } catch (const Error& error) {
-    RaiseError(error);
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_SystemError, e.what());
-  }
-  return false;
+  Caught caught;
+  caught.Run(std::forward<F>(body));
+  return caught.Finish(RaiseError);
 }
 
 // The same with the interpreter lock released, so that other threads run
@@ -126,24 +153,11 @@ inline constexpr size_t kReleaseAbove = 64 << 10;
 template <class F>
 bool RunReleased(size_t work, F&& body) {
   if (work < kReleaseAbove) return Run(std::forward<F>(body));
-  std::optional<Error> error;
-  bool no_memory = false;
-  std::optional<std::string> other;
+  Caught caught;
   Py_BEGIN_ALLOW_THREADS;
-  try {
-    body();
-  } catch (const Error& e) {
-    error.emplace(e);
-  } catch (const std::bad_alloc&) {
-    no_memory = true;
-  } catch (const std::exception& e) {
-    other.emplace(e.what());
-  }
+  caught.Run(std::forward<F>(body));
   Py_END_ALLOW_THREADS;
-  if (error) return RaiseError(*error), false;
-  if (no_memory) return PyErr_NoMemory(), false;
-  if (other) return PyErr_SetString(PyExc_SystemError, other->c_str()), false;
-  return true;
+  return caught.Finish(RaiseError);
 }
 
 // Holds a reference to `object` for a scope, so that client code run
@@ -250,9 +264,10 @@ inline PyObject* BytesOf(std::span<const uint8_t> data) {
 
 // ---- The module's parts: each adds its functions to the module ----
 
-// A function taking keywords as a PyMethodDef holds it.
+// Returns a function of another calling convention (METH_KEYWORDS,
+// METH_FASTCALL) as a PyMethodDef holds it.
 template <class F>
-PyCFunction WithKeywords(F function) {
+PyCFunction MethodOf(F function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 

@@ -122,13 +122,6 @@ bool SameStored(const Value& stored, const Value& wanted) {
   return Compare(stored, wanted) == Comparison::Equal;
 }
 
-Py_ssize_t Length(PyObject* self) {
-  Core& core = CoreOf(self);
-  int32_t count = 0;
-  if (!OnStore(core, true, [&] { count = core.db->Count(); })) return -1;
-  return count;
-}
-
 // Reads the document `id` (a str) into `rec`, null when absent. False with
 // a Python exception set.
 bool Read(PyObject* self, PyObject* id, Ref<KxDocRec>* rec) {
@@ -193,27 +186,6 @@ int SetItem(PyObject* self, PyObject* id, PyObject* doc) {
       !RequireText(id, key, StorableTarget::kText, kSource, kIdName))
     return -1;
   return Store(core, key, fields) ? 0 : -1;
-}
-
-int Contains(PyObject* self, PyObject* id) {
-  if (!PyUnicode_Check(id)) return 0;
-  Core& core = CoreOf(self);
-  const String key = StringOf(id);
-  bool found = false;
-  if (!OnStore(core, true, [&] { found = core.db->HasDoc(key); })) return -1;
-  return found ? 1 : 0;
-}
-
-// Iterates over the ids as they were when iteration began, in file order.
-PyObject* Iter(PyObject* self) {
-  Core& core = CoreOf(self);
-  Value ids;
-  if (!OnStore(core, true, [&] { ids = core.db->Keys(); })) return nullptr;
-  PyObject* list = ListOfTexts(ids);
-  if (list == nullptr) return nullptr;
-  PyObject* iterator = PyObject_GetIter(list);
-  Py_DECREF(list);
-  return iterator;
 }
 
 // add(doc, id=None) -> str
@@ -330,7 +302,7 @@ PyObject* Find(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   if (fault) return PyList_New(0);
   const String field = StringOf(args[0]);
   Value ids;
-  std::vector<String> matches;
+  std::vector<Value> matches;
   if (!OnStore(core, false, [&] {
         // What the file would give back for it: Decimal as Currency, an int
         // as a Long, and so on, since a match needs the same kind.
@@ -345,99 +317,48 @@ PyObject* Find(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
         for (const Value& id : all.array().values()) {
           const Ref<KxDocRec> rec = core.db->GetDoc(id.string());
           const Value* at = rec ? rec->fields().Find(field.view()) : nullptr;
-          if (at != nullptr && SameStored(*at, stored))
-            matches.push_back(id.string());
+          if (at != nullptr && SameStored(*at, stored)) matches.push_back(id);
         }
       }))
     return nullptr;
-  if (!ids.IsArray()) {
-    PyObject* list = PyList_New(Py_ssize_t(matches.size()));
-    for (size_t i = 0; list != nullptr && i < matches.size(); ++i) {
-      PyObject* text = TextOf(matches[i].view());
-      if (text == nullptr)
-        Py_CLEAR(list);
-      else
-        PyList_SET_ITEM(list, Py_ssize_t(i), text);
-    }
-    return list;
-  }
-  return ListOfTexts(ids);
+  return ListOfTexts(ids.IsArray() ? ids.array().values() : matches);
 }
-
-template <class F>
-PyCFunction Function(F function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-PyMethodDef methods[] = {
-    {"get", Function(Get), METH_FASTCALL,
-     "get($self, id, default=None, /)\n--\n\n"
-     "Returns the document id as a new dict, or default when there is "
-     "none."},
-    {"add", Function(Add), METH_FASTCALL | METH_KEYWORDS,
-     "add($self, /, doc, id=None)\n--\n\n"
-     "Stores the dict doc as a new document and returns its id: id trimmed "
-     "and in capitals, or the next one the file makes up (DOC000001, ...). "
-     "Raises quorvel.Error when the file holds that id already."},
-    {"update", Function(Update), METH_VARARGS | METH_KEYWORDS,
-     "update($self, id, fields=None, /, **more)\n--\n\n"
-     "Sets the fields of the mapping fields and the keywords in document "
-     "id and saves it; the other fields stay. KeyError when there is no "
-     "such document."},
-    {"find", Function(Find), METH_FASTCALL,
-     "find($self, field, value, /)\n--\n\n"
-     "Returns the ids of the documents whose field equals value, in file "
-     "order: a dict or list by its members, anything else of the same kind "
-     "(1 finds neither 1.0 nor True)."},
-    {"compact", CompactStore<KxDocsDB>, METH_NOARGS,
-     "compact($self, /)\n--\n\n"
-     "Rewrites the file with only the current documents, in their order."},
-    {"close", CloseStore<KxDocsDB>, METH_NOARGS,
-     "close($self, /)\n--\n\n"
-     "Closes the file; nothing when it is closed already. Everything but "
-     "close and closed raises once it is."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef getset[] = {
-    {"closed", StoreClosed<KxDocsDB>, nullptr, "Whether close() was called.",
-     nullptr},
-    {"path", StorePath<KxDocsDB>, nullptr, "The file's path, as given.",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(New)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(DeallocStore<KxDocsDB>)},
-    {Py_tp_iter, reinterpret_cast<void*>(Iter)},
-    {Py_mp_length, reinterpret_cast<void*>(Length)},
-    {Py_mp_subscript, reinterpret_cast<void*>(GetItem)},
-    {Py_mp_ass_subscript, reinterpret_cast<void*>(SetItem)},
-    {Py_sq_contains, reinterpret_cast<void*>(Contains)},
-    {Py_tp_methods, methods},
-    {Py_tp_getset, getset},
-    {Py_tp_doc, const_cast<char*>("A KxDocsDB file as a mapping of id to "
-                                  "dict; see quorvel.docs.")},
-    {0, nullptr},
-};
-
-PyType_Spec type_spec = {
-    "quorvel._native.DocsStore",
-    sizeof(StoreObject<KxDocsDB>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-    slots,
-};
 
 }  // namespace
 
 bool AddDocs(PyObject* module) {
-  PyObject* type = PyType_FromSpec(&type_spec);
-  if (type == nullptr) return false;
-  const bool added = PyModule_AddObjectRef(module, "DocsStore", type) == 0;
-  Py_DECREF(type);
-  return added;
+  return AddStoreType<KxDocsDB>(
+      module,
+      {.name = "quorvel._native.DocsStore",
+       .doc = "A KxDocsDB file as a mapping of id to dict; see quorvel.docs.",
+       .compact_doc = "compact($self, /)\n--\n\n"
+                      "Rewrites the file with only the current documents, in "
+                      "their order.",
+       .new_store = New,
+       .methods =
+           {{"get", MethodOf(Get), METH_FASTCALL,
+             "get($self, id, default=None, /)\n--\n\n"
+             "Returns the document id as a new dict, or default when there is "
+             "none."},
+            {"add", MethodOf(Add), METH_FASTCALL | METH_KEYWORDS,
+             "add($self, /, doc, id=None)\n--\n\n"
+             "Stores the dict doc as a new document and returns its id: id "
+             "trimmed and in capitals, or the next one the file makes up "
+             "(DOC000001, ...). Raises quorvel.Error when the file holds that "
+             "id already."},
+            {"update", MethodOf(Update), METH_VARARGS | METH_KEYWORDS,
+             "update($self, id, fields=None, /, **more)\n--\n\n"
+             "Sets the fields of the mapping fields and the keywords in "
+             "document id and saves it; the other fields stay. KeyError when "
+             "there is no such document."},
+            {"find", MethodOf(Find), METH_FASTCALL,
+             "find($self, field, value, /)\n--\n\n"
+             "Returns the ids of the documents whose field equals value, in "
+             "file order: a dict or list by its members, anything else of the "
+             "same kind (1 finds neither 1.0 nor True)."}},
+       .get_item = GetItem,
+       .set_item = SetItem,
+       .contains = StoreContains<KxDocsDB, &KxDocsDB::HasDoc>});
 }
 
 }  // namespace quorvel::python

@@ -1,7 +1,7 @@
 // quorvel.json: the strict reader and the standard writer on Python
 // objects, with no tree of Values in between.
-#include "convert.h"
-// Python.h, which convert.h brings in, comes before the standard headers.
+#include "python_walk.h"
+// Python.h, which python_walk.h brings in, comes before the standard headers.
 #include <quorvel/json.h>
 #include <quorvel/json_standard.h>
 #include <quorvel/json_strict.h>
@@ -278,89 +278,30 @@ PyObject* Loads(PyObject*, PyObject* args) {
 // Writes Python objects through the standard writer. Every int and every
 // finite decimal.Decimal is written with all its digits; a datetime or
 // date as the library writes a Date, under the same rules as elsewhere.
-class DumpWalk {
+class DumpWalk : public PythonWalk<DumpWalk> {
  public:
   DumpWalk(JSON::StandardWriter& writer, bool exact)
-      : writer_(writer), exact_(exact) {}
-
-  // False with the fault recorded (or kPython with the exception set).
-  bool Write(PyObject* object) {
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) {
-      writer_.Text(BorrowUtf16(object, scratch_));
-      return true;
-    }
-    if (type == &PyDict_Type) return Dict(object);
-    if (type == &PyList_Type || type == &PyTuple_Type) return List(object);
-    if (type == &PyLong_Type) return Int(object);
-    if (type == &PyFloat_Type) return Float(PyFloat_AS_DOUBLE(object), object);
-    if (object == Py_None) {
-      writer_.Scalar(Value::Null());
-      return true;
-    }
-    if (type == &PyBool_Type) {
-      writer_.Scalar(Value(object == Py_True));
-      return true;
-    }
-    if (PyUnicode_Check(object)) {
-      writer_.Text(BorrowUtf16(object, scratch_));
-      return true;
-    }
-    if (PyDict_Check(object)) return Dict(object);
-    if (PyList_Check(object) || PyTuple_Check(object)) return List(object);
-    if (PyLong_Check(object)) return Int(object);
-    if (PyFloat_Check(object)) return Float(PyFloat_AsDouble(object), object);
-    if (IsDecimal(object)) return DecimalNumber(object);
-    if (IsDate(object)) {
-      Number date;
-      if (!NumberFromDate(object, exact_, &date, &fault_)) return false;
-      writer_.Scalar(Value::Date(date.real));
-      return true;
-    }
-    return fault_.Set(Fault::Kind::kType, TypeNameOf(object));
-  }
-
-  const Fault& fault() const { return fault_; }
+      : PythonWalk(exact), writer_(writer) {}
 
  private:
-  bool Dict(PyObject* dict) {
-    Held hold(dict);
-    Nested nested;
-    if (!nested.Enter()) return fault_.Set(Fault::Kind::kPython, {});
-    writer_.BeginObject();
-    Py_ssize_t position = 0;
-    PyObject* key;
-    PyObject* item;
-    while (PyDict_Next(dict, &position, &key, &item)) {
-      if (!PyUnicode_Check(key)) {
-        return KeyIsNoText(key, &fault_);
-      }
-      Held hold_key(key);
-      Held hold_item(item);
-      writer_.Key(BorrowUtf16(key, scratch_));
-      if (!Write(item)) {
-        fault_.PrependKey(BorrowUtf16(key, scratch_));
-        return false;
-      }
-    }
-    writer_.EndObject();
+  friend class PythonWalk<DumpWalk>;
+
+  bool Text(PyObject* text) {
+    writer_.Text(BorrowUtf16(text, scratch_));
     return true;
   }
-
-  bool List(PyObject* list) {
-    Held hold(list);
-    Nested nested;
-    if (!nested.Enter()) return fault_.Set(Fault::Kind::kPython, {});
-    writer_.BeginArray();
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(list); ++i) {
-      PyObject* item = PySequence_Fast_GET_ITEM(list, i);
-      Held hold_item(item);
-      if (!Write(item)) {
-        fault_.PrependIndex(i);
-        return false;
-      }
-    }
-    writer_.EndArray();
+  bool Key(PyObject* key) {
+    writer_.Key(BorrowUtf16(key, scratch_));
+    return true;
+  }
+  void Literal(const Value& value) { writer_.Scalar(value); }
+  void BeginDict(Py_ssize_t) { writer_.BeginObject(); }
+  void EndDict() { writer_.EndObject(); }
+  void BeginList(Py_ssize_t) { writer_.BeginArray(); }
+  void EndList() { writer_.EndArray(); }
+  bool Bytes(PyObject* bytes) { return NoType(bytes); }
+  bool DateNumber(double day) {
+    writer_.Scalar(Value::Date(day));
     return true;
   }
 
@@ -379,21 +320,13 @@ class DumpWalk {
           std::to_chars(digits, digits + sizeof digits, n);
       return Digits(std::string_view(digits, size_t(r.ptr - digits)));
     }
-    PyObject* text = PyObject_Str(value);
-    Py_ssize_t size = 0;
-    const char* digits =
-        text == nullptr ? nullptr : PyUnicode_AsUTF8AndSize(text, &size);
-    const bool ok =
-        digits != nullptr && Digits(std::string_view(digits, size_t(size)));
-    Py_XDECREF(text);
-    return ok || fault_.Set(Fault::Kind::kPython, {});
+    std::string digits;
+    return StrOf(value, &digits) && Digits(digits);
   }
 
   // NaN and infinities have no JSON form; taking losses, they are null,
   // as JavaScript writes them.
   bool Float(double x, PyObject* object) {
-    if (x == -1.0 && PyErr_Occurred())
-      return fault_.Set(Fault::Kind::kPython, {});
     if (std::isfinite(x)) {
       // Shortest, as the writer has it, but a whole float keeps a ".0",
       // so that it reads back as a float and not an int.
@@ -412,18 +345,24 @@ class DumpWalk {
   }
 
   bool DecimalNumber(PyObject* value) {
-    PyObject* text = PyObject_Str(value);
-    if (text == nullptr) return fault_.Set(Fault::Kind::kPython, {});
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    const std::string digits = utf8 == nullptr ? "" : std::string(utf8, size);
-    Py_DECREF(text);
-    if (utf8 == nullptr) return fault_.Set(Fault::Kind::kPython, {});
+    std::string digits;
+    if (!StrOf(value, &digits)) return false;
     const char first = digits[digits[0] == '-' ? 1 : 0];
     if (first >= '0' && first <= '9') return Digits(digits);
     if (exact_) return NoForm(value);
     writer_.Scalar(Value::Null());
     return true;
+  }
+
+  // Fills `out` with str(value); false with the exception recorded.
+  bool StrOf(PyObject* value, std::string* out) {
+    PyObject* text = PyObject_Str(value);
+    Py_ssize_t size = 0;
+    const char* utf8 =
+        text == nullptr ? nullptr : PyUnicode_AsUTF8AndSize(text, &size);
+    if (utf8 != nullptr) out->assign(utf8, size_t(size));
+    Py_XDECREF(text);
+    return utf8 != nullptr || fault_.Set(Fault::Kind::kPython, {});
   }
 
   bool NoForm(PyObject* value) {
@@ -442,9 +381,6 @@ class DumpWalk {
   }
 
   JSON::StandardWriter& writer_;
-  bool exact_;
-  Fault fault_;
-  std::u16string scratch_;
 };
 
 // json_dumps(obj, indent, ensure_ascii, errors)

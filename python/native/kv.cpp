@@ -17,13 +17,6 @@ PyObject* New(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return NewStore<KxKVDB>(type, args, kwargs, kSource);
 }
 
-Py_ssize_t Length(PyObject* self) {
-  Core& core = CoreOf(self);
-  int32_t count = 0;
-  if (!OnStore(core, true, [&] { count = core.db->Count(); })) return -1;
-  return count;
-}
-
 // Reads the value of `key`, a str. Returns false with a Python exception
 // set; `found` tells an absent key, which KxKVDB reads as "".
 bool Read(PyObject* self, PyObject* key, bool* found, String* value) {
@@ -96,80 +89,24 @@ int SetItem(PyObject* self, PyObject* key, PyObject* value) {
   return OnStore(core, false, [&] { core.db->PutValue(k, v); }) ? 0 : -1;
 }
 
-int Contains(PyObject* self, PyObject* key) {
-  if (!PyUnicode_Check(key)) return 0;
-  Core& core = CoreOf(self);
-  const String k = StringOf(key);
-  bool found = false;
-  if (!OnStore(core, true, [&] { found = core.db->HasKey(k); })) return -1;
-  return found ? 1 : 0;
-}
-
-// Iterates over the keys as they were when iteration began, in file order.
-PyObject* Iter(PyObject* self) {
-  Core& core = CoreOf(self);
-  Value keys;
-  if (!OnStore(core, true, [&] { keys = core.db->Keys(); })) return nullptr;
-  PyObject* list = ListOfTexts(keys);
-  if (list == nullptr) return nullptr;
-  PyObject* iterator = PyObject_GetIter(list);
-  Py_DECREF(list);
-  return iterator;
-}
-
-PyMethodDef methods[] = {
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Get)),
-     METH_FASTCALL,
-     "get($self, key, default=None, /)\n--\n\n"
-     "Returns the value of key, or default when the file has no such key."},
-    {"compact", CompactStore<KxKVDB>, METH_NOARGS,
-     "compact($self, /)\n--\n\n"
-     "Rewrites the file with only the live pairs, in their order."},
-    {"close", CloseStore<KxKVDB>, METH_NOARGS,
-     "close($self, /)\n--\n\n"
-     "Closes the file; nothing when it is closed already. Everything but "
-     "close and closed raises once it is."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef getset[] = {
-    {"closed", StoreClosed<KxKVDB>, nullptr, "Whether close() was called.",
-     nullptr},
-    {"path", StorePath<KxKVDB>, nullptr, "The file's path, as given.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(New)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(DeallocStore<KxKVDB>)},
-    {Py_tp_iter, reinterpret_cast<void*>(Iter)},
-    {Py_mp_length, reinterpret_cast<void*>(Length)},
-    {Py_mp_subscript, reinterpret_cast<void*>(GetItem)},
-    {Py_mp_ass_subscript, reinterpret_cast<void*>(SetItem)},
-    {Py_sq_contains, reinterpret_cast<void*>(Contains)},
-    {Py_tp_methods, methods},
-    {Py_tp_getset, getset},
-    {Py_tp_doc, const_cast<char*>("A KxKVDB file as a mapping of str to str; "
-                                  "see quorvel.kv.")},
-    {0, nullptr},
-};
-
-PyType_Spec type_spec = {
-    "quorvel._native.KvStore",
-    sizeof(StoreObject<KxKVDB>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-    slots,
-};
-
 }  // namespace
 
 bool AddKv(PyObject* module) {
-  PyObject* type = PyType_FromSpec(&type_spec);
-  if (type == nullptr) return false;
-  const bool added = PyModule_AddObjectRef(module, "KvStore", type) == 0;
-  Py_DECREF(type);
-  return added;
+  return AddStoreType<KxKVDB>(
+      module,
+      {.name = "quorvel._native.KvStore",
+       .doc = "A KxKVDB file as a mapping of str to str; see quorvel.kv.",
+       .compact_doc =
+           "compact($self, /)\n--\n\n"
+           "Rewrites the file with only the live pairs, in their order.",
+       .new_store = New,
+       .methods = {{"get", MethodOf(Get), METH_FASTCALL,
+                    "get($self, key, default=None, /)\n--\n\n"
+                    "Returns the value of key, or default when the file has "
+                    "no such key."}},
+       .get_item = GetItem,
+       .set_item = SetItem,
+       .contains = StoreContains<KxKVDB, &KxKVDB::HasKey>});
 }
 
 }  // namespace quorvel::python

@@ -1,6 +1,6 @@
 // quorvel.msgpack: the library's MessagePack dialect on native Python data.
-#include "convert.h"
-// Python.h, which convert.h brings in, comes before the standard headers.
+#include "python_walk.h"
+// Python.h, which python_walk.h brings in, comes before the standard headers.
 #include <quorvel/msgpack.h>
 #include <quorvel/msgpack_stream.h>
 #include <quorvel/safearray.h>
@@ -18,62 +18,19 @@ namespace {
 // storability check about every scalar and text and stops at the first
 // that would not come back; the caller then finds and names the fault the
 // thorough way (PackTree), which a success never pays for.
-class PackWalk {
+class PackWalk : public PythonWalk<PackWalk> {
  public:
   PackWalk(mMsgPack::StreamEncoder& encoder, bool exact)
-      : encoder_(encoder), exact_(exact) {}
+      : PythonWalk(exact), encoder_(encoder) {}
 
-  // False with the fault recorded, or with inexact() set.
-  bool Write(PyObject* object) {
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) return Text(object);
-    if (type == &PyDict_Type) return Dict(object);
-    if (type == &PyLong_Type) return Int(object);
-    if (type == &PyFloat_Type) {
-      encoder_.Scalar(Value(PyFloat_AS_DOUBLE(object)));
-      return true;
-    }
-    if (type == &PyList_Type || type == &PyTuple_Type) return List(object);
-    if (object == Py_None) {
-      encoder_.Scalar(Value::Null());
-      return true;
-    }
-    if (type == &PyBool_Type) {
-      encoder_.Scalar(Value(object == Py_True));
-      return true;
-    }
-    if (PyUnicode_Check(object)) return Text(object);
-    if (PyDict_Check(object)) return Dict(object);
-    if (PyLong_Check(object)) return Int(object);
-    if (PyFloat_Check(object)) {
-      const double x = PyFloat_AsDouble(object);
-      if (x == -1.0 && PyErr_Occurred())
-        return fault_.Set(Fault::Kind::kPython, {});
-      encoder_.Scalar(Value(x));
-      return true;
-    }
-    if (PyList_Check(object) || PyTuple_Check(object)) return List(object);
-    Number number;
-    if (IsDecimal(object)) {
-      return NumberFromDecimal(object, exact_, &number, &fault_) &&
-             Scalar(ValueOf(number));
-    }
-    if (IsDate(object)) {
-      return NumberFromDate(object, exact_, &number, &fault_) &&
-             Scalar(Value::Date(number.real));
-    }
-    if (PyBytes_Check(object) || PyByteArray_Check(object)) {
-      // The dialect has no bytes: refused exactly, or as the encoder does.
-      return Scalar(Value(SafeArray(std::vector<uint8_t>())));
-    }
-    return fault_.Set(Fault::Kind::kType, TypeNameOf(object));
-  }
-
+  // Whether Write stopped at a value that would not come back.
   bool inexact() const { return inexact_; }
-  const Fault& fault() const { return fault_; }
 
  private:
-  bool Scalar(const Value& value) {
+  friend class PythonWalk<PackWalk>;
+
+  // Writes a scalar the dialect may not hold as it is.
+  bool Checked(const Value& value) {
     if (exact_ && CheckStorable(value, StorableTarget::kMsgPack)) {
       inexact_ = true;
       return false;
@@ -89,7 +46,25 @@ class PackWalk {
       encoder_.Scalar(Value(number.long_value));
       return true;
     }
-    return Scalar(ValueOf(number));
+    return Checked(ValueOf(number));
+  }
+
+  bool Float(double x, PyObject*) {
+    encoder_.Scalar(Value(x));
+    return true;
+  }
+
+  bool DecimalNumber(PyObject* value) {
+    Number number;
+    return NumberFromDecimal(value, exact_, &number, &fault_) &&
+           Checked(ValueOf(number));
+  }
+
+  bool DateNumber(double day) { return Checked(Value::Date(day)); }
+
+  // The dialect has no bytes: refused exactly, or as the encoder does.
+  bool Bytes(PyObject*) {
+    return Checked(Value(SafeArray(std::vector<uint8_t>())));
   }
 
   bool Text(PyObject* text) {
@@ -110,52 +85,15 @@ class PackWalk {
     return true;
   }
 
-  bool Dict(PyObject* dict) {
-    Held hold(dict);
-    Nested nested;
-    if (!nested.Enter()) return fault_.Set(Fault::Kind::kPython, {});
-    encoder_.BeginMap(PyDict_GET_SIZE(dict));
-    Py_ssize_t position = 0;
-    PyObject* key;
-    PyObject* item;
-    while (PyDict_Next(dict, &position, &key, &item)) {
-      if (!PyUnicode_Check(key)) {
-        return KeyIsNoText(key, &fault_);
-      }
-      Held hold_key(key);
-      Held hold_item(item);
-      if (!Text(key)) return false;
-      if (!Write(item)) {
-        fault_.PrependKey(BorrowUtf16(key, scratch_));
-        return false;
-      }
-    }
-    encoder_.End();
-    return true;
-  }
-
-  bool List(PyObject* list) {
-    Held hold(list);
-    Nested nested;
-    if (!nested.Enter()) return fault_.Set(Fault::Kind::kPython, {});
-    encoder_.BeginList(PySequence_Fast_GET_SIZE(list));
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(list); ++i) {
-      PyObject* item = PySequence_Fast_GET_ITEM(list, i);
-      Held hold_item(item);
-      if (!Write(item)) {
-        fault_.PrependIndex(i);
-        return false;
-      }
-    }
-    encoder_.End();
-    return true;
-  }
+  bool Key(PyObject* key) { return Text(key); }
+  void Literal(const Value& value) { encoder_.Scalar(value); }
+  void BeginDict(Py_ssize_t size) { encoder_.BeginMap(size); }
+  void EndDict() { encoder_.End(); }
+  void BeginList(Py_ssize_t size) { encoder_.BeginList(size); }
+  void EndList() { encoder_.End(); }
 
   mMsgPack::StreamEncoder& encoder_;
-  bool exact_;
   bool inexact_ = false;
-  Fault fault_;
-  std::u16string scratch_;
 };
 
 // Packs through a tree of Values: the whole storability check, which names
@@ -240,7 +178,7 @@ PyObject* Unpack(PyObject*, PyObject* data) {
 }
 
 PyMethodDef methods[] = {
-    {"msgpack_pack", WithKeywords(Pack), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"msgpack_pack", MethodOf(Pack), METH_VARARGS | METH_KEYWORDS, nullptr},
     {"msgpack_unpack", Unpack, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -75,18 +75,10 @@ PyObject* RaiseStoreError(const Error& error, std::u16string_view path) {
   return nullptr;
 }
 
-bool StoreCall::Finish(std::u16string_view path) {
-  if (error_) return RaiseStoreError(*error_, path), false;
-  if (no_memory_) return PyErr_NoMemory(), false;
-  if (other_) return PyErr_SetString(PyExc_SystemError, other_->c_str()), false;
-  return true;
-}
-
-PyObject* ListOfTexts(const Value& strings) {
-  const std::span<const Value> values = strings.array().values();
-  PyObject* list = PyList_New(Py_ssize_t(values.size()));
-  for (size_t i = 0; list != nullptr && i < values.size(); ++i) {
-    PyObject* text = TextOf(values[i].string_view());
+PyObject* ListOfTexts(std::span<const Value> strings) {
+  PyObject* list = PyList_New(Py_ssize_t(strings.size()));
+  for (size_t i = 0; list != nullptr && i < strings.size(); ++i) {
+    PyObject* text = TextOf(strings[i].string_view());
     if (text == nullptr)
       Py_CLEAR(list);
     else

@@ -16,11 +16,14 @@
 // Python.h, which convert.h brings in, comes before the rest.
 #include <quorvel/error.h>
 #include <quorvel/open_options.h>
+#include <quorvel/safearray.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -66,35 +69,6 @@ bool ParseOpen(PyObject* args, PyObject* kwargs, OpenRequest* out);
 // store's file. Returns null.
 PyObject* RaiseStoreError(const Error& error, std::u16string_view path);
 
-// What a body run on a store raised, kept until the interpreter lock is
-// back.
-class StoreCall {
- public:
-  // Runs `body`, first raising the library's "DB is not open" when the
-  // store was closed and `needs_open`.
-  template <class Db, class F>
-  void Run(const StoreCore<Db>& core, bool needs_open, F&& body) {
-    try {
-      if (needs_open && !core.open)
-        ErrorRaise(kErrGeneralFailure, core.source, u"DB is not open");
-      body();
-    } catch (const Error& e) {
-      error_.emplace(e);
-    } catch (const std::bad_alloc&) {
-      no_memory_ = true;
-    } catch (const std::exception& e) {
-      other_.emplace(e.what());
-    }
-  }
-  // Raises what `Run` caught; false when it did.
-  bool Finish(std::u16string_view path);
-
- private:
-  std::optional<Error> error_;
-  bool no_memory_ = false;
-  std::optional<std::string> other_;
-};
-
 // Runs `body` (library code only: it must touch no Python object) on the
 // store with its mutex held. Work that reaches the file runs without the
 // interpreter lock; `quick` work (the index and cache in memory) runs with
@@ -104,19 +78,25 @@ class StoreCall {
 template <class Db, class F>
 bool OnStore(StoreCore<Db>& core, bool quick, F&& body,
              bool needs_open = true) {
-  StoreCall call;
+  Caught caught;
+  const auto run = [&] {
+    if (needs_open && !core.open)
+      ErrorRaise(kErrGeneralFailure, core.source, u"DB is not open");
+    body();
+  };
   if (quick && core.mutex.try_lock()) {
     std::lock_guard<std::mutex> guard(core.mutex, std::adopt_lock);
-    call.Run(core, needs_open, body);
+    caught.Run(run);
   } else {
     Py_BEGIN_ALLOW_THREADS;
     {
       std::lock_guard<std::mutex> guard(core.mutex);
-      call.Run(core, needs_open, body);
+      caught.Run(run);
     }
     Py_END_ALLOW_THREADS;
   }
-  return call.Finish(core.path);
+  return caught.Finish(
+      [&](const Error& error) { return RaiseStoreError(error, core.path); });
 }
 
 // Creates a store object of `type` and opens its file as `args` ask.
@@ -193,9 +173,101 @@ PyObject* StorePath(PyObject* self, void*) {
   return TextOf(CoreOf<Db>(self).path);
 }
 
-// Returns a list of the str of each String of an array of them (a store's
-// keys); null with a Python exception.
-PyObject* ListOfTexts(const Value& strings);
+template <class Db>
+Py_ssize_t StoreLength(PyObject* self) {
+  StoreCore<Db>& core = CoreOf<Db>(self);
+  int32_t count = 0;
+  if (!OnStore(core, true, [&] { count = core.db->Count(); })) return -1;
+  return count;
+}
+
+// `key in store`: a key that is not a str is absent.
+template <class Db, bool (Db::*kHas)(std::u16string_view) const>
+int StoreContains(PyObject* self, PyObject* key) {
+  if (!PyUnicode_Check(key)) return 0;
+  StoreCore<Db>& core = CoreOf<Db>(self);
+  const String k = StringOf(key);
+  bool found = false;
+  if (!OnStore(core, true, [&] { found = (*core.db.*kHas)(k); })) return -1;
+  return found ? 1 : 0;
+}
+
+// Returns a list of the str of each String of `strings` (a store's keys);
+// null with a Python exception.
+PyObject* ListOfTexts(std::span<const Value> strings);
+
+// Iterates over the keys as they were when iteration began, in file order.
+template <class Db>
+PyObject* IterStore(PyObject* self) {
+  StoreCore<Db>& core = CoreOf<Db>(self);
+  Value keys;
+  if (!OnStore(core, true, [&] { keys = core.db->Keys(); })) return nullptr;
+  PyObject* list = ListOfTexts(keys.array().values());
+  if (list == nullptr) return nullptr;
+  PyObject* iterator = PyObject_GetIter(list);
+  Py_DECREF(list);
+  return iterator;
+}
+
+// What one store type has beside what every store has.
+struct StoreTypeSpec {
+  const char* name;  // "quorvel._native.KvStore", for good
+  const char* doc;
+  const char* compact_doc;
+  newfunc new_store;  // NewStore<Db> with the type's source
+  std::initializer_list<PyMethodDef> methods;  // its own
+  binaryfunc get_item;
+  objobjargproc set_item;  // and del
+  objobjproc contains;     // StoreContains
+};
+
+// Adds a store type to the module under the last part of its name: a
+// mapping of `spec`'s pieces, with len (Db::Count), iteration over
+// Db::Keys(), compact, close, `closed` and `path`. False with a Python
+// exception set.
+template <class Db>
+bool AddStoreType(PyObject* module, const StoreTypeSpec& spec) {
+  // The type keeps pointers into its tables for good.
+  static PyMethodDef* const methods = [&] {
+    auto* table = new PyMethodDef[spec.methods.size() + 3];
+    PyMethodDef* end =
+        std::copy(spec.methods.begin(), spec.methods.end(), table);
+    *end++ = {"compact", CompactStore<Db>, METH_NOARGS, spec.compact_doc};
+    *end++ = {"close", CloseStore<Db>, METH_NOARGS,
+              "close($self, /)\n--\n\n"
+              "Closes the file; nothing when it is closed already. Everything "
+              "but close and closed raises once it is."};
+    *end = {nullptr, nullptr, 0, nullptr};
+    return table;
+  }();
+  static PyGetSetDef getset[] = {
+      {"closed", StoreClosed<Db>, nullptr, "Whether close() was called.",
+       nullptr},
+      {"path", StorePath<Db>, nullptr, "The file's path, as given.", nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(spec.new_store)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(DeallocStore<Db>)},
+      {Py_tp_iter, reinterpret_cast<void*>(IterStore<Db>)},
+      {Py_mp_length, reinterpret_cast<void*>(StoreLength<Db>)},
+      {Py_mp_subscript, reinterpret_cast<void*>(spec.get_item)},
+      {Py_mp_ass_subscript, reinterpret_cast<void*>(spec.set_item)},
+      {Py_sq_contains, reinterpret_cast<void*>(spec.contains)},
+      {Py_tp_methods, methods},
+      {Py_tp_getset, getset},
+      {Py_tp_doc, const_cast<char*>(spec.doc)},
+      {0, nullptr},
+  };
+  PyType_Spec type_spec = {spec.name, sizeof(StoreObject<Db>), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
+  PyObject* type = PyType_FromSpec(&type_spec);
+  if (type == nullptr) return false;
+  const bool added = PyModule_AddObjectRef(
+                         module, std::strrchr(spec.name, '.') + 1, type) == 0;
+  Py_DECREF(type);
+  return added;
+}
 
 // Returns whether `text` (held by the str `object`) comes back exactly
 // from `target`; otherwise raises quorvel.InexactTextError naming the

@@ -1,5 +1,5 @@
 """What quorvel.kv and quorvel.docs share: the Python classes of the
-stores' errors, and closing with ``with``."""
+stores' errors, closing with ``with``, and ``open``."""
 
 import errno as _errno
 
@@ -68,3 +68,25 @@ class Closing:
     def __repr__(self):
         state = "closed" if self.closed else "open"
         return f"<{type(self).__module__}.{type(self).__qualname__} {self.path!r} {state}>"
+
+
+def opener(store_class, kind):
+    """Returns the ``open`` of the module of ``store_class``, whose files are
+    ``kind`` files."""
+
+    def open(path, *, readonly=False, create=True, errors="strict"):
+        return store_class(path, readonly=readonly, create=create, errors=errors)
+
+    open.__module__ = store_class.__module__
+    open.__qualname__ = "open"
+    open.__doc__ = f"""Opens the {kind} file at ``path`` (str, bytes or os.PathLike) and
+    returns it as a ``Store``; use it in ``with`` or call ``close()``.
+
+    ``readonly`` refuses every write (``StorePermissionError``, also a
+    PermissionError); a file this process may read but not write opens so
+    anyway. A missing file is created as an empty one unless ``create`` is
+    false or the store is read-only, when ``StoreFileNotFoundError`` (also a
+    FileNotFoundError) is raised. A file that is no {kind} file raises
+    ``StoreError`` (also a ValueError). ``errors="replace"`` takes the
+    file's losses instead of refusing them (see the module)."""
+    return open

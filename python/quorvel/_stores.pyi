@@ -1,3 +1,4 @@
+from collections.abc import Callable
 from typing import TypeVar
 
 import quorvel
@@ -22,3 +23,5 @@ class StoreError(quorvel.Error, ValueError):
 class Closing:
     def __enter__(self: _S) -> _S: ...
     def __exit__(self, *exc_info: object) -> None: ...
+
+def opener(store_class: Callable[..., _S], kind: str) -> Callable[..., _S]: ...

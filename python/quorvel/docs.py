@@ -29,6 +29,7 @@ from quorvel._stores import (
     StoreError,
     StoreFileNotFoundError,
     StorePermissionError,
+    opener as _opener,
 )
 
 __all__ = [
@@ -57,15 +58,4 @@ class Store(_native.DocsStore, _Closing, _Mapping):
     __slots__ = ()
 
 
-def open(path, *, readonly=False, create=True, errors="strict"):
-    """Opens the KxDocsDB file at ``path`` (str, bytes or os.PathLike) and
-    returns it as a ``Store``; use it in ``with`` or call ``close()``.
-
-    ``readonly`` refuses every write (``StorePermissionError``, also a
-    PermissionError); a file this process may read but not write opens so
-    anyway. A missing file is created as an empty one unless ``create`` is
-    false or the store is read-only, when ``StoreFileNotFoundError`` (also a
-    FileNotFoundError) is raised. A file that is no KxDocsDB file raises
-    ``StoreError`` (also a ValueError). ``errors="replace"`` takes the
-    file's losses instead of refusing them (see the module)."""
-    return Store(path, readonly=readonly, create=create, errors=errors)
+open = _opener(Store, "KxDocsDB")

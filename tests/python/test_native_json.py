@@ -56,7 +56,10 @@ class LoadsTest(unittest.TestCase):
             json.loads(12)
 
     def test_lenient(self):
-        for text, expected in [("[1, 2] tail", [1, 2]), ("plain", None), ('{"a": [1}', {"a": [1]})]:
+        # Past 64 bits a whole Decimal is still an int.
+        wide = "[-79228162514264337593543950335, 9223372036854775808, 1.50]"
+        for text, expected in [("[1, 2] tail", [1, 2]), ("plain", None), ('{"a": [1}', {"a": [1]}),
+                               (wide, [-(2**96 - 1), 2**63, Decimal("1.5")])]:
             with self.subTest(text=text):
                 self.assertEqual(json.loads(text, lenient=True), expected)
 
