@@ -178,7 +178,7 @@ uintmax_t KvFileSize(int records) {
 // letting go of the store's memory after are not what is compared. A peer's
 // run also times opening and closing its empty store (milliseconds of a
 // run of seconds), which only counts against the peer.
-void OursPut(benchmark::State& state) {
+void OursPuts(benchmark::State& state, bool batch) {
   const Texts& t = KvTexts();
   fs::path p = Dir() / "ours_put.kv";
   const String path = U(p.string());
@@ -188,14 +188,18 @@ void OursPut(benchmark::State& state) {
     auto db = quorvel::KxKVDB::Create();
     db->OpenDB(path);
     state.ResumeTiming();
+    if (batch) db->BeginBatch();
     for (size_t i = 0; i < t.keys.size(); ++i)
       db->PutValue(t.ukeys[i], t.uvalues[i]);
+    if (batch) db->CommitBatch();
     state.PauseTiming();
     db = quorvel::Ref<quorvel::KxKVDB>();
     state.ResumeTiming();
   }
   SizeIs(state, p, KvFileSize(kKeys));
 }
+void OursPut(benchmark::State& state) { OursPuts(state, false); }
+void OursPutBatch(benchmark::State& state) { OursPuts(state, true); }
 
 void Put32(uint8_t* p, int32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(uint32_t(v) >> 8 * i);
@@ -648,10 +652,11 @@ const std::vector<int>& DocPicks() {
 }
 const String& SearchCity() { return Docs().cities[7]; }
 
-void OursDocsFill(const fs::path& p) {
+void OursDocsFillWith(const fs::path& p, bool batch) {
   const DocTexts& d = Docs();
   auto db = quorvel::KxDocsDB::Create();
   db->OpenDB(U(p.string()));
+  if (batch) db->BeginBatch();
   for (int i = 0; i < kDocs; ++i) {
     quorvel::Ref<quorvel::KxDocRec> rec = db->AddDoc();
     rec->LetItem(d.f_name, d.names[i]);
@@ -661,17 +666,21 @@ void OursDocsFill(const fs::path& p) {
     rec->LetItem(d.f_active, quorvel::Value(DocTexts::Active(i)));
     rec->Save();
   }
+  if (batch) db->CommitBatch();
 }
+void OursDocsFill(const fs::path& p) { OursDocsFillWith(p, false); }
 
-void OursDocsSave(benchmark::State& state) {
+void OursDocsSaves(benchmark::State& state, bool batch) {
   fs::path p = Dir() / "ours_save.docs";
   for (auto _ : state) {
     state.PauseTiming();
     Fresh(p);
     state.ResumeTiming();
-    OursDocsFill(p);
+    OursDocsFillWith(p, batch);
   }
 }
+void OursDocsSave(benchmark::State& state) { OursDocsSaves(state, false); }
+void OursDocsSaveBatch(benchmark::State& state) { OursDocsSaves(state, true); }
 
 const fs::path& OursDocsFile() {
   return BuiltOnce("ours_read.docs", OursDocsFill);
@@ -754,9 +763,10 @@ const DocStrings& SqlDocs() {
   return d;
 }
 
-void SqliteDocsFill(const fs::path& p) {
+void SqliteDocsFillWith(const fs::path& p, bool one_transaction) {
   const DocStrings& d = SqlDocs();
   sqlite3* db = SqliteOpen(p, kDocsSchema);
+  if (one_transaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO docs VALUES(?,?,?,?,?,?)", -1,
                      &st, nullptr);
@@ -770,10 +780,12 @@ void SqliteDocsFill(const fs::path& p) {
     if (sqlite3_step(st) != SQLITE_DONE) std::abort();
     sqlite3_reset(st);
   }
+  if (one_transaction) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_finalize(st);
   sqlite3_close(db);
 }
-void SqliteDocsSave(benchmark::State& state) {
+void SqliteDocsFill(const fs::path& p) { SqliteDocsFillWith(p, false); }
+void SqliteDocsSaves(benchmark::State& state, bool one_transaction) {
   fs::path p = Dir() / "sqlite_save.db";
   for (auto _ : state) {
     state.PauseTiming();
@@ -781,8 +793,12 @@ void SqliteDocsSave(benchmark::State& state) {
     Fresh(p.string() + "-wal");
     Fresh(p.string() + "-shm");
     state.ResumeTiming();
-    SqliteDocsFill(p);
+    SqliteDocsFillWith(p, one_transaction);
   }
+}
+void SqliteDocsSave(benchmark::State& state) { SqliteDocsSaves(state, false); }
+void SqliteDocsSaveTxn(benchmark::State& state) {
+  SqliteDocsSaves(state, true);
 }
 const fs::path& SqliteDocsFile() {
   return BuiltOnce("sqlite_read_docs.db", SqliteDocsFill);
@@ -865,6 +881,8 @@ const quorvel::bench::Registration kRegistered([] {
 #endif
 #ifdef QUORVEL_HAVE_LEVELDB
   Compare(name(put, "LevelDB"), OursPut, LevelPut, "LevelDB", cold);
+  Compare("kvdb/put 100k, one batch (LevelDB)", OursPutBatch, LevelPut,
+          "LevelDB", cold);
 #else
   Skip(name(put, "LevelDB"), "LevelDB", "libleveldb-dev missing");
 #endif
@@ -891,6 +909,8 @@ const quorvel::bench::Registration kRegistered([] {
 #ifdef QUORVEL_HAVE_SQLITE
   Compare("docsdb/save 100k docs", OursDocsSave, SqliteDocsSave,
           "SQLite columns", cold);
+  Compare("docsdb/save 100k docs, one batch", OursDocsSaveBatch,
+          SqliteDocsSaveTxn, "SQLite, one transaction", cold);
   Compare("docsdb/get 100k random, after reopen", OursDocsGet, SqliteDocsGet,
           "SQLite columns", cold);
   Compare("docsdb/find city, 100k docs (SQLite)", OursDocsFind, SqliteDocsFind,

@@ -84,6 +84,12 @@ class Error : public std::exception {
 // `kLibrarySource`.
 [[noreturn]] void RaiseStandard(int32_t number);
 
+// Raises 6 ("Overflow") saying which limit was passed: the description is
+// "Overflow: " followed by `limit`, e.g. "a key holds at most 32,767
+// characters (this one 40,000)". An empty source becomes `kLibrarySource`.
+[[noreturn]] void RaiseOverflow(std::u16string_view source,
+                                std::u16string_view limit);
+
 // Returns the platform's standard description of `number`, or
 // "Application-defined or object-defined error" for a number it does not name.
 std::u16string_view StandardDescription(int32_t number);

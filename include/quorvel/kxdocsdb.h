@@ -4,6 +4,7 @@
 #define QUORVEL_KXDOCSDB_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,13 +40,17 @@ namespace quorvel {
 // bytes; a generated identifier is reserved in the header at once and
 // skips identifiers already stored; a compaction walks the whole file
 // afresh and moves every other opener over to the new file at its next
-// write.
+// write. Every write decides on the file as it is under the lock: a delete
+// finds documents other openers saved, and a record `AddDoc` handed out
+// under an identifier is refused at its first save when another opener
+// saved that identifier meanwhile.
 //
 // Failures raise hex 800403E9 with source "KxDocsDB" ("DB is not open",
 // "This file is not a valid KxDocsDB file", "Document already exists: ")
 // or pass through the file's (naming the path and the reason), the
 // MessagePack codec's and the platform's errors (6 past the 32-bit range,
-// 13 for a body that is not a record). A raising member leaves the index
+// 13 for a body that is not a record; a body that cannot be decoded names
+// the document and its offset). A raising member leaves the index
 // and cache as they were; the file may hold a torn record past its last
 // good one, which the next open ignores and the next save links past.
 // Thread-compatible.
@@ -75,7 +80,8 @@ class KxDocsDB final : public Object, public DocStoreLink {
   // normalised `id` or the next generated one. A generated identifier
   // skips any the file already holds and is reserved in the header at
   // once (so it is never handed out twice, by any opener). Raises "Document
-  // already exists: " for a given identifier the index holds.
+  // already exists: " for a given identifier the file holds; so does the
+  // record's first save when another opener saved the identifier since.
   Ref<KxDocRec> AddDoc(const String& id = String());
   // Returns the cached record of `doc_id` (the same object each time), a
   // fresh read of the stored one (a new object each time), a new record when
@@ -83,7 +89,7 @@ class KxDocsDB final : public Object, public DocStoreLink {
   Ref<KxDocRec> GetDoc(const String& doc_id, bool AutoCreate = false);
   Ref<KxDocRec> Item(const String& doc_id) { return GetDoc(doc_id, false); }
   // Flags the current record of `doc_id`, and every earlier live record of
-  // it this object knows of, as deleted; absent is no error.
+  // it, as deleted; a document the file does not hold is no error.
   void Delete(const String& doc_id);
   // Rewrites the file with only the current documents through
   // "FilePath.tmp", renamed over the database once complete and synced.
@@ -121,6 +127,28 @@ class KxDocsDB final : public Object, public DocStoreLink {
   bool IsOpen() const;
   // Whether the open file was opened for reading only.
   bool IsReadOnly() const;
+  // Changes the stored document `id` (taken as it is) and saves it, all
+  // under the file's lock: `change` gets the current document, as the file
+  // now holds it (or as this object cached it), so that changes by several
+  // openers to different fields are all kept. `change` runs under the lock
+  // and must not write this file through another object. Returns false,
+  // writing nothing, when the file does not hold `id`.
+  bool UpdateDoc(const String& id,
+                 const std::function<void(KxDocRec&)>& change);
+  // Takes the file's lock until `CommitBatch`: the saves, deletes and
+  // generated identifiers in between cost one lock and one header write in
+  // all, and their records are written in large pieces. Other openers wait
+  // meanwhile. After a crash at any point the file holds a prefix of the
+  // batch (its changes in order, up to some point); the batch's changes
+  // count as written once `CommitBatch` returns. `CloseDB` and the
+  // object's end commit a batch left open. Raises 5 when a batch is open.
+  void BeginBatch();
+  // Writes what the batch still buffers and the header, and releases the
+  // lock; nothing when no batch is open.
+  void CommitBatch();
+  // Where the last walk of the file found bytes it could not read although
+  // more followed; saves raise the database's error while there are any.
+  FileDamage damage() const;
   // Returns whether the index has `doc_id` (taken as it is); raises 91
   // before the first OpenDB.
   bool HasDoc(std::u16string_view doc_id) const;
@@ -136,6 +164,8 @@ class KxDocsDB final : public Object, public DocStoreLink {
   // Returns the next generated identifier that no stored document has, and
   // reserves it in the file's header.
   String NewDocId();
+  // Reads and decodes the record at `offset`; Nothing when it is deleted
+  // or lacks its signature.
   Ref<KxDocRec> ReadDoc(int64_t offset);
   // Records the back-reference so the destructor can undo it.
   void Attach(KxDocRec& rec);

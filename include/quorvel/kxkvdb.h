@@ -31,13 +31,16 @@ namespace quorvel {
 // record of the key; a compaction walks the whole file afresh and moves
 // every other opener over to the new file at its next write.
 //
+// Every write decides on the file as it is under the lock, not on what this
+// object saw at open: a delete of a key another opener wrote deletes it.
+//
 // Failures raise hex 800403E9 with source "CKVDB" ("DB is not open", "This
-// file is not a valid CKVDB file") or pass the platform's file error
-// through, naming the path and the reason. A raising member leaves the
-// index and cache as they were before it; the file may hold a torn record
-// past its last good one, which the next open ignores and the next write
-// covers. The object owns its open file and closes it when destroyed.
-// Thread-compatible.
+// file is not a valid CKVDB file", a damaged file; see `damage`) or pass the
+// platform's file error through, naming the path and the reason. A raising
+// member leaves the index and cache as they were before it; the file may
+// hold a torn record past its last good one, which the next open ignores
+// and the next write covers. The object owns its open file and closes it when
+// destroyed. Thread-compatible.
 class KxKVDB final : public Object {
  public:
   static Ref<KxKVDB> Create();
@@ -66,8 +69,8 @@ class KxKVDB final : public Object {
   // writer that died), they first become one deleted record, so that this
   // record and all later ones stay reachable.
   void PutValue(const String& Key, const String& Value);
-  // Flags the key's current record, and every earlier live record of it this
-  // object knows of, as deleted; an absent key is no error.
+  // Flags the key's current record, and every earlier live record of it, as
+  // deleted; a key the file does not hold is no error.
   // (Writes on a file opened for reading raise 75 naming the path.)
   void DeleteKey(const String& Key);
   // Rewrites the file with only the live pairs, through "FilePath.tmp"
@@ -87,6 +90,21 @@ class KxKVDB final : public Object {
   bool IsOpen() const;
   // Whether the open file was opened for reading only.
   bool IsReadOnly() const;
+  // Takes the file's lock until `CommitBatch`: the puts and deletes in
+  // between cost one lock and one header write in all, and their records
+  // are written in large pieces, so a bulk load runs at the speed of the
+  // disk. Other openers wait meanwhile. After a crash at any point the file
+  // holds a prefix of the batch (its changes in order, up to some point),
+  // never a later change without every earlier one; the batch's changes
+  // count as written once `CommitBatch` returns. `CloseDB` and the
+  // object's end commit a batch left open. Raises 5 when a batch is open.
+  void BeginBatch();
+  // Writes what the batch still buffers and the header, and releases the
+  // lock; nothing when no batch is open.
+  void CommitBatch();
+  // Where the last walk of the file found bytes it could not read although
+  // more followed; writes raise the store's error while there are any.
+  FileDamage damage() const;
   // Returns whether the index has `Key`; raises 91 before the first OpenDB.
   bool HasKey(std::u16string_view Key) const;
   const std::u16string& path() const;

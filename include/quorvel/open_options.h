@@ -1,7 +1,10 @@
 // `OpenOptions`: how the two database classes open their file, for C++
-// clients (the late-bound `OpenDB` takes a path only).
+// clients (the late-bound `OpenDB` takes a path only), and `FileDamage`:
+// what an open found it could not read.
 #ifndef QUORVEL_OPEN_OPTIONS_H_
 #define QUORVEL_OPEN_OPTIONS_H_
+
+#include <cstdint>
 
 namespace quorvel {
 
@@ -23,6 +26,18 @@ struct OpenOptions {
   // '?' and such a Decimal rounded, as always. The store stays exact until
   // it is opened again; an open under an `ExactScope` is exact too.
   bool exact = false;
+};
+
+// Where a database file holds bytes its records cannot be read from
+// although more follows (a damaged record, as opposed to the torn tail a
+// dying writer leaves): the records there and after it are out of reach.
+// While a file is damaged nothing is appended to it, since linking past or
+// covering the bytes would lose those records for good; a compaction told
+// to discard them makes the file writable again.
+struct FileDamage {
+  int64_t offset = -1;  // the first byte that could not be read; -1: none
+  int64_t bytes = 0;    // from there to the end of the file
+  bool any() const { return offset >= 0; }
 };
 
 }  // namespace quorvel

@@ -146,7 +146,7 @@ class Encoder {
       *at++ = kStr8;
       *at++ = static_cast<uint8_t>(n);
     } else {
-      if (n > kMaxCount) RaiseStandard(kErrOverflow);
+      if (n > kMaxCount) RaiseCountOverflow(u"a string", n);
       at = w_.Take(3 + n);
       *at++ = kStr16;
       *at++ = static_cast<uint8_t>(n >> 8);
@@ -158,7 +158,8 @@ class Encoder {
   // Writes a container header: `prefix` (one or two bytes), then the count,
   // big-endian. Raises 6 for a count that two bytes cannot hold.
   void PutHeader(std::initializer_list<uint8_t> prefix, int64_t count) {
-    if (count < 0 || count > kMaxCount) RaiseStandard(kErrOverflow);
+    if (count < 0 || count > kMaxCount)
+      RaiseCountOverflow(u"a container", count);
     uint8_t* at = w_.Take(prefix.size() + 2);
     for (uint8_t b : prefix) *at++ = b;
     at[0] = static_cast<uint8_t>(count >> 8);

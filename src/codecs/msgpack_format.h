@@ -4,6 +4,7 @@
 #define QUORVEL_CODECS_MSGPACK_FORMAT_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "quorvel/error.h"
@@ -29,6 +30,18 @@ inline constexpr uint32_t kMaxCount = 0xFFFF;
 
 [[noreturn]] inline void RaiseUnsupported(std::u16string_view description) {
   ErrorRaise(kErrInvalidCall, {}, description);
+}
+
+// Raises 6 for `what` ("a string", "a container") holding `count`
+// characters or elements, more than a 16-bit length says.
+[[noreturn]] inline void RaiseCountOverflow(std::u16string_view what,
+                                            int64_t count) {
+  const std::string n = std::to_string(count);
+  std::u16string limit(what);
+  limit += u" holds at most 65,535 items in this encoding (this one ";
+  limit.append(n.begin(), n.end());
+  limit += u")";
+  RaiseOverflow({}, limit);
 }
 
 }  // namespace quorvel::mMsgPack

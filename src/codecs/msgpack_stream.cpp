@@ -94,7 +94,7 @@ void StreamEncoder::Scalar(const Value& value) {
 // Writes the header of a String of `n` characters and returns room for
 // them.
 uint8_t* StreamEncoder::TextRoom(size_t n) {
-  if (n > kMaxCount) RaiseStandard(kErrOverflow);
+  if (n > kMaxCount) RaiseCountOverflow(u"a string", n);
   Counted();
   uint8_t* at;
   if (n <= 0xFF) {
@@ -126,7 +126,7 @@ void StreamEncoder::Text(std::u16string_view text) {
 }
 
 void StreamEncoder::BeginList(int64_t count) {
-  if (count < 0 || count > kMaxCount) RaiseStandard(kErrOverflow);
+  if (count < 0 || count > kMaxCount) RaiseCountOverflow(u"a container", count);
   if (static_cast<int>(state_->remaining.size()) > kMaxDepth)
     RaiseStandard(kErrOutOfStack);
   Counted();
@@ -138,7 +138,7 @@ void StreamEncoder::BeginList(int64_t count) {
 }
 
 void StreamEncoder::BeginMap(int64_t count) {
-  if (count < 0 || count > kMaxCount) RaiseStandard(kErrOverflow);
+  if (count < 0 || count > kMaxCount) RaiseCountOverflow(u"a container", count);
   if (static_cast<int>(state_->remaining.size()) > kMaxDepth)
     RaiseStandard(kErrOutOfStack);
   Counted();

@@ -31,6 +31,13 @@ void RaiseStandard(int32_t number) {
   throw Error(number, kLibrarySource, StandardDescription(number));
 }
 
+void RaiseOverflow(std::u16string_view source, std::u16string_view limit) {
+  std::u16string description(StandardDescription(kErrOverflow));
+  description += u": ";
+  description += limit;
+  ErrorRaise(kErrOverflow, source, description);
+}
+
 std::u16string_view StandardDescription(int32_t number) {
   switch (number) {
     case 3:

@@ -39,9 +39,6 @@ std::u16string ErrnoText(int err) {
   return FromUtf8(text);
 }
 
-// The largest read served from the view.
-constexpr size_t kMostFromView = 8 * 1024;
-
 size_t PageSize() {
   static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return size;
@@ -77,16 +74,9 @@ class PosixFile final : public DbFile {
 
   size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
-    // Bytes below the known end exist (no store shrinks a file), so the
-    // view serves them: a record read at random costs no system call. A
-    // large read, such as a walk's, goes through pread, which maps no pages
-    // (each first touch of a page of the view is a fault).
-    const int64_t end = offset + static_cast<int64_t>(out.size());
-    if (map_ != nullptr && out.size() <= kMostFromView && end <= known_end_ &&
-        static_cast<uint64_t>(end) <= kMapSize) {
-      if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
-      return out.size();
-    }
+    // Always pread, never the view: reads run without the lock, and a file
+    // that something else cut short meanwhile must give a short read, not
+    // a SIGBUS from a mapped page past its end.
     size_t done = 0;
     while (done < out.size()) {
       ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
@@ -151,6 +141,8 @@ class PosixFile final : public DbFile {
     return known_end_;
   }
 
+  // Used under the lock only, after `Length` asked the OS: that is what
+  // makes the mapped page at the known end safe to touch.
   int64_t AppendOffset() override {
     // Past the end of the file, the rest of its last page reads as zeros, so
     // a zero right at the known end means nobody appended there. An end on a
@@ -176,6 +168,9 @@ class PosixFile final : public DbFile {
     fl.l_start = 0;
     fl.l_len = 0;  // to the end, however far the file grows
     while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0) {
+      // A file system without locks serves a lone writer; any other
+      // refusal must stop the write rather than let it race.
+      if (errno == ENOLCK || errno == EOPNOTSUPP) return;
       if (errno != EINTR) RaiseFileError(errno, path_);
     }
   }
@@ -216,9 +211,11 @@ class PosixFileSystem final : public FileSystem {
         flags |= O_RDONLY;
         break;
     }
+    // Not blocking: opening a FIFO at the path would otherwise wait for a
+    // writer forever before the check below could refuse it.
     int fd;
     do {
-      fd = ::open(os_path.c_str(), flags, 0666);
+      fd = ::open(os_path.c_str(), flags | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
       // With O_CREAT a missing entry can only be a missing directory.
@@ -234,6 +231,7 @@ class PosixFileSystem final : public FileSystem {
     } else if (!S_ISREG(st.st_mode)) {
       err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     }
+    if (err == 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
     if (err != 0) {
       ::close(fd);
       if (err == EINVAL) {

@@ -43,9 +43,12 @@ WalkStop DocRecordFormat::Parse(ScanWindow& window, int64_t offset,
 std::vector<uint8_t> DocRecordFormat::Encode(std::u16string_view id,
                                              int32_t field_count,
                                              std::span<const uint8_t> body) {
-  if (id.size() > static_cast<size_t>(kMaxPosition) || body.empty() ||
-      body.size() > static_cast<size_t>(kMaxPosition)) {
-    RaiseStandard(kErrOverflow);
+  if (id.size() > static_cast<size_t>(kMaxPosition)) {
+    RaiseOverflow(u"KxDocsDB",
+                  u"a document id holds at most 2,147,483,647 characters");
+  }
+  if (body.empty() || body.size() > static_cast<size_t>(kMaxPosition)) {
+    RaiseOverflow(u"KxDocsDB", u"an encoded document holds at most 2 GiB");
   }
   std::vector<uint8_t> record(kIdAt);
   record.reserve(kIdAt + id.size() + 4 + body.size());

@@ -1,5 +1,7 @@
 #include "stores/kvdb_format.h"
 
+#include <string>
+
 #include "quorvel/codepage.h"
 #include "quorvel/error.h"
 
@@ -38,9 +40,15 @@ std::vector<uint8_t> KvRecordFormat::Filler(int32_t skip) const {
 
 std::vector<uint8_t> KvRecordFormat::Encode(std::u16string_view key,
                                             std::u16string_view value) {
-  if (key.size() > kMaxKeyLength) RaiseStandard(kErrOverflow);
-  if (value.size() > static_cast<size_t>(kMaxPosition))
-    RaiseStandard(kErrOverflow);
+  if (key.size() > kMaxKeyLength) {
+    const std::string n = std::to_string(key.size());
+    std::u16string limit = u"a key holds at most 32,767 characters (this one ";
+    limit.append(n.begin(), n.end());
+    RaiseOverflow(u"CKVDB", limit + u")");
+  }
+  if (value.size() > static_cast<size_t>(kMaxPosition)) {
+    RaiseOverflow(u"CKVDB", u"a value holds at most 2,147,483,647 characters");
+  }
   std::vector<uint8_t> record(kHeaderSize);
   record.reserve(kHeaderSize + key.size() + value.size());
   Put16(record.data(), kSignature);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -15,68 +17,59 @@
 #include "stores/db_file.h"
 #include "stores/doc_rules.h"
 #include "stores/docsdb_format.h"
-#include "stores/store_file.h"
-#include "stores/store_state.h"
+#include "stores/store.h"
 
 namespace quorvel {
 
 using internal::DocRecordFormat;
 using internal::DocsFileLayout;
-using internal::Get16;
-using internal::Get32;
-using internal::kSignature;
 using internal::ScanWindow;
 using internal::StoreFile;
 
-// The file and what this object knows of it, and the records it handed
-// out, which it detaches when it goes.
-class KxDocsDB::Impl final : public internal::StoreState {
+// The file and what this object knows of it (the cache maps identifiers to
+// the KxDocRec saved through this object), and the records it handed out,
+// which it detaches when it goes.
+class KxDocsDB::Impl final : public internal::Store {
  public:
-  explicit Impl(FileSystem& fs) : file(fs, DocsFileLayout(), *this) {}
-  StoreFile file;  // cache: identifier -> KxDocRec saved through this object
+  explicit Impl(FileSystem& fs) : Store(fs, DocsFileLayout()) {}
   std::vector<Ref<KxDocRec>> attached;
   size_t prune_at = 64;
+  // Identifiers AddDoc handed out that no save through this object has
+  // stored yet: their first save must not replace another opener's.
+  std::unordered_set<std::u16string> fresh;
 };
 
 namespace {
 
 constexpr std::u16string_view kSource = u"KxDocsDB";
+
+[[noreturn]] void RaiseExists(const String& id) {
+  ErrorRaise(kErrGeneralFailure, kSource,
+             u"Document already exists: " + id.str());
+}
 constexpr std::u16string_view kIdName = u"the document id";
-constexpr size_t kIdAt = DocRecordFormat::kIdAt;
 
 // Decodes a record's body into a new KxDocRec carrying the identifier read
-// beside it. Raises 13 for a body that is no record.
-Ref<KxDocRec> DecodeRecord(std::span<const uint8_t> id_bytes,
+// beside it. A body that does not decode raises its error again, naming
+// the document and where its record starts, so that one damaged document
+// is told apart from the file; 13 for a body that is no record.
+Ref<KxDocRec> DecodeRecord(const String& id, int64_t offset,
                            std::span<const uint8_t> body) {
-  Value decoded = mMsgPack::DecodeBytes(body);
+  Value decoded;
+  try {
+    decoded = mMsgPack::DecodeBytes(body);
+  } catch (const Error& e) {
+    const std::string at = std::to_string(offset);
+    std::u16string text = u"Document " + id.str() + u" at offset ";
+    text.append(at.begin(), at.end());
+    text += u" cannot be read: ";
+    text += e.description();
+    ErrorRaise(e.number(), kSource, text);
+  }
   Ref<KxDocRec> rec(decoded.object_as<KxDocRec>());
   if (!rec) RaiseStandard(kErrTypeMismatch);
-  rec->LetDocID(FromAnsi(id_bytes));
+  rec->LetDocID(id);
   return rec;
-}
-
-// Decodes a record from bytes already at hand, for the quick paths of the
-// reads. `view(n)` returns the record's first `n` bytes, or null when they
-// are not at hand; each call may replace what an earlier one returned, so
-// only the last one's bytes are used. Returns null, leaving the record to
-// the careful read, when they are not at hand, or when the signature or a
-// length is unsound.
-template <class View>
-Ref<KxDocRec> DecodeAtHand(View&& view) {
-  const uint8_t* p = view(kIdAt);
-  if (p == nullptr || Get16(p) != kSignature) return Ref<KxDocRec>();
-  const int32_t id_length = Get32(p + DocRecordFormat::kHeaderSize);
-  if (id_length < 0) return Ref<KxDocRec>();
-  const size_t last_at = kIdAt + static_cast<size_t>(id_length);
-  p = view(last_at + 4);
-  if (p == nullptr) return Ref<KxDocRec>();
-  const int32_t last = Get32(p + last_at);
-  if (last < 0) return Ref<KxDocRec>();
-  const size_t body_size = static_cast<size_t>(last) + 1;
-  p = view(last_at + 4 + body_size);
-  if (p == nullptr) return Ref<KxDocRec>();
-  return DecodeRecord({p + kIdAt, static_cast<size_t>(id_length)},
-                      {p + last_at + 4, body_size});
 }
 
 // Returns the bytes of `rec` as a record of the file. When `exact`, first
@@ -156,44 +149,32 @@ void KxDocsDB::OpenDB(const String& FilePath) {
 }
 
 void KxDocsDB::OpenDB(const String& FilePath, const OpenOptions& options) {
-  if (impl_->Open(impl_->file, FilePath.str(), options))
+  if (impl_->Open(FilePath.str(), options))
     next_id_ = std::max(impl_->file.Field(internal::kDocsNextIdAt), 1);
 }
 
 Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t offset) {
-  internal::DbFile& file = impl_->file.file();
-  // One read covers a typical record whole. Anything else (a larger record,
-  // a damaged one, the end of the file) takes the reads below, which size
-  // their buffers from lengths checked against the file.
-  uint8_t first[1024];
-  const size_t got = file.ReadSome(offset, first);
-  Ref<KxDocRec> rec = DecodeAtHand(
-      [&](size_t n) -> const uint8_t* { return n <= got ? first : nullptr; });
-  if (rec) {
-    Attach(*rec);
-    return rec;
+  StoreFile& store = impl_->file;
+  // One read covers a typical record whole; a larger one takes a second,
+  // sized from lengths checked against the file's end.
+  ScanWindow window(store.file(), 1024);
+  internal::RecordInfo info;
+  const internal::WalkStop stop =
+      store.layout().records->Parse(window, offset, store.known_end(), &info);
+  if (stop == internal::WalkStop::kCutShort ||
+      stop == internal::WalkStop::kPastEnd) {
+    RaiseStandard(kErrInputPastEnd);
   }
-  uint8_t head[kIdAt];
-  file.ReadAt(offset, head);
-  if (Get16(head) != kSignature) return Ref<KxDocRec>();
-  const int64_t length = file.Length();
-  const int32_t id_length =
-      std::max(Get32(head + DocRecordFormat::kHeaderSize), 0);
-  int64_t at = offset + static_cast<int64_t>(kIdAt);
-  // Never allocate more than the file can hold: a damaged length ends here.
-  if (at + id_length + 4 > length) RaiseStandard(kErrInputPastEnd);
-  std::vector<uint8_t> id_bytes(static_cast<size_t>(id_length));
-  file.ReadAt(at, id_bytes);
-  at += id_length;
-  uint8_t body_last[4];
-  file.ReadAt(at, body_last);
-  at += 4;
-  const int32_t last = Get32(body_last);
-  if (last < 0) RaiseStandard(kErrTypeMismatch);
-  if (at + last + 1 > length) RaiseStandard(kErrInputPastEnd);
-  std::vector<uint8_t> body(static_cast<size_t>(last) + 1);
-  file.ReadAt(at, body);
-  rec = DecodeRecord(id_bytes, body);
+  if (stop == internal::WalkStop::kBadLength) RaiseStandard(kErrTypeMismatch);
+  if (stop != internal::WalkStop::kOk) return Ref<KxDocRec>();
+  const uint8_t* id = window.View(info.key_at, info.key_size);
+  if (id == nullptr) RaiseStandard(kErrInputPastEnd);
+  const String doc_id = FromAnsi({id, static_cast<size_t>(info.key_size)});
+  const uint8_t* body =
+      window.View(info.body_at, static_cast<size_t>(info.body_size));
+  if (body == nullptr) RaiseStandard(kErrInputPastEnd);
+  Ref<KxDocRec> rec =
+      DecodeRecord(doc_id, offset, {body, static_cast<size_t>(info.body_size)});
   Attach(*rec);
   return rec;
 }
@@ -230,7 +211,7 @@ String KxDocsDB::NewDocId() {
     next_id_ = internal::NextDocCounter(next_id_);
   } while (impl_->index.Find(id) >= 0);
   file.SetField(internal::kDocsNextIdAt, next_id_);
-  file.WriteHeader();
+  writing.Done();
   return id;
 }
 
@@ -241,10 +222,14 @@ Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
   // What is stored is the normalised form, so that is what must fit.
   if (impl_->Exact())
     RequireStorableText(key, StorableTarget::kText, kSource, kIdName);
-  if (impl_->index.Find(key) >= 0) {
-    ErrorRaise(kErrGeneralFailure, kSource,
-               u"Document already exists: " + key.str());
+  if (!id.empty() && !impl_->file.read_only()) {
+    // Decided on the file as it is now, not as it was at open.
+    StoreFile::Writing writing(impl_->file);
+    if (impl_->index.Find(key) >= 0) impl_->file.SeeDeletes();
+    writing.Done();
   }
+  if (impl_->index.Find(key) >= 0) RaiseExists(key);
+  impl_->fresh.insert(key.str());
   Ref<KxDocRec> rec = KxDocRec::Create();
   rec->LetDocID(key);
   Attach(*rec);
@@ -270,18 +255,54 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   const std::vector<uint8_t> record = EncodeRecord(keep, impl_->Exact());
   StoreFile& file = impl_->file;
   StoreFile::Writing writing(file);
-  impl_->Put(file, id, record, Value(keep));
-  Attach(rec);
+  const auto fresh = impl_->fresh.find(id.str());
+  // A first save of an identifier AddDoc handed out must not replace what
+  // another opener saved under it since; one saved through this object
+  // (and so cached) it may.
+  if (fresh != impl_->fresh.end() && impl_->index.Find(id) >= 0 &&
+      !impl_->cache->Exists(id)) {
+    file.SeeDeletes();
+    if (impl_->index.Find(id) >= 0) RaiseExists(id);
+  }
+  impl_->Put(id, record, Value(keep));
   next_id_ = std::max(next_id_, file.Field(internal::kDocsNextIdAt));
   file.SetField(internal::kDocsNextIdAt, next_id_);
-  file.WriteHeader();
+  writing.Done();
+  if (fresh != impl_->fresh.end()) impl_->fresh.erase(fresh);
+  Attach(rec);
 }
+
+bool KxDocsDB::UpdateDoc(const String& id,
+                         const std::function<void(KxDocRec&)>& change) {
+  RequireOpen();
+  StoreFile::Writing writing(impl_->file);
+  impl_->file.SeeDeletes();
+  Ref<KxDocRec> rec = GetDoc(id, false);
+  if (!rec) {
+    writing.Done();
+    return false;
+  }
+  change(*rec);
+  // Nested: the save shares this lock, and the header is written once.
+  SaveDoc(*rec);
+  writing.Done();
+  return true;
+}
+
+void KxDocsDB::BeginBatch() {
+  RequireOpen();
+  impl_->BeginBatch();
+}
+
+void KxDocsDB::CommitBatch() { impl_->CommitBatch(); }
+
+FileDamage KxDocsDB::damage() const { return impl_->file.damage(); }
 
 Value KxDocsDB::AsValue() { return Value(Ref<KxDocsDB>(this)); }
 
 void KxDocsDB::Delete(const String& doc_id) {
   RequireOpen();
-  impl_->Delete(impl_->file, doc_id);
+  impl_->Delete(doc_id);
 }
 
 void KxDocsDB::Compact(bool bCloseDB) {
@@ -336,28 +357,8 @@ Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
   std::vector<String> matches;
   if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
   const Value keys = impl_->index.keys().Keys();
-  // Documents not in the cache are read through one window sliding forward:
-  // the index lists most records in file order, so few reads reach the OS.
-  // A record the window cannot serve whole and sound is left to GetDoc.
-  std::unique_ptr<ScanWindow> window;
-  auto read_ahead = [&](const String& id) -> Ref<KxDocRec> {
-    if (!impl_->file.is_open() || impl_->cache->Exists(id))
-      return Ref<KxDocRec>();
-    const int64_t offset = impl_->index.Find(id);
-    if (offset < 0) return Ref<KxDocRec>();
-    if (!window) window = std::make_unique<ScanWindow>(impl_->file.file());
-    // A damaged length must not grow the window without bound.
-    constexpr size_t kMostInWindow = 64 * 1024;
-    Ref<KxDocRec> rec = DecodeAtHand([&](size_t n) -> const uint8_t* {
-      return n <= kMostInWindow ? window->View(offset, n) : nullptr;
-    });
-    if (!rec) return rec;
-    Attach(*rec);
-    return rec;
-  };
   for (const Value& key : keys.array().values()) {
-    Ref<KxDocRec> rec = read_ahead(key.string());
-    if (!rec) rec = GetDoc(key.string(), false);
+    Ref<KxDocRec> rec = GetDoc(key.string(), false);
     if (!rec) continue;
     const Value* field = rec->fields().Find(FieldName);
     if (field != nullptr && internal::DocValuesEqual(*field, vValue))
@@ -368,6 +369,6 @@ Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
 
 void KxDocsDB::FlushData() { impl_->file.Flush(); }
 
-void KxDocsDB::CloseDB() { impl_->file.Close(); }
+void KxDocsDB::CloseDB() { impl_->Close(); }
 
 }  // namespace quorvel

@@ -111,8 +111,9 @@ String GeneratedDocId(int32_t counter) {
 }
 
 int32_t NextDocCounter(int32_t counter) {
-  if (counter == std::numeric_limits<int32_t>::max())
-    RaiseStandard(kErrOverflow);
+  if (counter == std::numeric_limits<int32_t>::max()) {
+    RaiseOverflow(u"", u"the document id counter stops at 2,147,483,647");
+  }
   return counter + 1;
 }
 

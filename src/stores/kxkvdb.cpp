@@ -9,8 +9,7 @@
 #include "quorvel/storable.h"
 #include "stores/db_file.h"
 #include "stores/kvdb_format.h"
-#include "stores/store_file.h"
-#include "stores/store_state.h"
+#include "stores/store.h"
 
 namespace quorvel {
 
@@ -18,11 +17,11 @@ using internal::KvFileLayout;
 using internal::KvRecordFormat;
 using internal::StoreFile;
 
-// The file and what this object knows of it.
-class KxKVDB::Impl final : public internal::StoreState {
+// The file and what this object knows of it; the cache maps keys to their
+// String values.
+class KxKVDB::Impl final : public internal::Store {
  public:
-  explicit Impl(FileSystem& fs) : file(fs, KvFileLayout(), *this) {}
-  StoreFile file;  // cache: key -> String value
+  explicit Impl(FileSystem& fs) : Store(fs, KvFileLayout()) {}
 };
 
 namespace {
@@ -74,7 +73,7 @@ const std::u16string& KxKVDB::path() const { return impl_->file.path(); }
 void KxKVDB::OpenDB(const String& FilePath) { OpenDB(FilePath, OpenOptions()); }
 
 void KxKVDB::OpenDB(const String& FilePath, const OpenOptions& options) {
-  impl_->Open(impl_->file, FilePath.str(), options);
+  impl_->Open(FilePath.str(), options);
 }
 
 void KxKVDB::PutValue(const String& Key, const String& Value) {
@@ -84,9 +83,7 @@ void KxKVDB::PutValue(const String& Key, const String& Value) {
     RequireStorableText(Value, StorableTarget::kKvValue, kSource);
   }
   const std::vector<uint8_t> record = KvRecordFormat::Encode(Key, Value);
-  StoreFile::Writing writing(impl_->file);
-  impl_->Put(impl_->file, Key, record, quorvel::Value(Value));
-  impl_->file.WriteHeader();
+  impl_->Put(Key, record, quorvel::Value(Value));
 }
 
 void KxKVDB::PutBound(const quorvel::Value& Key,
@@ -104,8 +101,17 @@ void KxKVDB::PutBound(const quorvel::Value& Key,
 
 void KxKVDB::DeleteKey(const String& Key) {
   RequireOpen();
-  impl_->Delete(impl_->file, Key);
+  impl_->Delete(Key);
 }
+
+void KxKVDB::BeginBatch() {
+  RequireOpen();
+  impl_->BeginBatch();
+}
+
+void KxKVDB::CommitBatch() { impl_->CommitBatch(); }
+
+FileDamage KxKVDB::damage() const { return impl_->file.damage(); }
 
 String KxKVDB::ReadValue(const String& key) {
   RequireOpen();
@@ -113,29 +119,22 @@ String KxKVDB::ReadValue(const String& key) {
     return cached->string();
   const int64_t offset = impl_->index.Find(key);
   if (offset < 0) return String();
-  internal::DbFile& file = impl_->file.file();
+  StoreFile& store = impl_->file;
   // One read covers a small record whole; a larger one takes a second.
-  uint8_t first[512];
-  const size_t got = file.ReadSome(offset, first);
-  constexpr size_t kHead = KvRecordFormat::kHeaderSize;
-  if (got < kHead) RaiseStandard(kErrInputPastEnd);
-  const int16_t key_length = static_cast<int16_t>(internal::Get16(first + 2));
-  const int32_t value_length = internal::Get32(first + 4);
-  if (first[8] != 0 || key_length < 0 || value_length < 0) return String();
-  const size_t value_at = kHead + static_cast<size_t>(key_length);
-  const size_t total = value_at + static_cast<size_t>(value_length);
-  String value;
-  if (total <= got) {
-    value = FromAnsi({first + value_at, total - value_at});
-  } else {
-    // The lengths come from the file; check them against it before
-    // trusting them with an allocation.
-    if (offset + static_cast<int64_t>(total) > file.Length())
-      RaiseStandard(kErrInputPastEnd);
-    std::vector<uint8_t> bytes(static_cast<size_t>(value_length));
-    file.ReadAt(offset + static_cast<int64_t>(value_at), bytes);
-    value = FromAnsi(bytes);
+  internal::ScanWindow window(store.file(), 512);
+  internal::RecordInfo rec;
+  const internal::WalkStop stop =
+      store.layout().records->Parse(window, offset, store.known_end(), &rec);
+  if (stop == internal::WalkStop::kCutShort ||
+      stop == internal::WalkStop::kPastEnd) {
+    RaiseStandard(kErrInputPastEnd);
   }
+  if (stop != internal::WalkStop::kOk || !rec.live()) return String();
+  // The lengths were checked against the file's end before this allocates.
+  const uint8_t* bytes =
+      window.View(rec.body_at, static_cast<size_t>(rec.body_size));
+  if (bytes == nullptr) RaiseStandard(kErrInputPastEnd);
+  const String value = FromAnsi({bytes, static_cast<size_t>(rec.body_size)});
   impl_->cache->Slot(key) = quorvel::Value(value);
   return value;
 }
@@ -177,6 +176,6 @@ int32_t KxKVDB::Count() const {
 
 void KxKVDB::FlushData() { impl_->file.Flush(); }
 
-void KxKVDB::CloseDB() { impl_->file.Close(); }
+void KxKVDB::CloseDB() { impl_->Close(); }
 
 }  // namespace quorvel

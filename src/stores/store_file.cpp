@@ -43,6 +43,12 @@ const char* WalkStopText(WalkStop stop) {
   return "?";
 }
 
+void StoreFile::RaiseFileTooLarge() const {
+  RaiseOverflow(layout_.source,
+                u"the file would grow past 2 GiB, the end of its 32-bit "
+                u"positions");
+}
+
 StoreFile::StoreFile(FileSystem& fs, const StoreLayout& layout, Reader& reader)
     : fs_(fs), layout_(layout), reader_(reader) {}
 
@@ -113,7 +119,7 @@ bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
     // Another opener may be writing the first header and records of the
     // same new file: the lock keeps a second fresh header off its work.
     bool fresh = false;
-    LockQuietly();
+    Lock();
     try {
       if (file_->Length() == 0) {
         header_ = NewHeader();
@@ -142,7 +148,11 @@ bool StoreFile::Open(const std::u16string& path, OpenMode mode) {
   return true;
 }
 
-void StoreFile::Close() { file_.reset(); }
+void StoreFile::Close() {
+  pending_.clear();
+  pending_link_at_ = -1;
+  file_.reset();
+}
 
 void StoreFile::Flush() {
   if (file_ == nullptr) return;
@@ -168,7 +178,44 @@ int64_t StoreFile::WalkAll(int64_t length) {
                   [&](const RecordInfo& rec) { reader_.Record(rec, window); });
   last_ = end.last;
   tail_ = end.at;
+  damage_ = FileDamage();
+  NoteWalkEnd(end, length);
   return end.covered;
+}
+
+void StoreFile::NoteWalkEnd(const WalkEnd& end, int64_t length) {
+  int64_t from = end.at;
+  switch (end.why) {
+    case WalkStop::kNoSignature:
+    case WalkStop::kBadLength:
+    case WalkStop::kPastEnd:
+      ++from;  // the bytes there are no record
+      break;
+    case WalkStop::kLinkBack:
+      break;  // the record is sound; its link is not
+    default:
+      return;  // the end, or a record header cut short by it
+  }
+  // What a dying append leaves (a record cut short, zeros) hides nothing.
+  // Damage is a stop with a whole record somewhere after it: linking past
+  // it or covering it would lose that record.
+  const RecordFormat& format = *layout_.records;
+  ScanWindow records(*file_);
+  uint8_t chunk[16 * 1024];
+  for (int64_t at = from; at + 1 < length;) {
+    const size_t got = file_->ReadSome(at, chunk);
+    if (got < 2) return;
+    for (size_t i = 0; i + 1 < got; ++i) {
+      if (Get16(chunk + i) != kSignature) continue;
+      RecordInfo rec;
+      if (format.Parse(records, at + static_cast<int64_t>(i), length, &rec) ==
+          WalkStop::kOk) {
+        damage_ = FileDamage{end.at, length - end.at};
+        return;
+      }
+    }
+    at += static_cast<int64_t>(got) - 1;
+  }
 }
 
 void StoreFile::WalkOn(int64_t length) {
@@ -189,6 +236,7 @@ void StoreFile::WalkOn(int64_t length) {
                   [&](const RecordInfo& rec) { reader_.Record(rec, window); });
   if (end.last >= 0) last_ = end.last;
   tail_ = end.at;
+  NoteWalkEnd(end, length);
 }
 
 int64_t StoreFile::Rescan(int64_t length, bool same_file) {
@@ -199,14 +247,24 @@ int64_t StoreFile::Rescan(int64_t length, bool same_file) {
   return covered;
 }
 
-void StoreFile::LockQuietly() {
-  // A failure to lock is ignored, so a store on a file system without
-  // locks still works for a lone writer.
-  try {
-    file_->LockExclusive();
-  } catch (const Error&) {
+void StoreFile::RequireWritable() const {
+  if (broken_) {
+    ErrorRaise(kErrDeviceIo, layout_.source,
+               u"Device I/O error: an earlier write of this batch failed");
+  }
+  if (damage_.offset >= 0) {
+    const std::string at = std::to_string(damage_.offset);
+    const std::string n = std::to_string(damage_.bytes);
+    std::u16string text = u"The file is damaged: ";
+    text.append(n.begin(), n.end());
+    text += u" bytes after offset ";
+    text.append(at.begin(), at.end());
+    text += u" cannot be read; compact it discarding them to write again";
+    ErrorRaise(kErrGeneralFailure, layout_.source, text);
   }
 }
+
+void StoreFile::Lock() { file_->LockExclusive(); }
 
 void StoreFile::UnlockQuietly() {
   if (file_ == nullptr) return;
@@ -217,8 +275,16 @@ void StoreFile::UnlockQuietly() {
 }
 
 void StoreFile::CatchUp() {
+  if (must_rescan_) {
+    must_rescan_ = false;
+    const int64_t length = file_->Length();
+    ReadHeader(length);
+    seen_end_ = Rescan(length, true);
+  }
   for (;;) {
-    const int64_t end = file_->AppendOffset();
+    // Asked of the OS, not read off the map: a file cut short by someone
+    // else must show here, before any mapped page past its end is touched.
+    const int64_t end = file_->Length();
     Header fresh;
     const bool valid = ReadHeaderCopies(&fresh);
     if (end == seen_end_ && (!valid || fresh == seen_header_)) return;
@@ -252,28 +318,89 @@ void StoreFile::Reopen() {
   file_.reset();
   file_ =
       fs_.Open(path_, read_only_ ? OpenMode::kReadOnly : OpenMode::kExisting);
-  LockQuietly();
+  Lock();
   const int64_t length = file_->Length();
   ReadHeader(length);
   seen_end_ = Rescan(length, false);
 }
 
-StoreFile::Writing::Writing(StoreFile& file) : file_(file) {
+StoreFile::Writing::Writing(StoreFile& file)
+    : file_(file),
+      outermost_(file.writing_ == 0),
+      exceptions_(std::uncaught_exceptions()) {
+  if (!outermost_) {
+    ++file.writing_;
+    return;
+  }
   if (file.read_only_) {
     RaisePathError(kErrPathFileAccess, file.path_, u"opened for reading only");
   }
-  file.LockQuietly();
+  file.Lock();
   try {
     file.CatchUp();
   } catch (...) {
     file.UnlockQuietly();
     throw;
   }
+  ++file.writing_;
 }
 
-StoreFile::Writing::~Writing() { file_.UnlockQuietly(); }
+void StoreFile::Writing::Done() {
+  if (!outermost_) return;
+  file_.FlushPending();
+  if (file_.header_ != file_.seen_header_) file_.WriteHeader();
+}
+
+StoreFile::Writing::~Writing() {
+  --file_.writing_;
+  if (!outermost_) return;
+  // An inner scope's failure is left to the outer one: a change that raised
+  // before it wrote leaves nothing to mend, and a write that failed marks
+  // the file broken.
+  if (std::uncaught_exceptions() > exceptions_ || file_.broken_)
+    file_.Recover();
+  file_.UnlockQuietly();
+}
+
+void StoreFile::Recover() {
+  broken_ = false;
+  pending_.clear();
+  pending_link_at_ = -1;
+  header_ = seen_header_;
+  if (file_ == nullptr) return;
+  // Still under the lock: the walk sees the file as the failure left it.
+  try {
+    const int64_t length = file_->Length();
+    seen_end_ = Rescan(length, true);
+  } catch (...) {
+    must_rescan_ = true;
+  }
+}
+
+void StoreFile::FlushPending() {
+  if (pending_.empty()) return;
+  const std::vector<uint8_t> run = std::move(pending_);
+  pending_.clear();
+  try {
+    file_->WriteAt(pending_at_, run);
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+  if (pending_link_at_ >= 0) {
+    uint8_t link[4];
+    Put32(link, static_cast<int32_t>(pending_link_to_ + 1));
+    const int64_t link_at = pending_link_at_;
+    pending_link_at_ = -1;
+    file_->WriteInPlace(link_at, link);
+  }
+}
 
 int64_t StoreFile::Append(std::span<const uint8_t> record) {
+  // Enough to make a batch cost a few writes per megabyte; a larger record
+  // goes to the file directly rather than through a copy.
+  constexpr size_t kMostPending = 1 << 20;
+  RequireWritable();
   const RecordFormat& format = *layout_.records;
   int64_t at = seen_end_;
   if (format.chained()) {
@@ -286,10 +413,11 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
     // would never be seen. A deleted record over the rest of the file lets
     // walks pass; unlike cutting the file back, it keeps the file from
     // shrinking under other openers and keeps every byte but its own.
+    FlushPending();
     const std::vector<uint8_t> probe = format.Filler(0);
     const int64_t rest = std::max<int64_t>(
         seen_end_ - tail_ - static_cast<int64_t>(probe.size()), 0);
-    if (rest > std::numeric_limits<int32_t>::max()) RaiseStandard(kErrOverflow);
+    if (rest > std::numeric_limits<int32_t>::max()) RaiseFileTooLarge();
     const std::vector<uint8_t> filler =
         format.Filler(static_cast<int32_t>(rest));
     file_->WriteAt(tail_, filler);
@@ -299,22 +427,54 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
     tail_ = at;
   }
   const int64_t end = at + static_cast<int64_t>(record.size());
-  if (end > kMaxPosition) RaiseStandard(kErrOverflow);
-  // The record lands before the link that leads to it, so a walk without
-  // the lock never follows a link into a record still being written.
-  file_->WriteAt(at, record);
-  seen_end_ = std::max(seen_end_, end);
-  if (format.chained() && last_ >= 0) {
-    uint8_t link[4];
-    Put32(link, static_cast<int32_t>(at + 1));
-    file_->WriteInPlace(last_ + format.link_at(), link);
+  if (end > kMaxPosition) RaiseFileTooLarge();
+  if (!pending_.empty() &&
+      pending_at_ + static_cast<int64_t>(pending_.size()) != at) {
+    FlushPending();
   }
+  const bool direct = record.size() >= kMostPending / 4;
+  if (direct) FlushPending();
+  if (pending_.empty()) pending_at_ = at;
+  if (format.chained() && last_ >= 0) {
+    const int64_t link_at = last_ + format.link_at();
+    if (!direct && last_ >= pending_at_) {
+      // The record before is still in the buffer: link it there.
+      Put32(pending_.data() + (link_at - pending_at_),
+            static_cast<int32_t>(at + 1));
+    } else {
+      pending_link_at_ = link_at;
+      pending_link_to_ = at;
+    }
+  }
+  if (direct) {
+    // The record lands before the link that leads to it, so a walk without
+    // the lock never follows a link into a record still being written.
+    file_->WriteAt(at, record);
+    if (pending_link_at_ >= 0) {
+      uint8_t link[4];
+      Put32(link, static_cast<int32_t>(at + 1));
+      const int64_t link_at = pending_link_at_;
+      pending_link_at_ = -1;
+      file_->WriteInPlace(link_at, link);
+    }
+  } else {
+    pending_.insert(pending_.end(), record.begin(), record.end());
+  }
+  seen_end_ = std::max(seen_end_, end);
   last_ = at;
   tail_ = end;
+  if (pending_.size() >= kMostPending) FlushPending();
   return at;
 }
 
+void StoreFile::SeeDeletes() {
+  if (others_deleted_) Rescan(seen_end_, true);
+}
+
 void StoreFile::FlagDeleted(int64_t offset) {
+  RequireWritable();
+  // The record may still be in the buffer; so may the bytes after it.
+  FlushPending();
   const uint8_t deleted[] = {1};
   file_->WriteInPlace(offset + layout_.records->flag_at(), deleted);
 }

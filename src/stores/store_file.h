@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quorvel/open_options.h"
 #include "stores/db_file.h"
 #include "stores/store_io.h"
 
@@ -181,7 +182,20 @@ class StoreFile {
   bool is_open() const { return file_ != nullptr; }
   bool read_only() const { return read_only_; }
   const std::u16string& path() const { return path_; }
-  DbFile& file() { return *file_; }
+  // The open file, for reads: what this object buffered is written first,
+  // so a read sees every record the index points at.
+  DbFile& file() {
+    FlushPending();
+    return *file_;
+  }
+  // Where the last walk stopped at bytes it could not read although more
+  // followed (offset -1 when it did not). Appends are refused while there
+  // are such bytes: linking past them, or covering them, would lose the
+  // records they hide.
+  const FileDamage& damage() const { return damage_; }
+  // The end of the file as this object last learnt it under the lock, or
+  // from its own appends.
+  int64_t known_end() const { return seen_end_; }
   const StoreLayout& layout() const { return layout_; }
 
   // The header in memory: signed 32-bit fields at byte offsets of one copy.
@@ -192,24 +206,43 @@ class StoreFile {
   // make a write that already reached the file raise.
   void Bump(size_t at);
 
-  // Holds the write lock for one change and brings this object up to date
-  // first (see the class comment). Raises 75, naming the path, on a file
-  // opened for reading only. The caller checks that a file is open.
+  // Holds the write lock for one change, or for a batch of them, and brings
+  // this object up to date first (see the class comment). Nested scopes
+  // share the outermost one's lock. Raises 75, naming the path, on a file
+  // opened for reading only, and the file error of a lock the OS refuses.
+  // The caller checks that a file is open.
+  //
+  // `Done` ends the change: in the outermost scope it writes what is still
+  // buffered and then the header, when anything changed it; in an inner one
+  // it does nothing, so a batch writes its header once. A scope left by an
+  // exception drops what it buffered and makes this object walk the file
+  // again, so that nothing it believes rests on a write that failed.
   class Writing {
    public:
     explicit Writing(StoreFile& file);
     ~Writing();
     Writing(const Writing&) = delete;
     Writing& operator=(const Writing&) = delete;
+    void Done();
+    // Whether this scope holds the lock itself (it is not inside another).
+    bool outermost() const { return outermost_; }
 
    private:
     StoreFile& file_;
+    bool outermost_;
+    int exceptions_;
   };
 
   // The following need a `Writing` in scope.
   // Appends `record` where the next record of the file goes and links it in;
-  // returns its offset. Raises 6 past the 32-bit position range.
+  // returns its offset. Small records are buffered until the scope's `Done`
+  // (or until enough have gathered), always written before the link that
+  // leads to them. Raises 6 past the 32-bit position range.
   int64_t Append(std::span<const uint8_t> record);
+  // Walks the file from the start when other openers deleted since this
+  // object last did: a catch-up sees their appends, but a delete leaves only
+  // a flag in place. Called where a decision rests on a key being there.
+  void SeeDeletes();
   // Sets the flag byte of the record at `offset` to deleted.
   void FlagDeleted(int64_t offset);
   // Writes both header copies, A before B, in one write.
@@ -258,6 +291,8 @@ class StoreFile {
   // 1, else B when it has the magic. False when neither will do.
   bool ReadHeaderCopies(Header* out);
   [[noreturn]] void RaiseInvalidFile();
+  // Raises 6 for a file that would pass the 32-bit position range.
+  [[noreturn]] void RaiseFileTooLarge() const;
   // Reads the header of a non-empty file or raises the invalid-file error.
   void ReadHeader(int64_t length);
   // Walks the whole file into the reader, from the first record; returns
@@ -274,8 +309,21 @@ class StoreFile {
   // Opens the file now at the path (another opener's compaction put it
   // there), takes its lock and walks it from the start.
   void Reopen();
-  void LockQuietly();
+  // Takes the whole-file lock; raises what the OS says.
+  void Lock();
   void UnlockQuietly();
+  // Raises when nothing may be appended: an earlier write of the batch
+  // failed, or the file is damaged (see `damage`).
+  void RequireWritable() const;
+  // Records, from the end of a walk, whether it stopped at damage: bytes
+  // that are neither records nor a torn tail (a tail of zeros, or a last
+  // record cut short).
+  void NoteWalkEnd(const WalkEnd& end, int64_t length);
+  // Writes the buffered records, then the link that leads to the first.
+  void FlushPending();
+  // After a failed write: forgets the buffer and the header changes, and
+  // walks the file again (quietly; a failure leaves it for the next lock).
+  void Recover();
 
   FileSystem& fs_;
   const StoreLayout& layout_;
@@ -299,6 +347,21 @@ class StoreFile {
   // Whether others deleted records since this object last walked the whole
   // file: its index may still hold their keys, in their old places.
   bool others_deleted_ = false;
+  // How many `Writing` scopes are open; the lock is held while any is.
+  int writing_ = 0;
+  // Records appended but not yet written: they belong at `pending_at_`,
+  // and in a chained file the record before them still has to be linked
+  // to the first (`pending_link_at_`, -1 for none).
+  std::vector<uint8_t> pending_;
+  int64_t pending_at_ = 0;
+  int64_t pending_link_at_ = -1;
+  int64_t pending_link_to_ = 0;
+  // Set when a write failed where no walk could follow at once.
+  bool must_rescan_ = false;
+  // Set when a buffered write failed inside a batch: the batch can only
+  // end, and its end walks the file again.
+  bool broken_ = false;
+  FileDamage damage_;
 };
 
 }  // namespace quorvel::internal

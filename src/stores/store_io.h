@@ -54,7 +54,10 @@ inline void Put16(uint8_t* p, uint16_t v) {
 // caller uses them (decodes, converts) before it reads again.
 class ScanWindow {
  public:
-  explicit ScanWindow(DbFile& file) : file_(file) {}
+  // `first_read` sizes the first read: a reader of one record at random
+  // asks for a typical record's size, a walk for the default.
+  explicit ScanWindow(DbFile& file, size_t first_read = kFirstChunk)
+      : file_(file), chunk_(first_read / 2) {}
   ScanWindow(const ScanWindow&) = delete;
   ScanWindow& operator=(const ScanWindow&) = delete;
 
@@ -91,7 +94,7 @@ class ScanWindow {
   DbFile& file_;
   std::vector<uint8_t> buffer_;
   int64_t start_ = 0;
-  size_t chunk_ = kFirstChunk / 2;
+  size_t chunk_;
 };
 
 }  // namespace quorvel::internal

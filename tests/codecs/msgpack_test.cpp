@@ -74,8 +74,10 @@ TEST(MsgPackEncodeTest, StringLengthsSwitchFormAt256AndStopAt65535) {
   EXPECT_EQ(ToHex(b, 0, 4, true), "DA FF FF FC");
   Value back = mMsgPack::DecodeBytes(b);
   EXPECT_TRUE(back.string_view() == longest);
-  ExpectRaisesStandard(
-      mMsgPack::EncodeBytes(Value(std::u16string(65536, u'x'))), 6);
+  ExpectRaises(mMsgPack::EncodeBytes(Value(std::u16string(65536, u'x'))), 6,
+               u"KxQuorvel",
+               u"Overflow: a string holds at most 65,535 items in this "
+               u"encoding (this one 65536)");
 }
 
 TEST(MsgPackEncodeTest, ContainersHaveTheirExactBytes) {
@@ -166,7 +168,9 @@ TEST(MsgPackEncodeTest, UnsupportedValuesRaise) {
   for (int i = 0; i < 65535; ++i) huge->Add(Value::Null());
   EXPECT_EQ(mMsgPack::EncodeBytes(Value(huge)).size(), 3u + 65535u);
   huge->Add(Value::Null());
-  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value(huge)), 6);
+  ExpectRaises(mMsgPack::EncodeBytes(Value(huge)), 6, u"KxQuorvel",
+               u"Overflow: a container holds at most 65,535 items in this "
+               u"encoding (this one 65536)");
 }
 
 TEST(MsgPackEncodeTest, CyclesAndDepthStopWithOutOfStackSpace) {

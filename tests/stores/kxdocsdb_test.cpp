@@ -269,7 +269,8 @@ TEST_F(KxDocsDBTest, ErrorsAndStates) {
   WriteFile(
       FromHex(HeaderHex(0, 0, 0, 2147483647) + HeaderHex(0, 0, 0, 2147483647)));
   db->OpenDB(upath_);
-  ExpectRaisesStandard(db->AddDoc(), 6);
+  ExpectRaises(db->AddDoc(), kErrOverflow, u"KxQuorvel",
+               u"Overflow: the document id counter stops at 2,147,483,647");
   EXPECT_EQ(db->AddDoc(u"x")->DocID(), u"X");
 
   // A body that decodes to anything but a record is a type mismatch.

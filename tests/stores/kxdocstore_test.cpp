@@ -51,7 +51,8 @@ TEST_F(KxDocStoreTest, GeneratedAndNormalisedIdentifiers) {
   EXPECT_EQ(internal::NormalizeDocId(u"ÿkß").str(), u"ŸKß");
   EXPECT_EQ(internal::GeneratedDocId(999999), u"DOC999999");
   EXPECT_EQ(internal::GeneratedDocId(1000000), u"DOC1000000");
-  ExpectRaisesStandard(internal::NextDocCounter(2147483647), 6);
+  ExpectRaises(internal::NextDocCounter(2147483647), 6, u"KxQuorvel",
+               u"Overflow: the document id counter stops at 2,147,483,647");
 
   // The same identifier in another case collides; a generated one that
   // meets a client's choice fails but consumes its number.

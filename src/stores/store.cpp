@@ -1,4 +1,6 @@
-#include "stores/store_state.h"
+#include "stores/store.h"
+
+#include <utility>
 
 #include "quorvel/codepage.h"
 #include "quorvel/storable.h"
@@ -47,14 +49,24 @@ void RecordIndex::Remove(const String& key) {
   superseded_.erase(key.str());
 }
 
-void StoreState::Reset() {
+Store::Store(FileSystem& fs, const StoreLayout& layout)
+    : file(fs, layout, *this) {}
+
+Store::~Store() {
+  try {
+    CommitBatch();
+  } catch (const Error&) {
+    // Nobody is left to tell; the records written so far stay.
+  }
+}
+
+void Store::Reset() {
   index.Reset();
   cache = Dictionary::Create();
 }
 
-bool StoreState::Open(StoreFile& file, const std::u16string& path,
-                      const OpenOptions& options) {
-  file.Close();
+bool Store::Open(const std::u16string& path, const OpenOptions& options) {
+  Close();
   Reset();
   exact = options.exact || ExactScope::Active();
   OpenMode mode = OpenMode::kCreate;
@@ -66,39 +78,76 @@ bool StoreState::Open(StoreFile& file, const std::u16string& path,
   return file.Open(path, mode);
 }
 
-bool StoreState::Exact() const { return exact || ExactScope::Active(); }
+void Store::Close() {
+  if (batch_ != nullptr) {
+    // Closed either way: the batch's error still reaches the caller.
+    try {
+      CommitBatch();
+    } catch (...) {
+      file.Close();
+      throw;
+    }
+  }
+  file.Close();
+}
 
-OpenOptions StoreState::ReopenOptions() const {
+bool Store::Exact() const { return exact || ExactScope::Active(); }
+
+OpenOptions Store::ReopenOptions() const {
   OpenOptions options;
   options.exact = exact;
   return options;
 }
 
-int64_t StoreState::Put(StoreFile& file, const String& key,
-                        std::span<const uint8_t> record, const Value& cached) {
+int64_t Store::Put(const String& key, std::span<const uint8_t> record,
+                   const Value& cached) {
+  StoreFile::Writing writing(file);
   const int64_t offset = file.Append(record);
-  index.Note(key, offset);
-  cache->Slot(key) = cached;
   file.Bump(file.layout().record_count_at);
   file.Bump(file.layout().put_count_at);
+  writing.Done();
+  // Known only once the record is on its way: a put that failed leaves
+  // neither index nor cache pointing at it.
+  index.Note(key, offset);
+  cache->Slot(key) = cached;
   return offset;
 }
 
-void StoreState::Delete(StoreFile& file, const String& key) {
-  if (index.Find(key) < 0) return;
+bool Store::Delete(const String& key) {
+  // Nothing to decide on a file this object may not write.
+  if (file.read_only() && index.Find(key) < 0) return false;
   StoreFile::Writing writing(file);
-  // Flagged newest first: a failure part-way leaves the current version
-  // gone rather than an older one back.
+  if (index.Find(key) >= 0) file.SeeDeletes();
+  // Decided now, under the lock: the key may have been written or deleted
+  // by another opener since this object last looked. Flagged newest first:
+  // a failure part-way leaves the current version gone rather than an
+  // older one back.
   const std::vector<int64_t> offsets = index.Records(key);
-  if (offsets.empty()) return;  // another opener's compaction dropped it
+  if (offsets.empty()) return false;
   for (int64_t offset : offsets) file.FlagDeleted(offset);
+  file.Bump(file.layout().deleted_count_at);
+  writing.Done();
   index.Remove(key);
   if (cache->Exists(key)) cache->Remove(key);
-  file.Bump(file.layout().deleted_count_at);
-  file.WriteHeader();
+  return true;
 }
 
-void StoreState::Record(const RecordInfo& rec, ScanWindow& window) {
+void Store::BeginBatch() {
+  if (batch_ != nullptr) {
+    ErrorRaise(kErrInvalidCall, file.layout().source,
+               u"A batch is open already");
+  }
+  batch_ = std::make_unique<StoreFile::Writing>(file);
+}
+
+void Store::CommitBatch() {
+  if (batch_ == nullptr) return;
+  // Released whatever Done says: a failed commit must not keep the lock.
+  const std::unique_ptr<StoreFile::Writing> batch = std::move(batch_);
+  batch->Done();
+}
+
+void Store::Record(const RecordInfo& rec, ScanWindow& window) {
   if (!rec.live()) return;
   const uint8_t* key =
       window.View(rec.key_at, static_cast<size_t>(rec.key_size));
@@ -110,12 +159,12 @@ void StoreState::Record(const RecordInfo& rec, ScanWindow& window) {
     cache->Remove(k);
 }
 
-void StoreState::Rescanning() {
+void Store::Rescanning() {
   previous_ = std::move(index);
   index.Reset();
 }
 
-void StoreState::Rescanned(bool same_file) {
+void Store::Rescanned(bool same_file) {
   if (!same_file) {
     cache = Dictionary::Create();
     previous_ = RecordIndex();
