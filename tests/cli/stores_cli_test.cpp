@@ -2,6 +2,7 @@
 // text reaches the file exactly or not at all, and every failure names the
 // file with its number.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -346,6 +347,38 @@ TEST(StoresCliTest, FailedWritesAreErrors) {
                            "body {\"a\":\"x\"}\n"),
             std::string::npos)
       << docs_dump;
+}
+
+TEST(StoresCliTest, AWritePastTheFileSizeLimitIsAnError) {
+  QUORVEL_REQUIRE_TOOL();
+  ScratchDir dir;
+  const std::string big(3000, 'x');
+  const std::string kv = dir.Path("a.kv");
+  Quorvel({"kv", kv, "put", "k", big});
+  const std::string out = dir.Path("out");
+  const struct {
+    std::vector<std::string> args;
+    std::string path;  // the file that grows past the limit
+  } runs[] = {
+      {{"kv", dir.Path("b.kv"), "put", "k", big}, dir.Path("b.kv")},
+      {{"docs", dir.Path("b.db"), "add", "{\"a\":\"" + big + "\"}"},
+       dir.Path("b.db")},
+      {{"kv", kv, "dump", "-o", out}, out},
+  };
+  // The tool inherits the limit, as from ulimit -f; the signal such a write
+  // raises is left at its default, so only the tool's own handling of it
+  // turns the write into an error.
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  for (const auto& run : runs) {
+    rlimit limit = saved;
+    limit.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const ToolResult r = RunQuorvel(run.args);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(r.status, 1) << run.path;
+    EXPECT_EQ(r.err, "quorvel: " + run.path + ": File too large (error 61)\n");
+  }
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // quorvel: the library's values, codecs and database files from the shell.
+#include <signal.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -139,5 +141,9 @@ int Main(std::span<char*> argv) {
 }  // namespace quorvel::cli
 
 int main(int argc, char** argv) {
+  // A write past the file size limit (ulimit -f) then fails with EFBIG and
+  // is reported against its file like any other failed write, instead of
+  // the signal ending the tool with nothing said.
+  signal(SIGXFSZ, SIG_IGN);
   return quorvel::cli::Main(std::span<char*>(argv + 1, argc - 1));
 }

@@ -1,40 +1,33 @@
 // `quorvel kv FILE dump` and `quorvel docs FILE dump`: a database file as
-// its bytes lie, through the stores' own layouts.
+// its bytes lie, through the library's read-only inspection.
 #ifndef QUORVEL_TOOLS_STORE_DUMP_H_
 #define QUORVEL_TOOLS_STORE_DUMP_H_
 
-#include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "cli.h"
-#include "stores/store_file.h"
+#include "quorvel/store_inspect.h"
 
 namespace quorvel::cli {
 
 // Says what one record holds beyond its place and flag (its key and value,
-// its identifier and body), reading what it needs through `window`.
-using RecordText = std::function<std::string(const internal::RecordInfo&,
-                                             internal::ScanWindow&)>;
+// its identifier and body).
+using RecordText = std::function<std::string(const StoreRecord&)>;
 
-// Writes both header copies (with `extra` header fields by name beside the
-// counters), every record a walk meets, deleted ones included, and why the
-// walk stopped. Reads the file only, so a damaged one can be looked at too.
-// A file shorter than the two header copies is a Failure (error 62).
-void DumpStore(std::string_view path, Output& out,
-               const internal::StoreLayout& layout,
-               std::initializer_list<std::pair<const char*, size_t>> extra,
+// Writes both header copies, every record a walk meets, deleted ones
+// included, and why the walk stopped. Reads the file only, so a damaged one
+// can be looked at too. A file shorter than the two header copies is a
+// Failure (error 62).
+void DumpStore(std::string_view path, Output& out, StoreKind kind,
                const RecordText& describe);
 
 // Quotes file text for the terminal: the code page's characters as UTF-8,
 // control bytes, quotes and backslashes as \xNN.
-std::string QuoteAnsi(std::string_view bytes);
-// The same for `size` bytes of the file at `at`; "?" when they cannot be
-// read.
-std::string QuoteAt(internal::ScanWindow& window, int64_t at, int64_t size);
+std::string QuoteAnsi(std::span<const uint8_t> bytes);
 
 }  // namespace quorvel::cli
 

@@ -8,9 +8,9 @@
 #include "quorvel/compare.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/msgpack.h"
+#include "quorvel/store_inspect.h"
 #include "store_access.h"
 #include "store_dump.h"
-#include "stores/docsdb_format.h"
 
 namespace quorvel::cli {
 namespace {
@@ -93,33 +93,20 @@ bool SameDocValue(const Value& stored, const Value& typed) {
 // Each record with its link, field count, identifier and body as JSON (or
 // why the body does not decode).
 void Dump(std::string_view path, Output& output) {
-  using internal::DocRecordFormat;
-  DumpStore(path, output, internal::DocsFileLayout(),
-            {{"next id", internal::kDocsNextIdAt}},
-            [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
-              std::string out;
-              uint8_t head[DocRecordFormat::kHeaderSize];
-              if (window.Copy(rec.offset, head)) {
-                const int32_t link = internal::Get32(head + 6);
-                out += "next " + (link == 0 ? std::string("none")
-                                            : "@" + std::to_string(link - 1));
-                out += " fields " + std::to_string(internal::Get32(
-                                        head + DocRecordFormat::kFieldCountAt));
-              }
-              out += " id " + QuoteAt(window, rec.key_at, rec.key_size);
-              const uint8_t* body =
-                  window.View(rec.body_at, static_cast<size_t>(rec.body_size));
-              if (body == nullptr) return out + " body ?";
-              try {
-                Value doc = mMsgPack::DecodeBytes(
-                    {body, static_cast<size_t>(rec.body_size)});
-                out += " body " + JSON::WriteStandard(doc);
-              } catch (const Error& e) {
-                out += " body of " + std::to_string(rec.body_size) +
-                       " bytes that does not decode: " + e.what();
-              }
-              return out;
-            });
+  DumpStore(path, output, StoreKind::kDocuments, [](const StoreRecord& rec) {
+    std::string out = "next " + (rec.next < 0 ? std::string("none")
+                                              : "@" + std::to_string(rec.next));
+    out += " fields " + std::to_string(rec.field_count);
+    out += " id " + QuoteAnsi(rec.key);
+    try {
+      Value doc = mMsgPack::DecodeBytes(rec.body);
+      out += " body " + JSON::WriteStandard(doc);
+    } catch (const Error& e) {
+      out += " body of " + std::to_string(rec.body.size()) +
+             " bytes that does not decode: " + e.what();
+    }
+    return out;
+  });
 }
 
 class DocsAction {
@@ -227,7 +214,7 @@ class DocsAction {
   // which is how `add` stores it.
   Ref<KxDocRec> Find(const String& id) {
     Ref<KxDocRec> rec = db_->GetDoc(id);
-    if (!rec) rec = db_->GetDoc(internal::NormalizeDocId(id));
+    if (!rec) rec = db_->GetDoc(NormalizeDocId(id));
     if (!rec) {
       throw Failure(std::string(path_),
                     "no document " + Quote(id.view()) + " in the database",

@@ -7,7 +7,6 @@
 #include "quorvel/kxkvdb.h"
 #include "store_access.h"
 #include "store_dump.h"
-#include "stores/kvdb_format.h"
 
 namespace quorvel::cli {
 
@@ -40,11 +39,9 @@ constexpr VerbSpec kSpec = {
 };
 
 void Dump(std::string_view path, Output& out) {
-  DumpStore(path, out, internal::KvFileLayout(), {},
-            [](const internal::RecordInfo& rec, internal::ScanWindow& window) {
-              return "key " + QuoteAt(window, rec.key_at, rec.key_size) +
-                     " value " + QuoteAt(window, rec.body_at, rec.body_size);
-            });
+  DumpStore(path, out, StoreKind::kKeyValue, [](const StoreRecord& rec) {
+    return "key " + QuoteAnsi(rec.key) + " value " + QuoteAnsi(rec.body);
+  });
 }
 
 void Run(const Args& args, std::string_view path, std::string_view action,

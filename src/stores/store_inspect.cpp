@@ -1,0 +1,163 @@
+#include "quorvel/store_inspect.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "quorvel/error.h"
+#include "stores/doc_rules.h"
+#include "stores/docsdb_format.h"
+#include "stores/kvdb_format.h"
+#include "stores/store_file.h"
+
+namespace quorvel {
+
+namespace {
+
+using internal::Get32;
+
+const internal::StoreLayout& LayoutOf(StoreKind kind) {
+  return kind == StoreKind::kDocuments ? internal::DocsFileLayout()
+                                       : internal::KvFileLayout();
+}
+
+bool HasMagic(std::span<const uint8_t> bytes, size_t at,
+              const internal::StoreLayout& layout) {
+  return bytes.size() >= at + layout.magic.size() &&
+         std::memcmp(bytes.data() + at, layout.magic.data(),
+                     layout.magic.size()) == 0;
+}
+
+// The kind whose magic copy A holds, else copy B; the stores choose a copy
+// in that order too.
+StoreKind Detect(std::span<const uint8_t> start) {
+  constexpr StoreKind kKinds[] = {StoreKind::kKeyValue, StoreKind::kDocuments};
+  for (const bool copy_b : {false, true}) {
+    for (const StoreKind kind : kKinds) {
+      const internal::StoreLayout& layout = LayoutOf(kind);
+      if (HasMagic(start, copy_b ? layout.header_size : 0, layout)) return kind;
+    }
+  }
+  ErrorRaise(kErrGeneralFailure, u"KxQuorvel",
+             u"This file is neither a CKVDB nor a KxDocsDB file");
+}
+
+StoreHeaderCopy ReadCopy(const uint8_t* h, StoreKind kind) {
+  const internal::StoreLayout& layout = LayoutOf(kind);
+  StoreHeaderCopy copy;
+  copy.magic.assign(reinterpret_cast<const char*>(h), layout.magic.size());
+  copy.magic_ok = HasMagic({h, layout.header_size}, 0, layout);
+  copy.version = Get32(h + layout.version_at);
+  copy.record_count = Get32(h + layout.record_count_at);
+  copy.deleted_count = Get32(h + layout.deleted_count_at);
+  copy.put_count = Get32(h + layout.put_count_at);
+  size_t reserved_at = layout.put_count_at + 4;
+  if (kind == StoreKind::kDocuments) {
+    copy.next_id = Get32(h + internal::kDocsNextIdAt);
+    reserved_at = internal::kDocsNextIdAt + 4;
+  }
+  copy.reserved_zero = std::all_of(h + reserved_at, h + layout.header_size,
+                                   [](uint8_t b) { return b == 0; });
+  return copy;
+}
+
+StoreWalkStop Public(internal::WalkStop stop) {
+  switch (stop) {
+    case internal::WalkStop::kChainEnd:
+      return StoreWalkStop::kChainEnd;
+    case internal::WalkStop::kLinkBack:
+      return StoreWalkStop::kLinkBack;
+    case internal::WalkStop::kCutShort:
+      return StoreWalkStop::kCutShort;
+    case internal::WalkStop::kNoSignature:
+      return StoreWalkStop::kNoSignature;
+    case internal::WalkStop::kBadLength:
+      return StoreWalkStop::kBadLength;
+    case internal::WalkStop::kPastEnd:
+      return StoreWalkStop::kPastEnd;
+    case internal::WalkStop::kOk:
+    case internal::WalkStop::kEnd:
+      break;
+  }
+  return StoreWalkStop::kEnd;
+}
+
+}  // namespace
+
+StoreInspector StoreInspector::Open(const std::u16string& path, StoreKind kind,
+                                    FileSystem& fs) {
+  StoreInspector inspector;
+  inspector.file_ = fs.Open(path, OpenMode::kReadOnly);
+  inspector.length_ = inspector.file_->Length();
+  // Room for both copies of the larger header: enough to detect either.
+  std::vector<uint8_t> start(2 * internal::DocsFileLayout().header_size);
+  start.resize(inspector.file_->ReadSome(0, start));
+  if (kind == StoreKind::kDetect) kind = Detect(start);
+  inspector.kind_ = kind;
+  const internal::StoreLayout& layout = LayoutOf(kind);
+  const size_t size = layout.header_size;
+  inspector.records_at_ = static_cast<int64_t>(2 * size);
+  inspector.has_headers_ = start.size() >= 2 * size;
+  if (!inspector.has_headers_) return inspector;
+  inspector.a_ = ReadCopy(start.data(), kind);
+  inspector.b_ = ReadCopy(start.data() + size, kind);
+  // The rule by which a store chooses the copy it reads.
+  if (inspector.a_.magic_ok && inspector.a_.version == 1) {
+    inspector.chosen_ = HeaderChoice::kA;
+  } else if (inspector.b_.magic_ok) {
+    inspector.chosen_ = HeaderChoice::kB;
+  }
+  return inspector;
+}
+
+StoreInspector::~StoreInspector() = default;
+StoreInspector::StoreInspector(StoreInspector&&) noexcept = default;
+StoreInspector& StoreInspector::operator=(StoreInspector&&) noexcept = default;
+
+StoreWalkEnd StoreInspector::Walk(
+    const std::function<void(const StoreRecord&)>& visit) {
+  const internal::StoreLayout& layout = LayoutOf(kind_);
+  if (!has_headers_)
+    ErrorRaise(kErrGeneralFailure, layout.source, layout.invalid_file);
+  const internal::RecordFormat& format = *layout.records;
+  internal::ScanWindow window(*file_);
+  StoreWalkEnd result;
+  const internal::WalkEnd end = internal::WalkRecords(
+      window, format, records_at_, length_,
+      [&](const internal::RecordInfo& rec) {
+        // One view of the whole record, so that the header fields, the key
+        // and the body all stay valid together.
+        const size_t size = static_cast<size_t>(rec.end - rec.offset);
+        const uint8_t* p = window.View(rec.offset, size);
+        if (p == nullptr) RaiseStandard(kErrInputPastEnd);
+        StoreRecord out;
+        out.offset = rec.offset;
+        out.end = rec.end;
+        out.flag = rec.flag;
+        out.next = rec.end;
+        if (format.chained()) {
+          const int32_t link = Get32(p + format.link_at());
+          out.next = link == 0 ? -1 : static_cast<int64_t>(link) - 1;
+          out.field_count = Get32(p + internal::DocRecordFormat::kFieldCountAt);
+        }
+        out.key = {p + (rec.key_at - rec.offset),
+                   static_cast<size_t>(rec.key_size)};
+        out.body = {p + (rec.body_at - rec.offset),
+                    static_cast<size_t>(rec.body_size)};
+        ++result.records;
+        visit(out);
+      });
+  result.stop_at = end.at;
+  result.stop = Public(end.why);
+  result.stop_text = internal::WalkStopText(end.why);
+  result.records_end = end.covered;
+  result.bytes_past = length_ - end.covered;
+  return result;
+}
+
+String NormalizeDocId(std::u16string_view id) {
+  return internal::NormalizeDocId(id);
+}
+
+}  // namespace quorvel

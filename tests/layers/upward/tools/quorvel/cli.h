@@ -1,0 +1,1 @@
+// A header of the tool's own.
