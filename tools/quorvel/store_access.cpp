@@ -34,6 +34,14 @@ OpenOptions OptionsFor(Access access) {
   return options;
 }
 
+void WarnDamage(std::string_view path, const FileDamage& damage) {
+  if (!damage.any()) return;
+  Warn(path, std::to_string(damage.bytes) + " bytes after offset " +
+                 std::to_string(damage.offset) +
+                 " could not be read (a damaged record); nothing is written "
+                 "to the file until a compaction discards them");
+}
+
 void FailStore(std::string_view path, const Error& e) {
   const std::string text = ToUtf8(e.description());
   const std::string named =

@@ -21,6 +21,11 @@ enum class Access {
 
 OpenOptions OptionsFor(Access access);
 
+// Warns on standard error when the file just opened holds bytes its
+// records could not be read from: "N bytes after offset X could not be
+// read (a damaged record)". The records there and after are not shown.
+void WarnDamage(std::string_view path, const FileDamage& damage);
+
 // Throws a library error met on the database at `path` as a Failure
 // against it. A file error's description names the path again; only its
 // reason is kept ("Permission denied").

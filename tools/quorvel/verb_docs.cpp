@@ -133,12 +133,18 @@ class DocsAction {
         throw Failure(Where("the document"), "a document is a JSON object",
                       kErrTypeMismatch);
       }
-      Open(Access::kCreate);
-      Ref<KxDocRec> rec = db_->AddDoc(id);
+      // Encoded once before anything is reserved: a document that cannot be
+      // stored must not burn a generated id or touch the file.
+      Ref<KxDocRec> rec = KxDocRec::Create();
       for (const Dictionary::Entry& e : *fields)
         rec->fields().LetItem(e.key, AsStored(e.value));
-      rec->Save();
-      out_.Line(rec->DocID());
+      mMsgPack::EncodeBytes(Value(rec));
+      Open(Access::kCreate);
+      Ref<KxDocRec> stored = db_->AddDoc(id);
+      for (const Dictionary::Entry& e : rec->fields())
+        stored->fields().LetItem(e.key, e.value);
+      stored->Save();
+      out_.Line(stored->DocID());
     } else if (action_ == "get") {
       Wants(1);
       const String id = Text(2, "the id");
@@ -152,9 +158,13 @@ class DocsAction {
       const String field = Text(3, "the field");
       const Value value = AsStored(Json(4, "the value"));
       Open(Access::kChange);
-      Ref<KxDocRec> rec = Find(id);
-      rec->fields().LetItem(field, value);
-      rec->Save();
+      // Read, changed and saved under one lock, so that sets of other
+      // fields by other processes stay and a deleted document stays gone.
+      if (!db_->UpdateDoc(StoredId(id), [&](KxDocRec& rec) {
+            rec.fields().LetItem(field, value);
+          })) {
+        NoDocument(id);
+      }
     } else if (action_ == "find") {
       Wants(2);
       const String field = Text(2, "the field");
@@ -170,7 +180,8 @@ class DocsAction {
       Wants(1);
       const String id = Text(2, "the id");
       Open(Access::kChange);
-      db_->Delete(Find(id)->DocID());
+      // Not read first: a document that does not decode can still go.
+      db_->Delete(StoredId(id));
     } else if (action_ == "list") {
       Wants(0);
       Open(Access::kRead);
@@ -208,19 +219,30 @@ class DocsAction {
   void Open(Access access) {
     db_ = KxDocsDB::Create();
     db_->OpenDB(String(FromUtf8(path_)), OptionsFor(access));
+    WarnDamage(path_, db_->damage());
   }
 
   // Finds a document by its id as typed, or else in its normalised form,
   // which is how `add` stores it.
   Ref<KxDocRec> Find(const String& id) {
-    Ref<KxDocRec> rec = db_->GetDoc(id);
-    if (!rec) rec = db_->GetDoc(NormalizeDocId(id));
-    if (!rec) {
-      throw Failure(std::string(path_),
-                    "no document " + Quote(id.view()) + " in the database",
-                    kErrElementNotFound);
-    }
+    Ref<KxDocRec> rec = db_->GetDoc(StoredId(id));
+    if (!rec) NoDocument(id);
     return rec;
+  }
+
+  // The id as typed when the database holds it so, else its normalised
+  // form; raises the tool's "no document" failure when neither is held.
+  String StoredId(const String& id) {
+    if (db_->HasDoc(id.view())) return id;
+    const String normal = NormalizeDocId(id);
+    if (!db_->HasDoc(normal.view())) NoDocument(id);
+    return normal;
+  }
+
+  [[noreturn]] void NoDocument(const String& id) const {
+    throw Failure(std::string(path_),
+                  "no document " + Quote(id.view()) + " in the database",
+                  kErrElementNotFound);
   }
 
   // Prints the ids of the documents whose field equals the array or object

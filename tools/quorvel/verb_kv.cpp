@@ -80,6 +80,7 @@ void Run(const Args& args, std::string_view path, std::string_view action,
 
   Ref<KxKVDB> db = KxKVDB::Create();
   db->OpenDB(String(FromUtf8(path)), OptionsFor(access));
+  WarnDamage(path, db->damage());
   if (action == "get") {
     if (!db->HasKey(key))
       throw Failure(std::string(path),
