@@ -197,7 +197,9 @@ class DocsAction {
       Wants(0);
       Open(Access::kChange);
       CompactStore(
-          args_, path_, [&] { db_->Compact(true); }, out_);
+          args_, path_,
+          [&](const auto& temp_file) { db_->CompactTracked(true, temp_file); },
+          out_);
     }
   }
 

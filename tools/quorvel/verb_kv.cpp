@@ -100,7 +100,9 @@ void Run(const Args& args, std::string_view path, std::string_view action,
     for (const Value& k : keys.array().values()) out.Line(k.string());
   } else {
     CompactStore(
-        args, path, [&] { db->Compact(true); }, out);
+        args, path,
+        [&](const auto& temp_file) { db->CompactTracked(true, temp_file); },
+        out);
   }
 }
 
