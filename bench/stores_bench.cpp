@@ -17,6 +17,8 @@
 // Keys are 16 bytes, values 100 bytes. Reads draw 100,000 keys at random with
 // a fixed seed (repeats included), the same sequence for every side: once
 // with every value already in the store's cache, once right after opening.
+// A compaction of a 144 MB file is timed against copying its live records
+// with reads and writes of the sizes ours makes.
 // KxDocsDB saves 100,000 documents of five fields, reads random ones after
 // reopening and searches one field; SQLite keeps the same fields as columns.
 // Every figure is one pass over its whole set (Options::min_time tiny, so one
@@ -398,6 +400,144 @@ void FloorOpenBig(benchmark::State& state) {
     count = index.size();
   }
   if (count != size_t(kOpenRecords)) state.SkipWithError("wrong key count");
+}
+
+// ---------------------------------------------------------------- compaction
+
+// A 144 MB key-value file: 1,000,000 records of 144 bytes (16-byte key,
+// 119-byte value), every key written twice, so half the records are
+// superseded. Written once in the layout, then copied before each run,
+// since a compaction replaces it.
+constexpr int kCompactKeys = 500000;
+constexpr size_t kCompactValue = 119;
+constexpr size_t kCompactRecord = kKvRecordHeader + kKeyLength + kCompactValue;
+
+const fs::path& CompactSource() {
+  static const fs::path path = [] {
+    fs::path p = Dir() / "compact_144m.kv";
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) std::abort();
+    std::vector<uint8_t> out(2 * kKvHeader);
+    for (int copy = 0; copy < 2; ++copy) {
+      std::memcpy(out.data() + copy * kKvHeader, "KFKV", 4);
+      Put32(out.data() + copy * kKvHeader + 4, 1);
+      Put32(out.data() + copy * kKvHeader + 8, 2 * kCompactKeys);
+      Put32(out.data() + copy * kKvHeader + 16, 2 * kCompactKeys);
+    }
+    std::mt19937 rng(kSeed + 3);
+    std::string value(kCompactValue, ' ');
+    off_t at = 0;
+    for (int i = 0; i < 2 * kCompactKeys; ++i) {
+      char key[kKeyLength + 1];
+      std::snprintf(key, sizeof key, "cmp-%012d", i % kCompactKeys);
+      for (char& c : value) c = static_cast<char>('a' + rng() % 26);
+      AppendKvRecord(out, std::string_view(key, kKeyLength), value);
+      if (out.size() >= (1 << 20) || i + 1 == 2 * kCompactKeys) {
+        if (::pwrite(fd, out.data(), out.size(), at) !=
+            static_cast<ssize_t>(out.size()))
+          std::abort();
+        at += static_cast<off_t>(out.size());
+        out.clear();
+      }
+    }
+    ::close(fd);
+    return p;
+  }();
+  return path;
+}
+
+fs::path CompactWorkFile() {
+  const fs::path work = Dir() / "compact_work.kv";
+  fs::copy_file(CompactSource(), work, fs::copy_options::overwrite_existing);
+  return work;
+}
+
+// The process's resident high-water mark, and its current resident size,
+// in KiB; the mark is reset by ResetPeak.
+long StatusKb(const char* field) {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long kb = -1;
+  const size_t n = std::strlen(field);
+  while (std::fgets(line, sizeof line, f) != nullptr)
+    if (std::strncmp(line, field, n) == 0) kb = std::atol(line + n);
+  std::fclose(f);
+  return kb;
+}
+void ResetPeak() {
+  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (f == nullptr) return;
+  std::fputs("5", f);
+  std::fclose(f);
+}
+
+// Times Compact(true) of the file, opened (and so indexed) untimed, and
+// prints how far the resident size rose above the open store during it.
+void OursCompact(benchmark::State& state) {
+  const fs::path work = CompactWorkFile();
+  auto db = quorvel::KxKVDB::Create();
+  db->OpenDB(U(work.string()));
+  ResetPeak();
+  const long open_kb = StatusKb("VmRSS:");
+  for (auto _ : state) db->Compact(true);
+  const long peak_kb = StatusKb("VmHWM:");
+  std::printf("kvdb/compact: open store %ld MB resident, +%ld MB at peak\n",
+              open_kb / 1024, (peak_kb - open_kb) / 1024);
+  SizeIs(state, work, 2 * kKvHeader + kCompactKeys * kCompactRecord);
+}
+
+// The least a compaction can do: copy the live records (the second half of
+// the file, known without a walk) with reads of 64 KiB and writes of
+// 1 MiB, as ours does, sync the copy and rename it over the file.
+void FloorCompact(benchmark::State& state) {
+  const fs::path work = CompactWorkFile();
+  const fs::path tmp = work.string() + ".tmp";
+  for (auto _ : state) {
+    int in = ::open(work.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (in < 0 || out < 0) std::abort();
+    std::vector<uint8_t> piece(64 << 10), block;
+    block.reserve(1 << 20);
+    block.resize(2 * kKvHeader);  // the header, patched at the end
+    off_t written = 0;
+    auto emit = [&](const uint8_t* p, size_t n) {
+      while (n > 0) {
+        const size_t take = std::min(n, (size_t{1} << 20) - block.size());
+        block.insert(block.end(), p, p + take);
+        p += take;
+        n -= take;
+        if (block.size() == (1 << 20)) {
+          if (::pwrite(out, block.data(), block.size(), written) < 0)
+            std::abort();
+          written += static_cast<off_t>(block.size());
+          block.clear();
+        }
+      }
+    };
+    off_t at = 2 * kKvHeader + off_t(kCompactKeys) * kCompactRecord;
+    for (int i = 0; i < kCompactKeys;) {
+      const ssize_t got = ::pread(in, piece.data(), piece.size(), at);
+      const int whole = static_cast<int>(got / off_t(kCompactRecord));
+      if (whole <= 0) std::abort();
+      const int take = std::min(whole, kCompactKeys - i);
+      for (int r = 0; r < take; ++r)
+        emit(piece.data() + r * kCompactRecord, kCompactRecord);
+      at += off_t(take) * kCompactRecord;
+      i += take;
+    }
+    if (::pwrite(out, block.data(), block.size(), written) < 0) std::abort();
+    uint8_t header[2 * kKvHeader] = {};
+    if (::pwrite(out, header, sizeof header, 0) < 0) std::abort();
+    ::fdatasync(out);
+    ::close(out);
+    ::close(in);
+    fs::rename(tmp, work);
+    const int dir = ::open(Dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::fsync(dir);
+    ::close(dir);
+  }
+  SizeIs(state, work, 2 * kKvHeader + kCompactKeys * kCompactRecord);
 }
 
 #ifdef QUORVEL_HAVE_SQLITE
@@ -905,6 +1045,8 @@ const quorvel::bench::Registration kRegistered([] {
 #endif
   Compare("kvdb/open 1M records", OursOpenBig, FloorOpenBig,
           "read+unordered_map", warm);
+  Compare("kvdb/compact 144 MB, half live", OursCompact, FloorCompact,
+          "pread 64K+pwrite 1M+fdatasync", cold);
 
 #ifdef QUORVEL_HAVE_SQLITE
   Compare("docsdb/save 100k docs", OursDocsSave, SqliteDocsSave,

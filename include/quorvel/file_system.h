@@ -1,6 +1,7 @@
 // The file system the single-file stores work on: byte-mode files read and
 // written at positions, a whole-file exclusive lock, and the few path
-// operations a store needs (open, test, delete, atomic rename).
+// operations a store needs (open, test, delete, atomic rename, and for a
+// compaction: follow links, keep a file's mode and owner, sync a directory).
 //
 // A store reaches files only through a `FileSystem`, as LevelDB's databases
 // reach theirs through an `Env`. `FileSystem::Default()` is the process's
@@ -88,6 +89,24 @@ class FileSystem {
   // Returns whether `path` still names the file `file` has open; false once
   // another file was renamed over it or it was deleted.
   virtual bool StillAt(const std::u16string& path, DbFile& file) = 0;
+  // Returns the path of the file `path` names with every symbolic link on
+  // the way followed, all levels, so that a file written to replace it goes
+  // beside the file itself rather than over the link. Raises the file error
+  // when `path` names nothing. The default returns `path`: no links.
+  virtual std::u16string ResolveLinks(const std::u16string& path) {
+    return path;
+  }
+  // Gives `to` the permission bits, owner and group of `from`, for a file
+  // about to take the place of `from` at `path`. Raises 75 naming `path`
+  // when they cannot be kept (another user's file, say). The default does
+  // nothing: no owners or modes.
+  virtual void KeepAccess(DbFile& from, DbFile& to,
+                          const std::u16string& path) {
+    (void)from, (void)to, (void)path;
+  }
+  // Makes the names in the directory holding `path` durable, after a
+  // rename into it. The default does nothing: names are durable at once.
+  virtual void SyncDirectory(const std::u16string& path) { (void)path; }
   // Returns the process-wide POSIX file system.
   static FileSystem& Default();
 };

@@ -91,10 +91,21 @@ class KxDocsDB final : public Object, public DocStoreLink {
   // Flags the current record of `doc_id`, and every earlier live record of
   // it, as deleted; a document the file does not hold is no error.
   void Delete(const String& doc_id);
-  // Rewrites the file with only the current documents through
-  // "FilePath.tmp", renamed over the database once complete and synced.
+  // Rewrites the file with only the current documents: cached records as
+  // they stand now, the others copied as stored, in bounded memory. The
+  // temporary file, links, mode, owner and failures as KxKVDB::Compact.
   // Leaves the database closed when `bCloseDB` is true, reopened otherwise.
   void Compact(bool bCloseDB = false);
+  // Compact, telling `temp_file` the temporary file's path once this object
+  // holds the lock and has created it, and an empty path once the file is
+  // renamed into place or removed: a caller that cleans up on a signal
+  // removes only a temporary file its own compaction owns.
+  // A damaged file (see `damage`) raises the damage error unless
+  // `discard_damaged`, which keeps only the records a walk reaches.
+  void CompactTracked(
+      bool bCloseDB,
+      const std::function<void(const std::u16string& temp_path)>& temp_file,
+      bool discard_damaged = false);
   // Return the stored identifiers in index order and their number; raise 91
   // before the first OpenDB.
   Value Keys() const;

@@ -4,6 +4,7 @@
 #define QUORVEL_KXKVDB_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,10 +74,25 @@ class KxKVDB final : public Object {
   // deleted; a key the file does not hold is no error.
   // (Writes on a file opened for reading raise 75 naming the path.)
   void DeleteKey(const String& Key);
-  // Rewrites the file with only the live pairs, through "FilePath.tmp"
-  // renamed over the database once complete and synced. Leaves the store
-  // closed when `bCloseDB` is true, reopened otherwise.
+  // Rewrites the file with only the live pairs, copied record by record in
+  // bounded memory. Under the write lock, and only then, it writes "T.tmp"
+  // beside the file T that FilePath names after every symbolic link, with
+  // the database's mode and owner, syncs it, renames it over T and syncs
+  // the directory. Leaves the store closed when `bCloseDB` is true,
+  // reopened otherwise. Raises 75 naming the path, leaving the database as
+  // it was, when the mode or owner cannot be kept; on any failure the
+  // temporary file is removed.
   void Compact(bool bCloseDB = false);
+  // Compact, telling `temp_file` the temporary file's path once this object
+  // holds the lock and has created it, and an empty path once the file is
+  // renamed into place or removed: a caller that cleans up on a signal
+  // removes only a temporary file its own compaction owns.
+  // A damaged file (see `damage`) raises the damage error unless
+  // `discard_damaged`, which keeps only the records a walk reaches.
+  void CompactTracked(
+      bool bCloseDB,
+      const std::function<void(const std::u16string& temp_path)>& temp_file,
+      bool discard_damaged = false);
   // Returns the key's value, or the empty string for an absent key.
   String Item(const String& Key);
   // Exactly PutValue(Key, NewValue).

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -273,6 +274,56 @@ class PosixFileSystem final : public FileSystem {
     if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
     if (::stat(ToUtf8(path).c_str(), &path_st) != 0) return false;
     return open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
+  }
+
+  std::u16string ResolveLinks(const std::u16string& path) override {
+    char* real = ::realpath(OsPath(path).c_str(), nullptr);
+    if (real == nullptr) RaiseFileError(errno, path);
+    std::u16string resolved = FromUtf8(real);
+    std::free(real);
+    return resolved;
+  }
+
+  void KeepAccess(DbFile& from, DbFile& to,
+                  const std::u16string& path) override {
+    auto* old_file = dynamic_cast<PosixFile*>(&from);
+    auto* new_file = dynamic_cast<PosixFile*>(&to);
+    if (old_file == nullptr || new_file == nullptr) return;
+    struct stat old_st, new_st;
+    if (::fstat(old_file->fd(), &old_st) != 0) RaiseFileError(errno, path);
+    if (::fstat(new_file->fd(), &new_st) != 0) RaiseFileError(errno, path);
+    // The owner first: changing it clears the set-id bits the mode restores.
+    if ((old_st.st_uid != new_st.st_uid || old_st.st_gid != new_st.st_gid) &&
+        ::fchown(new_file->fd(), old_st.st_uid, old_st.st_gid) != 0) {
+      const std::u16string reason = ErrnoText(errno);
+      RaisePathError(kErrPathFileAccess, path,
+                     u"cannot give the compacted file the owner " +
+                         FromUtf8(std::to_string(old_st.st_uid) + ":" +
+                                  std::to_string(old_st.st_gid)) +
+                         u": " + reason);
+    }
+    if (::fchmod(new_file->fd(), old_st.st_mode & 07777) != 0) {
+      const std::u16string reason = ErrnoText(errno);
+      RaisePathError(kErrPathFileAccess, path,
+                     u"cannot give the compacted file its mode: " + reason);
+    }
+  }
+
+  void SyncDirectory(const std::u16string& path) override {
+    const size_t slash = path.rfind(u'/');
+    const std::u16string dir = slash == std::u16string::npos ? u"."
+                               : slash == 0                  ? u"/"
+                                            : path.substr(0, slash);
+    int fd;
+    do {
+      fd = ::open(OsPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) RaiseFileError(errno, dir);
+    // Some file systems cannot sync a directory (EINVAL); their names are
+    // as durable as they get.
+    const int err = ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+    ::close(fd);
+    if (err != 0) RaiseFileError(err, dir);
   }
 };
 

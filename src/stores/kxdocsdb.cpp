@@ -305,19 +305,33 @@ void KxDocsDB::Delete(const String& doc_id) {
   impl_->Delete(doc_id);
 }
 
-void KxDocsDB::Compact(bool bCloseDB) {
+void KxDocsDB::Compact(bool bCloseDB) { CompactTracked(bCloseDB, nullptr); }
+
+void KxDocsDB::CompactTracked(
+    bool bCloseDB, const std::function<void(const std::u16string&)>& temp_file,
+    bool discard_damaged) {
   RequireOpen();
-  impl_->file.Compact([this](StoreFile::Copy& out) {
-    // A snapshot: encoding a cached record may run client code.
-    const Value keys = impl_->index.keys().Keys();
-    for (const Value& key : keys.array().values()) {
-      Ref<KxDocRec> rec = GetDoc(key.string(), false);
-      if (!rec) continue;  // a record without its signature: nothing to keep
-      out.Append(EncodeRecord(rec, impl_->Exact()));
-    }
-    next_id_ = std::max(next_id_, impl_->file.Field(internal::kDocsNextIdAt));
-    out.SetField(internal::kDocsNextIdAt, next_id_);
-  });
+  impl_->file.Compact(
+      [this](StoreFile::Copy& out) {
+        // A snapshot: encoding a cached record may run client code.
+        const Value keys = impl_->index.keys().Keys();
+        for (const Value& key : keys.array().values()) {
+          // A cached record was saved through this object and may have
+          // changed since: it goes as it stands now. Any other is copied as
+          // stored, never decoded.
+          if (const Value* cached = impl_->cache->Find(key.string())) {
+            const Ref<KxDocRec> rec(cached->object_as<KxDocRec>());
+            out.Append(EncodeRecord(rec, impl_->Exact()));
+          } else if (const int64_t offset = impl_->index.Find(key.string());
+                     offset >= 0) {
+            out.CopyRecord(offset);
+          }
+        }
+        next_id_ =
+            std::max(next_id_, impl_->file.Field(internal::kDocsNextIdAt));
+        out.SetField(internal::kDocsNextIdAt, next_id_);
+      },
+      temp_file, discard_damaged);
   const std::u16string path = impl_->file.path();
   const OpenOptions reopen = impl_->ReopenOptions();
   CloseDB();

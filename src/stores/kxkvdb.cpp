@@ -139,14 +139,20 @@ String KxKVDB::ReadValue(const String& key) {
   return value;
 }
 
-void KxKVDB::Compact(bool bCloseDB) {
+void KxKVDB::Compact(bool bCloseDB) { CompactTracked(bCloseDB, nullptr); }
+
+void KxKVDB::CompactTracked(
+    bool bCloseDB, const std::function<void(const std::u16string&)>& temp_file,
+    bool discard_damaged) {
   RequireOpen();
-  impl_->file.Compact([this](StoreFile::Copy& out) {
-    // ReadValue only fills the cache, so walking the index while reading
-    // is safe.
-    for (const Dictionary::Entry& entry : impl_->index.keys())
-      out.Append(KvRecordFormat::Encode(entry.key, ReadValue(entry.key)));
-  });
+  impl_->file.Compact(
+      [this](StoreFile::Copy& out) {
+        // The cache only ever holds what the file holds, so each pair goes
+        // over as the bytes it is, never through memory whole.
+        for (const Dictionary::Entry& entry : impl_->index.keys())
+          out.CopyRecord(entry.value.long_value());
+      },
+      temp_file, discard_damaged);
   const std::u16string path = impl_->file.path();
   const OpenOptions reopen = impl_->ReopenOptions();
   CloseDB();

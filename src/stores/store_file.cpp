@@ -19,6 +19,20 @@ constexpr int32_t kVersion = 1;
 // record: a walk stops there, as at any torn tail.
 constexpr uint8_t kRetiredMark[] = {0xFF};
 
+// A compaction writes the new file in blocks of this size, and reads the
+// old one in pieces of at most kCopyPiece, the most a walk's window holds:
+// a record larger than either passes through in pieces.
+constexpr size_t kCopyBuffer = size_t{1} << 20;
+constexpr size_t kCopyPiece = 64 * 1024;
+
+// How much of a record's start holds the fields a compaction sets: the
+// flag and, in a chained format, the link.
+size_t HeadSize(const RecordFormat& format) {
+  int64_t head = format.flag_at() + 1;
+  if (format.chained()) head = std::max(head, format.link_at() + 4);
+  return static_cast<size_t>(head);
+}
+
 }  // namespace
 
 const char* WalkStopText(WalkStop stop) {
@@ -59,6 +73,14 @@ StoreFile::Header StoreFile::NewHeader() const {
   std::memcpy(h.data(), layout_.magic.data(), layout_.magic.size());
   Put32(h.data() + layout_.version_at, kVersion);
   return h;
+}
+
+std::span<const uint8_t> StoreFile::Doubled(const Header& header,
+                                            DoubledHeader& both) const {
+  const size_t size = layout_.header_size;
+  std::memcpy(both.data(), header.data(), size);
+  std::memcpy(both.data() + size, header.data(), size);
+  return {both.data(), 2 * size};
 }
 
 bool StoreFile::ReadHeaderCopies(Header* out) {
@@ -252,16 +274,18 @@ void StoreFile::RequireWritable() const {
     ErrorRaise(kErrDeviceIo, layout_.source,
                u"Device I/O error: an earlier write of this batch failed");
   }
-  if (damage_.offset >= 0) {
-    const std::string at = std::to_string(damage_.offset);
-    const std::string n = std::to_string(damage_.bytes);
-    std::u16string text = u"The file is damaged: ";
-    text.append(n.begin(), n.end());
-    text += u" bytes after offset ";
-    text.append(at.begin(), at.end());
-    text += u" cannot be read; compact it discarding them to write again";
-    ErrorRaise(kErrGeneralFailure, layout_.source, text);
-  }
+  if (damage_.any()) RaiseDamaged();
+}
+
+void StoreFile::RaiseDamaged() const {
+  const std::string at = std::to_string(damage_.offset);
+  const std::string n = std::to_string(damage_.bytes);
+  std::u16string text = u"The file is damaged: ";
+  text.append(n.begin(), n.end());
+  text += u" bytes after offset ";
+  text.append(at.begin(), at.end());
+  text += u" cannot be read; compact it discarding them to write again";
+  ErrorRaise(kErrGeneralFailure, layout_.source, text);
 }
 
 void StoreFile::Lock() { file_->LockExclusive(); }
@@ -480,64 +504,165 @@ void StoreFile::FlagDeleted(int64_t offset) {
 }
 
 void StoreFile::WriteHeader() {
-  const size_t size = layout_.header_size;
-  uint8_t both[2 * sizeof(Header)];
-  std::memcpy(both, header_.data(), size);
-  std::memcpy(both + size, header_.data(), size);
-  file_->WriteInPlace(0, {both, 2 * size});
+  DoubledHeader both;
+  file_->WriteInPlace(0, Doubled(header_, both));
   seen_header_ = header_;
-  seen_end_ = std::max<int64_t>(seen_end_, static_cast<int64_t>(2 * size));
+  seen_end_ = std::max<int64_t>(seen_end_, first_record());
 }
 
-StoreFile::Copy::Copy(const StoreLayout& layout, std::unique_ptr<DbFile> file)
-    : layout_(layout),
-      file_(std::move(file)),
-      end_(2 * static_cast<int64_t>(layout.header_size)) {
-  std::memcpy(header_.data(), layout_.magic.data(), layout_.magic.size());
-  Put32(header_.data() + layout_.version_at, kVersion);
-  Finish();
+StoreFile::Copy::Copy(StoreFile& from, DbFile& to)
+    : from_(from),
+      to_(to),
+      window_(*from.file_),
+      header_(from.NewHeader()),
+      end_(from.first_record()) {
+  buffer_.reserve(kCopyBuffer);
+  // The counts are not known yet: Finish writes the header again.
+  DoubledHeader both;
+  Emit(from_.Doubled(header_, both));
 }
 
-void StoreFile::Copy::Append(std::span<const uint8_t> record) {
-  const int64_t end = end_ + static_cast<int64_t>(record.size());
+void StoreFile::Copy::Begin(std::span<const uint8_t> head, int64_t size) {
+  const RecordFormat& format = *from_.layout_.records;
+  const int64_t end = end_ + size;
   if (end > kMaxPosition) RaiseStandard(kErrOverflow);
-  file_->WriteAt(end_, record);
-  if (layout_.records->chained() && last_ >= 0) {
-    uint8_t link[4];
-    Put32(link, static_cast<int32_t>(end_ + 1));
-    file_->WriteAt(last_ + layout_.records->link_at(), link);
-  }
+  uint8_t fixed[16];
+  std::memcpy(fixed, head.data(), head.size());
+  fixed[format.flag_at()] = 0;
+  // Records lie back to back, so each links to where it ends; Finish clears
+  // the last one's link.
+  if (format.chained())
+    Put32(fixed + format.link_at(), static_cast<int32_t>(end + 1));
+  Emit({fixed, head.size()});
   last_ = end_;
   end_ = end;
   ++count_;
 }
 
-void StoreFile::Copy::Finish() {
-  Put32(header_.data() + layout_.record_count_at, count_);
-  Put32(header_.data() + layout_.put_count_at, count_);
-  const size_t size = layout_.header_size;
-  uint8_t both[2 * 64];
-  std::memcpy(both, header_.data(), size);
-  std::memcpy(both + size, header_.data(), size);
-  file_->WriteAt(0, {both, 2 * size});
+void StoreFile::Copy::Append(std::span<const uint8_t> record) {
+  const size_t head = HeadSize(*from_.layout_.records);
+  Begin(record.first(head), static_cast<int64_t>(record.size()));
+  Emit(record.subspan(head));
 }
 
-void StoreFile::Compact(const std::function<void(Copy&)>& copy) {
+bool StoreFile::Copy::CopyRecord(int64_t offset) {
+  const RecordFormat& format = *from_.layout_.records;
+  RecordInfo rec;
+  if (format.Parse(window_, offset, from_.seen_end_, &rec) != WalkStop::kOk ||
+      !rec.live()) {
+    return false;
+  }
+  const size_t head = HeadSize(format);
+  for (int64_t at = rec.offset; at < rec.end;) {
+    const size_t n =
+        static_cast<size_t>(std::min<int64_t>(rec.end - at, kCopyPiece));
+    const uint8_t* piece = window_.View(at, n);
+    // Parse saw these bytes; only a file cut short under the lock lacks them.
+    if (piece == nullptr) RaiseStandard(kErrInputPastEnd);
+    if (at == rec.offset) {
+      Begin({piece, head}, rec.end - rec.offset);
+      Emit({piece + head, n - head});
+    } else {
+      Emit({piece, n});
+    }
+    at += static_cast<int64_t>(n);
+  }
+  return true;
+}
+
+void StoreFile::Copy::Emit(std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const size_t n = std::min(kCopyBuffer - buffer_.size(), bytes.size());
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + n);
+    bytes = bytes.subspan(n);
+    if (buffer_.size() == kCopyBuffer) FlushBuffer();
+  }
+}
+
+void StoreFile::Copy::Overwrite(int64_t at, std::span<const uint8_t> bytes) {
+  const size_t written = static_cast<size_t>(
+      std::clamp<int64_t>(buffer_at_ - at, 0, std::ssize(bytes)));
+  if (written > 0) to_.WriteAt(at, bytes.first(written));
+  if (written < bytes.size()) {
+    std::memcpy(
+        buffer_.data() + (at + static_cast<int64_t>(written) - buffer_at_),
+        bytes.data() + written, bytes.size() - written);
+  }
+}
+
+void StoreFile::Copy::FlushBuffer() {
+  if (buffer_.empty()) return;
+  to_.WriteAt(buffer_at_, buffer_);
+  buffer_at_ += std::ssize(buffer_);
+  buffer_.clear();
+}
+
+void StoreFile::Copy::Finish() {
+  const RecordFormat& format = *from_.layout_.records;
+  if (format.chained() && last_ >= 0) {
+    const uint8_t chain_end[4] = {};
+    Overwrite(last_ + format.link_at(), chain_end);
+  }
+  Put32(header_.data() + from_.layout_.record_count_at, count_);
+  Put32(header_.data() + from_.layout_.put_count_at, count_);
+  DoubledHeader both;
+  Overwrite(0, from_.Doubled(header_, both));
+  FlushBuffer();
+}
+
+void StoreFile::Compact(
+    const std::function<void(Copy&)>& copy,
+    const std::function<void(const std::u16string&)>& temp_file,
+    bool discard_damaged) {
+  // Nothing is created or deleted before the lock is held: until then the
+  // temporary file may be another compaction's, and the file at the path
+  // may be about to be replaced by it.
   Writing writing(*this);
   // What others appended is known by now; what they deleted only a walk
   // from the start shows.
-  if (others_deleted_) Rescan(seen_end_, true);
-  const std::u16string tmp_path = path_ + u".tmp";
-  if (fs_.Exists(tmp_path)) fs_.Delete(tmp_path);
-  {
-    Copy out(layout_, fs_.Open(tmp_path, OpenMode::kCreate));
-    copy(out);
-    out.Finish();
-    // Only a complete file on the device may take the database's place.
-    out.file_->FlushData();
+  SeeDeletes();
+  if (damage_.any() && !discard_damaged) RaiseDamaged();
+  // The copy reads the old file: what a batch buffered goes there first.
+  FlushPending();
+  // Renaming over a link would replace the link and strand the data.
+  const std::u16string target = fs_.ResolveLinks(path_);
+  const std::u16string tmp_path = target + u".tmp";
+  // Deleted whatever it is: even a dangling link there must not steer the
+  // new file elsewhere.
+  try {
+    fs_.Delete(tmp_path);
+  } catch (const Error& e) {
+    if (e.number() != kErrFileNotFound) throw;
   }
-  file_->WriteAt(file_->AppendOffset(), kRetiredMark);
-  fs_.Rename(tmp_path, path_);
+  std::unique_ptr<DbFile> tmp = fs_.Open(tmp_path, OpenMode::kCreate);
+  try {
+    if (temp_file) temp_file(tmp_path);
+    // Before the first byte: a private file's records are never readable
+    // under looser permissions, not even in the temporary file.
+    fs_.KeepAccess(*file_, *tmp, path_);
+    {
+      Copy out(*this, *tmp);
+      copy(out);
+      out.Finish();
+    }
+    // Only a complete file on the device may take the database's place.
+    tmp->FlushData();
+    tmp.reset();
+    file_->WriteAt(file_->AppendOffset(), kRetiredMark);
+    fs_.Rename(tmp_path, target);
+  } catch (...) {
+    tmp.reset();
+    try {
+      if (fs_.Exists(tmp_path)) fs_.Delete(tmp_path);
+    } catch (const Error&) {
+      // The first failure is the one to report; the next compaction
+      // deletes what is left.
+    }
+    if (temp_file) temp_file(u"");
+    throw;
+  }
+  if (temp_file) temp_file(u"");
+  fs_.SyncDirectory(target);
 }
 
 }  // namespace quorvel::internal

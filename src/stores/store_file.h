@@ -248,11 +248,22 @@ class StoreFile {
   // Writes both header copies, A before B, in one write.
   void WriteHeader();
 
-  // What a compaction writes into the new file.
+  // What a compaction writes into the new file, through one fixed buffer:
+  // records are copied from the old file as bytes, never whole in memory,
+  // so a compaction holds the index and these buffers and nothing that
+  // grows with the file. Every record lands live; in a chained file each
+  // links to the next.
   class Copy {
    public:
-    // Appends `record`, linked from the one before, and counts it.
+    Copy(const Copy&) = delete;
+    Copy& operator=(const Copy&) = delete;
+    // Appends `record` (the bytes of a record as the format encodes it) and
+    // counts it.
     void Append(std::span<const uint8_t> record);
+    // Appends the record at `offset` of the database file as it stands
+    // there and counts it. Returns false, copying nothing, when no sound
+    // live record lies there.
+    bool CopyRecord(int64_t offset);
     // Sets a field of the new file's header (the counts are set for you).
     void SetField(size_t at, int32_t value) {
       Put32(header_.data() + at, value);
@@ -260,25 +271,48 @@ class StoreFile {
 
    private:
     friend class StoreFile;
-    Copy(const StoreLayout& layout, std::unique_ptr<DbFile> file);
+    Copy(StoreFile& from, DbFile& to);
+    // Starts a record of `size` bytes whose first bytes are `head` (at
+    // least its header); the rest follows through Emit.
+    void Begin(std::span<const uint8_t> head, int64_t size);
+    void Emit(std::span<const uint8_t> bytes);
+    // Writes `bytes` over what was emitted at `at`, in the buffer or in the
+    // file, wherever each byte is by now.
+    void Overwrite(int64_t at, std::span<const uint8_t> bytes);
+    void FlushBuffer();
+    // Writes what is buffered and the header with the counts.
     void Finish();
 
-    const StoreLayout& layout_;
-    std::unique_ptr<DbFile> file_;
-    std::array<uint8_t, 64> header_{};
+    StoreFile& from_;
+    DbFile& to_;
+    ScanWindow window_;
+    std::array<uint8_t, 64> header_;
+    std::vector<uint8_t> buffer_;  // bytes from `buffer_at_` on, not written
+    int64_t buffer_at_ = 0;
     int64_t end_;
     int64_t last_ = -1;
     int32_t count_ = 0;
   };
-  // Rewrites the file with what `copy` appends, under the write lock: into
-  // "PATH.tmp" (a stale one is deleted first), synced, then renamed over the
-  // database in one step, so the path always names a complete file. What
-  // others appended is walked into the reader first, as for any write; when
-  // others deleted since this object last walked the whole file, it walks
-  // it again, so the copy holds exactly what the file holds. The old file
-  // is marked retired before the rename, so that its other openers move to
-  // the new one. Leaves the file open; the store closes or reopens it.
-  void Compact(const std::function<void(Copy&)>& copy);
+  // Rewrites the file with what `copy` appends. Under the write lock, and
+  // only then: brings this object up to date (moving to the file another
+  // compaction put at the path meanwhile), deletes a stale temporary file
+  // and creates "TARGET.tmp" beside the file the path names after every
+  // link, gives it the database's mode and owner, fills it, syncs it,
+  // renames it over the target and syncs the directory. `temp_file` hears
+  // the temporary path once it is created and an empty one once it is
+  // renamed or removed. When others deleted since this object last walked
+  // the whole file, it walks it again, so the copy holds exactly what the
+  // file holds. The old file is marked retired before the rename, so that
+  // its other openers move to the new one. On failure the temporary file is
+  // removed and the database is as it was. Raises 75 naming the path when
+  // the mode or owner cannot be kept. A damaged file (see `damage`) is
+  // refused with the damage error unless `discard_damaged`: the copy holds
+  // only the records a walk reaches. Leaves the file open; the store
+  // closes or reopens it.
+  void Compact(
+      const std::function<void(Copy&)>& copy,
+      const std::function<void(const std::u16string&)>& temp_file = nullptr,
+      bool discard_damaged = false);
 
  private:
   using Header = std::array<uint8_t, 64>;
@@ -287,6 +321,11 @@ class StoreFile {
     return 2 * static_cast<int64_t>(layout_.header_size);
   }
   Header NewHeader() const;
+  // Lays out both copies of `header` as they start a file, in `both`;
+  // returns the bytes used.
+  using DoubledHeader = std::array<uint8_t, 2 * sizeof(Header)>;
+  std::span<const uint8_t> Doubled(const Header& header,
+                                   DoubledHeader& both) const;
   // Reads both copies and chooses one: A when it has the magic and version
   // 1, else B when it has the magic. False when neither will do.
   bool ReadHeaderCopies(Header* out);
@@ -315,6 +354,7 @@ class StoreFile {
   // Raises when nothing may be appended: an earlier write of the batch
   // failed, or the file is damaged (see `damage`).
   void RequireWritable() const;
+  [[noreturn]] void RaiseDamaged() const;
   // Records, from the end of a walk, whether it stopped at damage: bytes
   // that are neither records nor a torn tail (a tail of zeros, or a last
   // record cut short).

@@ -224,12 +224,16 @@ TEST_F(DbFileTest, FaultyFileSystemInjectsFailuresAndCrashes) {
   t->FlushData();
   t->WriteAt(1, Bytes{43});
   faulty.Rename(Path("t.bin"), Path("u.bin"));
+  faulty.SyncDirectory(Path("u.bin"));
+  // A rename the directory sync did not follow is undone.
+  faulty.Rename(Path("u.bin"), Path("v.bin"));
 
   faulty.Crash();
   ExpectRaisesStandard(f->Length(), kErrDeviceIo);  // opened before the crash
   EXPECT_EQ(All(*fs_.Open(p)), (Bytes{7, 8, 3, 4}));
   EXPECT_EQ(All(*fs_.Open(Path("u.bin"))), (Bytes{42}));
   EXPECT_FALSE(fs_.Exists(Path("t.bin")));
+  EXPECT_FALSE(fs_.Exists(Path("v.bin")));
 }
 
 }  // namespace

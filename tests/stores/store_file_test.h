@@ -245,7 +245,7 @@ class StoreFileTest : public ::testing::Test {
     Open()->Compact();
     const Bytes after = FileBytes();
     const int total = CompactWrites(full);
-    const size_t stride = static_cast<size_t>(total / crashes);
+    const size_t stride = static_cast<size_t>(std::max(1, total / crashes));
     const auto [old_files, new_files] = CrashEveryCompactWrite(
         full, after, expected(full.size()), total, 7, 40, show, stride);
     std::printf(

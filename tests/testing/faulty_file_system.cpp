@@ -125,15 +125,37 @@ void FaultyFileSystem::Delete(const std::u16string& path) {
 void FaultyFileSystem::Rename(const std::u16string& from,
                               const std::u16string& to) {
   base_.Rename(from, to);
-  // The name moves at once; the content is only as durable as the last sync
-  // of the file under its old name.
-  auto it = durable_.find(from);
-  if (it != durable_.end()) {
-    durable_[to] = std::move(it->second);
-    durable_.erase(from);
-  } else {
-    durable_.erase(to);
+  // The name moves at once, but a crash undoes it until the directory is
+  // synced.
+  renamed_.emplace_back(from, to);
+}
+
+void FaultyFileSystem::SyncDirectory(const std::u16string& path) {
+  base_.SyncDirectory(path);
+  // The content is only as durable as the last sync of the file under its
+  // old name.
+  for (const auto& [from, to] : renamed_) {
+    auto it = durable_.find(from);
+    if (it != durable_.end()) {
+      durable_[to] = std::move(it->second);
+      durable_.erase(from);
+    } else {
+      durable_.erase(to);
+    }
   }
+  renamed_.clear();
+}
+
+std::u16string FaultyFileSystem::ResolveLinks(const std::u16string& path) {
+  return base_.ResolveLinks(path);
+}
+
+void FaultyFileSystem::KeepAccess(DbFile& from, DbFile& to,
+                                  const std::u16string& path) {
+  auto* old_file = dynamic_cast<File*>(&from);
+  auto* new_file = dynamic_cast<File*>(&to);
+  if (old_file != nullptr && new_file != nullptr)
+    base_.KeepAccess(old_file->base(), new_file->base(), path);
 }
 
 bool FaultyFileSystem::StillAt(const std::u16string& path, DbFile& file) {
@@ -143,6 +165,10 @@ bool FaultyFileSystem::StillAt(const std::u16string& path, DbFile& file) {
 
 void FaultyFileSystem::Crash() {
   ++generation_;
+  // Names a rename gave since the last directory sync are lost.
+  for (const auto& [from, to] : renamed_)
+    if (durable_.count(to) == 0 && base_.Exists(to)) base_.Delete(to);
+  renamed_.clear();
   for (const auto& [path, bytes] : durable_) {
     if (base_.Exists(path)) base_.Delete(path);
     std::unique_ptr<DbFile> file = base_.Open(path);

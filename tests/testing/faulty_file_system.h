@@ -1,6 +1,7 @@
 // A FileSystem for tests that wraps another one and injects the faults a
 // store must survive: a write that fails outright, a write cut short, and a
-// crash that loses everything written since the last FlushData.
+// crash that loses everything written since the last FlushData, and every
+// rename since the last SyncDirectory.
 #ifndef QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 #define QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stores/db_file.h"
@@ -44,6 +46,10 @@ class FaultyFileSystem final : public FileSystem {
   void Delete(const std::u16string& path) override;
   void Rename(const std::u16string& from, const std::u16string& to) override;
   bool StillAt(const std::u16string& path, DbFile& file) override;
+  std::u16string ResolveLinks(const std::u16string& path) override;
+  void KeepAccess(DbFile& from, DbFile& to,
+                  const std::u16string& path) override;
+  void SyncDirectory(const std::u16string& path) override;
 
  private:
   class File;
@@ -62,6 +68,8 @@ class FaultyFileSystem final : public FileSystem {
   bool fail_locks_ = false;
   uint64_t generation_ = 0;
   std::map<std::u16string, std::vector<uint8_t>> durable_;
+  // Renames done since the last SyncDirectory, oldest first.
+  std::vector<std::pair<std::u16string, std::u16string>> renamed_;
 };
 
 }  // namespace quorvel::internal

@@ -83,15 +83,15 @@ void ExpectArguments(const Args& args, size_t n) {
 }
 
 void CompactStore(const Args& args, std::string_view path,
-                  const std::function<void()>& compact, Output& out) {
+                  const TrackedCompaction& compact, Output& out) {
   const std::string file(path);
-  const std::string temp = file + ".tmp";
   const std::optional<uint64_t> before = SizeOf(file);
-  TemporaryGuard guard(temp);
 
   std::mutex mutex;
   std::condition_variable wake;
   bool done = false;
+  std::string temp;  // the temporary file while this compaction owns it
+  std::optional<TemporaryGuard> guard;
   std::thread watcher([&] {
     Progress progress(args.progress(), std::string(args.verb()) + " compact",
                       std::nullopt);
@@ -99,27 +99,33 @@ void CompactStore(const Args& args, std::string_view path,
     std::unique_lock<std::mutex> lock(mutex);
     while (!wake.wait_for(lock, std::chrono::milliseconds(100),
                           [&] { return done; })) {
-      const uint64_t now = SizeOf(temp).value_or(0);
+      const uint64_t now = temp.empty() ? 0 : SizeOf(temp).value_or(0);
       if (now > shown) progress.Advance(now - shown);
       shown = std::max(shown, now);
     }
   });
+  const auto track = [&](const std::u16string& temp_path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    temp = ToUtf8(temp_path);
+    guard.reset();
+    if (!temp.empty()) guard.emplace(temp);
+  };
   const auto stop = [&] {
     {
       std::lock_guard<std::mutex> lock(mutex);
       done = true;
+      guard.reset();
     }
     wake.notify_one();
     watcher.join();
   };
   try {
-    compact();
+    compact(track);
   } catch (...) {
     stop();
     throw;
   }
   stop();
-  guard.Release();
   out.Write(file + ": " + std::to_string(before.value_or(0)) +
             " bytes before, " + std::to_string(SizeOf(file).value_or(0)) +
             " after\n");

@@ -5,6 +5,7 @@
 #define QUORVEL_TOOLS_STORE_ACCESS_H_
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "cli.h"
@@ -44,12 +45,18 @@ int RunOnStore(
 // exactly `n` arguments.
 void ExpectArguments(const Args& args, size_t n);
 
+// A store's CompactTracked with its first argument bound: it calls the
+// function it is given with the temporary file's path, and later with "".
+using TrackedCompaction = std::function<void(
+    const std::function<void(const std::u16string& temp_path)>&)>;
+
 // Runs `compact` on the database at `path` and writes "PATH: N bytes
-// before, M after" to `out`. Meanwhile the temporary file the compaction
-// writes beside the database is removed if a signal stops the tool, and
-// its growth is the progress shown.
+// before, M after" to `out`. While the compaction owns its temporary file
+// (from when it holds the lock until the rename), a signal that stops the
+// tool removes that file, and its growth is the progress shown; a
+// compaction still waiting for another's lock leaves the other's alone.
 void CompactStore(const Args& args, std::string_view path,
-                  const std::function<void()>& compact, Output& out);
+                  const TrackedCompaction& compact, Output& out);
 
 }  // namespace quorvel::cli
 

@@ -15,8 +15,13 @@
 namespace quorvel::cli {
 namespace {
 
-constexpr OptionSpec kOptions[] = {IndentOption("get|export"),
-                                   AsciiOption("get|export")};
+constexpr OptionSpec kOptions[] = {
+    IndentOption("get|export"),
+    AsciiOption("get|export"),
+    {"--discard-damaged", "",
+     "compact a damaged file anyway, dropping the records that cannot be "
+     "read",
+     "compact"}};
 
 constexpr VerbSpec kSpec = {
     "docs",
@@ -195,7 +200,12 @@ class DocsAction {
       Wants(0);
       Open(Access::kChange);
       CompactStore(
-          args_, path_, [&] { db_->Compact(true); }, out_);
+          args_, path_,
+          [&](const auto& temp_file) {
+            db_->CompactTracked(true, temp_file,
+                                args_.Has("--discard-damaged"));
+          },
+          out_);
     }
   }
 

@@ -12,6 +12,12 @@ namespace quorvel::cli {
 
 namespace {
 
+constexpr OptionSpec kOptions[] = {
+    {"--discard-damaged", "",
+     "compact a damaged file anyway, dropping the records that cannot be "
+     "read",
+     "compact"}};
+
 constexpr VerbSpec kSpec = {
     "kv",
     "kv FILE get KEY\n"
@@ -35,7 +41,7 @@ constexpr VerbSpec kSpec = {
     "get, list and dump only read: they never create FILE, and a file that\n"
     "may only be read works for them. Every action reads the file's index\n"
     "into memory; values are read as they are printed.\n",
-    {},
+    kOptions,
 };
 
 void Dump(std::string_view path, Output& out) {
@@ -98,7 +104,11 @@ void Run(const Args& args, std::string_view path, std::string_view action,
     for (const Value& k : keys.array().values()) out.Line(k.string());
   } else {
     CompactStore(
-        args, path, [&] { db->Compact(true); }, out);
+        args, path,
+        [&](const auto& temp_file) {
+          db->CompactTracked(true, temp_file, args.Has("--discard-damaged"));
+        },
+        out);
   }
 }
 
