@@ -213,6 +213,19 @@ TEST_F(KvProtocolTest, DamageIsReportedAndNothingIsWrittenPastIt) {
           u" cannot be read; compact it discarding them to write "
           u"again");
   EXPECT_EQ(FileBytes(), bytes);
+  const std::u16string damaged =
+      u"The file is damaged: " + FromUtf8(std::to_string(db->damage().bytes));
+  try {
+    db->Compact();
+    ADD_FAILURE() << "a damaged file was compacted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.description().substr(0, damaged.size()), damaged);
+  }
+  EXPECT_EQ(FileBytes(), bytes);
+  db->CompactTracked(false, nullptr, /*discard_damaged=*/true);
+  EXPECT_FALSE(db->damage().any());
+  db->PutValue(u"new", u"x");
+  EXPECT_EQ(Open()->Count(), 11);
   // A tail of zeros is what a lost append leaves: no damage.
   bytes.resize(offsets[10]);
   bytes.resize(offsets[10] + 4096, 0);
