@@ -381,5 +381,59 @@ TEST(StoresCliTest, AWritePastTheFileSizeLimitIsAnError) {
   }
 }
 
+// One damaged document spoils only itself: it is named with its offset,
+// the export holds every other one (and fails), and the others can still be
+// deleted and the file compacted. A damaged key-value record is warned of,
+// and the file is only compacted past it when told to.
+TEST(StoresCliTest, DamageIsNamedAndSparesTheRest) {
+  QUORVEL_REQUIRE_TOOL();
+  ScratchDir dir;
+  const std::string docs = dir.Path("d.db");
+  for (const char* doc : {R"({"v":"a"})", R"({"v":"b"})", R"({"v":"c"})"})
+    Quorvel({"docs", docs, "add", doc});
+  std::string bytes = ReadFile(docs);
+  // The second document's body: 0xC7 and the record's sub-type 0x33.
+  const size_t id = bytes.find("DOC000002");
+  ASSERT_NE(id, std::string::npos);
+  ASSERT_EQ(bytes[id + 9 + 4 + 1], '\x33');
+  bytes[id + 9 + 4 + 1] = '\x34';
+  WriteFile(docs, bytes);
+  ToolResult r = RunQuorvel({"docs", docs, "get", "DOC000002"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Document DOC000002 at offset "), std::string::npos)
+      << r.err;
+  r = RunQuorvel({"docs", docs, "export"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, R"({"DOC000001":{"v":"a"},"DOC000003":{"v":"c"}})"
+                   "\n");
+  EXPECT_NE(r.err.find("(1 document(s) left out of the export)"),
+            std::string::npos);
+  Quorvel({"docs", docs, "delete", "DOC000001"});
+  Quorvel({"docs", docs, "compact"});
+  EXPECT_EQ(Quorvel({"docs", docs, "list"}), "DOC000002\nDOC000003\n");
+
+  const std::string kv = dir.Path("k.kv");
+  for (const char* key : {"a", "b", "c"}) Quorvel({"kv", kv, "put", key, "v"});
+  bytes = ReadFile(kv);
+  bytes[104 + 11] = 0;  // the signature of b's record
+  WriteFile(kv, bytes);
+  r = RunQuorvel({"kv", kv, "list"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a\n");
+  EXPECT_EQ(r.err, "quorvel: " + kv +
+                       ": warning: 22 bytes after offset 115 could not be "
+                       "read (a damaged record); nothing is written to the "
+                       "file until a compaction discards them\n");
+  r = RunQuorvel({"kv", kv, "put", "d", "v"});
+  EXPECT_EQ(r.status, 1);
+  r = RunQuorvel({"kv", kv, "compact"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(kv), bytes);
+  r = RunQuorvel({"kv", kv, "compact", "--discard-damaged"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Quorvel({"kv", kv, "put", "d", "v"}), "");
+  EXPECT_EQ(Quorvel({"kv", kv, "list"}), "a\nd\n");
+}
+
 }  // namespace
 }  // namespace quorvel::testing

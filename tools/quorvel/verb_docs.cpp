@@ -1,5 +1,6 @@
 // `quorvel docs FILE ACTION`: a document database file from the shell, with
 // documents in and out as JSON.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -276,8 +277,18 @@ class DocsAction {
     JSON::StandardWriter& json = writer.events();
     json.BeginObject();
     const Value ids = db_->Keys();
+    // A document that does not decode is left out, so that the output is
+    // still whole JSON of every other one; the first is then the failure.
+    std::optional<Error> unreadable;
+    int left_out = 0;
     for (const Value& id : ids.array().values()) {
-      Ref<KxDocRec> rec = db_->GetDoc(id.string());
+      Ref<KxDocRec> rec;
+      try {
+        rec = db_->GetDoc(id.string());
+      } catch (const Error& e) {
+        if (left_out++ == 0) unreadable = e;
+        continue;
+      }
       if (!rec) continue;
       json.Key(id.string());
       const uint64_t before = json.written();
@@ -286,6 +297,13 @@ class DocsAction {
     }
     json.EndObject();
     writer.EndText();
+    if (unreadable) {
+      throw Failure(std::string(path_),
+                    ToUtf8(unreadable->description()) + " (" +
+                        std::to_string(left_out) +
+                        " document(s) left out of the export)",
+                    unreadable->number());
+    }
   }
 
   const Args& args_;
