@@ -83,19 +83,22 @@ std::span<const uint8_t> StoreFile::Doubled(const Header& header,
   return {both.data(), 2 * size};
 }
 
+int ChooseHeaderCopy(const StoreLayout& layout, const uint8_t* both) {
+  auto has_magic = [&](const uint8_t* copy) {
+    return std::memcmp(copy, layout.magic.data(), layout.magic.size()) == 0;
+  };
+  if (has_magic(both) && Get32(both + layout.version_at) == kVersion) return 0;
+  return has_magic(both + layout.header_size) ? 1 : -1;
+}
+
 bool StoreFile::ReadHeaderCopies(Header* out) {
   const size_t size = layout_.header_size;
   uint8_t both[2 * sizeof(Header)];
   if (file_->ReadSome(0, {both, 2 * size}) != 2 * size) return false;
-  auto has_magic = [&](const uint8_t* copy) {
-    return std::memcmp(copy, layout_.magic.data(), layout_.magic.size()) == 0;
-  };
-  const uint8_t* a = both;
-  const uint8_t* chosen = both + size;
-  if (has_magic(a) && Get32(a + layout_.version_at) == kVersion) chosen = a;
-  if (!has_magic(chosen)) return false;
+  const int chosen = ChooseHeaderCopy(layout_, both);
+  if (chosen < 0) return false;
   *out = Header{};
-  std::memcpy(out->data(), chosen, size);
+  std::memcpy(out->data(), both + static_cast<size_t>(chosen) * size, size);
   return true;
 }
 

@@ -87,6 +87,11 @@ struct StoreLayout {
   const RecordFormat* records;
 };
 
+// Chooses which of the two header copies `both` (2 * header_size bytes) a
+// store reads: A (0) when it has the magic and version 1, else B (1) when it
+// has the magic; -1 when neither will do.
+int ChooseHeaderCopy(const StoreLayout& layout, const uint8_t* both);
+
 // Where a walk ended: the offset it stopped at, why, the last record it
 // visited (-1 for none), and how far the records it visited reach (where
 // it started, when none).

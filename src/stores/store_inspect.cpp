@@ -103,10 +103,15 @@ StoreInspector StoreInspector::Open(const std::u16string& path, StoreKind kind,
   inspector.a_ = ReadCopy(start.data(), kind);
   inspector.b_ = ReadCopy(start.data() + size, kind);
   // The rule by which a store chooses the copy it reads.
-  if (inspector.a_.magic_ok && inspector.a_.version == 1) {
-    inspector.chosen_ = HeaderChoice::kA;
-  } else if (inspector.b_.magic_ok) {
-    inspector.chosen_ = HeaderChoice::kB;
+  switch (internal::ChooseHeaderCopy(layout, start.data())) {
+    case 0:
+      inspector.chosen_ = HeaderChoice::kA;
+      break;
+    case 1:
+      inspector.chosen_ = HeaderChoice::kB;
+      break;
+    default:
+      break;
   }
   return inspector;
 }
