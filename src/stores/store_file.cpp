@@ -406,14 +406,15 @@ void StoreFile::Recover() {
 
 void StoreFile::FlushPending() {
   if (pending_.empty()) return;
-  const std::vector<uint8_t> run = std::move(pending_);
-  pending_.clear();
+  // The buffer keeps its room for the next change; a failed write leaves
+  // it to `Recover`, which the broken mark brings about.
   try {
-    file_->WriteAt(pending_at_, run);
+    file_->WriteAt(pending_at_, pending_);
   } catch (...) {
     broken_ = true;
     throw;
   }
+  pending_.clear();
   if (pending_link_at_ >= 0) {
     uint8_t link[4];
     Put32(link, static_cast<int32_t>(pending_link_to_ + 1));
