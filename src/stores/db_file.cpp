@@ -78,17 +78,24 @@ class PosixFile final : public DbFile {
 
   size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
-    // The view serves a small read only under the lock and below an end
-    // the OS confirmed during it: reads without the lock must give a short
-    // read, not a SIGBUS from a mapped page past the end of a file that
-    // something else cut short meanwhile. (Under the lock, the view also
-    // spares the header read of every write an atime update: a pread after
-    // a write updates the inode each time.)
+    // The view serves a small read below an end the OS has just confirmed
+    // (under the lock: once per lock; without it: per read, by lseek, which
+    // costs a fraction of a pread), so that a file something else cut short
+    // gives a short read rather than a SIGBUS from a mapped page past its
+    // end. Under the lock the view also spares the header read of every
+    // write an atime update, which a pread after a write costs each time.
     const int64_t end = offset + static_cast<int64_t>(out.size());
-    if (map_ != nullptr && end_confirmed_ && out.size() <= kMostFromView &&
-        end <= known_end_ && static_cast<uint64_t>(end) <= kMapSize) {
-      if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
-      return out.size();
+    if (map_ != nullptr && out.size() <= kMostFromView &&
+        static_cast<uint64_t>(end) <= kMapSize) {
+      if (!end_confirmed_) {
+        const off_t now = ::lseek(fd_, 0, SEEK_END);
+        if (now < 0) RaiseFileError(errno, path_);
+        known_end_ = static_cast<int64_t>(now);
+      }
+      if (end <= known_end_) {
+        if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
+        return out.size();
+      }
     }
     size_t done = 0;
     while (done < out.size()) {
