@@ -163,6 +163,22 @@ PyObject* CompactStore(PyObject* self, PyObject*) {
   Py_RETURN_NONE;
 }
 
+// _begin_batch() and _commit_batch(): the file's lock held across many
+// writes, for Closing.batch().
+template <class Db>
+PyObject* BeginBatch(PyObject* self, PyObject*) {
+  StoreCore<Db>& core = CoreOf<Db>(self);
+  if (!OnStore(core, false, [&] { core.db->BeginBatch(); })) return nullptr;
+  Py_RETURN_NONE;
+}
+
+template <class Db>
+PyObject* CommitBatch(PyObject* self, PyObject*) {
+  StoreCore<Db>& core = CoreOf<Db>(self);
+  if (!OnStore(core, false, [&] { core.db->CommitBatch(); })) return nullptr;
+  Py_RETURN_NONE;
+}
+
 template <class Db>
 PyObject* StoreClosed(PyObject* self, void*) {
   return PyBool_FromLong(!CoreOf<Db>(self).open);
@@ -229,10 +245,12 @@ template <class Db>
 bool AddStoreType(PyObject* module, const StoreTypeSpec& spec) {
   // The type keeps pointers into its tables for good.
   static PyMethodDef* const methods = [&] {
-    auto* table = new PyMethodDef[spec.methods.size() + 3];
+    auto* table = new PyMethodDef[spec.methods.size() + 5];
     PyMethodDef* end =
         std::copy(spec.methods.begin(), spec.methods.end(), table);
     *end++ = {"compact", CompactStore<Db>, METH_NOARGS, spec.compact_doc};
+    *end++ = {"_begin_batch", BeginBatch<Db>, METH_NOARGS, nullptr};
+    *end++ = {"_commit_batch", CommitBatch<Db>, METH_NOARGS, nullptr};
     *end++ = {"close", CloseStore<Db>, METH_NOARGS,
               "close($self, /)\n--\n\n"
               "Closes the file; nothing when it is closed already. Everything "

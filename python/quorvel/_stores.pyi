@@ -1,5 +1,5 @@
 from collections.abc import Callable
-from typing import TypeVar
+from typing import ContextManager, TypeVar
 
 import quorvel
 
@@ -23,5 +23,6 @@ class StoreError(quorvel.Error, ValueError):
 class Closing:
     def __enter__(self: _S) -> _S: ...
     def __exit__(self, *exc_info: object) -> None: ...
+    def batch(self: _S) -> ContextManager[_S]: ...
 
 def opener(store_class: Callable[..., _S], kind: str) -> Callable[..., _S]: ...

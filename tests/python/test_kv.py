@@ -60,6 +60,23 @@ class KvTest(unittest.TestCase):
             self.assertEqual(list(store.items()), list(model.items()))
             self.assertEqual(len(store), len(model))
 
+    def test_a_batch_is_seen_whole_and_ends_on_an_exception(self):
+        with kv.open(self.path) as store:
+            with store.batch():
+                for i in range(2000):
+                    store[f"k{i}"] = LATIN * (i % 300)
+                del store["k5"]
+                self.assertEqual(store["k1999"], LATIN * (1999 % 300))
+            with self.assertRaises(ZeroDivisionError):
+                with store.batch():
+                    store["late"] = "x"
+                    1 / 0
+            with kv.open(self.path) as other:  # the lock was released
+                other["other"] = "y"
+        with kv.open(self.path, readonly=True) as store:
+            self.assertEqual(len(store), 2001)
+            self.assertEqual((store["late"], store["k7"]), ("x", LATIN * 7))
+
     def test_exact_refuses_and_writes_nothing(self):
         rows = [  # key, value, where, the text named, its start
             ("\u6771\u4eac", "v", "", "\u6771\u4eac", 0),
