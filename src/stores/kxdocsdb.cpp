@@ -13,6 +13,7 @@
 #include "quorvel/safearray.h"
 #include "quorvel/storable.h"
 #include "stores/db_file.h"
+#include "stores/doc_match.h"
 #include "stores/doc_rules.h"
 #include "stores/docsdb_format.h"
 #include "stores/store_file.h"
@@ -333,35 +334,54 @@ Value KxDocsDB::GetField(const String& id, const String& FieldName,
 }
 
 Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
-  std::vector<String> matches;
   if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
-  const Value keys = impl_->index.keys().Keys();
-  // Documents not in the cache are read through one window sliding forward:
-  // the index lists most records in file order, so few reads reach the OS.
-  // A record the window cannot serve whole and sound is left to GetDoc.
+  std::vector<String> matches;
+  const internal::DocFieldMatcher matcher(FieldName, vValue);
+  const DocRecordFormat format;
+  const bool open = impl_->file.is_open();
+  const bool any_cached = impl_->cache->Count() > 0;
+  const int64_t length = open ? impl_->file.file().Length() : 0;
+  // The index lists most records in file order, so one window sliding
+  // forward serves them from few reads.
   std::unique_ptr<ScanWindow> window;
-  auto read_ahead = [&](const String& id) -> Ref<KxDocRec> {
-    if (!impl_->file.is_open() || impl_->cache->Exists(id))
-      return Ref<KxDocRec>();
-    const int64_t offset = impl_->index.Find(id);
-    if (offset < 0) return Ref<KxDocRec>();
+  // Matches the current record of `id` at `offset` in place, as far as its
+  // bytes decide.
+  auto match_in_file = [&](const String& id, int64_t offset) {
+    using Result = internal::DocFieldMatcher::Result;
+    if (!open || (any_cached && impl_->cache->Exists(id)) || offset < 0)
+      return Result::kUndecided;
     if (!window) window = std::make_unique<ScanWindow>(impl_->file.file());
-    // A damaged length must not grow the window without bound.
-    constexpr size_t kMostInWindow = 64 * 1024;
-    Ref<KxDocRec> rec = DecodeAtHand([&](size_t n) -> const uint8_t* {
-      return n <= kMostInWindow ? window->View(offset, n) : nullptr;
-    });
-    if (!rec) return rec;
-    Attach(*rec);
-    return rec;
+    internal::RecordInfo rec;
+    const internal::WalkStop stop = format.Parse(*window, offset, length, &rec);
+    // A record without its signature is no document, as GetDoc finds.
+    if (stop == internal::WalkStop::kNoSignature) return Result::kNoMatch;
+    if (stop != internal::WalkStop::kOk) return Result::kUndecided;
+    const uint8_t* body =
+        window->View(rec.body_at, static_cast<size_t>(rec.body_size));
+    if (body == nullptr) return Result::kUndecided;
+    return matcher.Match({body, static_cast<size_t>(rec.body_size)});
   };
-  for (const Value& key : keys.array().values()) {
-    Ref<KxDocRec> rec = read_ahead(key.string());
-    if (!rec) rec = GetDoc(key.string(), false);
+  // Nothing here changes the index, but a position stays sound if it did.
+  size_t position = 0;
+  while (const Dictionary::Entry* entry =
+             impl_->index.keys().NextEntry(position)) {
+    switch (match_in_file(entry->key, entry->value.long_value())) {
+      case internal::DocFieldMatcher::Result::kMatch:
+        matches.push_back(entry->key);
+        continue;
+      case internal::DocFieldMatcher::Result::kNoMatch:
+        continue;
+      case internal::DocFieldMatcher::Result::kUndecided:
+        break;
+    }
+    // A cached record is what this object saved, so it decides; one whose
+    // bytes did not is decoded (raising for a damaged one).
+    const String id = entry->key;
+    Ref<KxDocRec> rec = GetDoc(id, false);
     if (!rec) continue;
     const Value* field = rec->fields().Find(FieldName);
     if (field != nullptr && internal::DocValuesEqual(*field, vValue))
-      matches.push_back(key.string());
+      matches.push_back(id);
   }
   return internal::DocIdArray(std::move(matches));
 }
