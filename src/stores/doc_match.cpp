@@ -1,5 +1,6 @@
 #include "stores/doc_match.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -95,22 +96,46 @@ class DocFieldMatcher::Walk {
     return Advance(*n);
   }
 
-  // Steps over one value inside a container at `depth`.
+  // Steps over one value inside a container at `depth`. The scalars and
+  // short texts that make up most documents take no jump through the type
+  // switch.
   bool Skip(int depth) {
     if (!Has(1)) return false;
-    const uint8_t type = *at_++;
+    const uint8_t type = *at_;
+    if (type == kStr8) return Has(2) && Advance(2 + size_t{at_[1]});
+    if (const uint8_t size = kScalarSize[type]) return Advance(size);
+    ++at_;
+    return SkipOther(type, depth);
+  }
+
+  // Steps over `n` name/value pairs of a map at `depth`.
+  bool Pairs(size_t n, int depth) {
+    if (depth > kMaxDepth) return false;
+    const uint8_t* text;
+    size_t size;
+    for (size_t i = 0; i < n; ++i) {
+      if (!Name(&text, &size) || !Skip(depth)) return false;
+    }
+    return true;
+  }
+
+ private:
+  // The size of each scalar encoding whole, type byte included; 0 for the
+  // other type bytes.
+  static constexpr std::array<uint8_t, 256> kScalarSize = [] {
+    std::array<uint8_t, 256> sizes{};
+    sizes[kNil] = sizes[kFalse] = sizes[kTrue] = 1;
+    sizes[kInt32] = 5;
+    sizes[kFloat64] = 9;
+    return sizes;
+  }();
+
+  // Steps over a value of `type` (already read) that is not a scalar. Kept
+  // out of line, so that the common case of Skip stays small enough to
+  // inline.
+  [[gnu::noinline]] bool SkipOther(uint8_t type, int depth) {
     size_t n = 0;
     switch (type) {
-      case kNil:
-      case kFalse:
-      case kTrue:
-        return true;
-      case kInt32:
-        return Advance(4);
-      case kFloat64:
-        return Advance(8);
-      case kStr8:
-        return Has(1) && Advance(*at_++);
       case kStr16:
         return Be16(&n) && Advance(n);
       case kArray16:
@@ -128,18 +153,6 @@ class DocFieldMatcher::Walk {
     }
   }
 
-  // Steps over `n` name/value pairs of a map at `depth`.
-  bool Pairs(size_t n, int depth) {
-    if (depth > kMaxDepth) return false;
-    const uint8_t* text;
-    size_t size;
-    for (size_t i = 0; i < n; ++i) {
-      if (!Name(&text, &size) || !Skip(depth)) return false;
-    }
-    return true;
-  }
-
- private:
   bool Extension(int depth) {
     if (!Has(1)) return false;
     size_t n = 0;
@@ -165,7 +178,7 @@ class DocFieldMatcher::Walk {
 DocFieldMatcher::DocFieldMatcher(std::u16string_view field_name,
                                  const Value& value)
     : value_(value) {
-  name_exists_ = TextPayload(field_name, &name_);
+  if (TextPayload(field_name, &name_)) name_size_ = name_.size();
   switch (value.kind()) {
     case Kind::Null:
       type_ = kNil;
@@ -211,16 +224,23 @@ DocFieldMatcher::Result DocFieldMatcher::Match(
     if (!walk.Name(&name, &name_size)) return Result::kUndecided;
     const uint8_t* value = walk.at();
     if (!walk.Skip(1)) return Result::kUndecided;
-    if (!name_exists_ || name_size != name_.size() ||
-        std::memcmp(name, name_.data(), name_size) != 0) {
-      continue;
-    }
+    if (!SameName(name, name_size)) continue;
     // The decoder refuses a name given twice.
     if (found) return Result::kUndecided;
     found = true;
     matched = Equal({value, static_cast<size_t>(walk.at() - value)});
   }
   return matched ? Result::kMatch : Result::kNoMatch;
+}
+
+bool DocFieldMatcher::SameName(const uint8_t* name, size_t size) const {
+  // Names are short, and most differ in length or in their first byte: a
+  // plain loop does better here than a call.
+  if (size != name_size_) return false;
+  for (size_t i = 0; i < size; ++i) {
+    if (name[i] != name_[i]) return false;
+  }
+  return true;
 }
 
 bool DocFieldMatcher::Equal(std::span<const uint8_t> field) const {

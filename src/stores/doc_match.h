@@ -4,6 +4,7 @@
 #ifndef QUORVEL_SRC_STORES_DOC_MATCH_H_
 #define QUORVEL_SRC_STORES_DOC_MATCH_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -49,11 +50,14 @@ class DocFieldMatcher {
  private:
   class Walk;
 
+  // Returns whether the `size` bytes at `name` are the sought name's.
+  bool SameName(const uint8_t* name, size_t size) const;
   // Compares one whole encoded value, already walked, with the query.
   bool Equal(std::span<const uint8_t> field) const;
 
   std::vector<uint8_t> name_;  // Windows-1252 bytes of the field name
-  bool name_exists_ = false;   // false: no stored name can equal it
+  // Their count, or a size no name has when no stored name can equal it.
+  size_t name_size_ = SIZE_MAX;
   Value value_;
   uint8_t type_ = 0;      // the encoded type byte wanted, 0 when none can match
   uint8_t sub_type_ = 0;  // with an extension type byte
