@@ -1,5 +1,6 @@
 #include "stores/doc_match.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -256,9 +257,10 @@ bool DocFieldMatcher::Equal(std::span<const uint8_t> field) const {
       size_t header = 0;
       if (type == kStr8) header = 2;
       if (type == kStr16) header = 3;
+      // The empty text has no payload to point at, so no memcmp here.
       return header != 0 && field.size() - header == payload_.size() &&
-             std::memcmp(field.data() + header, payload_.data(),
-                         payload_.size()) == 0;
+             std::equal(payload_.begin(), payload_.end(),
+                        field.begin() + header);
     }
     case kInt32:
     case kFloat64:
