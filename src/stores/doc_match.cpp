@@ -109,13 +109,38 @@ class DocFieldMatcher::Walk {
     return SkipOther(type, depth);
   }
 
+  // Steps over one name/value pair of a map at `depth`, pointing `*name`
+  // at the name's `*name_size` bytes and `*value` at the value. A short
+  // name with a scalar or a short text, nearly every field, is stepped
+  // over with one bounds check.
+  bool Field(const uint8_t** name, size_t* name_size, const uint8_t** value,
+             int depth) {
+    const size_t left = static_cast<size_t>(end_ - at_);
+    if (left >= 4 && at_[0] == kStr8 && left - 4 >= at_[1]) {
+      const size_t n = at_[1];
+      const uint8_t* v = at_ + 2 + n;
+      const size_t size = *v == kStr8 ? 2 + size_t{v[1]} : kScalarSize[*v];
+      if (size != 0 && size <= left - 2 - n) {
+        *name = at_ + 2;
+        *name_size = n;
+        *value = v;
+        at_ = v + size;
+        return true;
+      }
+    }
+    if (!Name(name, name_size)) return false;
+    *value = at_;
+    return Skip(depth);
+  }
+
   // Steps over `n` name/value pairs of a map at `depth`.
   bool Pairs(size_t n, int depth) {
     if (depth > kMaxDepth) return false;
-    const uint8_t* text;
+    const uint8_t* name;
     size_t size;
+    const uint8_t* value;
     for (size_t i = 0; i < n; ++i) {
-      if (!Name(&text, &size) || !Skip(depth)) return false;
+      if (!Field(&name, &size, &value, depth)) return false;
     }
     return true;
   }
@@ -222,9 +247,8 @@ DocFieldMatcher::Result DocFieldMatcher::Match(
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* name;
     size_t name_size;
-    if (!walk.Name(&name, &name_size)) return Result::kUndecided;
-    const uint8_t* value = walk.at();
-    if (!walk.Skip(1)) return Result::kUndecided;
+    const uint8_t* value;
+    if (!walk.Field(&name, &name_size, &value, 1)) return Result::kUndecided;
     if (!SameName(name, name_size)) continue;
     // The decoder refuses a name given twice.
     if (found) return Result::kUndecided;
