@@ -15,6 +15,7 @@
 #include "quorvel/safearray.h"
 #include "quorvel/storable.h"
 #include "stores/db_file.h"
+#include "stores/doc_match.h"
 #include "stores/doc_rules.h"
 #include "stores/docsdb_format.h"
 #include "stores/store.h"
@@ -368,15 +369,54 @@ Value KxDocsDB::GetField(const String& id, const String& FieldName,
 }
 
 Value KxDocsDB::FindIds(const String& FieldName, const Value& vValue) {
-  std::vector<String> matches;
   if (!impl_->index.exists()) RaiseStandard(kErrObjectNotSet);
-  const Value keys = impl_->index.keys().Keys();
-  for (const Value& key : keys.array().values()) {
-    Ref<KxDocRec> rec = GetDoc(key.string(), false);
+  std::vector<String> matches;
+  const internal::DocFieldMatcher matcher(FieldName, vValue);
+  const DocRecordFormat format;
+  const bool open = impl_->file.is_open();
+  const bool any_cached = impl_->cache->Count() > 0;
+  const int64_t length = open ? impl_->file.file().Length() : 0;
+  // The index lists most records in file order, so one window sliding
+  // forward serves them from few reads.
+  std::unique_ptr<ScanWindow> window;
+  // Matches the current record of `id` at `offset` in place, as far as its
+  // bytes decide.
+  auto match_in_file = [&](const String& id, int64_t offset) {
+    using Result = internal::DocFieldMatcher::Result;
+    if (!open || (any_cached && impl_->cache->Exists(id)) || offset < 0)
+      return Result::kUndecided;
+    if (!window) window = std::make_unique<ScanWindow>(impl_->file.file());
+    internal::RecordInfo rec;
+    const internal::WalkStop stop = format.Parse(*window, offset, length, &rec);
+    // A record without its signature is no document, as GetDoc finds.
+    if (stop == internal::WalkStop::kNoSignature) return Result::kNoMatch;
+    if (stop != internal::WalkStop::kOk) return Result::kUndecided;
+    const uint8_t* body =
+        window->View(rec.body_at, static_cast<size_t>(rec.body_size));
+    if (body == nullptr) return Result::kUndecided;
+    return matcher.Match({body, static_cast<size_t>(rec.body_size)});
+  };
+  // Nothing here changes the index, but a position stays sound if it did.
+  size_t position = 0;
+  while (const Dictionary::Entry* entry =
+             impl_->index.keys().NextEntry(position)) {
+    switch (match_in_file(entry->key, entry->value.long_value())) {
+      case internal::DocFieldMatcher::Result::kMatch:
+        matches.push_back(entry->key);
+        continue;
+      case internal::DocFieldMatcher::Result::kNoMatch:
+        continue;
+      case internal::DocFieldMatcher::Result::kUndecided:
+        break;
+    }
+    // A cached record is what this object saved, so it decides; one whose
+    // bytes did not is decoded (raising for a damaged one).
+    const String id = entry->key;
+    Ref<KxDocRec> rec = GetDoc(id, false);
     if (!rec) continue;
     const Value* field = rec->fields().Find(FieldName);
     if (field != nullptr && internal::DocValuesEqual(*field, vValue))
-      matches.push_back(key.string());
+      matches.push_back(id);
   }
   return internal::DocIdArray(std::move(matches));
 }
