@@ -139,11 +139,12 @@ class KxDocsDB final : public Object, public DocStoreLink {
   // Whether the open file was opened for reading only.
   bool IsReadOnly() const;
   // Changes the stored document `id` (taken as it is) and saves it, all
-  // under the file's lock: `change` gets the current document, as the file
-  // now holds it (or as this object cached it), so that changes by several
-  // openers to different fields are all kept. `change` runs under the lock
-  // and must not write this file through another object. Returns false,
-  // writing nothing, when the file does not hold `id`.
+  // under the file's lock: `change` gets a new record holding the current
+  // document's fields, as the file now holds it (or as this object cached
+  // it), so that changes by several openers to different fields are all
+  // kept; that record becomes the cached one once saved. `change` runs under
+  // the lock and must not write this file through another object. Returns
+  // false, writing nothing, when the file does not hold `id`.
   bool UpdateDoc(const String& id,
                  const std::function<void(KxDocRec&)>& change);
   // Takes the file's lock until `CommitBatch`: the saves, deletes and

@@ -244,18 +244,11 @@ PyObject* Update(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!converted) return nullptr;
   const String key = StringOf(id);
   bool found = false;
-  // A new record takes the old one's place, so that one handed out
-  // meanwhile never changes.
+  // Read, changed and saved under the file's lock: another process's
+  // update of other fields stays, and a deleted document stays gone.
   if (!OnStore(core, false, [&] {
-        const Ref<KxDocRec> old = core.db->GetDoc(key);
-        found = static_cast<bool>(old);
-        if (!found) return;
-        Ref<KxDocRec> rec = KxDocRec::Create();
-        rec->LetDocID(key);
-        for (const Dictionary::Entry& entry : old->fields())
-          rec->fields().LetItem(entry.key, entry.value);
-        Fill(*rec, values);
-        core.db->SaveDoc(*rec);
+        found =
+            core.db->UpdateDoc(key, [&](KxDocRec& rec) { Fill(rec, values); });
       }))
     return nullptr;
   if (!found) {

@@ -278,11 +278,17 @@ bool KxDocsDB::UpdateDoc(const String& id,
   RequireOpen();
   StoreFile::Writing writing(impl_->file);
   impl_->file.SeeDeletes();
-  Ref<KxDocRec> rec = GetDoc(id, false);
-  if (!rec) {
+  const Ref<KxDocRec> current = GetDoc(id, false);
+  if (!current) {
     writing.Done();
     return false;
   }
+  // A new record takes the current one's place: one handed out before
+  // never changes, and a change that fails to save leaves nothing behind.
+  Ref<KxDocRec> rec = KxDocRec::Create();
+  rec->LetDocID(id);
+  for (const Dictionary::Entry& entry : current->fields())
+    rec->fields().LetItem(entry.key, entry.value);
   change(*rec);
   // Nested: the save shares this lock, and the header is written once.
   SaveDoc(*rec);
