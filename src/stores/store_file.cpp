@@ -415,13 +415,16 @@ void StoreFile::FlushPending() {
     throw;
   }
   pending_.clear();
-  if (pending_link_at_ >= 0) {
-    uint8_t link[4];
-    Put32(link, static_cast<int32_t>(pending_link_to_ + 1));
-    const int64_t link_at = pending_link_at_;
-    pending_link_at_ = -1;
-    file_->WriteInPlace(link_at, link);
-  }
+  WritePendingLink();
+}
+
+void StoreFile::WritePendingLink() {
+  if (pending_link_at_ < 0) return;
+  uint8_t link[4];
+  Put32(link, static_cast<int32_t>(pending_link_to_ + 1));
+  const int64_t link_at = pending_link_at_;
+  pending_link_at_ = -1;
+  file_->WriteInPlace(link_at, link);
 }
 
 int64_t StoreFile::Append(std::span<const uint8_t> record) {
@@ -478,13 +481,7 @@ int64_t StoreFile::Append(std::span<const uint8_t> record) {
     // The record lands before the link that leads to it, so a walk without
     // the lock never follows a link into a record still being written.
     file_->WriteAt(at, record);
-    if (pending_link_at_ >= 0) {
-      uint8_t link[4];
-      Put32(link, static_cast<int32_t>(at + 1));
-      const int64_t link_at = pending_link_at_;
-      pending_link_at_ = -1;
-      file_->WriteInPlace(link_at, link);
-    }
+    WritePendingLink();
   } else {
     pending_.insert(pending_.end(), record.begin(), record.end());
   }

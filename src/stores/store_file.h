@@ -364,6 +364,9 @@ class StoreFile {
   // that are neither records nor a torn tail (a tail of zeros, or a last
   // record cut short).
   void NoteWalkEnd(const WalkEnd& end, int64_t length);
+  // Writes the link that leads to the first record written since the last
+  // one that was linked; nothing when there is none.
+  void WritePendingLink();
   // Writes the buffered records, then the link that leads to the first.
   void FlushPending();
   // After a failed write: forgets the buffer and the header changes, and
