@@ -40,27 +40,29 @@ WalkStop DocRecordFormat::Parse(ScanWindow& window, int64_t offset,
   return WalkStop::kOk;
 }
 
-std::vector<uint8_t> DocRecordFormat::Encode(std::u16string_view id,
-                                             int32_t field_count,
-                                             std::span<const uint8_t> body) {
+std::vector<uint8_t> DocRecordFormat::Encode(
+    std::u16string_view id, int32_t field_count,
+    const std::function<void(std::vector<uint8_t>&)>& append_body) {
   if (id.size() > static_cast<size_t>(kMaxPosition)) {
     RaiseOverflow(u"KxDocsDB",
                   u"a document id holds at most 2,147,483,647 characters");
   }
-  if (body.empty() || body.size() > static_cast<size_t>(kMaxPosition)) {
-    RaiseOverflow(u"KxDocsDB", u"an encoded document holds at most 2 GiB");
-  }
   std::vector<uint8_t> record(kIdAt);
-  record.reserve(kIdAt + id.size() + 4 + body.size());
+  // A typical document's body fits, so it is encoded without a move.
+  record.reserve(kIdAt + id.size() + 4 + 256);
   Put16(record.data(), kSignature);
   Put32(record.data() + kFieldCountAt, field_count);
   // next stays 0 and flag 0 (live) until a successor or a delete.
   Put32(record.data() + kHeaderSize, static_cast<int32_t>(id.size()));
   AppendAnsi(id, record);
-  uint8_t body_last[4];
-  Put32(body_last, static_cast<int32_t>(body.size()) - 1);
-  record.insert(record.end(), body_last, body_last + 4);
-  record.insert(record.end(), body.begin(), body.end());
+  const size_t body_at = record.size() + 4;
+  record.resize(body_at);
+  append_body(record);
+  const size_t body = record.size() - body_at;
+  if (body == 0 || body > static_cast<size_t>(kMaxPosition)) {
+    RaiseOverflow(u"KxDocsDB", u"an encoded document holds at most 2 GiB");
+  }
+  Put32(record.data() + body_at - 4, static_cast<int32_t>(body) - 1);
   return record;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -37,10 +38,12 @@ class DocRecordFormat final : public RecordFormat {
   bool chained() const override { return true; }
   int64_t link_at() const override { return 6; }
 
-  // Returns the bytes of a live, unlinked record.
-  static std::vector<uint8_t> Encode(std::u16string_view id,
-                                     int32_t field_count,
-                                     std::span<const uint8_t> body);
+  // Returns the bytes of a live, unlinked record whose body
+  // `append_body(record)` appends to the bytes before it, so that the body
+  // is encoded into the record's own buffer.
+  static std::vector<uint8_t> Encode(
+      std::u16string_view id, int32_t field_count,
+      const std::function<void(std::vector<uint8_t>&)>& append_body);
 };
 
 // Where the document file's header keeps the id counter, in one copy.

@@ -82,9 +82,10 @@ std::vector<uint8_t> EncodeRecord(const Ref<KxDocRec>& rec, bool exact) {
     RequireStorable(doc, StorableTarget::kDocument, kSource);
   }
   // Checked already when it matters: no second walk under an ExactScope.
-  const std::vector<uint8_t> body =
-      mMsgPack::EncodeBytes(doc, mMsgPack::EncodeOptions{});
-  return DocRecordFormat::Encode(rec->DocID(), rec->fields().Count(), body);
+  return DocRecordFormat::Encode(
+      rec->DocID(), rec->fields().Count(), [&](std::vector<uint8_t>& out) {
+        mMsgPack::EncodeTo(doc, out, mMsgPack::EncodeOptions{});
+      });
 }
 
 }  // namespace
@@ -218,18 +219,21 @@ String KxDocsDB::NewDocId() {
 
 Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
   RequireOpen();
-  String key = id.empty() ? NewDocId() : id;
-  key = internal::NormalizeDocId(key);
-  // What is stored is the normalised form, so that is what must fit.
-  if (impl_->Exact())
-    RequireStorableText(key, StorableTarget::kText, kSource, kIdName);
-  if (!id.empty() && !impl_->file.read_only()) {
-    // Decided on the file as it is now, not as it was at open.
-    StoreFile::Writing writing(impl_->file);
-    if (impl_->index.Find(key) >= 0) impl_->file.SeeDeletes();
-    writing.Done();
+  // A generated identifier is normalised already and skips every one the
+  // index holds.
+  const String key = id.empty() ? NewDocId() : internal::NormalizeDocId(id);
+  if (!id.empty()) {
+    // What is stored is the normalised form, so that is what must fit.
+    if (impl_->Exact())
+      RequireStorableText(key, StorableTarget::kText, kSource, kIdName);
+    if (!impl_->file.read_only()) {
+      // Decided on the file as it is now, not as it was at open.
+      StoreFile::Writing writing(impl_->file);
+      if (impl_->index.Find(key) >= 0) impl_->file.SeeDeletes();
+      writing.Done();
+    }
+    if (impl_->index.Find(key) >= 0) RaiseExists(key);
   }
-  if (impl_->index.Find(key) >= 0) RaiseExists(key);
   impl_->fresh.insert(key.str());
   Ref<KxDocRec> rec = KxDocRec::Create();
   rec->LetDocID(key);
@@ -270,7 +274,9 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   file.SetField(internal::kDocsNextIdAt, next_id_);
   writing.Done();
   if (fresh != impl_->fresh.end()) impl_->fresh.erase(fresh);
-  Attach(rec);
+  // One this database handed out is on its list already (the list lets go
+  // only of records nobody else holds).
+  if (rec.store() != this) Attach(rec);
 }
 
 bool KxDocsDB::UpdateDoc(const String& id,
