@@ -94,7 +94,7 @@ TEST(StoreBatchKillTest, AKilledBatchLeavesAPrefix) {
   const std::string path = dir + "/b.kv";
   std::mt19937 rng(11);
   int not_prefix = 0, partial = 0;
-  for (int cycle = 0; cycle < 40; ++cycle) {
+  for (int cycle = 0; cycle < 25; ++cycle) {
     std::filesystem::remove(path);
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -107,7 +107,15 @@ TEST(StoreBatchKillTest, AKilledBatchLeavesAPrefix) {
       db->CommitBatch();
       _exit(0);
     }
-    usleep(1000 + rng() % 60000);
+    // Killed once the batch has reached the file (a first 1 MiB piece),
+    // however slow the build: the kill must land inside it.
+    for (int waited = 0; waited < 5000; ++waited) {
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(path, ec);
+      if (!ec && size > 1000000) break;
+      usleep(1000);
+    }
+    usleep(rng() % 20000);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     auto db = KxKVDB::Create();
