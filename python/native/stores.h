@@ -238,17 +238,17 @@ struct StoreTypeSpec {
 };
 
 // Adds a store type to the module under the last part of its name: a
-// mapping of `spec`'s pieces, with len (Db::Count), iteration over
+// mapping of `pieces`'s pieces, with len (Db::Count), iteration over
 // Db::Keys(), compact, close, `closed` and `path`. False with a Python
 // exception set.
 template <class Db>
-bool AddStoreType(PyObject* module, const StoreTypeSpec& spec) {
+bool AddStoreType(PyObject* module, const StoreTypeSpec& pieces) {
   // The type keeps pointers into its tables for good.
   static PyMethodDef* const methods = [&] {
-    auto* table = new PyMethodDef[spec.methods.size() + 5];
+    auto* table = new PyMethodDef[pieces.methods.size() + 5];
     PyMethodDef* end =
-        std::copy(spec.methods.begin(), spec.methods.end(), table);
-    *end++ = {"compact", CompactStore<Db>, METH_NOARGS, spec.compact_doc};
+        std::copy(pieces.methods.begin(), pieces.methods.end(), table);
+    *end++ = {"compact", CompactStore<Db>, METH_NOARGS, pieces.compact_doc};
     *end++ = {"_begin_batch", BeginBatch<Db>, METH_NOARGS, nullptr};
     *end++ = {"_commit_batch", CommitBatch<Db>, METH_NOARGS, nullptr};
     *end++ = {"close", CloseStore<Db>, METH_NOARGS,
@@ -265,24 +265,24 @@ bool AddStoreType(PyObject* module, const StoreTypeSpec& spec) {
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(spec.new_store)},
+      {Py_tp_new, reinterpret_cast<void*>(pieces.new_store)},
       {Py_tp_dealloc, reinterpret_cast<void*>(DeallocStore<Db>)},
       {Py_tp_iter, reinterpret_cast<void*>(IterStore<Db>)},
       {Py_mp_length, reinterpret_cast<void*>(StoreLength<Db>)},
-      {Py_mp_subscript, reinterpret_cast<void*>(spec.get_item)},
-      {Py_mp_ass_subscript, reinterpret_cast<void*>(spec.set_item)},
-      {Py_sq_contains, reinterpret_cast<void*>(spec.contains)},
+      {Py_mp_subscript, reinterpret_cast<void*>(pieces.get_item)},
+      {Py_mp_ass_subscript, reinterpret_cast<void*>(pieces.set_item)},
+      {Py_sq_contains, reinterpret_cast<void*>(pieces.contains)},
       {Py_tp_methods, methods},
       {Py_tp_getset, getset},
-      {Py_tp_doc, const_cast<char*>(spec.doc)},
+      {Py_tp_doc, const_cast<char*>(pieces.doc)},
       {0, nullptr},
   };
-  PyType_Spec type_spec = {spec.name, sizeof(StoreObject<Db>), 0,
+  PyType_Spec type_spec = {pieces.name, sizeof(StoreObject<Db>), 0,
                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
   PyObject* type = PyType_FromSpec(&type_spec);
   if (type == nullptr) return false;
   const bool added = PyModule_AddObjectRef(
-                         module, std::strrchr(spec.name, '.') + 1, type) == 0;
+                         module, std::strrchr(pieces.name, '.') + 1, type) == 0;
   Py_DECREF(type);
   return added;
 }
