@@ -89,6 +89,10 @@ class KxDocRec final : public Object, public FieldMap {
   // Sets or clears the database without telling it; for the database itself.
   void AttachStore(DocStoreLink* store) { store_ = store; }
   DocStoreLink* store() const { return store_; }
+  // Whether the database handed this record out as a new document that no
+  // save has stored yet; for the database itself.
+  bool unsaved_new() const { return unsaved_new_; }
+  void set_unsaved_new(bool unsaved_new) { unsaved_new_ = unsaved_new; }
 
  private:
   KxDocRec();
@@ -96,6 +100,7 @@ class KxDocRec final : public Object, public FieldMap {
   Ref<Dictionary> fields_;
   String doc_id_;
   DocStoreLink* store_ = nullptr;  // not owned; see DocStoreLink
+  bool unsaved_new_ = false;
 };
 
 }  // namespace quorvel

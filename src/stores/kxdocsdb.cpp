@@ -4,7 +4,6 @@
 #include <cstring>
 #include <span>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -35,9 +34,6 @@ class KxDocsDB::Impl final : public internal::Store {
   explicit Impl(FileSystem& fs) : Store(fs, DocsFileLayout()) {}
   std::vector<Ref<KxDocRec>> attached;
   size_t prune_at = 64;
-  // Identifiers AddDoc handed out that no save through this object has
-  // stored yet: their first save must not replace another opener's.
-  std::unordered_set<std::u16string> fresh;
 };
 
 namespace {
@@ -234,9 +230,10 @@ Ref<KxDocRec> KxDocsDB::AddDoc(const String& id) {
     }
     if (impl_->index.Find(key) >= 0) RaiseExists(key);
   }
-  impl_->fresh.insert(key.str());
   Ref<KxDocRec> rec = KxDocRec::Create();
   rec->LetDocID(key);
+  // Its first save must not replace what another opener saved meanwhile.
+  rec->set_unsaved_new(true);
   Attach(*rec);
   return rec;
 }
@@ -260,11 +257,10 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   const std::vector<uint8_t> record = EncodeRecord(keep, impl_->Exact());
   StoreFile& file = impl_->file;
   StoreFile::Writing writing(file);
-  const auto fresh = impl_->fresh.find(id.str());
-  // A first save of an identifier AddDoc handed out must not replace what
-  // another opener saved under it since; one saved through this object
-  // (and so cached) it may.
-  if (fresh != impl_->fresh.end() && impl_->index.Find(id) >= 0 &&
+  // A first save of a record AddDoc handed out must not replace what
+  // another opener saved under its identifier since; one saved through
+  // this object (and so cached) it may.
+  if (rec.unsaved_new() && impl_->index.Find(id) >= 0 &&
       !impl_->cache->Exists(id)) {
     file.SeeDeletes();
     if (impl_->index.Find(id) >= 0) RaiseExists(id);
@@ -273,7 +269,7 @@ void KxDocsDB::SaveDoc(KxDocRec& rec) {
   next_id_ = std::max(next_id_, file.Field(internal::kDocsNextIdAt));
   file.SetField(internal::kDocsNextIdAt, next_id_);
   writing.Done();
-  if (fresh != impl_->fresh.end()) impl_->fresh.erase(fresh);
+  rec.set_unsaved_new(false);
   // One this database handed out is on its list already (the list lets go
   // only of records nobody else holds).
   if (rec.store() != this) Attach(rec);
