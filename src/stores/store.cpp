@@ -9,7 +9,7 @@ namespace quorvel::internal {
 
 void RecordIndex::Reset() {
   keys_ = Dictionary::Create();
-  superseded_.clear();
+  older_.clear();
 }
 
 bool RecordIndex::Note(const String& key, int64_t offset) {
@@ -19,7 +19,7 @@ bool RecordIndex::Note(const String& key, int64_t offset) {
   if (!inserted) {
     const int32_t old = slot.long_value();
     if (old == offset) return true;
-    superseded_[key.str()].push_back(old);
+    older_[static_cast<int32_t>(offset)] = old;
   }
   slot = Value(static_cast<int32_t>(offset));
   return !inserted;
@@ -36,17 +36,21 @@ std::vector<int64_t> RecordIndex::Records(std::u16string_view key) const {
   const int64_t current = Find(key);
   if (current < 0) return offsets;
   offsets.push_back(current);
-  auto earlier = superseded_.find(std::u16string(key));
-  if (earlier != superseded_.end()) {
-    offsets.insert(offsets.end(), earlier->second.rbegin(),
-                   earlier->second.rend());
+  for (auto at = older_.find(static_cast<int32_t>(current)); at != older_.end();
+       at = older_.find(at->second)) {
+    offsets.push_back(at->second);
   }
   return offsets;
 }
 
 void RecordIndex::Remove(const String& key) {
+  int64_t current = Find(key);
+  for (auto at = older_.find(static_cast<int32_t>(current)); at != older_.end();
+       at = older_.find(static_cast<int32_t>(current))) {
+    current = at->second;
+    older_.erase(at);
+  }
   keys_->Remove(key);
-  superseded_.erase(key.str());
 }
 
 Store::Store(FileSystem& fs, const StoreLayout& layout)

@@ -45,7 +45,11 @@ class RecordIndex {
 
  private:
   Ref<Dictionary> keys_;
-  std::unordered_map<std::u16string, std::vector<int32_t>> superseded_;
+  // Each record that superseded a live one of its key, by offset, to the
+  // offset of the record it superseded: the key's records form a chain
+  // from its current one, newest to oldest, at one small entry per
+  // superseded record (a rewritten key costs no copy of its text).
+  std::unordered_map<int32_t, int32_t> older_;
 };
 
 // One store object's file, index and cache: the engine both database
