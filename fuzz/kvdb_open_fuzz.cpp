@@ -1,7 +1,9 @@
 // Opens arbitrary bytes as a key-value database file and reads everything
 // the scan found. Opening may only fail with the invalid-file error; once
-// open, every indexed key must read without error, a write must succeed, and
-// a compacted copy must hold the same pairs in the same order.
+// open, every indexed key must read without error; a damaged file must
+// refuse a write until a compaction discards what cannot be read; then a
+// write must succeed, and a compacted copy must hold the same pairs in the
+// same order.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -75,6 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<std::u16string> before = Pairs(*db);
   Check(before.size() == 2 * static_cast<size_t>(db->Count()));
+  if (db->damage().any()) {
+    bool refused = false;
+    try {
+      db->PutValue(u"\u00e9fuzz", u"value");
+    } catch (const quorvel::Error& e) {
+      refused = e.number() == quorvel::kErrGeneralFailure;
+    }
+    Check(refused && Pairs(*db) == before);
+    db->CompactTracked(false, nullptr, /*discard_damaged=*/true);
+    Check(!db->damage().any() && Pairs(*db) == before);
+  }
   db->PutValue(u"\u00e9fuzz", u"value");
   Check(db->Item(u"\u00e9fuzz") == u"value");
   if (!before.empty()) db->DeleteKey(before[0]);
