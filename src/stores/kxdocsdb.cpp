@@ -155,7 +155,7 @@ Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t offset) {
   StoreFile& store = impl_->file;
   // One read covers a typical record whole; a larger one takes a second,
   // sized from lengths checked against the file's end.
-  ScanWindow window(store.file(), 1024);
+  ScanWindow& window = impl_->RecordReader(1024);
   internal::RecordInfo info;
   const internal::WalkStop stop =
       store.layout().records->Parse(window, offset, store.known_end(), &info);

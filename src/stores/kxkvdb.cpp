@@ -121,7 +121,7 @@ String KxKVDB::ReadValue(const String& key) {
   if (offset < 0) return String();
   StoreFile& store = impl_->file;
   // One read covers a small record whole; a larger one takes a second.
-  internal::ScanWindow window(store.file(), 512);
+  internal::ScanWindow& window = impl_->RecordReader(512);
   internal::RecordInfo rec;
   const internal::WalkStop stop =
       store.layout().records->Parse(window, offset, store.known_end(), &rec);

@@ -95,6 +95,16 @@ void Store::Close() {
   file.Close();
 }
 
+ScanWindow& Store::RecordReader(size_t first_read) {
+  DbFile& open = file.file();
+  if (reader_ == nullptr) {
+    reader_ = std::make_unique<ScanWindow>(open, first_read);
+  } else {
+    reader_->Restart(open, first_read);
+  }
+  return *reader_;
+}
+
 bool Store::Exact() const { return exact || ExactScope::Active(); }
 
 OpenOptions Store::ReopenOptions() const {

@@ -98,6 +98,11 @@ class Store : private StoreFile::Reader {
   void CommitBatch();
   bool in_batch() const { return batch_ != nullptr; }
 
+  // A window for reading one record at random from the open file, its
+  // first read `first_read` bytes; it starts over at every call (its room
+  // is kept, so a read costs no allocation).
+  ScanWindow& RecordReader(size_t first_read);
+
   // Returns whether writes must come back exactly: the store was opened
   // so, or the call runs under an ExactScope.
   bool Exact() const;
@@ -116,6 +121,7 @@ class Store : private StoreFile::Reader {
 
   RecordIndex previous_;  // during a walk from the start only
   std::unique_ptr<StoreFile::Writing> batch_;
+  std::unique_ptr<ScanWindow> reader_;
 };
 
 }  // namespace quorvel::internal

@@ -57,7 +57,7 @@ class ScanWindow {
   // `first_read` sizes the first read: a reader of one record at random
   // asks for a typical record's size, a walk for the default.
   explicit ScanWindow(DbFile& file, size_t first_read = kFirstChunk)
-      : file_(file), chunk_(first_read / 2) {}
+      : file_(&file), chunk_(first_read / 2) {}
   ScanWindow(const ScanWindow&) = delete;
   ScanWindow& operator=(const ScanWindow&) = delete;
 
@@ -68,6 +68,17 @@ class ScanWindow {
     if (p == nullptr) return false;
     if (!out.empty()) std::memcpy(out.data(), p, out.size());
     return true;
+  }
+  // Starts over on `file`, forgetting every byte read so far but keeping
+  // the room: a reader of records at random reuses one window and never
+  // trusts what an earlier read saw.
+  void Restart(DbFile& file, size_t first_read) {
+    file_ = &file;
+    // The room of one huge record is not kept for good.
+    if (buffer_.capacity() > kMostChunk) buffer_ = std::vector<uint8_t>();
+    buffer_.clear();
+    start_ = 0;
+    chunk_ = first_read / 2;
   }
   // Returns `size` bytes at `offset`, valid until the next call on this
   // window, or null when the file ends first.
@@ -85,13 +96,13 @@ class ScanWindow {
       chunk_ = std::min(chunk_ * 2, kMostChunk);
       buffer_.resize(std::max(size, chunk_));
       start_ = offset;
-      buffer_.resize(file_.ReadSome(offset, buffer_));
+      buffer_.resize(file_->ReadSome(offset, buffer_));
       if (buffer_.size() < size) return nullptr;
     }
     return buffer_.data() + (offset - start_);
   }
 
-  DbFile& file_;
+  DbFile* file_;
   std::vector<uint8_t> buffer_;
   int64_t start_ = 0;
   size_t chunk_;
