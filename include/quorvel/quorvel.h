@@ -34,7 +34,7 @@
 #include "quorvel/rc4.h"
 #include "quorvel/safearray.h"
 #include "quorvel/storable.h"
-#include "quorvel/store_inspect.h"
+#include "quorvel/store_scan.h"
 #include "quorvel/string.h"
 #include "quorvel/utf8.h"
 #include "quorvel/value.h"

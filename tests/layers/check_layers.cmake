@@ -42,7 +42,7 @@ set(headers_codecs base64.h lzss.h msgpack.h msgpack_stream.h rc4.h storable.h
                    verhoeff.h)
 set(headers_dataset cdataset.h csvloader.h)
 set(headers_stores file_system.h kxdocrec.h kxdocsdb.h kxdocstore.h kxkvdb.h
-                   open_options.h store_inspect.h)
+                   open_options.h store_scan.h)
 set(headers_facade cquorvelpi.h quorvel.h)
 set(headers_c_api quorvel_c.h)
 

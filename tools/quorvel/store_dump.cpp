@@ -40,7 +40,7 @@ void DumpHeader(Output& out, const char* name, const StoreHeaderCopy& h) {
 
 void DumpStore(std::string_view path, Output& out, StoreKind kind,
                const RecordText& describe) {
-  StoreInspector file = StoreInspector::Open(FromUtf8(path), kind);
+  StoreScanner file = StoreScanner::Open(FromUtf8(path), kind);
   out.Write("file length " + std::to_string(file.length()) + "\n");
   if (!file.has_headers()) {
     throw Failure(std::string(path),

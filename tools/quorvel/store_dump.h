@@ -1,5 +1,5 @@
 // `quorvel kv FILE dump` and `quorvel docs FILE dump`: a database file as
-// its bytes lie, through the library's read-only inspection.
+// its bytes lie, through the library's read-only scan.
 #ifndef QUORVEL_TOOLS_STORE_DUMP_H_
 #define QUORVEL_TOOLS_STORE_DUMP_H_
 
@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "cli.h"
-#include "quorvel/store_inspect.h"
+#include "quorvel/store_scan.h"
 
 namespace quorvel::cli {
 

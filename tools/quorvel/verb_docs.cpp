@@ -9,7 +9,7 @@
 #include "quorvel/compare.h"
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/msgpack.h"
-#include "quorvel/store_inspect.h"
+#include "quorvel/store_scan.h"
 #include "store_access.h"
 #include "store_dump.h"
 

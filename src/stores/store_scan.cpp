@@ -1,4 +1,4 @@
-#include "quorvel/store_inspect.h"
+#include "quorvel/store_scan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -85,42 +85,42 @@ StoreWalkStop Public(internal::WalkStop stop) {
 
 }  // namespace
 
-StoreInspector StoreInspector::Open(const std::u16string& path, StoreKind kind,
-                                    FileSystem& fs) {
-  StoreInspector inspector;
-  inspector.file_ = fs.Open(path, OpenMode::kReadOnly);
-  inspector.length_ = inspector.file_->Length();
+StoreScanner StoreScanner::Open(const std::u16string& path, StoreKind kind,
+                                FileSystem& fs) {
+  StoreScanner scanner;
+  scanner.file_ = fs.Open(path, OpenMode::kReadOnly);
+  scanner.length_ = scanner.file_->Length();
   // Room for both copies of the larger header: enough to detect either.
   std::vector<uint8_t> start(2 * internal::DocsFileLayout().header_size);
-  start.resize(inspector.file_->ReadSome(0, start));
+  start.resize(scanner.file_->ReadSome(0, start));
   if (kind == StoreKind::kDetect) kind = Detect(start);
-  inspector.kind_ = kind;
+  scanner.kind_ = kind;
   const internal::StoreLayout& layout = LayoutOf(kind);
   const size_t size = layout.header_size;
-  inspector.records_at_ = static_cast<int64_t>(2 * size);
-  inspector.has_headers_ = start.size() >= 2 * size;
-  if (!inspector.has_headers_) return inspector;
-  inspector.a_ = ReadCopy(start.data(), kind);
-  inspector.b_ = ReadCopy(start.data() + size, kind);
+  scanner.records_at_ = static_cast<int64_t>(2 * size);
+  scanner.has_headers_ = start.size() >= 2 * size;
+  if (!scanner.has_headers_) return scanner;
+  scanner.a_ = ReadCopy(start.data(), kind);
+  scanner.b_ = ReadCopy(start.data() + size, kind);
   // The rule by which a store chooses the copy it reads.
   switch (internal::ChooseHeaderCopy(layout, start.data())) {
     case 0:
-      inspector.chosen_ = HeaderChoice::kA;
+      scanner.chosen_ = HeaderChoice::kA;
       break;
     case 1:
-      inspector.chosen_ = HeaderChoice::kB;
+      scanner.chosen_ = HeaderChoice::kB;
       break;
     default:
       break;
   }
-  return inspector;
+  return scanner;
 }
 
-StoreInspector::~StoreInspector() = default;
-StoreInspector::StoreInspector(StoreInspector&&) noexcept = default;
-StoreInspector& StoreInspector::operator=(StoreInspector&&) noexcept = default;
+StoreScanner::~StoreScanner() = default;
+StoreScanner::StoreScanner(StoreScanner&&) noexcept = default;
+StoreScanner& StoreScanner::operator=(StoreScanner&&) noexcept = default;
 
-StoreWalkEnd StoreInspector::Walk(
+StoreWalkEnd StoreScanner::Walk(
     const std::function<void(const StoreRecord&)>& visit) {
   const internal::StoreLayout& layout = LayoutOf(kind_);
   if (!has_headers_)

@@ -1,8 +1,8 @@
-// The read-only inspection of both database files against a byte walker
+// The read-only scan of both database files against a byte walker
 // written here from docs/file-formats.md alone: files the stores made, with
 // records of random sizes across the read window's edges, Windows-1252
 // text, deleted records, torn tails and a damaged record in the middle.
-#include "quorvel/store_inspect.h"
+#include "quorvel/store_scan.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -132,8 +132,8 @@ Walked WalkBytes(const Bytes& f, bool docs) {
   }
 }
 
-Walked Inspect(const std::string& path, StoreKind kind) {
-  StoreInspector file = StoreInspector::Open(FromUtf8(path), kind);
+Walked Scan(const std::string& path, StoreKind kind) {
+  StoreScanner file = StoreScanner::Open(FromUtf8(path), kind);
   Walked w;
   const bool docs = file.kind() == StoreKind::kDocuments;
   for (const StoreHeaderCopy* h : {&file.header_a(), &file.header_b()}) {
@@ -168,11 +168,11 @@ Walked Inspect(const std::string& path, StoreKind kind) {
   return w;
 }
 
-class StoreInspectTest : public ::testing::Test {
+class StoreScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string templ =
-        (std::filesystem::temp_directory_path() / "inspectXXXXXX").string();
+        (std::filesystem::temp_directory_path() / "scanXXXXXX").string();
     ASSERT_NE(mkdtemp(templ.data()), nullptr);
     dir_ = templ;
   }
@@ -225,7 +225,7 @@ void FillDocs(const std::string& path, RandomText& r) {
   }
 }
 
-TEST_F(StoreInspectTest, AgreesWithTheFormatByteForByte) {
+TEST_F(StoreScanTest, AgreesWithTheFormatByteForByte) {
   enum Damage { kNone, kTornShort, kTornHeader, kCutLast, kMiddleSignature };
   for (const bool docs : {false, true}) {
     const std::string made = Path(docs ? "made.db" : "made.kv");
@@ -253,7 +253,7 @@ TEST_F(StoreInspectTest, AgreesWithTheFormatByteForByte) {
       for (const StoreKind kind :
            {StoreKind::kDetect,
             docs ? StoreKind::kDocuments : StoreKind::kKeyValue}) {
-        const Walked got = Inspect(path, kind);
+        const Walked got = Scan(path, kind);
         EXPECT_EQ(got.headers, want.headers);
         EXPECT_EQ(got.stop, want.stop);
         EXPECT_EQ(got.stop_at, want.stop_at);
@@ -264,7 +264,7 @@ TEST_F(StoreInspectTest, AgreesWithTheFormatByteForByte) {
               << "record " << i << " at " << want.records[i].offset;
       }
       // What each damage must come to, so that the walker is no copy of
-      // a fault in the inspection.
+      // a fault in the scan.
       const size_t all = clean.records.size();
       const struct {
         size_t records;
@@ -282,7 +282,7 @@ TEST_F(StoreInspectTest, AgreesWithTheFormatByteForByte) {
   }
 }
 
-TEST_F(StoreInspectTest, HeaderChoicesAndRefusals) {
+TEST_F(StoreScanTest, HeaderChoicesAndRefusals) {
   const std::string kv = Path("a.kv");
   KxKVDB::Create()->OpenDB(String(FromUtf8(kv)));
   const Bytes empty_kv = Read(kv);
@@ -301,7 +301,7 @@ TEST_F(StoreInspectTest, HeaderChoicesAndRefusals) {
     Bytes b = empty_kv;
     if (c.at < b.size()) b[c.at] = c.value;
     Write(kv, b);
-    StoreInspector file = StoreInspector::Open(FromUtf8(kv));
+    StoreScanner file = StoreScanner::Open(FromUtf8(kv));
     EXPECT_EQ(file.kind(), StoreKind::kKeyValue);
     EXPECT_EQ(file.chosen(), c.chosen) << c.at;
     EXPECT_EQ(file.records_at(), 104);
@@ -313,7 +313,7 @@ TEST_F(StoreInspectTest, HeaderChoicesAndRefusals) {
   Bytes b = empty_kv;
   b[0] = b[52] = 'k';
   Write(kv, b);
-  EXPECT_EQ(StoreInspector::Open(FromUtf8(kv), StoreKind::kKeyValue).chosen(),
+  EXPECT_EQ(StoreScanner::Open(FromUtf8(kv), StoreKind::kKeyValue).chosen(),
             HeaderChoice::kNone);
 
   const struct {
@@ -341,7 +341,7 @@ TEST_F(StoreInspectTest, HeaderChoicesAndRefusals) {
     std::filesystem::remove(path);
     if (!c.content.empty()) Write(path, c.content);
     try {
-      StoreInspector file = StoreInspector::Open(FromUtf8(path), c.kind);
+      StoreScanner file = StoreScanner::Open(FromUtf8(path), c.kind);
       EXPECT_TRUE(c.walk) << c.description;
       EXPECT_FALSE(file.has_headers());
       file.Walk([](const StoreRecord&) {});
@@ -356,7 +356,7 @@ TEST_F(StoreInspectTest, HeaderChoicesAndRefusals) {
   }
 }
 
-TEST_F(StoreInspectTest, NormalizeDocIdIsTheStoresOwnRule) {
+TEST_F(StoreScanTest, NormalizeDocIdIsTheStoresOwnRule) {
   const std::string path = Path("n.db");
   Ref<KxDocsDB> db = KxDocsDB::Create();
   db->OpenDB(String(FromUtf8(path)));

@@ -1,9 +1,9 @@
-// `StoreInspector`: a read-only look at a key-value (KxKVDB) or document
+// `StoreScanner`: a read-only look at a key-value (KxKVDB) or document
 // (KxDocsDB) database file as its bytes lie, damaged ones included, for
 // dumps, repair tools and tests; and `NormalizeDocId`, the form in which the
 // document stores keep an identifier.
-#ifndef QUORVEL_STORE_INSPECT_H_
-#define QUORVEL_STORE_INSPECT_H_
+#ifndef QUORVEL_STORE_SCAN_H_
+#define QUORVEL_STORE_SCAN_H_
 
 #include <cstdint>
 #include <functional>
@@ -54,7 +54,7 @@ enum class StoreWalkStop {
 };
 
 // One record as the stores' walk meets it, deleted ones included. Offsets
-// are 0-based bytes of the file. `key` and `body` lend the inspector's
+// are 0-based bytes of the file. `key` and `body` lend the scanner's
 // read buffer: they are valid only during the visitor's call.
 struct StoreRecord {
   int64_t offset = 0;  // its first byte
@@ -91,19 +91,19 @@ struct StoreWalkEnd {
 // Holds the file open, for reading only, until destroyed. Reads through a
 // forward window: memory stays within the largest record plus 64 KiB,
 // whatever the size of the file. Thread-compatible.
-class StoreInspector {
+class StoreScanner {
  public:
   // Opens `path` for reading only and reads its header copies. With
   // `kDetect`, the kind is the one whose magic copy A, else copy B, holds.
   // Raises the file system's error (53 for a missing file, naming the
   // path), and hex 800403E9 with source "KxQuorvel" ("This file is neither
   // a CKVDB nor a KxDocsDB file") when the kind cannot be detected.
-  static StoreInspector Open(const std::u16string& path,
-                             StoreKind kind = StoreKind::kDetect,
-                             FileSystem& fs = FileSystem::Default());
-  ~StoreInspector();
-  StoreInspector(StoreInspector&&) noexcept;
-  StoreInspector& operator=(StoreInspector&&) noexcept;
+  static StoreScanner Open(const std::u16string& path,
+                           StoreKind kind = StoreKind::kDetect,
+                           FileSystem& fs = FileSystem::Default());
+  ~StoreScanner();
+  StoreScanner(StoreScanner&&) noexcept;
+  StoreScanner& operator=(StoreScanner&&) noexcept;
 
   StoreKind kind() const { return kind_; }
   // The length of the file when it was opened.
@@ -126,7 +126,7 @@ class StoreInspector {
   StoreWalkEnd Walk(const std::function<void(const StoreRecord&)>& visit);
 
  private:
-  StoreInspector() = default;
+  StoreScanner() = default;
 
   std::unique_ptr<DbFile> file_;
   StoreKind kind_ = StoreKind::kDetect;
@@ -145,4 +145,4 @@ String NormalizeDocId(std::u16string_view id);
 
 }  // namespace quorvel
 
-#endif  // QUORVEL_STORE_INSPECT_H_
+#endif  // QUORVEL_STORE_SCAN_H_
