@@ -279,21 +279,8 @@ def native_main(rounds):
                  rounds, "(peer: json.loads)")
     side_by_side("json.dumps", lambda: qjson.dumps(tree), lambda: json.dumps(tree),
                  rounds, "(peer: json.dumps)")
-    try:
-        import msgpack  # noqa: F401
-        msgpack_rows(text, rounds)
-    except ImportError:
-        # Debian's package is importable only by Debian's own interpreter,
-        # which loads the build's extension as well (both are 3.11).
-        debian = "/usr/bin/python3"
-        found = os.path.exists(debian) and subprocess.run(
-            [debian, "-c", "import msgpack"], capture_output=True).returncode == 0
-        if found:
-            sys.stdout.flush()
-            subprocess.run([debian, __file__, "--msgpack-only", f"--rounds={rounds}"],
-                           check=True)
-        else:
-            print("msgpack: skipped (python3-msgpack is not installed)")
+    with_peer("msgpack", "python3-msgpack", "--msgpack-only", rounds,
+              lambda: msgpack_rows(text, rounds))
     lzss_threads(rounds)
 
     errors_and_threads(rounds)
@@ -514,24 +501,33 @@ def docs_rows(rounds):
         con.close()
 
 
+def with_peer(module, package, only_flag, rounds, rows):
+    """Runs `rows` when the peer `module` imports here; otherwise reruns
+    this program for those rows alone (`only_flag`) under Debian's own
+    interpreter, the only one Debian's `package` serves, which loads the
+    build's extension as well (both are 3.11)."""
+    try:
+        __import__(module)
+    except ImportError:
+        debian = "/usr/bin/python3"
+        found = os.path.exists(debian) and subprocess.run(
+            [debian, "-c", f"import {module}"], capture_output=True).returncode == 0
+        if not found:
+            print(f"{module}: skipped ({package} is not installed)")
+            return
+        sys.stdout.flush()
+        subprocess.run([debian, __file__, only_flag, f"--rounds={rounds}"],
+                       check=True)
+        return
+    rows()
+
+
 def store_main(rounds):
     print(f"\n{'python: stores':<34} {'ours':>11} {'peer':>11} "
           f"{'ratio':>8}  spread")
     docs_rows(rounds)
-    try:
-        import dbm.gnu  # noqa: F401
-        kv_rows(rounds)
-    except ImportError:
-        # python3-gdbm, like python3-msgpack, is Debian's interpreter's.
-        debian = "/usr/bin/python3"
-        found = os.path.exists(debian) and subprocess.run(
-            [debian, "-c", "import dbm.gnu"], capture_output=True).returncode == 0
-        if found:
-            sys.stdout.flush()
-            subprocess.run([debian, __file__, "--kv-only", f"--rounds={rounds}"],
-                           check=True)
-        else:
-            print("kv: skipped (python3-gdbm is not installed)")
+    with_peer("dbm.gnu", "python3-gdbm", "--kv-only", rounds,
+              lambda: kv_rows(rounds))
 
 
 if __name__ == "__main__":

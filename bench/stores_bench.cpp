@@ -308,6 +308,39 @@ void OursGetReopened(benchmark::State& state) {
     state.SkipWithError("a read came back short");
 }
 
+// Writes a key-value file of `records` records straight in the file's
+// layout, 1 MiB at a time: keys from `key_format` and the record's number
+// modulo `distinct`, values of `value_length` random letters.
+void WriteRawKvFile(const fs::path& p, int records, size_t value_length,
+                    unsigned seed, const char* key_format, int distinct) {
+  std::mt19937 rng(seed);
+  int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) std::abort();
+  std::vector<uint8_t> out(2 * kKvHeader);
+  for (int copy = 0; copy < 2; ++copy) {
+    std::memcpy(out.data() + copy * kKvHeader, "KFKV", 4);
+    Put32(out.data() + copy * kKvHeader + 4, 1);
+    Put32(out.data() + copy * kKvHeader + 8, records);
+    Put32(out.data() + copy * kKvHeader + 16, records);
+  }
+  std::string value(value_length, ' ');
+  off_t at = 0;
+  for (int i = 0; i < records; ++i) {
+    char key[kKeyLength + 1];
+    std::snprintf(key, sizeof key, key_format, i % distinct);
+    for (char& c : value) c = static_cast<char>('a' + rng() % 26);
+    AppendKvRecord(out, std::string_view(key, kKeyLength), value);
+    if (out.size() >= (1 << 20) || i + 1 == records) {
+      if (::pwrite(fd, out.data(), out.size(), at) !=
+          static_cast<ssize_t>(out.size()))
+        std::abort();
+      at += static_cast<off_t>(out.size());
+      out.clear();
+    }
+  }
+  ::close(fd);
+}
+
 // One KxKVDB file of kOpenRecords records, built once.
 // It is written straight in the file's layout, in large pieces: a million
 // PutValue calls would take longer than the rest of the program. OursOpenBig
@@ -315,32 +348,8 @@ void OursGetReopened(benchmark::State& state) {
 struct BigFile {
   BigFile() {
     path = Dir() / "open_1m.kv";
-    std::mt19937 rng(kSeed + 2);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) std::abort();
-    std::vector<uint8_t> out(2 * kKvHeader);
-    for (int copy = 0; copy < 2; ++copy) {
-      std::memcpy(out.data() + copy * kKvHeader, "KFKV", 4);
-      Put32(out.data() + copy * kKvHeader + 4, 1);
-      Put32(out.data() + copy * kKvHeader + 8, kOpenRecords);
-      Put32(out.data() + copy * kKvHeader + 16, kOpenRecords);
-    }
-    std::string value(kValueLength, ' ');
-    off_t at = 0;
-    for (int i = 0; i < kOpenRecords; ++i) {
-      char key[kKeyLength + 1];
-      std::snprintf(key, sizeof key, "big-%012d", i);
-      for (char& c : value) c = static_cast<char>('a' + rng() % 26);
-      AppendKvRecord(out, std::string_view(key, kKeyLength), value);
-      if (out.size() >= (1 << 20) || i + 1 == kOpenRecords) {
-        if (::pwrite(fd, out.data(), out.size(), at) !=
-            static_cast<ssize_t>(out.size()))
-          std::abort();
-        at += static_cast<off_t>(out.size());
-        out.clear();
-      }
-    }
-    ::close(fd);
+    WriteRawKvFile(path, kOpenRecords, kValueLength, kSeed + 2, "big-%012d",
+                   kOpenRecords);
   }
   fs::path path;
 };
@@ -415,32 +424,9 @@ constexpr size_t kCompactRecord = kKvRecordHeader + kKeyLength + kCompactValue;
 const fs::path& CompactSource() {
   static const fs::path path = [] {
     fs::path p = Dir() / "compact_144m.kv";
-    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) std::abort();
-    std::vector<uint8_t> out(2 * kKvHeader);
-    for (int copy = 0; copy < 2; ++copy) {
-      std::memcpy(out.data() + copy * kKvHeader, "KFKV", 4);
-      Put32(out.data() + copy * kKvHeader + 4, 1);
-      Put32(out.data() + copy * kKvHeader + 8, 2 * kCompactKeys);
-      Put32(out.data() + copy * kKvHeader + 16, 2 * kCompactKeys);
-    }
-    std::mt19937 rng(kSeed + 3);
-    std::string value(kCompactValue, ' ');
-    off_t at = 0;
-    for (int i = 0; i < 2 * kCompactKeys; ++i) {
-      char key[kKeyLength + 1];
-      std::snprintf(key, sizeof key, "cmp-%012d", i % kCompactKeys);
-      for (char& c : value) c = static_cast<char>('a' + rng() % 26);
-      AppendKvRecord(out, std::string_view(key, kKeyLength), value);
-      if (out.size() >= (1 << 20) || i + 1 == 2 * kCompactKeys) {
-        if (::pwrite(fd, out.data(), out.size(), at) !=
-            static_cast<ssize_t>(out.size()))
-          std::abort();
-        at += static_cast<off_t>(out.size());
-        out.clear();
-      }
-    }
-    ::close(fd);
+    // Every key twice: half the records are superseded.
+    WriteRawKvFile(p, 2 * kCompactKeys, kCompactValue, kSeed + 3, "cmp-%012d",
+                   kCompactKeys);
     return p;
   }();
   return path;

@@ -152,25 +152,14 @@ void KxDocsDB::OpenDB(const String& FilePath, const OpenOptions& options) {
 }
 
 Ref<KxDocRec> KxDocsDB::ReadDoc(int64_t offset) {
-  StoreFile& store = impl_->file;
-  // One read covers a typical record whole; a larger one takes a second,
-  // sized from lengths checked against the file's end.
-  ScanWindow& window = impl_->RecordReader(1024);
   internal::RecordInfo info;
-  const internal::WalkStop stop =
-      store.layout().records->Parse(window, offset, store.known_end(), &info);
-  if (stop == internal::WalkStop::kCutShort ||
-      stop == internal::WalkStop::kPastEnd) {
-    RaiseStandard(kErrInputPastEnd);
-  }
+  const internal::WalkStop stop = impl_->ReadRecordAt(offset, 1024, &info);
   if (stop == internal::WalkStop::kBadLength) RaiseStandard(kErrTypeMismatch);
   if (stop != internal::WalkStop::kOk) return Ref<KxDocRec>();
-  const uint8_t* id = window.View(info.key_at, info.key_size);
-  if (id == nullptr) RaiseStandard(kErrInputPastEnd);
-  const String doc_id = FromAnsi({id, static_cast<size_t>(info.key_size)});
-  const uint8_t* body =
-      window.View(info.body_at, static_cast<size_t>(info.body_size));
-  if (body == nullptr) RaiseStandard(kErrInputPastEnd);
+  const String doc_id =
+      FromAnsi({impl_->RecordBytes(info.key_at, info.key_size),
+                static_cast<size_t>(info.key_size)});
+  const uint8_t* body = impl_->RecordBytes(info.body_at, info.body_size);
   Ref<KxDocRec> rec =
       DecodeRecord(doc_id, offset, {body, static_cast<size_t>(info.body_size)});
   Attach(*rec);

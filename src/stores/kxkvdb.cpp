@@ -119,22 +119,13 @@ String KxKVDB::ReadValue(const String& key) {
     return cached->string();
   const int64_t offset = impl_->index.Find(key);
   if (offset < 0) return String();
-  StoreFile& store = impl_->file;
-  // One read covers a small record whole; a larger one takes a second.
-  internal::ScanWindow& window = impl_->RecordReader(512);
   internal::RecordInfo rec;
-  const internal::WalkStop stop =
-      store.layout().records->Parse(window, offset, store.known_end(), &rec);
-  if (stop == internal::WalkStop::kCutShort ||
-      stop == internal::WalkStop::kPastEnd) {
-    RaiseStandard(kErrInputPastEnd);
+  if (impl_->ReadRecordAt(offset, 512, &rec) != internal::WalkStop::kOk ||
+      !rec.live()) {
+    return String();
   }
-  if (stop != internal::WalkStop::kOk || !rec.live()) return String();
-  // The lengths were checked against the file's end before this allocates.
-  const uint8_t* bytes =
-      window.View(rec.body_at, static_cast<size_t>(rec.body_size));
-  if (bytes == nullptr) RaiseStandard(kErrInputPastEnd);
-  const String value = FromAnsi({bytes, static_cast<size_t>(rec.body_size)});
+  const String value = FromAnsi({impl_->RecordBytes(rec.body_at, rec.body_size),
+                                 static_cast<size_t>(rec.body_size)});
   impl_->cache->Slot(key) = quorvel::Value(value);
   return value;
 }

@@ -95,14 +95,28 @@ void Store::Close() {
   file.Close();
 }
 
-ScanWindow& Store::RecordReader(size_t first_read) {
+WalkStop Store::ReadRecordAt(int64_t offset, size_t first_read,
+                             RecordInfo* rec) {
+  // One window, started over each time: its room is kept, so a read at
+  // random costs no allocation.
   DbFile& open = file.file();
   if (reader_ == nullptr) {
     reader_ = std::make_unique<ScanWindow>(open, first_read);
   } else {
     reader_->Restart(open, first_read);
   }
-  return *reader_;
+  // Lengths are checked against the end before anything is sized by them.
+  const WalkStop stop =
+      file.layout().records->Parse(*reader_, offset, file.known_end(), rec);
+  if (stop == WalkStop::kCutShort || stop == WalkStop::kPastEnd)
+    RaiseStandard(kErrInputPastEnd);
+  return stop;
+}
+
+const uint8_t* Store::RecordBytes(int64_t at, int64_t size) {
+  const uint8_t* bytes = reader_->View(at, static_cast<size_t>(size));
+  if (bytes == nullptr) RaiseStandard(kErrInputPastEnd);
+  return bytes;
 }
 
 bool Store::Exact() const { return exact || ExactScope::Active(); }

@@ -96,12 +96,15 @@ class Store : private StoreFile::Reader {
   // Writes what the batch buffered and the header, and releases the lock.
   // Nothing when no batch is open.
   void CommitBatch();
-  bool in_batch() const { return batch_ != nullptr; }
 
-  // A window for reading one record at random from the open file, its
-  // first read `first_read` bytes; it starts over at every call (its room
-  // is kept, so a read costs no allocation).
-  ScanWindow& RecordReader(size_t first_read);
+  // Reads the header of the record at `offset` for a read at random, the
+  // first read `first_read` bytes (a typical record whole): kOk with `rec`
+  // filled, or why there is no record there. Raises 62 for a record cut
+  // short by the end of the file. Nothing read before is trusted.
+  WalkStop ReadRecordAt(int64_t offset, size_t first_read, RecordInfo* rec);
+  // Lends `size` bytes at `at` of the record just read, valid until the
+  // next call of either; raises 62 when the file ends first.
+  const uint8_t* RecordBytes(int64_t at, int64_t size);
 
   // Returns whether writes must come back exactly: the store was opened
   // so, or the call runs under an ExactScope.

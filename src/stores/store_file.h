@@ -229,8 +229,6 @@ class StoreFile {
     Writing(const Writing&) = delete;
     Writing& operator=(const Writing&) = delete;
     void Done();
-    // Whether this scope holds the lock itself (it is not inside another).
-    bool outermost() const { return outermost_; }
 
    private:
     StoreFile& file_;
