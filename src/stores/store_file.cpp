@@ -181,11 +181,19 @@ void StoreFile::Close() {
 
 void StoreFile::Flush() {
   if (file_ == nullptr) return;
+  // A batch's buffered records are part of what is synced.
+  FlushPending();
   file_->FlushData();
   const bool moved = !fs_.StillAt(path_, *file_);
   file_.reset();
   file_ =
       fs_.Open(path_, read_only_ ? OpenMode::kReadOnly : OpenMode::kExisting);
+  if (writing_ > 0) {
+    // Closing dropped the lock the open batch holds; nobody could replace
+    // the file meanwhile, so it is the same file, taken again.
+    Lock();
+    file_->Length();
+  }
   if (!moved) return;
   const int64_t length = file_->Length();
   ReadHeader(length);

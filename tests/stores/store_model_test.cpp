@@ -73,6 +73,18 @@ void Check(Store* db, const std::u16string& path, const Model& model,
     ADD_FAILURE() << "after op " << op << ": " << diff;
 }
 
+// Begins a batch on `db`, or commits the one it has begun. Reopening and
+// compaction inside a batch commit it first.
+template <class Store>
+void ToggleBatch(Store& db, bool* batching) {
+  if (*batching) {
+    db.CommitBatch();  // nothing when an OpenDB or a compaction ended it
+  } else {
+    db.BeginBatch();
+  }
+  *batching = !*batching;
+}
+
 // Runs random key-value operations through `writers` objects taking turns.
 RunCounts RunKv(const std::u16string& path, int writers, int ops,
                 uint32_t seed) {
@@ -85,6 +97,7 @@ RunCounts RunKv(const std::u16string& path, int writers, int ops,
   }
   std::vector<std::u16string> used;
   RunCounts counts;
+  bool batching = false;
   for (int op = 0; op < ops; ++op) {
     KxKVDB& db = *dbs[r.Below(writers)];
     const uint32_t what = r.Below(1000);
@@ -120,6 +133,9 @@ RunCounts RunKv(const std::u16string& path, int writers, int ops,
       Check<KxKVDB>(writers == 1 ? &db : nullptr, path, model, &counts, op);
     } else if (what < 725) {
       db.FlushData();
+    } else if (writers == 1 && what < 740) {
+      // A lone object may batch: other objects would wait for its lock.
+      ToggleBatch(db, &batching);
     } else if (writers == 1 && model.size() != 0) {
       // One object alone sees everything at once, cached or not.
       const std::u16string& key = model.keys()[r.Below(model.size())];
@@ -127,6 +143,7 @@ RunCounts RunKv(const std::u16string& path, int writers, int ops,
     }
     ++counts.ops;
   }
+  for (const Ref<KxKVDB>& db : dbs) db->CommitBatch();
   Check<KxKVDB>(nullptr, path, model, &counts, ops);
   return counts;
 }
@@ -144,6 +161,7 @@ RunCounts RunDocs(const std::u16string& path, int writers, int ops,
   }
   std::set<std::u16string> generated;
   RunCounts counts;
+  bool batching = false;
   auto save = [&](const Ref<KxDocRec>& rec) {
     rec->Save();
     model.Put(std::u16string(rec->DocID().view()), Render(rec->fields()));
@@ -210,6 +228,8 @@ RunCounts RunDocs(const std::u16string& path, int writers, int ops,
       Check<KxDocsDB>(writers == 1 ? &db : nullptr, path, model, &counts, op);
     } else if (what < 820) {
       db.FlushData();
+    } else if (writers == 1 && what < 835) {
+      ToggleBatch(db, &batching);
     } else if (writers == 1 && model.size() != 0) {
       const std::u16string& id = model.keys()[r.Below(model.size())];
       Ref<KxDocRec> rec = db.GetDoc(id);
@@ -218,6 +238,7 @@ RunCounts RunDocs(const std::u16string& path, int writers, int ops,
     }
     ++counts.ops;
   }
+  for (const Ref<KxDocsDB>& db : dbs) db->CommitBatch();
   Check<KxDocsDB>(nullptr, path, model, &counts, ops);
   return counts;
 }
