@@ -56,10 +56,10 @@ class DbFile {
   virtual int64_t Length() = 0;
   // Returns where an append goes now: the length of the file. Callers hold
   // the exclusive lock, so the answer stays true until they release it. An
-  // implementation may answer without asking the OS when it can see that no
-  // byte was written at the end it last knew of; that relies on every writer
-  // of these files starting each append with a non-zero byte (the record
-  // signature and the retirement mark do).
+  // implementation may answer without asking the OS when it can see that the
+  // file still reaches the end it last knew of and that no byte was written
+  // there; that relies on every writer of these files starting each append
+  // with a non-zero byte (the record signature and the retirement mark do).
   virtual int64_t AppendOffset() { return Length(); }
   // Pushes written data to the storage device.
   virtual void FlushData() = 0;

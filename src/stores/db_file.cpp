@@ -16,6 +16,7 @@
 #include "core/std_exceptions.h"
 #include "quorvel/error.h"
 #include "quorvel/string.h"
+#include "stores/view_guard.h"
 
 namespace quorvel::internal {
 
@@ -57,6 +58,9 @@ class PosixFile final : public DbFile {
     // it, all without a system call; without it every such step asks the
     // OS. The page cache behind it is the one pread and pwrite use, so other
     // openers see it all at once, and fdatasync takes it to the device.
+    // The view is only touched through guarded copies: another program
+    // may cut the file short under it at any time.
+    if (!InstallViewGuard()) return;
     const int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
     void* map = ::mmap(nullptr, kMapSize, protection, MAP_SHARED, fd_, 0);
     if (map != MAP_FAILED) {
@@ -78,23 +82,32 @@ class PosixFile final : public DbFile {
 
   size_t ReadSome(int64_t offset, std::span<uint8_t> out) override {
     if (offset < 0) RaiseStandard(kErrBadFileNameOrNumber);
-    // The view serves a small read below an end the OS has just confirmed
-    // (under the lock: once per lock; without it: per read, by lseek, which
-    // costs a fraction of a pread), so that a file something else cut short
-    // gives a short read rather than a SIGBUS from a mapped page past its
-    // end. Under the lock the view also spares the header read of every
-    // write an atime update, which a pread after a write costs each time.
+    // The view serves a small read below the end this object last learnt
+    // without asking the OS again. Should another program have cut the
+    // file short since, a page past the new end faults (the guarded copy
+    // fails) and the rest of the last page reads as zeros: so a copy that
+    // ends in a zero byte is believed only once the OS confirms the end
+    // (under the lock, once per lock). Either way a file cut short gives a
+    // short read, never a SIGBUS or zeros in place of its bytes. Under the
+    // lock the view also spares the header read of every write an atime
+    // update, which a pread after a write costs each time.
     const int64_t end = offset + static_cast<int64_t>(out.size());
     if (map_ != nullptr && out.size() <= kMostFromView &&
         static_cast<uint64_t>(end) <= kMapSize) {
-      if (!end_confirmed_) {
-        const off_t now = ::lseek(fd_, 0, SEEK_END);
-        if (now < 0) RaiseFileError(errno, path_);
-        known_end_ = static_cast<int64_t>(now);
-      }
+      if (end > known_end_ && !end_confirmed_) AskEnd();
       if (end <= known_end_) {
-        if (!out.empty()) std::memcpy(out.data(), map_ + offset, out.size());
-        return out.size();
+        if (out.empty()) return 0;
+        if (CopyFromView(out.data(), map_ + offset, out.size()) &&
+            (end_confirmed_ || out.back() != 0)) {
+          return out.size();
+        }
+        if (!end_confirmed_) {
+          AskEnd();
+          if (end <= known_end_ &&
+              CopyFromView(out.data(), map_ + offset, out.size())) {
+            return out.size();
+          }
+        }
       }
     }
     size_t done = 0;
@@ -145,37 +158,34 @@ class PosixFile final : public DbFile {
       WriteAt(offset, data);
       return;
     }
-    // Four bytes at a time: every field of a header and every link lands
-    // whole, even when the process dies in the middle of the copy.
-    uint8_t* to = map_ + offset;
-    size_t i = 0;
-    for (; i + 4 <= data.size(); i += 4) std::memcpy(to + i, &data[i], 4);
-    for (; i < data.size(); ++i) to[i] = data[i];
+    // A file cut short under the view leaves the write to the OS, which
+    // puts the bytes where they belong whatever the end.
+    if (!CopyToView(map_ + offset, data.data(), data.size()))
+      WriteAt(offset, data);
   }
 
   int64_t Length() override {
-    known_end_ = -1;
-    // lseek, not fstat: every write asks, and glibc's fstat is an fstatat
-    // of "" that costs several times as much. Nothing reads the offset.
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    if (end < 0) RaiseFileError(errno, path_);
-    known_end_ = static_cast<int64_t>(end);
-    end_confirmed_ = locked_;
+    AskEnd();
     return known_end_;
   }
 
-  // Used under the lock only, after `Length` asked the OS: that is what
-  // makes the mapped page at the known end safe to touch.
+  // Used under the lock only: the answer holds until it is released.
   int64_t AppendOffset() override {
-    // Past the end of the file, the rest of its last page reads as zeros, so
-    // a zero right at the known end means nobody appended there. An end on a
-    // page boundary has no such page to look at (touching the page beyond
-    // the file would fault), and neither has a file without the view.
+    // Past the end of the file, the rest of its last page reads as zeros.
+    // So a non-zero last byte where the known end was, followed by a zero,
+    // shows the file still reaching that end and nobody having appended
+    // there. An end on a page boundary has no such page to look at (the
+    // copy would fault, which costs more than asking), and neither has a
+    // file without the view.
     if (map_ != nullptr && known_end_ > 0 &&
         static_cast<uint64_t>(known_end_) < kMapSize &&
         static_cast<size_t>(known_end_) % PageSize() != 0) {
-      const volatile uint8_t* at = map_ + known_end_;
-      if (*at == 0) return known_end_;
+      uint8_t around[2];
+      if (CopyFromView(around, map_ + known_end_ - 1, 2) && around[0] != 0 &&
+          around[1] == 0) {
+        end_confirmed_ = locked_;
+        return known_end_;
+      }
     }
     return Length();
   }
@@ -212,6 +222,16 @@ class PosixFile final : public DbFile {
   }
 
  private:
+  void AskEnd() {
+    known_end_ = -1;
+    // lseek, not fstat: glibc's fstat is an fstatat of "" that costs
+    // several times as much. Nothing reads the offset.
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0) RaiseFileError(errno, path_);
+    known_end_ = static_cast<int64_t>(end);
+    end_confirmed_ = locked_;
+  }
+
   int fd_;
   std::u16string path_;
   uint8_t* map_ = nullptr;  // kMapSize bytes, or null

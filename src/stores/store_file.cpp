@@ -317,9 +317,9 @@ void StoreFile::CatchUp() {
     seen_end_ = Rescan(length, true);
   }
   for (;;) {
-    // Asked of the OS, not read off the map: a file cut short by someone
-    // else must show here, before any mapped page past its end is touched.
-    const int64_t end = file_->Length();
+    // First the end: it tells whether the file still reaches the end this
+    // object knows of, before the header is read.
+    int64_t end = file_->AppendOffset();
     Header fresh;
     const bool valid = ReadHeaderCopies(&fresh);
     if (end == seen_end_ && (!valid || fresh == seen_header_)) return;
@@ -338,7 +338,15 @@ void StoreFile::CatchUp() {
     seen_header_ = header_;
     if (end < seen_end_) {
       // Something outside the library cut the file short: nothing known
-      // of its records can be trusted.
+      // of its records can be trusted. Cut into its header copies, it is
+      // no store any more; emptied, it is a new one, as OpenDB takes an
+      // empty file.
+      if (end > 0 && end < first_record()) RaiseInvalidFile();
+      if (end == 0) {
+        header_ = NewHeader();
+        WriteHeader();
+        end = file_->Length();
+      }
       seen_end_ = end;
       Rescan(end, true);
     } else if (end > seen_end_) {
