@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -85,12 +86,13 @@ class PosixFile final : public DbFile {
     // The view serves a small read below the end this object last learnt
     // without asking the OS again. Should another program have cut the
     // file short since, a page past the new end faults (the guarded copy
-    // fails) and the rest of the last page reads as zeros: so a copy that
-    // ends in a zero byte is believed only once the OS confirms the end
-    // (under the lock, once per lock). Either way a file cut short gives a
-    // short read, never a SIGBUS or zeros in place of its bytes. Under the
-    // lock the view also spares the header read of every write an atime
-    // update, which a pread after a write costs each time.
+    // fails) and the rest of the last page reads as zeros: so a copy is
+    // believed when its last byte, or one after it in its page, is not
+    // zero, and otherwise once the OS confirms the end (under the lock,
+    // once per lock). Either way a file cut short gives a short read,
+    // never a SIGBUS or zeros in place of its bytes. Under the lock the
+    // view also spares the header read of every write an atime update,
+    // which a pread after a write costs each time.
     const int64_t end = offset + static_cast<int64_t>(out.size());
     if (map_ != nullptr && out.size() <= kMostFromView &&
         static_cast<uint64_t>(end) <= kMapSize) {
@@ -98,7 +100,7 @@ class PosixFile final : public DbFile {
       if (end <= known_end_) {
         if (out.empty()) return 0;
         if (CopyFromView(out.data(), map_ + offset, out.size()) &&
-            (end_confirmed_ || out.back() != 0)) {
+            (end_confirmed_ || out.back() != 0 || StillReaches(end))) {
           return out.size();
         }
         if (!end_confirmed_) {
@@ -222,6 +224,15 @@ class PosixFile final : public DbFile {
   }
 
  private:
+  // Whether a byte at or past `end` in the page that holds byte `end` - 1
+  // is not zero: then the file still holds every byte before `end`.
+  bool StillReaches(int64_t end) const {
+    const size_t page = PageSize();
+    const size_t limit =
+        std::min((static_cast<size_t>(end) - 1) / page * page + page, kMapSize);
+    return AnyNonZeroInView(map_ + end, map_ + limit);
+  }
+
   void AskEnd() {
     known_end_ = -1;
     // lseek, not fstat: glibc's fstat is an fstatat of "" that costs

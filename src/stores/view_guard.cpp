@@ -90,6 +90,21 @@ bool CopyFromView(void* to, const void* from, size_t size) {
   return true;
 }
 
+bool AnyNonZeroInView(const void* from, const void* limit) {
+  Guard guard;
+  guard.low = static_cast<const char*>(from);
+  guard.high = static_cast<const char*>(limit);
+  if (sigsetjmp(guard.resume, 0) != 0) return false;
+  t_guard = &guard;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  bool found = false;
+  for (const volatile char* at = guard.low; at < guard.high && !found; ++at)
+    found = *at != 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  t_guard = nullptr;
+  return found;
+}
+
 bool CopyToView(void* to, const void* from, size_t size) {
   Guard guard;
   guard.low = static_cast<const char*>(to);

@@ -21,6 +21,10 @@ bool InstallViewGuard();
 // unspecified part of the bytes.
 bool CopyFromView(void* to, const void* from, size_t size);
 
+// Returns whether a byte of [from, limit), inside a mapping, is not zero;
+// false too when a page of it lay past the end of its file.
+bool AnyNonZeroInView(const void* from, const void* limit);
+
 // Copies `size` bytes to `to`, inside a mapping, four bytes at a time, so
 // that every aligned field lands whole even when the process dies in the
 // middle. Returns false when a page of `to` lay past the end of its file;
