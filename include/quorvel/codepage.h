@@ -26,6 +26,8 @@ char16_t UnitFromAnsi(uint8_t byte);
 std::vector<uint8_t> ToAnsi(std::u16string_view text);
 void AppendAnsi(std::u16string_view text, std::vector<uint8_t>& out);
 String FromAnsi(std::span<const uint8_t> bytes);
+// Writes the text.size() bytes of `text` at `to`.
+void NarrowToAnsi(std::u16string_view text, uint8_t* to);
 
 // The first character of a text that the code page cannot represent.
 struct Unmappable {

@@ -6,10 +6,6 @@
 #include <string>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "codecs/msgpack_format.h"
 #include "codecs/msgpack_writer.h"
 #include "collections/container_walk.h"
@@ -21,49 +17,6 @@
 namespace quorvel::mMsgPack {
 
 namespace {
-
-// Windows-1252 agrees with Latin-1 outside 0x80..0x9F, so only those few
-// characters need the code page's table.
-inline uint8_t AnsiByte(char16_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-    return static_cast<uint8_t>(unit);
-  return AnsiFromUnit(unit);
-}
-
-// Converts `text` to code-page bytes at `to`. Runs of ASCII, by far the
-// most common text, go eight (or four) units at a time.
-void NarrowText(std::u16string_view text, uint8_t* to) {
-  const char16_t* from = text.data();
-  const size_t n = text.size();
-  size_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 8 <= n; i += 8) {
-    const __m128i units =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-    const __m128i high = _mm_and_si128(units, _mm_set1_epi16(-0x80));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) ==
-        0xFFFF) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i),
-                       _mm_packus_epi16(units, units));
-    } else {
-      for (size_t k = i; k < i + 8; ++k) to[k] = AnsiByte(from[k]);
-    }
-  }
-#endif
-  for (; i + 4 <= n; i += 4) {
-    uint64_t units;
-    std::memcpy(&units, from + i, 8);
-    if ((units & 0xFF80FF80FF80FF80u) == 0) {
-      to[i] = static_cast<uint8_t>(from[i]);
-      to[i + 1] = static_cast<uint8_t>(from[i + 1]);
-      to[i + 2] = static_cast<uint8_t>(from[i + 2]);
-      to[i + 3] = static_cast<uint8_t>(from[i + 3]);
-    } else {
-      for (size_t k = i; k < i + 4; ++k) to[k] = AnsiByte(from[k]);
-    }
-  }
-  for (; i < n; ++i) to[i] = AnsiByte(from[i]);
-}
 
 inline void StoreLe64(uint8_t* at, uint64_t bits) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -152,7 +105,7 @@ class Encoder {
       *at++ = static_cast<uint8_t>(n >> 8);
       *at++ = static_cast<uint8_t>(n);
     }
-    NarrowText(text, at);
+    NarrowToAnsi(text, at);
   }
 
   // Writes a container header: `prefix` (one or two bytes), then the count,

@@ -38,8 +38,8 @@ std::vector<uint8_t> KvRecordFormat::Filler(int32_t skip) const {
   return h;
 }
 
-std::vector<uint8_t> KvRecordFormat::Encode(std::u16string_view key,
-                                            std::u16string_view value) {
+void KvRecordFormat::Encode(std::u16string_view key, std::u16string_view value,
+                            std::vector<uint8_t>& record) {
   if (key.size() > kMaxKeyLength) {
     const std::string n = std::to_string(key.size());
     std::u16string limit = u"a key holds at most 32,767 characters (this one ";
@@ -49,14 +49,14 @@ std::vector<uint8_t> KvRecordFormat::Encode(std::u16string_view key,
   if (value.size() > static_cast<size_t>(kMaxPosition)) {
     RaiseOverflow(u"CKVDB", u"a value holds at most 2,147,483,647 characters");
   }
-  std::vector<uint8_t> record(kHeaderSize);
-  record.reserve(kHeaderSize + key.size() + value.size());
-  Put16(record.data(), kSignature);
-  Put16(record.data() + 2, static_cast<uint16_t>(key.size()));
-  Put32(record.data() + 4, static_cast<int32_t>(value.size()));
-  AppendAnsi(key, record);
-  AppendAnsi(value, record);
-  return record;
+  record.resize(kHeaderSize + key.size() + value.size());
+  uint8_t* at = record.data();
+  Put16(at, kSignature);
+  Put16(at + 2, static_cast<uint16_t>(key.size()));
+  Put32(at + 4, static_cast<int32_t>(value.size()));
+  at[8] = 0;  // live
+  NarrowToAnsi(key, at + kHeaderSize);
+  NarrowToAnsi(value, at + kHeaderSize + key.size());
 }
 
 const StoreLayout& KvFileLayout() {

@@ -28,10 +28,10 @@ class KvRecordFormat final : public RecordFormat {
   bool chained() const override { return false; }
   std::vector<uint8_t> Filler(int32_t skip) const override;
 
-  // Returns the bytes of a live record. Raises 6 for a key over 32,767
-  // characters.
-  static std::vector<uint8_t> Encode(std::u16string_view key,
-                                     std::u16string_view value);
+  // Makes `record` the bytes of a live record (its room is reused). Raises
+  // 6 for a key over 32,767 characters.
+  static void Encode(std::u16string_view key, std::u16string_view value,
+                     std::vector<uint8_t>& record);
 };
 
 // The key-value file as the store engine sees it; errors carry the source

@@ -22,6 +22,11 @@ using internal::StoreFile;
 class KxKVDB::Impl final : public internal::Store {
  public:
   explicit Impl(FileSystem& fs) : Store(fs, KvFileLayout()) {}
+
+  // The record a put builds, kept so that a put allocates nothing; a
+  // record too large to be worth keeping lets its room go.
+  std::vector<uint8_t> record;
+  static constexpr size_t kKeptRoom = 64 * 1024;
 };
 
 namespace {
@@ -82,8 +87,10 @@ void KxKVDB::PutValue(const String& Key, const String& Value) {
     RequireStorableText(Key, StorableTarget::kKvKey, kSource);
     RequireStorableText(Value, StorableTarget::kKvValue, kSource);
   }
-  const std::vector<uint8_t> record = KvRecordFormat::Encode(Key, Value);
+  std::vector<uint8_t>& record = impl_->record;
+  KvRecordFormat::Encode(Key, Value, record);
   impl_->Put(Key, record, quorvel::Value(Value));
+  if (record.capacity() > Impl::kKeptRoom) std::vector<uint8_t>().swap(record);
 }
 
 void KxKVDB::PutBound(const quorvel::Value& Key,

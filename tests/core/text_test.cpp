@@ -52,6 +52,21 @@ TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
   const uint8_t bytes[] = {0x41, 0x80, 0x8D, 0xFF};
   EXPECT_EQ(FromAnsi(bytes), std::u16string_view(u"A\u20ac\u008d\u00ff"));
   EXPECT_TRUE(FromAnsi({}).empty());
+  // Whole texts go in wide steps: every length and place of a byte or
+  // unit that needs the table gives what one at a time gives.
+  const char16_t odd[] = {0x20AC, 0x0080, 0x00E9, 0x4E2D, 0x009F, 0x0178};
+  for (size_t length = 0; length < 40; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      std::u16string text(length, u'a');
+      if (at < length) text[at] = odd[(length + at) % 6];
+      std::vector<uint8_t> expected;
+      for (char16_t unit : text) expected.push_back(AnsiFromUnit(unit));
+      ASSERT_EQ(ToAnsi(text), expected) << length << " " << at;
+      std::u16string back;
+      for (uint8_t b : expected) back += UnitFromAnsi(b);
+      ASSERT_EQ(FromAnsi(expected), std::u16string_view(back));
+    }
+  }
 }
 
 TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
