@@ -557,6 +557,7 @@ void StoreFile::Copy::Begin(std::span<const uint8_t> head, int64_t size) {
 }
 
 void StoreFile::Copy::Append(std::span<const uint8_t> record) {
+  FlushRun();
   const size_t head = HeadSize(*from_.layout_.records);
   Begin(record.first(head), static_cast<int64_t>(record.size()));
   Emit(record.subspan(head));
@@ -564,10 +565,30 @@ void StoreFile::Copy::Append(std::span<const uint8_t> record) {
 
 bool StoreFile::Copy::CopyRecord(int64_t offset) {
   const RecordFormat& format = *from_.layout_.records;
+  // A run is copied while the window still holds it: before a record whose
+  // header (and a short key) the window lacks moves it on.
+  constexpr int64_t kLookahead = 256;
+  if (run_end_ > run_at_ && !window_.Holds(offset, kLookahead)) FlushRun();
   RecordInfo rec;
   if (format.Parse(window_, offset, from_.seen_end_, &rec) != WalkStop::kOk ||
       !rec.live()) {
     return false;
+  }
+  if (!format.chained()) {
+    // The same bytes, counted now and copied with their neighbours.
+    const int64_t size = rec.end - rec.offset;
+    if (end_ + size > kMaxPosition) RaiseStandard(kErrOverflow);
+    if (rec.offset != run_end_ || !window_.Holds(run_at_, rec.end - run_at_)) {
+      FlushRun();
+      run_at_ = rec.offset;
+    }
+    run_end_ = rec.end;
+    last_ = end_;
+    end_ += size;
+    ++count_;
+    // One record larger than the window goes at once, in pieces.
+    if (!window_.Holds(run_at_, run_end_ - run_at_)) FlushRun();
+    return true;
   }
   const size_t head = HeadSize(format);
   for (int64_t at = rec.offset; at < rec.end;) {
@@ -585,6 +606,20 @@ bool StoreFile::Copy::CopyRecord(int64_t offset) {
     at += static_cast<int64_t>(n);
   }
   return true;
+}
+
+void StoreFile::Copy::FlushRun() {
+  for (int64_t at = run_at_; at < run_end_;) {
+    const size_t n =
+        static_cast<size_t>(std::min<int64_t>(run_end_ - at, kCopyPiece));
+    const uint8_t* piece = window_.View(at, n);
+    // The walk saw these bytes; only a file cut short under the lock lacks
+    // them.
+    if (piece == nullptr) RaiseStandard(kErrInputPastEnd);
+    Emit({piece, n});
+    at += static_cast<int64_t>(n);
+  }
+  run_at_ = run_end_ = 0;
 }
 
 void StoreFile::Copy::Emit(std::span<const uint8_t> bytes) {
@@ -615,6 +650,7 @@ void StoreFile::Copy::FlushBuffer() {
 }
 
 void StoreFile::Copy::Finish() {
+  FlushRun();
   const RecordFormat& format = *from_.layout_.records;
   if (format.chained() && last_ >= 0) {
     const uint8_t chain_end[4] = {};

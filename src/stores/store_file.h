@@ -279,6 +279,8 @@ class StoreFile {
     // least its header); the rest follows through Emit.
     void Begin(std::span<const uint8_t> head, int64_t size);
     void Emit(std::span<const uint8_t> bytes);
+    // Copies the run of old records waiting in [run_at_, run_end_).
+    void FlushRun();
     // Writes `bytes` over what was emitted at `at`, in the buffer or in the
     // file, wherever each byte is by now.
     void Overwrite(int64_t at, std::span<const uint8_t> bytes);
@@ -295,6 +297,10 @@ class StoreFile {
     int64_t end_;
     int64_t last_ = -1;
     int32_t count_ = 0;
+    // Live records without links lie in the new file as they lie in the
+    // old one, so back-to-back ones are copied as one run of bytes.
+    int64_t run_at_ = 0;
+    int64_t run_end_ = 0;
   };
   // Rewrites the file with what `copy` appends. Under the write lock, and
   // only then: brings this object up to date (moving to the file another

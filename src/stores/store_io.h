@@ -80,6 +80,12 @@ class ScanWindow {
     start_ = 0;
     chunk_ = first_read / 2;
   }
+  // Whether the bytes [offset, offset + size) are in the window now, so
+  // that viewing them reads nothing.
+  bool Holds(int64_t offset, int64_t size) const {
+    return offset >= start_ &&
+           offset + size <= start_ + static_cast<int64_t>(buffer_.size());
+  }
   // Returns `size` bytes at `offset`, valid until the next call on this
   // window, or null when the file ends first.
   const uint8_t* View(int64_t offset, size_t size) {
