@@ -77,49 +77,49 @@ bool InstallViewGuard() {
   return installed;
 }
 
-bool CopyFromView(void* to, const void* from, size_t size) {
+namespace {
+
+// Runs `body`, which touches only [low, high) of a mapping; false when it
+// faulted there (`body` then stopped part-way).
+template <class Body>
+bool Guarded(const void* low, const void* high, Body&& body) {
   Guard guard;
-  guard.low = static_cast<const char*>(from);
-  guard.high = guard.low + size;
+  guard.low = static_cast<const char*>(low);
+  guard.high = static_cast<const char*>(high);
   if (sigsetjmp(guard.resume, 0) != 0) return false;
   t_guard = &guard;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memcpy(to, from, size);
+  body();
   std::atomic_signal_fence(std::memory_order_seq_cst);
   t_guard = nullptr;
   return true;
+}
+
+}  // namespace
+
+bool CopyFromView(void* to, const void* from, size_t size) {
+  return Guarded(from, static_cast<const char*>(from) + size,
+                 [&] { std::memcpy(to, from, size); });
 }
 
 bool AnyNonZeroInView(const void* from, const void* limit) {
-  Guard guard;
-  guard.low = static_cast<const char*>(from);
-  guard.high = static_cast<const char*>(limit);
-  if (sigsetjmp(guard.resume, 0) != 0) return false;
-  t_guard = &guard;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
   bool found = false;
-  for (const volatile char* at = guard.low; at < guard.high && !found; ++at)
-    found = *at != 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  t_guard = nullptr;
-  return found;
+  const bool whole = Guarded(from, limit, [&] {
+    for (const volatile char* at = static_cast<const char*>(from);
+         at < limit && !found; ++at)
+      found = *at != 0;
+  });
+  return whole && found;
 }
 
 bool CopyToView(void* to, const void* from, size_t size) {
-  Guard guard;
-  guard.low = static_cast<const char*>(to);
-  guard.high = guard.low + size;
-  if (sigsetjmp(guard.resume, 0) != 0) return false;
-  t_guard = &guard;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  auto* out = static_cast<unsigned char*>(to);
-  const auto* in = static_cast<const unsigned char*>(from);
-  size_t i = 0;
-  for (; i + 4 <= size; i += 4) std::memcpy(out + i, in + i, 4);
-  for (; i < size; ++i) out[i] = in[i];
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  t_guard = nullptr;
-  return true;
+  return Guarded(to, static_cast<const char*>(to) + size, [&] {
+    auto* out = static_cast<unsigned char*>(to);
+    const auto* in = static_cast<const unsigned char*>(from);
+    size_t i = 0;
+    for (; i + 4 <= size; i += 4) std::memcpy(out + i, in + i, 4);
+    for (; i < size; ++i) out[i] = in[i];
+  });
 }
 
 }  // namespace quorvel::internal
