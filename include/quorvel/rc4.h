@@ -77,19 +77,34 @@ class Cipher {
 
   // Returns the combined byte for text byte `c`: c itself where it equals
   // the keystream byte, the XOR of the two elsewhere.
-  uint8_t Next(uint8_t c) {
-    i_ = static_cast<uint8_t>(i_ + 1);
-    const uint8_t si = s_[i_];
-    j_ = static_cast<uint8_t>(j_ + si);
-    const uint8_t sj = s_[j_];
-    s_[i_] = sj;
-    s_[j_] = si;
-    const uint8_t k = s_[static_cast<uint8_t>(si + sj)];
+  uint8_t Next(uint8_t c) { return Step(s_, i_, j_, c); }
+
+  // Combines `n` bytes, the x-th being `byte_at(x)`, and hands each result
+  // to `emit(x, byte)`. The positions live in locals meanwhile: kept in the
+  // object, every byte stored into the state (which may alias them) would
+  // make the compiler load them again.
+  template <class ByteAt, class Emit>
+  void Run(size_t n, ByteAt byte_at, Emit emit) {
+    uint8_t i = i_;
+    uint8_t j = j_;
+    for (size_t x = 0; x < n; ++x) emit(x, Step(s_, i, j, byte_at(x)));
+    i_ = i;
+    j_ = j;
+  }
+
+ private:
+  static uint8_t Step(uint8_t* s, uint8_t& i, uint8_t& j, uint8_t c) {
+    i = static_cast<uint8_t>(i + 1);
+    const uint8_t si = s[i];
+    j = static_cast<uint8_t>(j + si);
+    const uint8_t sj = s[j];
+    s[i] = sj;
+    s[j] = si;
+    const uint8_t k = s[static_cast<uint8_t>(si + sj)];
     const uint8_t x = k ^ c;
     return x != 0 ? x : c;
   }
 
- private:
   // The key schedule for a key of `length` characters whose byte at x is
   // `key_byte(x)`.
   template <class KeyByte>

@@ -88,19 +88,25 @@ Cipher::Cipher(std::u16string_view key)
     : Cipher(key.size(), [&](size_t x) { return AnsiOf(key[x]); }) {}
 
 void Cipher::Crypt(std::span<const uint8_t> data, uint8_t* out) {
-  for (size_t x = 0; x < data.size(); ++x) out[x] = Next(data[x]);
+  Run(
+      data.size(), [&](size_t x) { return data[x]; },
+      [&](size_t x, uint8_t b) { out[x] = b; });
 }
 
 void Cipher::EncryptTo(std::span<const uint8_t> data, char* hex) {
-  for (size_t x = 0; x < data.size(); ++x, hex += 2)
-    std::memcpy(hex, kNarrowHex.pairs[Next(data[x])].data(), 2);
+  Run(
+      data.size(), [&](size_t x) { return data[x]; },
+      [&](size_t x, uint8_t b) {
+        std::memcpy(hex + 2 * x, kNarrowHex.pairs[b].data(), 2);
+      });
 }
 
 String Crypt(std::u16string_view text, std::u16string_view key) {
   Cipher cipher(key);
   return String::Build(text.size(), [&](char16_t* out) {
-    for (size_t x = 0; x < text.size(); ++x)
-      out[x] = UnitOf(cipher.Next(AnsiOf(text[x])));
+    cipher.Run(
+        text.size(), [&](size_t x) { return AnsiOf(text[x]); },
+        [&](size_t x, uint8_t b) { out[x] = UnitOf(b); });
   });
 }
 
@@ -130,9 +136,11 @@ String Encrypt(std::u16string_view text, std::u16string_view key,
     RequireStorableText(text, StorableTarget::kRc4Text, {}, u"the text");
   }
   return String::Build(2 * text.size(), [&](char16_t* out) {
-    for (size_t x = 0; x < text.size(); ++x, out += 2) {
-      std::memcpy(out, kWideHex.pairs[cipher.Next(AnsiOf(text[x]))].data(), 4);
-    }
+    cipher.Run(
+        text.size(), [&](size_t x) { return AnsiOf(text[x]); },
+        [&](size_t x, uint8_t b) {
+          std::memcpy(out + 2 * x, kWideHex.pairs[b].data(), 4);
+        });
   });
 }
 
@@ -142,8 +150,9 @@ String Decrypt(std::u16string_view hex, std::u16string_view key) {
   ReadHex(hex.data(), hex.size(), [&](uint8_t b) { bytes.push_back(b); });
   Cipher cipher(key);
   return String::Build(bytes.size(), [&](char16_t* out) {
-    for (size_t x = 0; x < bytes.size(); ++x)
-      out[x] = UnitOf(cipher.Next(bytes[x]));
+    cipher.Run(
+        bytes.size(), [&](size_t x) { return bytes[x]; },
+        [&](size_t x, uint8_t b) { out[x] = UnitOf(b); });
   });
 }
 
