@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -103,6 +104,20 @@ inline std::optional<std::string> RunTool(const std::string& command,
 // adds 200 entries there, so that a writer walking `holder` meets a map
 // that moved and a list that lost its last other reference. Non-owning, so
 // that no reference cycle keeps either alive.
+// A test with a fresh directory of its own, removed after it.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "quorvelXXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string dir_;
+};
+
 class ListThatChangesItsHolder final : public Object {
  public:
   ListThatChangesItsHolder(Dictionary* holder, std::u16string key)

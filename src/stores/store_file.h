@@ -16,21 +16,23 @@
 #include <vector>
 
 #include "quorvel/open_options.h"
+#include "quorvel/store_scan.h"
 #include "stores/db_file.h"
 #include "stores/store_io.h"
 
 namespace quorvel::internal {
 
-// Why a walk over the records stopped; kOk while it goes on.
+// Why a walk over the records stopped, one for one the public reasons of
+// `StoreWalkStop`; kOk while it goes on.
 enum class WalkStop {
-  kOk,
-  kEnd,          // fewer than two bytes left: the end of the records
-  kChainEnd,     // a chained record links to no other
-  kLinkBack,     // a chained record links back, to itself or into itself
-  kCutShort,     // a record header cut short by the end of the file
-  kNoSignature,  // the bytes there are no record
-  kBadLength,    // a negative length
-  kPastEnd,      // a record that claims more than the file holds
+  kOk = -1,
+  kEnd = static_cast<int>(StoreWalkStop::kEnd),
+  kChainEnd = static_cast<int>(StoreWalkStop::kChainEnd),
+  kLinkBack = static_cast<int>(StoreWalkStop::kLinkBack),
+  kCutShort = static_cast<int>(StoreWalkStop::kCutShort),
+  kNoSignature = static_cast<int>(StoreWalkStop::kNoSignature),
+  kBadLength = static_cast<int>(StoreWalkStop::kBadLength),
+  kPastEnd = static_cast<int>(StoreWalkStop::kPastEnd),
 };
 
 // Returns a few words saying what `stop` means, for dumps.

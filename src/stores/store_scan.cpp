@@ -63,24 +63,9 @@ StoreHeaderCopy ReadCopy(const uint8_t* h, StoreKind kind) {
 }
 
 StoreWalkStop Public(internal::WalkStop stop) {
-  switch (stop) {
-    case internal::WalkStop::kChainEnd:
-      return StoreWalkStop::kChainEnd;
-    case internal::WalkStop::kLinkBack:
-      return StoreWalkStop::kLinkBack;
-    case internal::WalkStop::kCutShort:
-      return StoreWalkStop::kCutShort;
-    case internal::WalkStop::kNoSignature:
-      return StoreWalkStop::kNoSignature;
-    case internal::WalkStop::kBadLength:
-      return StoreWalkStop::kBadLength;
-    case internal::WalkStop::kPastEnd:
-      return StoreWalkStop::kPastEnd;
-    case internal::WalkStop::kOk:
-    case internal::WalkStop::kEnd:
-      break;
-  }
-  return StoreWalkStop::kEnd;
+  // A walk that ended while still reading ended at the end.
+  return stop == internal::WalkStop::kOk ? StoreWalkStop::kEnd
+                                         : static_cast<StoreWalkStop>(stop);
 }
 
 }  // namespace

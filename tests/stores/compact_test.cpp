@@ -78,14 +78,19 @@ void Fill(KxDocRec& rec, size_t n, size_t seed) {
   }
 }
 
+// Saves document "D<i>" holding a text of kSizes[i] characters and n = i.
+void SaveSized(KxDocsDB& db, size_t i) {
+  Ref<KxDocRec> rec =
+      db.AddDoc(u"D" + ToText(Value(static_cast<int32_t>(i))).str());
+  Fill(*rec, kSizes[i], i);
+  rec->LetItem(u"n", Value(static_cast<int32_t>(i)));
+  rec->Save();
+}
+
 TEST_F(KxDocsDBCompactTest, CachedRecordsAsTheyStandOthersAsStored) {
   auto db = Open();
   for (size_t i = 0; i < kSizes.size(); ++i) {
-    Ref<KxDocRec> rec =
-        db->AddDoc(u"D" + ToText(Value(static_cast<int32_t>(i))).str());
-    Fill(*rec, kSizes[i], i);
-    rec->LetItem(u"n", Value(static_cast<int32_t>(i)));
-    rec->Save();
+    SaveSized(*db, i);
     db->AddDoc(u"X" + ToText(Value(static_cast<int32_t>(i))).str())->Save();
     db->Delete(u"X" + ToText(Value(static_cast<int32_t>(i))).str());
   }
@@ -99,13 +104,7 @@ TEST_F(KxDocsDBCompactTest, CachedRecordsAsTheyStandOthersAsStored) {
 
   fs::remove(path_);
   auto fresh = Open();
-  for (size_t i = 0; i < kSizes.size(); ++i) {
-    Ref<KxDocRec> rec =
-        fresh->AddDoc(u"D" + ToText(Value(static_cast<int32_t>(i))).str());
-    Fill(*rec, kSizes[i], i);
-    rec->LetItem(u"n", Value(static_cast<int32_t>(i)));
-    rec->Save();
-  }
+  for (size_t i = 0; i < kSizes.size(); ++i) SaveSized(*fresh, i);
   Ref<KxDocRec> late = fresh->AddDoc(u"late");
   late->LetItem(u"v", Value(2));
   late->Save();

@@ -20,15 +20,8 @@
 namespace quorvel::internal {
 namespace {
 
-class DbFileTest : public ::testing::Test {
+class DbFileTest : public testing::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "dbfileXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::u16string Path(const char* name) {
     return FromUtf8((std::filesystem::path(dir_) / name).string());
   }
@@ -38,7 +31,6 @@ class DbFileTest : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
   FileSystem& fs_ = FileSystem::Default();
 };
 

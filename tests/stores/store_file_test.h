@@ -21,25 +21,22 @@
 #include "quorvel/object.h"
 #include "quorvel/string.h"
 #include "stores/db_file.h"
+#include "test_util.h"
 #include "testing/faulty_file_system.h"
 #include "testing/memory_file_system.h"
 
 namespace quorvel::testing {
 
 template <class Store>
-class StoreFileTest : public ::testing::Test {
+class StoreFileTest : public TempDirTest {
  protected:
   using Bytes = std::vector<uint8_t>;
 
   void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "storeXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
+    TempDirTest::SetUp();
     path_ = dir_ + "/t.db";
     upath_ = FromUtf8(path_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   Bytes FileBytes() const {
     std::ifstream in(path_, std::ios::binary);
@@ -257,7 +254,6 @@ class StoreFileTest : public ::testing::Test {
         new_files);
   }
 
-  std::string dir_;
   std::string path_;
   std::u16string upath_;
 };

@@ -18,6 +18,7 @@
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/kxkvdb.h"
 #include "stores/store_model.h"
+#include "test_util.h"
 
 namespace quorvel::testing {
 namespace {
@@ -168,16 +169,8 @@ Walked Scan(const std::string& path, StoreKind kind) {
   return w;
 }
 
-class StoreScanTest : public ::testing::Test {
+class StoreScanTest : public testing::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "scanXXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Path(const char* name) const { return dir_ + "/" + name; }
   static Bytes Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -188,8 +181,6 @@ class StoreScanTest : public ::testing::Test {
     out.write(reinterpret_cast<const char*>(b.data()),
               static_cast<std::streamsize>(b.size()));
   }
-
-  std::string dir_;
 };
 
 // Records of 0 to about 70,000 bytes, so that many straddle the 4 KiB and
