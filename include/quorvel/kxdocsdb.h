@@ -97,7 +97,7 @@ class KxDocsDB final : public Object, public DocStoreLink {
   // Leaves the database closed when `bCloseDB` is true, reopened otherwise.
   void Compact(bool bCloseDB = false);
   // Compact, telling `temp_file` the temporary file's path once this object
-  // holds the lock and has created it, and an empty path once the file is
+  // holds the lock, just before creating it, and an empty path once the file is
   // renamed into place or removed: a caller that cleans up on a signal
   // removes only a temporary file its own compaction owns.
   // A damaged file (see `damage`) raises the damage error unless

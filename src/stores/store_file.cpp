@@ -687,9 +687,12 @@ void StoreFile::Compact(
   } catch (const Error& e) {
     if (e.number() != kErrFileNotFound) throw;
   }
-  std::unique_ptr<DbFile> tmp = fs_.Open(tmp_path, OpenMode::kCreate);
+  // Told before the file exists: whoever cleans up after a signal must
+  // never find it created but not yet known.
+  if (temp_file) temp_file(tmp_path);
+  std::unique_ptr<DbFile> tmp;
   try {
-    if (temp_file) temp_file(tmp_path);
+    tmp = fs_.Open(tmp_path, OpenMode::kCreate);
     // Before the first byte: a private file's records are never readable
     // under looser permissions, not even in the temporary file.
     fs_.KeepAccess(*file_, *tmp, path_);

@@ -310,7 +310,7 @@ class StoreFile {
   // and creates "TARGET.tmp" beside the file the path names after every
   // link, gives it the database's mode and owner, fills it, syncs it,
   // renames it over the target and syncs the directory. `temp_file` hears
-  // the temporary path once it is created and an empty one once it is
+  // the temporary path just before it is created and an empty one once it is
   // renamed or removed. When others deleted since this object last walked
   // the whole file, it walks it again, so the copy holds exactly what the
   // file holds. The old file is marked retired before the rename, so that
