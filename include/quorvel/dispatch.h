@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,6 +72,22 @@ Value InvokeByName(const Value& object, std::u16string_view proc_name,
 // Nothing), without a Value around it.
 Value InvokeByName(Object* object, std::u16string_view proc_name,
                    CallType call_type, std::span<const Value> args);
+
+struct MemberInfo;
+// Calls `member`, which `ClassInfo::Find` gave for the class of `object`, as
+// InvokeByName would call it by name: for callers that call one member many
+// times and look it up once. Raises 91 for null, 438 when `member` is not in
+// the table of the object's class, and what the member raises.
+Value InvokeMember(Object* object, const MemberInfo& member,
+                   std::span<const Value> args);
+// The same for a binding that turns every error into a status: what the
+// call raises comes back in `error` (the standard library's exceptions as
+// InvokeByName raises them), caught beside the member, because unwinding
+// through a binding's own frames costs several times the call. Returns false
+// when the call raised.
+bool TryInvokeMember(Object* object, const MemberInfo& member,
+                     std::span<const Value> args, Value& result,
+                     std::optional<Error>& error) noexcept;
 
 // A parameter as a member table declares it. A plain name is required;
 // `Opt(name)` is optional (an omitted Value parameter receives Missing, an
@@ -199,12 +216,30 @@ struct ArgConv<Decimal> {
     return ToDecimal(a[i]);
   }
 };
+// A text argument: the caller's own text when the argument is a String,
+// lent for the call without taking a count, else the text it converts to.
+class TextArgument {
+ public:
+  explicit TextArgument(const Value& v)
+      : text_(v.IsString() ? String::Adopt(v.string_rep()) : ToText(v)),
+        lent_(v.IsString()) {}
+  ~TextArgument() {
+    if (lent_) text_.Release();
+  }
+  TextArgument(const TextArgument&) = delete;
+  TextArgument& operator=(const TextArgument&) = delete;
+  operator const String&() const { return text_; }               // NOLINT
+  operator std::u16string_view() const { return text_.view(); }  // NOLINT
+
+ private:
+  String text_;
+  bool lent_;
+};
+
 template <>
 struct ArgConv<String> {
-  using Held = String;
-  static String From(const Value* a, size_t, size_t i) {
-    return a[i].IsString() ? a[i].string() : ToText(a[i]);
-  }
+  using Held = TextArgument;
+  static const Value& From(const Value* a, size_t, size_t i) { return a[i]; }
 };
 template <>
 struct ArgConv<std::u16string_view> : ArgConv<String> {};

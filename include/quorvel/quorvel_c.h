@@ -204,6 +204,22 @@ QUORVEL_C_API int32_t quorvel_call_by_name(quorvel_object* object,
                                            const quorvel_variant* args,
                                            size_t nargs,
                                            quorvel_variant* result);
+/* A member of a class, found once and called many times without looking
+ * its name up again: the same for every object of that class, valid for the
+ * life of the process. */
+typedef struct quorvel_member quorvel_member;
+/* Finds the member `name` (any letter case; "" for the default member) of
+ * the object's class that answers `call_type` (QUORVEL_METHOD, _GET, _LET or
+ * _SET); 91 for a NULL object, 438 for a member the class lacks. */
+QUORVEL_C_API int32_t quorvel_find_member(quorvel_object* object,
+                                          const char* name, int32_t call_type,
+                                          const quorvel_member** out);
+/* Calls `member` as quorvel_call_by_name calls it by name; `flags` may hold
+ * QUORVEL_UTF16 and QUORVEL_EXACT. Raises 438 when `member` is not a member
+ * of the object's class, and what quorvel_call_by_name raises. */
+QUORVEL_C_API int32_t quorvel_call_member(
+    quorvel_object* object, const quorvel_member* member, int32_t flags,
+    const quorvel_variant* args, size_t nargs, quorvel_variant* result);
 /* Each handle names one live object; the same object always comes back as
  * the same handle while any count of it is held, so handles compare for
  * identity. A released handle is recognised and refused (5), not used. */

@@ -193,6 +193,9 @@ class Value {
     internal::RetainString(str_);
     return String::Adopt(str_);
   }
+  // The text's block, without a count: for a caller that lends it for the
+  // length of a call (see TextArgument).
+  internal::StringRep* string_rep() const noexcept { return str_; }
   Object* object() const noexcept { return obj_; }
   Ref<Object> object_ref() const noexcept { return Ref<Object>(obj_); }
   const SafeArray& array() const noexcept { return *arr_; }

@@ -25,15 +25,46 @@ bool AsksExact(const ClassCache* cls, const MemberEntry* entry, Errors errors) {
          (entry != nullptr && entry == cls->open());
 }
 
-int32_t CallLibrary(quorvel_object* handle, const char* name, int32_t flags,
-                    Arguments& args, quorvel_variant* result) {
-  if (!OtherThreads())
-    return quorvel_call_by_name(handle, name, flags, args.data(), args.size(),
-                                result);
+// Returns the library's member that answers the call, looked up once per
+// class; null when there is none (the call by name then says why).
+const quorvel_member* MemberFor(quorvel_object* handle, MemberEntry* entry,
+                                int32_t call_type) {
+  const bool known = call_type == QUORVEL_METHOD || call_type == QUORVEL_GET ||
+                     call_type == QUORVEL_LET || call_type == QUORVEL_SET;
+  if (entry == nullptr || !known) return nullptr;
+  const int slot = call_type == QUORVEL_LET   ? 1
+                   : call_type == QUORVEL_SET ? 2
+                                              : 0;
+  if (!entry->looked[slot]) {
+    const quorvel_member* found = nullptr;
+    const int32_t status =
+        quorvel_find_member(handle, entry->name.c_str(), call_type, &found);
+    // Anything but an answer about the class (a released handle) is asked
+    // again next time.
+    if (status != 0 && status != kErrNoSuchMember) return nullptr;
+    entry->found[slot] = found;
+    entry->looked[slot] = true;
+  }
+  return entry->found[slot];
+}
+
+int32_t CallLibrary(quorvel_object* handle, MemberEntry* entry,
+                    const char* name, int32_t flags, Arguments& args,
+                    quorvel_variant* result) {
+  const quorvel_member* member =
+      MemberFor(handle, entry, flags & ~(QUORVEL_UTF16 | QUORVEL_EXACT));
+  const bool unlocked = OtherThreads();
   int32_t status;
-  Py_BEGIN_ALLOW_THREADS status = quorvel_call_by_name(
-      handle, name, flags, args.data(), args.size(), result);
-  Py_END_ALLOW_THREADS return status;
+  PyThreadState* saved = unlocked ? PyEval_SaveThread() : nullptr;
+  if (member != nullptr) {
+    status = quorvel_call_member(handle, member, flags, args.data(),
+                                 args.size(), result);
+  } else {
+    status = quorvel_call_by_name(handle, name, flags, args.data(), args.size(),
+                                  result);
+  }
+  if (unlocked) PyEval_RestoreThread(saved);
+  return status;
 }
 
 CallSite SiteOf(const ClassCache* cls, const char* member) {
@@ -56,7 +87,8 @@ PyObject* Call(quorvel_object* handle, ClassCache* cls, MemberEntry* entry,
   int32_t flags = call_type | QUORVEL_UTF16;
   if (AsksExact(cls, entry, args.errors())) flags |= QUORVEL_EXACT;
   quorvel_variant result;
-  const int32_t status = CallLibrary(handle, member, flags, args, &result);
+  const int32_t status =
+      CallLibrary(handle, entry, member, flags, args, &result);
   if (status == 0) {
     DropPending();
     return FromVariant(&result);

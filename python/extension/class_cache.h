@@ -49,6 +49,11 @@ struct MemberEntry {
   CallbackKind callback_kind = CallbackKind::kSortFunction;
   Arity reading;
   Arity writing;  // Let or Set, the new value counted
+  // The library's member for each way of calling it (Method and Get share
+  // the first), found on first use: a class's members are the same for
+  // every object of it. Null when the class has none for that way.
+  const quorvel_member* found[3] = {};
+  bool looked[3] = {};
   // Made on first use and kept: inspect.Signature and the docstring.
   PyObject* signature = nullptr;
   PyObject* doc = nullptr;

@@ -1,6 +1,8 @@
 // quorvel.Error from the library's last error, and Python exceptions raised
 // in callbacks carried through the library and raised again.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "binding.h"
 
@@ -82,6 +84,47 @@ std::u16string Describe(PyObject* type, PyObject* value) {
   return text;
 }
 
+// Whether `type` keeps Error's own __init__, which only sets `args` and the
+// three attributes: such an error is made without running Python code,
+// which costs more than the rest of raising it. Asked once per class.
+bool PlainInit(PyObject* type) {
+  static PyObject* const init = PyUnicode_InternFromString("__init__");
+  static std::vector<std::pair<PyObject*, bool>> known;
+  for (const auto& [seen, plain] : known)
+    if (seen == type) return plain;
+  PyObject* own = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(type), init);
+  PyObject* base =
+      _PyType_Lookup(reinterpret_cast<PyTypeObject*>(Types().error), init);
+  const bool plain = own != nullptr && own == base;
+  known.emplace_back(Py_NewRef(type), plain);
+  return plain;
+}
+
+// Makes an instance of `type` (Error or a subclass) as Error(number,
+// source, description) would; steals both texts.
+PyObject* MakeError(PyObject* type, int32_t number, PyObject* source,
+                    PyObject* description) {
+  if (!PyType_Check(type) || !PlainInit(type))
+    return PyObject_CallFunction(type, "iNN", number, source, description);
+  static PyObject* const names[] = {PyUnicode_InternFromString("number"),
+                                    PyUnicode_InternFromString("source"),
+                                    PyUnicode_InternFromString("description")};
+  PyObject* values[] = {PyLong_FromLong(number), source, description};
+  PyObject* args = values[0] == nullptr
+                       ? nullptr
+                       : PyTuple_Pack(3, values[0], source, description);
+  auto* cls = reinterpret_cast<PyTypeObject*>(type);
+  PyObject* error = args == nullptr ? nullptr : cls->tp_new(cls, args, nullptr);
+  Py_XDECREF(args);
+  for (size_t i = 0; i < 3; ++i) {
+    if (error != nullptr && (names[i] == nullptr ||
+                             PyObject_SetAttr(error, names[i], values[i]) != 0))
+      Py_CLEAR(error);
+    Py_XDECREF(values[i]);
+  }
+  return error;
+}
+
 }  // namespace
 
 void DropPending() {
@@ -105,8 +148,7 @@ PyObject* RaiseWithTexts(int32_t number, PyObject* source,
                        : PyDict_GetItem(Types().error_classes, number_object);
   Py_XDECREF(number_object);
   if (type == nullptr) type = Types().error;
-  PyObject* error =
-      PyObject_CallFunction(type, "iNN", number, source, description);
+  PyObject* error = MakeError(type, number, source, description);
   if (error != nullptr && (site == nullptr || Place(error, *site)))
     PyErr_SetObject(type, error);
   Py_XDECREF(error);

@@ -95,9 +95,20 @@ PyObject* MemberCall(PyObject* self, PyObject* const* values, size_t nargsf,
               args);
 }
 
+// A member object usually lives for one call (`d.Item(k)`), which makes it
+// the commonest allocation of a call: a few freed ones are kept for the
+// next. The interpreter lock guards the list.
+constexpr int kKept = 8;
+MemberObject* kept[kKept];
+int kept_count = 0;
+
 void MemberDealloc(PyObject* self) {
   Py_DECREF(AsMember(self)->owner);
-  PyObject_Free(self);
+  if (kept_count < kKept) {
+    kept[kept_count++] = AsMember(self);
+  } else {
+    PyObject_Free(self);
+  }
 }
 
 PyObject* MemberRepr(PyObject* self) {
@@ -145,7 +156,11 @@ bool InitMembers() {
 }
 
 PyObject* NewMember(PyObject* owner, MemberEntry* entry) {
-  MemberObject* member = PyObject_New(MemberObject, &MemberType);
+  MemberObject* member =
+      kept_count > 0
+          ? reinterpret_cast<MemberObject*>(PyObject_Init(
+                reinterpret_cast<PyObject*>(kept[--kept_count]), &MemberType))
+          : PyObject_New(MemberObject, &MemberType);
   if (member == nullptr) return nullptr;
   member->owner = AsWrapper(Py_NewRef(owner));
   member->entry = entry;

@@ -23,7 +23,7 @@ constexpr size_t kMaxPackedText = mMsgPack::kMaxCount;
 constexpr int32_t kMaxMembers = mMsgPack::kMaxCount;
 constexpr size_t kNoLimit = static_cast<size_t>(-1);
 
-thread_local int exact_scopes = 0;
+__attribute__((tls_model("initial-exec"))) thread_local int exact_scopes = 0;
 
 std::u16string Digits(int64_t n) {
   const std::string d = std::to_string(n);

@@ -95,9 +95,11 @@ const ClassInfo& CArray::Class() const {
 CArray::~CArray() { Clear(); }
 
 void CArray::RaiseIndex(int32_t index, int32_t highest) {
-  ErrorRaise(kErrSubscript, kSource,
-             u"Index (" + DecimalText(index) + u") is out of bounds (0 - " +
-                 DecimalText(highest) + u")");
+  RaiseMade([&] {
+    return Error(kErrSubscript, kSource,
+                 u"Index (" + DecimalText(index) + u") is out of bounds (0 - " +
+                     DecimalText(highest) + u")");
+  });
 }
 
 void CArray::EnsureCapacity(int32_t required) {

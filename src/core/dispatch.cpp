@@ -188,10 +188,9 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
   return m.invoke(self, full, total);
 }
 
-Value CallChecked(Object* self, std::u16string_view proc_name,
-                  CallType call_type, const Value* args, size_t count) {
-  if (self == nullptr) RaiseStandard(kErrObjectNotSet);
-  const ClassInfo& info = self->Class();
+const MemberInfo& Lookup(const Object& self, std::u16string_view proc_name,
+                         CallType call_type) {
+  const ClassInfo& info = self.Class();
   std::u16string_view name = proc_name;
   if (name.empty()) {
     name = info.default_member();
@@ -199,11 +198,33 @@ Value CallChecked(Object* self, std::u16string_view proc_name,
   }
   const MemberInfo* m = info.Find(name, call_type);
   if (m == nullptr) RaiseStandard(kErrNoSuchMember);
-  // The member may drop the caller's last reference to the object (a
-  // container clearing itself); keep it alive for the call.
-  Ref<Object> keep(self);
+  return *m;
+}
+
+// Invokes a member of the object's own class. The member may drop the
+// caller's last reference to the object (a container clearing itself), so
+// the call keeps it alive.
+Value KeepAndInvoke(Object& self, const MemberInfo& m, const Value* args,
+                    size_t count) {
+  Ref<Object> keep(&self);
+  return Invoke(self, m, args, count);
+}
+
+Value CallChecked(Object* self, std::u16string_view proc_name,
+                  CallType call_type, const Value* args, size_t count) {
+  if (self == nullptr) RaiseStandard(kErrObjectNotSet);
+  const MemberInfo& m = Lookup(*self, proc_name, call_type);
   return internal::TranslateStdExceptions(
-      [&] { return Invoke(*self, *m, args, count); });
+      [&] { return KeepAndInvoke(*self, m, args, count); });
+}
+
+void CheckMemberOf(const Object* self, const MemberInfo& member) {
+  if (self == nullptr) RaiseStandard(kErrObjectNotSet);
+  const std::span<const MemberInfo> table = self->Class().members();
+  const auto at = reinterpret_cast<uintptr_t>(&member);
+  const auto first = reinterpret_cast<uintptr_t>(table.data());
+  if (at < first || at >= first + table.size_bytes())
+    RaiseStandard(kErrNoSuchMember);
 }
 
 Object* Target(const Value& object) {
@@ -234,6 +255,41 @@ Value InvokeByName(const Value& object, std::u16string_view proc_name,
 Value InvokeByName(Object* object, std::u16string_view proc_name,
                    CallType call_type, std::span<const Value> args) {
   return CallChecked(object, proc_name, call_type, args.data(), args.size());
+}
+
+Value InvokeMember(Object* object, const MemberInfo& member,
+                   std::span<const Value> args) {
+  CheckMemberOf(object, member);
+  return internal::TranslateStdExceptions(
+      [&] { return KeepAndInvoke(*object, member, args.data(), args.size()); });
+}
+
+bool TryInvokeMember(Object* object, const MemberInfo& member,
+                     std::span<const Value> args, Value& result,
+                     std::optional<Error>& error) noexcept {
+  // One handler for everything, next to the member: the standard library's
+  // exceptions map as TranslateStdExceptions maps them, without a second
+  // throw.
+  // The count is taken outside the handler's reach: a cleanup between the
+  // member and the handler would cost another pass of the unwinder.
+  Ref<Object> keep(object);
+  try {
+    CheckMemberOf(object, member);
+    result = Invoke(*object, member, args.data(), args.size());
+    return true;
+  } catch (Error& e) {
+    error.emplace(std::move(e));
+  } catch (const std::bad_alloc&) {
+    error.emplace(kErrOutOfMemory, kLibrarySource,
+                  StandardDescription(kErrOutOfMemory));
+  } catch (const std::length_error&) {
+    error.emplace(kErrOutOfMemory, kLibrarySource,
+                  StandardDescription(kErrOutOfMemory));
+  } catch (...) {
+    error.emplace(kErrInternal, kLibrarySource,
+                  StandardDescription(kErrInternal));
+  }
+  return false;
 }
 
 }  // namespace quorvel

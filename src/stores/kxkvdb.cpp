@@ -101,8 +101,8 @@ void KxKVDB::PutBound(const quorvel::Value& Key,
     RequireStorable(NewValue, StorableTarget::kKvValue, kSource);
   }
   // Left to right, as the binder converts.
-  const String key = internal::ArgConv<String>::From(&Key, 1, 0);
-  const String value = internal::ArgConv<String>::From(&NewValue, 1, 0);
+  const internal::TextArgument key(Key);
+  const internal::TextArgument value(NewValue);
   PutValue(key, value);
 }
 

@@ -263,8 +263,79 @@ static void test_set_error_and_utf16_texts(void) {
   CHECK(strcmp(quorvel_last_error_description(), "x\xEF\xBF\xBD") == 0);
 }
 
-C_TEST_MAIN(test_create_object_by_any_spelling, test_members_read_and_write,
-            test_call_errors, test_handles_name_objects_once,
+static quorvel_variant utf16_key(const uint16_t* units, size_t n) {
+  quorvel_variant v;
+  quorvel_variant_init(&v);
+  v.type = QUORVEL_STRING;
+  v.flags = QUORVEL_UTF16;
+  v.as.utf16.data = units;
+  v.as.utf16.size = n;
+  return v;
+}
+
+/* A member found once is called on every object of its class; it refuses an
+ * object of another class, and what the member raises arrives as by name.
+ * Short UTF-16 keys pass through a block reused between calls: one the
+ * member kept must not change under it. */
+static void test_members_found_once(void) {
+  quorvel_object* dict = c_create("Scripting.Dictionary");
+  quorvel_object* other = c_create("Scripting.Dictionary");
+  quorvel_object* list = c_create("CArray");
+  const quorvel_member *add = NULL, *item = NULL, *deflt = NULL;
+  CHECK_OK(quorvel_find_member(dict, "ADD", QUORVEL_METHOD, &add));
+  CHECK_OK(quorvel_find_member(dict, "Item", QUORVEL_GET, &item));
+  CHECK_OK(quorvel_find_member(dict, "", QUORVEL_GET, &deflt));
+  CHECK(add != NULL && item != NULL && deflt == item);
+  const quorvel_member* none = (const quorvel_member*)1;
+  CHECK_ERROR(quorvel_find_member(dict, "Nope", QUORVEL_GET, &none), 438,
+              "KxQuorvel", "Object doesn't support this property or method");
+  CHECK(none == NULL);
+  CHECK_ERROR(quorvel_find_member(dict, "Count", QUORVEL_LET, &none), 438,
+              "KxQuorvel", "Object doesn't support this property or method");
+  CHECK_ERROR(quorvel_find_member(NULL, "Count", QUORVEL_GET, &none), 91,
+              "KxQuorvel", "Object variable or With block variable not set");
+
+  const uint16_t keys[][2] = {{'k', '1'}, {'k', '2'}, {'k', '1'}};
+  for (int i = 0; i < 2; ++i) {
+    quorvel_variant args[2] = {utf16_key(keys[i], 2), c_long(i)};
+    CHECK_OK(quorvel_call_member(dict, add, 0, args, 2, NULL));
+    CHECK_OK(quorvel_call_member(other, add, QUORVEL_UTF16, args, 2, NULL));
+  }
+  quorvel_variant again[2] = {utf16_key(keys[2], 2), c_long(5)};
+  CHECK(quorvel_call_member(dict, add, 0, again, 2, NULL) == 457);
+  quorvel_variant r;
+  quorvel_variant key = utf16_key(keys[2], 2);
+  CHECK_OK(quorvel_call_member(dict, item, 0, &key, 1, &r));
+  CHECK(r.type == QUORVEL_LONG && r.as.long_value == 0);
+  r = c_call(dict, "Keys", QUORVEL_METHOD, NULL, 0);
+  quorvel_variant first, second;
+  CHECK_OK(quorvel_array_get(r.as.array, 0, 0, &first));
+  CHECK_OK(quorvel_array_get(r.as.array, 1, 0, &second));
+  CHECK(c_is_text(&first, "k1") && c_is_text(&second, "k2"));
+  quorvel_variant_clear(&first);
+  quorvel_variant_clear(&second);
+  quorvel_variant_clear(&r);
+
+  CHECK_ERROR(quorvel_call_member(list, item, 0, &key, 1, &r), 438, "KxQuorvel",
+              "Object doesn't support this property or method");
+  CHECK(r.type == QUORVEL_EMPTY);
+  CHECK_ERROR(quorvel_call_member(dict, NULL, 0, &key, 1, &r), 5, "KxQuorvel",
+              "Invalid procedure call or argument: member is NULL");
+  const quorvel_member* at = NULL;
+  CHECK_OK(quorvel_find_member(list, "Item", QUORVEL_GET, &at));
+  quorvel_variant nine = c_long(9);
+  CHECK_ERROR(quorvel_call_member(list, at, 0, &nine, 1, &r), 9, "CArray",
+              "Index (9) is out of bounds (0 - -1)");
+  CHECK_ERROR(quorvel_call_member(list, at, 0, NULL, 0, &r), 450, "KxQuorvel",
+              "Wrong number of arguments or invalid property assignment");
+  CHECK_OK(quorvel_release(dict));
+  CHECK_OK(quorvel_release(other));
+  CHECK_OK(quorvel_release(list));
+}
+
+C_TEST_MAIN(test_members_found_once, test_create_object_by_any_spelling,
+            test_members_read_and_write, test_call_errors,
+            test_handles_name_objects_once,
             test_objects_live_while_anyone_holds_them,
             test_last_error_belongs_to_its_thread,
             test_handles_from_many_threads, test_set_error_and_utf16_texts)
