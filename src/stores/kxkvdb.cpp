@@ -122,19 +122,32 @@ FileDamage KxKVDB::damage() const { return impl_->file.damage(); }
 
 String KxKVDB::ReadValue(const String& key) {
   RequireOpen();
-  if (const quorvel::Value* cached = impl_->cache->Find(key))
-    return cached->string();
+  // The cache holds only keys the index holds, so asking the index first
+  // gives the same answer and lets one lookup find or place the cached
+  // value.
   const int64_t offset = impl_->index.Find(key);
   if (offset < 0) return String();
+  bool inserted = false;
+  quorvel::Value& cached = impl_->cache->Slot(key, &inserted);
+  if (!inserted) return cached.string();
   internal::RecordInfo rec;
-  if (impl_->ReadRecordAt(offset, 512, &rec) != internal::WalkStop::kOk ||
-      !rec.live()) {
+  bool live = false;
+  try {
+    live = impl_->ReadRecordAt(offset, 512, &rec) == internal::WalkStop::kOk &&
+           rec.live();
+    if (live)
+      cached = quorvel::Value(
+          FromAnsi({impl_->RecordBytes(rec.body_at, rec.body_size),
+                    static_cast<size_t>(rec.body_size)}));
+  } catch (...) {
+    impl_->cache->Remove(key);
+    throw;
+  }
+  if (!live) {
+    impl_->cache->Remove(key);
     return String();
   }
-  const String value = FromAnsi({impl_->RecordBytes(rec.body_at, rec.body_size),
-                                 static_cast<size_t>(rec.body_size)});
-  impl_->cache->Slot(key) = quorvel::Value(value);
-  return value;
+  return cached.string();
 }
 
 void KxKVDB::Compact(bool bCloseDB) { CompactTracked(bCloseDB, nullptr); }
