@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "core/std_exceptions.h"
 #include "quorvel/error.h"
@@ -137,8 +140,31 @@ Value Omitted(const ParamInfo& p) {
   return p.is_value ? Value::Missing() : Value();
 }
 
-Value Invoke(Object& self, const MemberInfo& m, const Value* args,
-             size_t count) {
+// The arguments of a call to one member, complete: the caller's own when
+// they are, else a copy with the omitted parameters filled. Tables rarely
+// declare more than a handful, so the copy lives on the stack, and is made
+// only when needed.
+class Completed {
+ public:
+  Completed(const MemberInfo& m, const Value* args, size_t count);
+  ~Completed() { std::destroy_n(made_, made_count_); }
+  Completed(const Completed&) = delete;
+  Completed& operator=(const Completed&) = delete;
+  const Value* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  static constexpr size_t kInline = 12;
+  alignas(Value) unsigned char room_[kInline * sizeof(Value)];
+  std::vector<Value> heap_;
+  Value* made_ = nullptr;
+  size_t made_count_ = 0;
+  const Value* data_;
+  size_t size_;
+};
+
+Completed::Completed(const MemberInfo& m, const Value* args, size_t count)
+    : data_(args), size_(count) {
   const bool put = m.kind == MemberKind::Let || m.kind == MemberKind::Set;
   const bool has_list = !m.params.empty() && m.params.back().is_param_array;
   const size_t fixed = m.params.size() - (has_list ? 1 : 0);
@@ -152,7 +178,6 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
     slots = fixed - 1;
   }
   if (positional > slots && !has_list) RaiseStandard(kErrWrongArgumentCount);
-
   bool complete = positional >= slots;
   const size_t given = positional < slots ? positional : slots;
   for (size_t i = 0; i < given; ++i) {
@@ -163,18 +188,18 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
   for (size_t i = given; i < slots; ++i) {
     if (!m.params[i].optional) RaiseStandard(kErrWrongArgumentCount);
   }
-  if (complete) return m.invoke(self, args, count);
-
-  // Fill the omitted parameters. Tables rarely declare more than a handful.
+  if (complete) return;
+  // Fill the omitted parameters.
   const size_t extra = count - given - (put ? 1 : 0);
   const size_t total = slots + extra + (put ? 1 : 0);
-  constexpr size_t kInline = 12;
-  Value inline_args[kInline];
-  std::vector<Value> heap_args;
-  Value* full = inline_args;
+  Value* full;
   if (total > kInline) {
-    heap_args.resize(total);
-    full = heap_args.data();
+    heap_.resize(total);
+    full = heap_.data();
+  } else {
+    made_ = reinterpret_cast<Value*>(room_);
+    for (; made_count_ < total; ++made_count_) new (made_ + made_count_) Value;
+    full = made_;
   }
   for (size_t i = 0; i < slots; ++i) {
     if (i < given && !args[i].IsMissing()) {
@@ -185,7 +210,14 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
   }
   for (size_t i = 0; i < extra; ++i) full[slots + i] = args[given + i];
   if (put) full[slots] = args[count - 1];
-  return m.invoke(self, full, total);
+  data_ = full;
+  size_ = total;
+}
+
+Value Invoke(Object& self, const MemberInfo& m, const Value* args,
+             size_t count) {
+  const Completed complete(m, args, count);
+  return m.invoke(self, complete.data(), complete.size());
 }
 
 const MemberInfo& Lookup(const Object& self, std::u16string_view proc_name,
@@ -272,10 +304,13 @@ bool TryInvokeMember(Object* object, const MemberInfo& member,
   // throw.
   // The count is taken outside the handler's reach: a cleanup between the
   // member and the handler would cost another pass of the unwinder.
+  // So is the completion of the arguments: the member is called from this
+  // frame, so that its error meets the handler one frame sooner.
   Ref<Object> keep(object);
   try {
     CheckMemberOf(object, member);
-    result = Invoke(*object, member, args.data(), args.size());
+    const Completed complete(member, args.data(), args.size());
+    result = member.invoke(*object, complete.data(), complete.size());
     return true;
   } catch (Error& e) {
     error.emplace(std::move(e));
