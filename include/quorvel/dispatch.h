@@ -83,8 +83,9 @@ Value InvokeMember(Object* object, const MemberInfo& member,
 // The same for a binding that turns every error into a status: what the
 // call raises comes back in `error` (the standard library's exceptions as
 // InvokeByName raises them), caught beside the member, because unwinding
-// through a binding's own frames costs several times the call. Returns false
-// when the call raised.
+// through a binding's own frames costs several times the call. The caller
+// holds a reference to `object` for the length of the call (the member may
+// drop every other). Returns false when the call raised.
 bool TryInvokeMember(Object* object, const MemberInfo& member,
                      std::span<const Value> args, Value& result,
                      std::optional<Error>& error) noexcept;

@@ -198,7 +198,9 @@ QUORVEL_C_API int32_t quorvel_create_object(const char* class_name,
  * argument. A QUORVEL_ERROR argument holding QUORVEL_MISSING omits that
  * argument. `result` may be NULL to drop the result. Raises what the member
  * raises, 91 for a NULL object, 438 for a member the class lacks, 450 for a
- * wrong number of arguments, 13 for an argument of the wrong kind. */
+ * wrong number of arguments, 13 for an argument of the wrong kind. The
+ * handle's count keeps the object alive for the call: a callback must not
+ * release the last count of the handle being called. */
 QUORVEL_C_API int32_t quorvel_call_by_name(quorvel_object* object,
                                            const char* name, int32_t call_type,
                                            const quorvel_variant* args,
