@@ -11,6 +11,7 @@
 #include "collections/container_walk.h"
 #include "quorvel/codepage.h"
 #include "quorvel/convert.h"
+#include "quorvel/decimal.h"
 #include "quorvel/msgpack.h"
 #include "quorvel/storable.h"
 
@@ -32,6 +33,32 @@ inline void StoreLe32(uint8_t* at, uint32_t bits) {
   } else {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(bits >> (8 * i));
   }
+}
+
+// Returns the Currency of a Decimal as Decimal::ToCurrency does, without
+// the call for what the readers make most: a short magnitude with at most
+// four places, which scales up exactly.
+inline int64_t CurrencyOf(const Decimal& d) {
+  static constexpr uint64_t kUp[] = {10000, 1000, 100, 10, 1};
+  if (d.hi() != 0 || d.scale() > 4 || d.lo() >= uint64_t{1} << 49)
+    return d.ToCurrency();
+  const int64_t m = static_cast<int64_t>(d.lo() * kUp[d.scale()]);
+  return d.negative() ? -m : m;
+}
+
+// Narrows a key-sized ASCII text inline; anything else goes through
+// NarrowToAnsi, whose call costs more than such a text.
+inline void Narrow(std::u16string_view text, uint8_t* to) {
+  const size_t n = text.size();
+  if (n <= 8) {
+    char16_t any = 0;
+    for (size_t i = 0; i < n; ++i) any |= text[i];
+    if (any < 0x80) {
+      for (size_t i = 0; i < n; ++i) to[i] = static_cast<uint8_t>(text[i]);
+      return;
+    }
+  }
+  NarrowToAnsi(text, to);
 }
 
 class Encoder {
@@ -59,7 +86,8 @@ class Encoder {
       case Kind::Currency:
         return PutExt64(kExtCurrency, static_cast<uint64_t>(v.currency()));
       case Kind::Decimal:
-        return PutExt64(kExtCurrency, static_cast<uint64_t>(ToCurrency(v)));
+        return PutExt64(kExtCurrency,
+                        static_cast<uint64_t>(CurrencyOf(v.decimal())));
       case Kind::Date:
         return PutExt64(kExtDate, std::bit_cast<uint64_t>(v.date()));
       case Kind::String:
@@ -105,7 +133,7 @@ class Encoder {
       *at++ = static_cast<uint8_t>(n >> 8);
       *at++ = static_cast<uint8_t>(n);
     }
-    NarrowToAnsi(text, at);
+    Narrow(text, at);
   }
 
   // Writes a container header: `prefix` (one or two bytes), then the count,
@@ -128,7 +156,7 @@ class Encoder {
     ContainerWalk walk(*object);
     Enter();
     const std::u16string_view name = walk.type_name();
-    if (walk.shape() == ContainerShape::kMap && name == u"KxDocRec") {
+    if (walk.shape() == ContainerShape::kMap && name == kRecordName) {
       PutFields({kExt, kExtRecord}, walk);
     } else if (walk.shape() == ContainerShape::kMap) {
       PutFields({kMap16}, walk);

@@ -22,6 +22,13 @@
 
 namespace quorvel {
 
+// The type names a serializer tells apart. As views, so that comparing with
+// one costs no count of its characters.
+inline constexpr std::u16string_view kDictionaryName = u"Dictionary";
+inline constexpr std::u16string_view kRecordName = u"KxDocRec";
+inline constexpr std::u16string_view kListName = u"CArray";
+inline constexpr std::u16string_view kCollectionName = u"Collection";
+
 // What a serializer makes of an object, decided by its type name.
 enum class ContainerShape {
   kMap,         // "Dictionary" or "KxDocRec": keys and values in key order
@@ -30,14 +37,30 @@ enum class ContainerShape {
   kOther,       // any other name; the serializer rejects it
 };
 
-// One object on its way through a serializer. The walk holds the object,
-// and the Dictionary of a FieldMap, for as long as it lives, so that client
-// code running meanwhile cannot destroy what is being read.
+class ContainerWalk;
+
+namespace container_walk_internal {
+// The innermost walk alive on this thread; each walk links the one it
+// runs inside. Initial-exec, so that starting a walk costs two moves and no
+// call to find the variable.
+extern constinit thread_local ContainerWalk* t_innermost
+    __attribute__((tls_model("initial-exec")));
+}  // namespace container_walk_internal
+
+// One object on its way through a serializer. Walks live on the stack and
+// end in the reverse order of their start.
 //
 // The library's Dictionary and CArray, and any FieldMap, are read directly;
 // any other object that bears one of the names above is read through its
 // members by name: a map by `Count`, `Keys` and `Item(key)`, a list by
 // `Count` (read once) and `Item(index)`, a collection by enumeration.
+//
+// Client code cannot destroy what is being read: before anything that may
+// run it (a foreign object's type name or members), every walk alive on the
+// thread takes hold of its object, and of the Dictionary of a FieldMap,
+// until it ends. A tree of the library's own containers runs no client
+// code, so its walks never touch the reference counts, whose atomic updates
+// cost more than the rest of starting a walk.
 //
 // A visitor may call out to client code that changes the container being
 // walked. The walk then never touches freed memory: a list is re-measured
@@ -46,18 +69,18 @@ enum class ContainerShape {
 // at each step.
 class ContainerWalk {
  public:
-  // Takes hold of `object` and tells its shape. The two classes met most
-  // often are told apart inline, by their type_info names' addresses (one
-  // per class within one binary); anything else goes by name.
-  explicit ContainerWalk(Object& object) : held_(&object) {
+  // Tells the shape of `object`. The two classes met most often are told
+  // apart inline, by their type_info names' addresses (one per class within
+  // one binary); anything else goes by name.
+  explicit ContainerWalk(Object& object) : object_(&object) {
     const char* name = typeid(object).name();
     if (name == typeid(Dictionary).name()) {
       map_ = static_cast<const Dictionary*>(&object);
-      type_name_ = u"Dictionary";
+      type_name_ = kDictionaryName;
       shape_ = ContainerShape::kMap;
     } else if (name == typeid(CArray).name()) {
       list_ = static_cast<const CArray*>(&object);
-      type_name_ = u"CArray";
+      type_name_ = kListName;
       shape_ = ContainerShape::kList;
     } else {
       ClassifyOther(object);
@@ -94,11 +117,34 @@ class ContainerWalk {
   int32_t ForEachItem(Visit&& visit);
 
  private:
+  // Keeps the thread's chain of walks; a member of its own so that a
+  // constructor that raises still unlinks the walk.
+  class Link {
+   public:
+    explicit Link(ContainerWalk* walk)
+        : outer_(container_walk_internal::t_innermost) {
+      container_walk_internal::t_innermost = walk;
+    }
+    ~Link() { container_walk_internal::t_innermost = outer_; }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+    ContainerWalk* outer() const { return outer_; }
+
+   private:
+    ContainerWalk* outer_;
+  };
+
+  // Takes hold of the objects of this thread's walks that hold nothing yet,
+  // from the innermost outwards. A held walk's outer ones are all held.
+  static void HoldWalks();
   void ClassifyOther(Object& object);
   int32_t ForeignCount();
 
+  // Declared before `link_`, so released only after the walk is unlinked.
   Ref<Object> held_;
   Ref<Dictionary> fields_;  // held for a FieldMap, which may replace them
+  Object* object_;
+  Link link_{this};
   const Dictionary* map_ = nullptr;  // the object itself or `fields_`
   const CArray* list_ = nullptr;
   std::u16string_view type_name_;
@@ -230,13 +276,12 @@ int32_t ContainerWalk::ForEachField(Visit&& visit) {
     }
     return visited;
   }
-  const Value keys = InvokeByName(held_.get(), u"Keys", CallType::Get, {});
+  const Value keys = InvokeByName(object_, u"Keys", CallType::Get, {});
   if (!keys.IsArray()) return 0;
   const int32_t last = UBound(keys);
   for (int32_t i = LBound(keys); i <= last; ++i) {
     const Value key = ArrayItem(keys, i);
-    const Value item =
-        InvokeByName(held_.get(), u"Item", CallType::Get, {&key, 1});
+    const Value item = InvokeByName(object_, u"Item", CallType::Get, {&key, 1});
     const String key_text = ToText(key);
     ++visited;
     if (!visit(std::u16string_view(key_text), item)) break;
@@ -259,7 +304,7 @@ int32_t ContainerWalk::ForEachItem(Visit&& visit) {
   if (shape_ == ContainerShape::kCollection) {
     // Enumeration has no way out early; what follows a stop is passed over.
     bool more = true;
-    ForEachElement(Value(held_), [&](const Value& item) {
+    ForEachElement(Value(Ref<Object>(object_)), [&](const Value& item) {
       if (!more) return;
       ++visited;
       more = visit(item);
@@ -270,7 +315,7 @@ int32_t ContainerWalk::ForEachItem(Visit&& visit) {
   for (int32_t i = 0; i < count; ++i) {
     const Value index(i);
     const Value item =
-        InvokeByName(held_.get(), u"Item", CallType::Get, {&index, 1});
+        InvokeByName(object_, u"Item", CallType::Get, {&index, 1});
     ++visited;
     if (!visit(item)) break;
   }

@@ -109,7 +109,7 @@ void WriteObject(cStringBuilder& out, Object* object) {
   switch (walk.shape()) {
     case ContainerShape::kMap:
       out.Append(u'{');
-      walk.ForEachField([&](std::u16string_view key, const Value& item) {
+      walk.ForEachField<true>([&](std::u16string_view key, const Value& item) {
         out.Append(first ? u"\"" : u",\"");
         out.Append(key);  // keys are written as they are, unescaped
         out.Append(u"\":");
@@ -122,7 +122,7 @@ void WriteObject(cStringBuilder& out, Object* object) {
     case ContainerShape::kList:
     case ContainerShape::kCollection:
       out.Append(u'[');
-      walk.ForEachItem([&](const Value& item) {
+      walk.ForEachItem<true>([&](const Value& item) {
         if (!first) out.Append(u',');
         first = false;
         WriteMember(out, item);

@@ -63,6 +63,40 @@ TEST(MsgPackEncodeTest, ScalarsHaveTheirExactBytes) {
   EXPECT_EQ(EncodeHex(Value(u"\u20AC\u00E9\u65E5")), "D9 03 80 E9 3F");
 }
 
+TEST(MsgPackEncodeTest, DecimalsAndShortTextsHaveTheirExactBytes) {
+  // Decimals of up to four places scale up exactly; beyond 2^49 units, or
+  // past four places, they take the general conversion.
+  const struct {
+    const char16_t* decimal;
+    const char* currency;  // little-endian, after C7 02
+  } kDecimals[] = {
+      {u"1.5", "98 3A 00 00 00 00 00 00"},
+      {u"-0.0001", "FF FF FF FF FF FF FF FF"},
+      {u"-0", "00 00 00 00 00 00 00 00"},
+      {u"562949953421311", "F0 D8 FF FF FF FF 1F 4E"},
+      {u"-562949953421311", "10 27 00 00 00 00 E0 B1"},
+      {u"562949953421312", "00 00 00 00 00 00 20 4E"},
+      {u"922337203685477.5807", "FF FF FF FF FF FF FF 7F"},
+      {u"12345.67890", "15 CD 5B 07 00 00 00 00"},
+  };
+  for (const auto& c : kDecimals) {
+    EXPECT_EQ(EncodeHex(Value::Decimal(*Decimal::Parse(c.decimal))),
+              std::string("C7 02 ") + c.currency)
+        << testing::U8(c.decimal);
+  }
+  ExpectRaisesStandard(mMsgPack::EncodeBytes(Value::Decimal(
+                           *Decimal::Parse(u"922337203685477.5808"))),
+                       6);
+  // Texts on either side of eight units, with the one unit outside ASCII
+  // last.
+  EXPECT_EQ(EncodeHex(Value(u"abcdefg\u20AC")),
+            "D9 08 61 62 63 64 65 66 67 80");
+  EXPECT_EQ(EncodeHex(Value(u"abcdefgh\u00E9")),
+            "D9 09 61 62 63 64 65 66 67 68 E9");
+  EXPECT_EQ(EncodeHex(Value(u"abcdefg\u65E5")),
+            "D9 08 61 62 63 64 65 66 67 3F");
+}
+
 TEST(MsgPackEncodeTest, StringLengthsSwitchFormAt256AndStopAt65535) {
   EXPECT_EQ(EncodeHex(Value(std::u16string(255, u'x'))).substr(0, 5), "D9 FF");
   Bytes b256 = mMsgPack::EncodeBytes(Value(std::u16string(256, u'x')));
@@ -128,6 +162,28 @@ TEST(MsgPackEncodeTest, ContainersChangedByAForeignMemberMidWayStaySound) {
   ASSERT_NE(back.object_as<Dictionary>(), nullptr);
   EXPECT_EQ(back.object_as<Dictionary>()->Count(), 2);
   EXPECT_EQ(root->Count(), 201);
+}
+
+TEST(MsgPackEncodeTest, ContainersDroppedByAForeignMemberStayAliveTillWritten) {
+  // root = {"outer": {"list": [changer, 1], "y": 2}}: reading the changer
+  // drops "outer", the last other reference to the map and the list around
+  // it, which are then still written to their end.
+  Ref<Dictionary> root = Dictionary::Create();
+  {
+    Ref<Dictionary> outer = Dictionary::Create();
+    Ref<CArray> list = CArray::Create();
+    list->Add(Value(Ref<Object>(
+        new testing::ListThatChangesItsHolder(root.get(), u"outer"))));
+    list->Add(Value(1));
+    outer->Add(u"list", Value(list));
+    outer->Add(u"y", Value(2));
+    root->Add(u"outer", Value(outer));
+  }
+  EXPECT_EQ(EncodeHex(Value(root)),
+            "DE 00 01 D9 05 6F 75 74 65 72 DE 00 02 D9 04 6C 69 73 74 "
+            "DC 00 02 DC 00 01 D2 07 00 00 00 D2 01 00 00 00 "
+            "D9 01 79 D2 02 00 00 00");
+  EXPECT_EQ(root->Count(), 200);
 }
 
 TEST(MsgPackEncodeTest, UnsupportedValuesRaise) {
