@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/bulk_scope.h"
 #include "core/std_exceptions.h"
 #include "core/text_interner.h"
 #include "json/plain_decimal.h"
@@ -183,13 +184,16 @@ class Reader {
     return false;
   }
 
-  // Moves the pending members from `base` on into a new dictionary.
+  // Moves the pending members from `base` on into a new dictionary. Their
+  // keys are distinct (PendingHas saw to it), so the dictionary indexes
+  // them only if someone looks one up.
   Ref<Dictionary> MakeDictionary(size_t base) {
     Ref<Dictionary> dict = Dictionary::Create();
     const size_t count = members_.size() - base;
     dict->Reserve(count > kPendingMax ? 2 * count : count);
-    for (size_t i = base; i < members_.size(); ++i)
-      dict->Slot(members_[i].first) = std::move(members_[i].second);
+    for (size_t i = base; i < members_.size(); ++i) {
+      dict->AppendDistinct(members_[i].first, std::move(members_[i].second));
+    }
     members_.resize(base);
     return dict;
   }
@@ -397,6 +401,7 @@ Value ParseTyped(std::u16string_view text, char16_t bracket,
                u"Can't parse " + std::u16string(what) + u". Invalid JSON : " +
                    Excerpt(text));
   Value out;
+  quorvel::internal::BulkScope bulk(text.size() * sizeof(char16_t));
   quorvel::internal::TranslateStdExceptions([&] { reader.ParseValue(out); });
   return out;
 }
@@ -410,6 +415,7 @@ Value Parse(std::u16string_view text) {
     int c = reader.Peek();
     if (c != u'{' && c != u'[') return Value::Nothing();
     Value out;
+    quorvel::internal::BulkScope bulk(text.size() * sizeof(char16_t));
     reader.ParseValue(out);
     return out;
   } catch (...) {
