@@ -77,7 +77,7 @@ class Dictionary final : public Object {
   // Appends an entry for a key the caller knows is absent, looking nothing
   // up, and returns its value slot. Keys appended this way to an empty map
   // are hashed and indexed at the first keyed access, not one by one.
-  Value& AppendDistinct(const String& key, Value value);
+  Value& AppendDistinct(String key, Value value);
   // Makes room for `count` entries.
   void Reserve(size_t count);
 

@@ -244,14 +244,14 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   return entries_.back().value;
 }
 
-Value& Dictionary::AppendDistinct(const String& key, Value value) {
+Value& Dictionary::AppendDistinct(String key, Value value) {
   if (entries_.empty() && slots_.empty())
     index_.store(kUnindexed, std::memory_order_relaxed);
   if (index_.load(std::memory_order_relaxed) == kIndexed)
     return Append(key, Hash(key), value);
   if (live_ >= static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOutOfMemory);
   internal::TranslateStdExceptions([&] {
-    entries_.push_back(Stored{{key, std::move(value)}, 0, true});
+    entries_.push_back(Stored{{std::move(key), std::move(value)}, 0, true});
   });
   ++live_;
   return entries_.back().value;
