@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "quorvel/bulk_memory.h"
 #include "quorvel/callbacks.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/object.h"
@@ -36,6 +37,12 @@ class CArray final : public Object {
   static Ref<CArray> Create();
   const ClassInfo& Class() const override;
   ~CArray() override;
+  // The object and its storage are nodes (bulk_memory.h), so a list a
+  // reader builds lives in the reader's blocks.
+  static void* operator new(size_t bytes) {
+    return internal::AllocateNode(bytes);
+  }
+  static void operator delete(void* p) noexcept { internal::FreeNode(p); }
 
   // --- Storage and element access ---
 

@@ -4,11 +4,13 @@
 #define QUORVEL_DICTIONARY_H_
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
+#include "quorvel/bulk_memory.h"
 #include "quorvel/compare.h"
 #include "quorvel/dispatch.h"
 #include "quorvel/object.h"
@@ -22,6 +24,11 @@ namespace quorvel {
 // Replacing a value keeps its key's place; a removed key inserted again goes
 // to the end. Lookups stay O(1) however many keys were removed.
 //
+// A map filled from empty through `AppendDistinct` (as the readers fill the
+// maps of a tree) hashes nothing while it fills: its index is built by the
+// first keyed access. Several threads may make that first access at once
+// through the const members: one builds, the others scan meanwhile.
+//
 // Values follow the store rule: an object is held as a shared reference,
 // anything else as a private copy, and handed back the same way. A member
 // that raises changes nothing. Thread-compatible.
@@ -29,6 +36,12 @@ class Dictionary final : public Object {
  public:
   static Ref<Dictionary> Create();
   const ClassInfo& Class() const override;
+  // The object and its storage are nodes (bulk_memory.h), so a map a
+  // reader builds lives in the reader's blocks.
+  static void* operator new(size_t bytes) {
+    return internal::AllocateNode(bytes);
+  }
+  static void operator delete(void* p) noexcept { internal::FreeNode(p); }
 
   // Appends an entry; raises 457 when the key is present.
   void Add(const String& Key, const Value& Item);
@@ -61,6 +74,11 @@ class Dictionary final : public Object {
   Value* Find(std::u16string_view key);
   // Returns the value slot of `key`, appending an Empty entry when absent.
   Value& Slot(const String& key, bool* inserted = nullptr);
+  // Appends an entry for a key the caller knows is absent, looking nothing
+  // up, and returns its value slot. Keys appended this way to an empty map
+  // are hashed and indexed at the first keyed access, not one by one.
+  Value& AppendDistinct(String key, Value value);
+  // Makes room for `count` entries.
   void Reserve(size_t count);
 
   // One key and its value, as walks see them.
@@ -73,7 +91,7 @@ class Dictionary final : public Object {
   // An entry as stored: removed ones stay in place, marked dead, until the
   // map compacts, so that removing keeps the order of the rest.
   struct Stored : Entry {
-    uint32_t hash = 0;
+    mutable uint32_t hash = 0;  // set once the map is indexed
     bool live = false;
   };
 
@@ -141,7 +159,16 @@ class Dictionary final : public Object {
   int64_t Lookup(std::u16string_view key, uint32_t hash) const;
   // Appends an entry for a key known to be absent.
   Value& Append(const String& key, uint32_t hash, const Value& value);
-  void Rehash(size_t slot_count);
+  // Returns whether the entries carry their hashes and, past kLinearMax
+  // entries, the table maps them, building both on first use. False only
+  // to a const caller that met another thread building them.
+  bool Indexed() const {
+    return index_.load(std::memory_order_acquire) == kIndexed || BuildIndex();
+  }
+  bool BuildIndex() const;
+  // Indexes the map before a change; raises 7 when that fails.
+  void RequireIndex();
+  void Rehash(size_t slot_count) const;
   void Compact();
 
   // Up to this many entries (removed ones included) live without a table.
@@ -151,11 +178,16 @@ class Dictionary final : public Object {
     uint32_t entry;  // 0 empty, 1 removed, else entry index + 2
     uint32_t hash;
   };
-  std::vector<Stored> entries_;  // in key order, removed ones marked dead
-  std::vector<Slot_> slots_;     // open addressing, power-of-two size
+  using Entries = std::vector<Stored, internal::NodeAllocator<Stored>>;
+  Entries entries_;  // in key order, removed ones marked dead
+  // Open addressing, power-of-two size; built lazily, hence mutable.
+  mutable std::vector<Slot_, internal::NodeAllocator<Slot_>> slots_;
   size_t live_ = 0;
-  size_t used_slots_ = 0;  // live plus removed markers
+  mutable size_t used_slots_ = 0;  // live plus removed markers
   quorvel::CompareMode mode_ = quorvel::CompareMode::Binary;
+  // kUnindexed: filled by AppendDistinct only, no hashes, no table.
+  enum : uint8_t { kIndexed, kUnindexed, kBuilding };
+  mutable std::atomic<uint8_t> index_{kIndexed};
 };
 
 // Implemented by an object whose content is a Dictionary of named fields

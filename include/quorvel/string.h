@@ -25,12 +25,15 @@ struct StringRep {
 };
 
 // Allocates a block for `length` code units with a count of one; the units
-// are left for the caller to fill. Raises 7 when memory runs out and 6 when
-// `length` does not fit a Long.
+// are left for the caller to fill. The block is a node of bulk_memory.h: a
+// reader's bulk scope may cut it from one of its blocks. Raises 7 when
+// memory runs out and 6 when `length` does not fit a Long.
 StringRep* AllocateString(size_t length);
+// Frees a block from AllocateString, or one from malloc/realloc (which lies
+// at 0 modulo 16, as the heap places everything), on any thread.
 void FreeString(StringRep* rep) noexcept;
 // Shortens a block nobody else holds yet to `length` units (1 or more, no
-// more than it has), giving the spare room back; returns the block, which
+// more than it has), giving spare heap room back; returns the block, which
 // may have moved.
 StringRep* ShrinkString(StringRep* rep, size_t length) noexcept;
 

@@ -8,6 +8,7 @@
 
 #include "codecs/byte_input.h"
 #include "codecs/msgpack_format.h"
+#include "core/bulk_scope.h"
 #include "core/std_exceptions.h"
 #include "quorvel/carray.h"
 #include "quorvel/codepage.h"
@@ -208,6 +209,24 @@ class Decoder {
   void Pairs(Dictionary& into, uint16_t n) {
     Enter();
     into.Reserve(Plausible(n, 2));
+    // A small map that starts empty and matches keys exactly is checked for
+    // repeats here, by comparing with the keys before, so that it need not
+    // index its keys while it fills.
+    if (n <= kScannedPairs && into.Count() == 0 && into.CompareMode() == 0) {
+      for (uint16_t i = 0; i < n; ++i) {
+        const String& key = Key();
+        for (const Dictionary::Entry& e : into) {
+          if (e.key == key) {
+            Get();
+            RaiseStandard(kErrKeyExists);
+          }
+        }
+        Value& slot = into.AppendDistinct(key, Value());
+        slot = Get();
+      }
+      --depth_;
+      return;
+    }
     for (uint16_t i = 0; i < n; ++i) {
       // The entry is made before its value is read, while the key is at
       // hand; decoding the value never touches this map, so the slot stays
@@ -250,6 +269,8 @@ class Decoder {
     }
   }
 
+  // Maps of up to this many pairs look for a repeated key by scanning.
+  static constexpr uint16_t kScannedPairs = 16;
   // Texts up to this many bytes are shared (as the JSON reader shares them).
   static constexpr size_t kShortText = 32;
   static constexpr size_t kShortSlots = 256;
@@ -268,6 +289,7 @@ class Decoder {
 Value DecodeAt(std::span<const uint8_t> bytes, size_t& position) {
   if (position > bytes.size()) RaiseStandard(kErrSubscript);
   Decoder decoder(bytes, position);
+  quorvel::internal::BulkScope bulk(bytes.size() - position);
   Value v = quorvel::internal::TranslateStdExceptions(
       [&decoder] { return decoder.Get(); });
   position = decoder.position();

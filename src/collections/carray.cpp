@@ -111,13 +111,13 @@ void CArray::EnsureCapacity(int32_t required) {
   }
   Value* grown = internal::TranslateStdExceptions([n] {
     return static_cast<Value*>(
-        ::operator new(static_cast<size_t>(n) * sizeof(Value)));
+        internal::AllocateNode(static_cast<size_t>(n) * sizeof(Value)));
   });
   // Moving a Value copies its bits and never touches a count, so relocating
   // the elements cannot fail part-way.
   std::uninitialized_move(items_, items_ + count_, grown);
   std::destroy(items_, items_ + count_);
-  ::operator delete(items_);
+  internal::FreeNode(items_);
   items_ = grown;
   capacity_ = static_cast<int32_t>(n);
 }
@@ -157,7 +157,7 @@ void CArray::Clear() {
   int32_t old_count = std::exchange(count_, 0);
   capacity_ = 0;
   std::destroy(old, old + old_count);
-  ::operator delete(old);
+  internal::FreeNode(old);
 }
 
 void CArray::LetItem(int32_t Index, const Value& NewValue) {

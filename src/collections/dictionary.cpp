@@ -1,6 +1,7 @@
 #include "quorvel/dictionary.h"
 
 #include <cstring>
+#include <new>
 
 #include "core/std_exceptions.h"
 #include "quorvel/collection.h"
@@ -113,6 +114,15 @@ bool Dictionary::KeysMatch(std::u16string_view a, std::u16string_view b) const {
 }
 
 int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
+  if (!Indexed()) {
+    // Another thread is indexing the map: the keys are compared without
+    // the hashes it is writing.
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      const Stored& e = entries_[i];
+      if (e.live && KeysMatch(e.key, key)) return static_cast<int64_t>(i);
+    }
+    return -1;
+  }
   if (slots_.empty()) {
     // A small dictionary has no table: its few entries are scanned.
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -133,8 +143,37 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
   }
 }
 
-void Dictionary::Rehash(size_t slot_count) {
-  std::vector<Slot_> slots(slot_count, Slot_{kEmptySlot, 0});
+bool Dictionary::BuildIndex() const {
+  uint8_t state = kUnindexed;
+  if (!index_.compare_exchange_strong(state, kBuilding,
+                                      std::memory_order_acquire)) {
+    return state == kIndexed;
+  }
+  for (const Stored& e : entries_) {
+    if (e.live) e.hash = Hash(e.key);
+  }
+  if (entries_.size() > kLinearMax) {
+    size_t size = 16;
+    while (live_ * 2 > size) size *= 2;
+    try {
+      Rehash(size);
+    } catch (const std::bad_alloc&) {
+      // Without room for a table the map stays unindexed and is scanned.
+      index_.store(kUnindexed, std::memory_order_release);
+      return false;
+    }
+  }
+  index_.store(kIndexed, std::memory_order_release);
+  return true;
+}
+
+void Dictionary::RequireIndex() {
+  // One thread changes the map, so only a failed build says false here.
+  if (!Indexed()) RaiseStandard(kErrOutOfMemory);
+}
+
+void Dictionary::Rehash(size_t slot_count) const {
+  decltype(slots_) slots(slot_count, Slot_{kEmptySlot, 0});
   const size_t mask = slot_count - 1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const Stored& e = entries_[i];
@@ -161,7 +200,9 @@ void Dictionary::Compact() {
 void Dictionary::Reserve(size_t count) {
   internal::TranslateStdExceptions([&] {
     entries_.reserve(count);
-    if (count <= kLinearMax) return;
+    // Only a table already there grows: a map without one builds it when a
+    // keyed access needs it, at the size its keys need then.
+    if (slots_.empty() || count <= kLinearMax) return;
     size_t want = 16;
     while (want * 3 < count * 4 + 4) want *= 2;
     if (want > slots_.size()) Rehash(want);
@@ -203,6 +244,19 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   return entries_.back().value;
 }
 
+Value& Dictionary::AppendDistinct(String key, Value value) {
+  if (entries_.empty() && slots_.empty())
+    index_.store(kUnindexed, std::memory_order_relaxed);
+  if (index_.load(std::memory_order_relaxed) == kIndexed)
+    return Append(key, Hash(key), value);
+  if (live_ >= static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOutOfMemory);
+  internal::TranslateStdExceptions([&] {
+    entries_.push_back(Stored{{std::move(key), std::move(value)}, 0, true});
+  });
+  ++live_;
+  return entries_.back().value;
+}
+
 const Value* Dictionary::Find(std::u16string_view key) const {
   int64_t at = Lookup(key, Hash(key));
   return at < 0 ? nullptr : &entries_[at].value;
@@ -214,6 +268,7 @@ Value* Dictionary::Find(std::u16string_view key) {
 }
 
 Value& Dictionary::Slot(const String& key, bool* inserted) {
+  RequireIndex();
   const uint32_t hash = Hash(key);
   int64_t at = Lookup(key, hash);
   if (inserted != nullptr) *inserted = at < 0;
@@ -222,6 +277,7 @@ Value& Dictionary::Slot(const String& key, bool* inserted) {
 }
 
 void Dictionary::Add(const String& Key, const Value& Item) {
+  RequireIndex();
   const uint32_t hash = Hash(Key);
   if (Lookup(Key, hash) >= 0) RaiseStandard(kErrKeyExists);
   Append(Key, hash, Item);
@@ -234,6 +290,7 @@ bool Dictionary::Exists(std::u16string_view Key) const {
 Value Dictionary::Item(const String& Key) { return Slot(Key); }
 
 void Dictionary::LetItem(const String& Key, const Value& NewItem) {
+  RequireIndex();
   const uint32_t hash = Hash(Key);
   int64_t at = Lookup(Key, hash);
   if (at >= 0) {
@@ -263,6 +320,7 @@ Value Dictionary::Items() const {
 }
 
 void Dictionary::Remove(std::u16string_view Key) {
+  RequireIndex();
   const uint32_t hash = Hash(Key);
   if (slots_.empty()) {
     int64_t at = Lookup(Key, hash);
@@ -293,14 +351,16 @@ void Dictionary::Remove(std::u16string_view Key) {
 }
 
 void Dictionary::RemoveAll() {
-  std::vector<Stored> gone;
+  Entries gone;
   gone.swap(entries_);
   slots_.clear();
   live_ = 0;
   used_slots_ = 0;
+  index_.store(kIndexed, std::memory_order_relaxed);
 }
 
 void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
+  RequireIndex();
   const uint32_t old_hash = Hash(Key);
   int64_t at = Lookup(Key, old_hash);
   if (at < 0) RaiseStandard(kErrElementNotFound);

@@ -5,18 +5,30 @@
 #include <limits>
 #include <new>
 
+#include "quorvel/bulk_memory.h"
 #include "quorvel/error.h"
 #include "quorvel/utf8.h"
 
 namespace quorvel {
 namespace internal {
 
+namespace {
+
+size_t BlockBytes(size_t length) {
+  return sizeof(StringRep) + (length + 1) * sizeof(char16_t);
+}
+
+}  // namespace
+
 StringRep* AllocateString(size_t length) {
   if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     RaiseStandard(kErrOverflow);
-  void* block =
-      std::malloc(sizeof(StringRep) + (length + 1) * sizeof(char16_t));
-  if (block == nullptr) RaiseStandard(kErrOutOfMemory);
+  void* block = nullptr;
+  try {
+    block = AllocateNode(BlockBytes(length));
+  } catch (const std::bad_alloc&) {
+    RaiseStandard(kErrOutOfMemory);
+  }
   auto* rep = new (block) StringRep;
   rep->refs.store(1, std::memory_order_relaxed);
   rep->length = static_cast<uint32_t>(length);
@@ -26,16 +38,30 @@ StringRep* AllocateString(size_t length) {
 
 void FreeString(StringRep* rep) noexcept {
   rep->~StringRep();
-  std::free(rep);
+  FreeNode(rep);
 }
 
 StringRep* ShrinkString(StringRep* rep, size_t length) noexcept {
+  const size_t old_length = rep->length;
   rep->length = static_cast<uint32_t>(length);
   rep->units()[length] = 0;
-  // A failed shrink keeps the larger block, which is as good.
-  void* smaller =
-      std::realloc(rep, sizeof(StringRep) + (length + 1) * sizeof(char16_t));
-  return smaller != nullptr ? static_cast<StringRep*>(smaller) : rep;
+  // A block from a bulk scope keeps its room, which goes back with the
+  // block. A heap block moves only when that frees a good share; a failed
+  // move keeps the larger block, which is as good.
+  if (IsBulkNode(rep) || (old_length - length) * sizeof(char16_t) < 64)
+    return rep;
+  void* smaller = nullptr;
+  try {
+    smaller = AllocateNode(BlockBytes(length));
+  } catch (const std::bad_alloc&) {
+    return rep;
+  }
+  auto* moved = new (smaller) StringRep;
+  moved->refs.store(1, std::memory_order_relaxed);
+  moved->length = static_cast<uint32_t>(length);
+  std::memcpy(moved->units(), rep->units(), (length + 1) * sizeof(char16_t));
+  FreeString(rep);
+  return moved;
 }
 
 }  // namespace internal

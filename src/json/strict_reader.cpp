@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/bulk_scope.h"
 #include "core/number_text.h"
 #include "core/std_exceptions.h"
 #include "json/plain_decimal.h"
@@ -574,6 +575,7 @@ Value ParseStrict(std::u16string_view text) {
   TextPieces source(text);
   StrictReader reader(source);
   TreeBuilder builder;
+  quorvel::internal::BulkScope bulk(text.size() * sizeof(char16_t));
   quorvel::internal::TranslateStdExceptions([&] { reader.Read(builder); });
   return builder.Take();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -200,6 +201,82 @@ TEST(DictionaryTest, EnumeratesKeysInOrder) {
   std::u16string seen;
   ForEachElement(d, [&](const Value& v) { seen += v.string_view(); });
   EXPECT_EQ(seen, u"bac");
+}
+
+// Maps filled by AppendDistinct index their keys on the first keyed access,
+// whichever member makes it, and from several threads at once.
+TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
+  enum class First { kFind, kThreads, kSlot, kAdd, kRemove, kLetKey };
+  const struct {
+    size_t count;
+    int32_t mode;
+    First first;
+  } kCases[] = {{3, 0, First::kFind},     {8, 0, First::kSlot},
+                {9, 0, First::kThreads},  {40, 0, First::kFind},
+                {40, 0, First::kThreads}, {40, 1, First::kAdd},
+                {40, 0, First::kRemove},  {12, 1, First::kLetKey}};
+  auto key = [](size_t i) { return FromUtf8("Key" + std::to_string(i)); };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.count << " keys, mode " << c.mode << ", first "
+                 << static_cast<int>(c.first));
+    Ref<Dictionary> d = Dictionary::Create();
+    d->LetCompareMode(c.mode);
+    d->Reserve(c.count);
+    for (size_t i = 0; i < c.count; ++i)
+      d->AppendDistinct(key(i), Value(int32_t(i)));
+    const std::u16string probe = c.mode == 1 ? u"KEY2" : u"Key2";
+    switch (c.first) {
+      case First::kFind:
+        EXPECT_EQ(ToLong(*d->Find(probe)), 2);
+        break;
+      case First::kThreads: {
+        std::vector<std::thread> readers;
+        std::vector<int> found(4, 0);
+        for (int t = 0; t < 4; ++t) {
+          readers.emplace_back([&, t] {
+            for (size_t i = 0; i < c.count; ++i)
+              found[t] += d->Exists(key(i)) ? 1 : 0;
+          });
+        }
+        for (std::thread& t : readers) t.join();
+        EXPECT_EQ(found, std::vector<int>(4, static_cast<int>(c.count)));
+        break;
+      }
+      case First::kSlot: {
+        bool inserted = true;
+        EXPECT_EQ(ToLong(d->Slot(key(2), &inserted)), 2);
+        EXPECT_FALSE(inserted);
+        break;
+      }
+      case First::kAdd:
+        ExpectRaisesStandard(d->Add(probe, Value(0)), kErrKeyExists);
+        break;
+      case First::kRemove:
+        d->Remove(key(0));
+        ExpectRaisesStandard(d->Remove(key(0)), kErrElementNotFound);
+        d->Add(key(0), Value(0));  // back, at the end
+        break;
+      case First::kLetKey:
+        ExpectRaisesStandard(d->LetKey(u"key1", key(2)), kErrKeyExists);
+        d->LetKey(u"KEY1", u"one");
+        d->LetKey(u"one", key(1));
+        break;
+    }
+    // Whatever came first, every key is found, absent ones are not, and the
+    // order is the order of appending.
+    EXPECT_EQ(d->Count(), static_cast<int32_t>(c.count));
+    for (size_t i = 0; i < c.count; ++i) {
+      ASSERT_NE(d->Find(key(i)), nullptr) << i;
+      EXPECT_EQ(ToLong(*d->Find(key(i))), static_cast<int32_t>(i));
+    }
+    EXPECT_EQ(d->Find(u"absent"), nullptr);
+    const Keys keys = KeysOf(d->Keys());
+    EXPECT_EQ(keys.back(),
+              c.first == First::kRemove ? key(0) : key(c.count - 1));
+    d->AppendDistinct(u"late", Value(1));
+    EXPECT_TRUE(d->Exists(u"late"));
+  }
 }
 
 }  // namespace

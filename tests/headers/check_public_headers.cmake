@@ -17,6 +17,9 @@ set(internal_allowed
   dispatch.h
   # A private pointer to the loader's text interner.
   csvloader.h
+  # Where tree nodes come from, and the containers that take their objects
+  # and storage from there.
+  bulk_memory.h carray.h dictionary.h
 )
 
 set(faults "")

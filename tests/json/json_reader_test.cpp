@@ -100,6 +100,18 @@ TEST(JSONReaderTest, KeysAndStrings) {
   EXPECT_EQ(Parsed(u"{\"a:b\": 1}"), "{a:b=d1;}");
   EXPECT_EQ(Parsed(u"{\"a\\n\": 1}"), "{a\\n=d1;}");  // no escapes in keys
   EXPECT_EQ(Parsed(u"{\"a\":1,\"a\":2}"), "{a=d1;}");
+  // So in an object of many members, whether the repeat comes before or
+  // after its dictionary is made.
+  for (int repeat_at : {10, 20}) {
+    std::u16string text = u"{";
+    std::string shape = "{";
+    for (int i = 0; i < repeat_at; ++i) {
+      const std::string n = std::to_string(i);
+      text += FromUtf8("\"k" + n + "\":" + n + ",");
+      shape += "k" + n + "=d" + n + ";";
+    }
+    EXPECT_EQ(Parsed(text + u"\"k3\":9,\"z\":1}"), shape + "}");
+  }
   EXPECT_EQ(Parsed(u"{\"a\" 1}"), "{a=d1;}");  // a quoted key needs no ':'
   // \u takes the four characters after it, whatever they are.
   EXPECT_EQ(Parsed(u"[\"\\u41\"]"), "[\"A\"]");
