@@ -45,7 +45,13 @@ void* AllocateNode(size_t bytes) {
   if (BulkScope* scope = current_scope;
       scope != nullptr && bytes <= BulkScope::kLargestNode)
     return scope->Take(bytes);
-  void* node = std::aligned_alloc(16, (bytes + 15) & ~size_t{15});
+  // glibc's malloc places everything at 0 modulo 16; a heap that places a
+  // small request otherwise is asked again, for an aligned one.
+  void* node = std::malloc(bytes);
+  if (node != nullptr && IsBulkNode(node)) {
+    std::free(node);
+    if (posix_memalign(&node, 16, bytes) != 0) node = nullptr;
+  }
   if (node == nullptr) throw std::bad_alloc();
   return node;
 }
