@@ -74,18 +74,20 @@ Value InvokeByName(Object* object, std::u16string_view proc_name,
                    CallType call_type, std::span<const Value> args);
 
 struct MemberInfo;
-// Calls `member`, which `ClassInfo::Find` gave for the class of `object`, as
-// InvokeByName would call it by name: for callers that call one member many
-// times and look it up once. Raises 91 for null, 438 when `member` is not in
-// the table of the object's class, and what the member raises.
-Value InvokeMember(Object* object, const MemberInfo& member,
-                   std::span<const Value> args);
-// The same for a binding that turns every error into a status: what the
-// call raises comes back in `error` (the standard library's exceptions as
-// InvokeByName raises them), caught beside the member, because unwinding
-// through a binding's own frames costs several times the call. The caller
-// holds a reference to `object` for the length of the call (the member may
-// drop every other). Returns false when the call raised.
+// Returns the member `proc_name` (any letter case; empty for the default
+// member) of the object's class that answers `call_type`, to be called many
+// times without looking it up again. Raises 91 for null and 438 for a
+// member the class does not have.
+const MemberInfo& FindMember(const Object* object,
+                             std::u16string_view proc_name, CallType call_type);
+// Calls `member`, which FindMember gave for the class of `object`, as
+// InvokeByName would call it by name, for a binding that turns every error
+// into a status: what the call raises (438 when `member` is not in the
+// table of the object's class) comes back in `error` (the standard library's
+// exceptions as InvokeByName raises them), caught beside the member, because
+// unwinding through a binding's own frames costs several times the call. The
+// caller holds a reference to `object` for the length of the call (the member
+// may drop every other). Returns false when the call raised.
 bool TryInvokeMember(Object* object, const MemberInfo& member,
                      std::span<const Value> args, Value& result,
                      std::optional<Error>& error) noexcept;

@@ -163,12 +163,9 @@ int32_t CallMember(quorvel_object* object, const char* name,
     Object* target = ObjectOf(object);
     const MemberInfo* member;
     if (name != nullptr) {
-      if (target == nullptr) RaiseStandard(kErrObjectNotSet);
-      MemberName text(name, u"name");
-      member = target->Class().Find(
-          text.view().empty() ? target->Class().default_member() : text.view(),
-          CallTypeOf(flags & ~(QUORVEL_UTF16 | QUORVEL_EXACT)));
-      if (member == nullptr) RaiseStandard(kErrNoSuchMember);
+      member =
+          &FindMember(target, MemberName(name, u"name").view(),
+                      CallTypeOf(flags & ~(QUORVEL_UTF16 | QUORVEL_EXACT)));
     } else {
       member = &MemberOf(handle);
     }
@@ -222,14 +219,10 @@ int32_t quorvel_find_member(quorvel_object* object, const char* name,
   return Guard([&] {
     if (out == nullptr) RaiseBadArgument(u"out is NULL");
     *out = nullptr;
-    quorvel::Object* target = quorvel::c_api::ObjectOf(object);
-    if (target == nullptr) quorvel::RaiseStandard(quorvel::kErrObjectNotSet);
-    quorvel::c_api::MemberName member(name, u"name");
-    const quorvel::ClassInfo& info = target->Class();
     const quorvel::MemberInfo* found =
-        info.Find(member.view().empty() ? info.default_member() : member.view(),
-                  quorvel::c_api::CallTypeOf(call_type));
-    if (found == nullptr) quorvel::RaiseStandard(quorvel::kErrNoSuchMember);
+        &quorvel::FindMember(quorvel::c_api::ObjectOf(object),
+                             quorvel::c_api::MemberName(name, u"name").view(),
+                             quorvel::c_api::CallTypeOf(call_type));
     *out = reinterpret_cast<const quorvel_member*>(found);
   });
 }

@@ -220,34 +220,14 @@ Value Invoke(Object& self, const MemberInfo& m, const Value* args,
   return m.invoke(self, complete.data(), complete.size());
 }
 
-const MemberInfo& Lookup(const Object& self, std::u16string_view proc_name,
-                         CallType call_type) {
-  const ClassInfo& info = self.Class();
-  std::u16string_view name = proc_name;
-  if (name.empty()) {
-    name = info.default_member();
-    if (name.empty()) RaiseStandard(kErrNoSuchMember);
-  }
-  const MemberInfo* m = info.Find(name, call_type);
-  if (m == nullptr) RaiseStandard(kErrNoSuchMember);
-  return *m;
-}
-
-// Invokes a member of the object's own class. The member may drop the
-// caller's last reference to the object (a container clearing itself), so
-// the call keeps it alive.
-Value KeepAndInvoke(Object& self, const MemberInfo& m, const Value* args,
-                    size_t count) {
-  Ref<Object> keep(&self);
-  return Invoke(self, m, args, count);
-}
-
 Value CallChecked(Object* self, std::u16string_view proc_name,
                   CallType call_type, const Value* args, size_t count) {
-  if (self == nullptr) RaiseStandard(kErrObjectNotSet);
-  const MemberInfo& m = Lookup(*self, proc_name, call_type);
+  const MemberInfo& m = FindMember(self, proc_name, call_type);
+  // The member may drop the caller's last reference to the object (a
+  // container clearing itself); keep it alive for the call.
+  Ref<Object> keep(self);
   return internal::TranslateStdExceptions(
-      [&] { return KeepAndInvoke(*self, m, args, count); });
+      [&] { return Invoke(*self, m, args, count); });
 }
 
 void CheckMemberOf(const Object* self, const MemberInfo& member) {
@@ -289,11 +269,15 @@ Value InvokeByName(Object* object, std::u16string_view proc_name,
   return CallChecked(object, proc_name, call_type, args.data(), args.size());
 }
 
-Value InvokeMember(Object* object, const MemberInfo& member,
-                   std::span<const Value> args) {
-  CheckMemberOf(object, member);
-  return internal::TranslateStdExceptions(
-      [&] { return KeepAndInvoke(*object, member, args.data(), args.size()); });
+const MemberInfo& FindMember(const Object* object,
+                             std::u16string_view proc_name,
+                             CallType call_type) {
+  if (object == nullptr) RaiseStandard(kErrObjectNotSet);
+  const ClassInfo& info = object->Class();
+  const MemberInfo* m = info.Find(
+      proc_name.empty() ? info.default_member() : proc_name, call_type);
+  if (m == nullptr) RaiseStandard(kErrNoSuchMember);
+  return *m;
 }
 
 bool TryInvokeMember(Object* object, const MemberInfo& member,
