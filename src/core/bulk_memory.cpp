@@ -23,7 +23,10 @@ static_assert(sizeof(BlockHeader) == 8);
 // cannot bring the count to zero; far more than a block holds.
 constexpr int64_t kFillingCharge = int64_t{1} << 40;
 
-thread_local BulkScope* current_scope = nullptr;
+// Asked on every node allocation: initial-exec keeps that a plain load in
+// the shared libraries too.
+__attribute__((
+    tls_model("initial-exec"))) thread_local BulkScope* current_scope = nullptr;
 
 BlockHeader* BlockOf(void* node) {
   return reinterpret_cast<BlockHeader*>(reinterpret_cast<uintptr_t>(node) &
