@@ -163,7 +163,10 @@ class CArray final : public Object {
   int32_t NormalizeIndex(int32_t Index, bool allowEnd) const {
     int32_t highest = allowEnd ? count_ : count_ - 1;
     int32_t candidate = Index < 0 ? Index + count_ : Index;
-    if (candidate < 0 || candidate > highest) RaiseIndex(Index, highest);
+    // Thrown here rather than by a function that raises, so that the
+    // unwinder has one frame less to cross on the way to a handler in the
+    // member's invoker.
+    if (candidate < 0 || candidate > highest) throw IndexError(Index, highest);
     return candidate;
   }
   // The element order of searching and sorting: -1, 0 or 1. Null comes
@@ -180,7 +183,8 @@ class CArray final : public Object {
  private:
   CArray() = default;
 
-  [[noreturn]] static void RaiseIndex(int32_t index, int32_t highest);
+  [[gnu::cold, gnu::noinline]] static Error IndexError(int32_t index,
+                                                       int32_t highest);
   static int32_t CompareGeneral(const Value& a, const Value& b);
   void AddGrowing(Value&& v);
   // Return the slot at `k`, raising 9 when a call-out shrank the list.

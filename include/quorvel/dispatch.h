@@ -131,12 +131,21 @@ struct ParamInfo {
 // Calls the member on `self` with its arguments complete: one per declared
 // parameter, then the rest of a variable argument list.
 using Invoker = Value (*)(Object& self, const Value* args, size_t count);
+// Calls the member as an Invoker does, for a binding that turns errors into
+// a status: what the member raises comes back in `error` and the call
+// returns false. The handler lies in the frame that calls the member, so an
+// error's unwinding crosses no frame of the binder's (each frame costs the
+// unwinder about as much again as the throw).
+using TryInvoker = bool (*)(Object& self, const Value* args, size_t count,
+                            Value& result,
+                            std::optional<Error>& error) noexcept;
 
 struct MemberInfo {
   std::u16string name;
   MemberKind kind;
   std::vector<ParamInfo> params;
   Invoker invoke;
+  TryInvoker try_invoke;
   int32_t next_same_name = -1;  // chain of the members sharing this name
 };
 
@@ -326,6 +335,10 @@ constexpr bool LastIsParamArray() {
   }
 }
 
+// Keeps the exception being handled in `error`: an Error as it is, the
+// standard library's exceptions as InvokeByName raises them.
+void KeepCurrentError(std::optional<Error>& error) noexcept;
+
 template <class Owner, auto Fn, class Tuple>
 struct Invoke;
 template <class Owner, auto Fn, class... A>
@@ -333,6 +346,19 @@ struct Invoke<Owner, Fn, std::tuple<A...>> {
   static Value Call(Object& self, const Value* args, size_t count) {
     return CallMember<Owner, Fn, A...>(self, args, count,
                                        std::index_sequence_for<A...>{});
+  }
+  static bool TryCall(Object& self, const Value* args, size_t count,
+                      Value& result, std::optional<Error>& error) noexcept {
+    try {
+      result = CallMember<Owner, Fn, A...>(self, args, count,
+                                           std::index_sequence_for<A...>{});
+      return true;
+    } catch (Error& e) {
+      error.emplace(std::move(e));
+    } catch (...) {
+      KeepCurrentError(error);
+    }
+    return false;
   }
   static constexpr bool kIsValue[] = {std::is_same_v<A, Value>..., false};
   static constexpr bool kLastIsParamArray = LastIsParamArray<A...>();
@@ -393,6 +419,7 @@ class ClassBuilder {
     m.name = std::u16string(name);
     m.kind = kind;
     m.invoke = &Inv::Call;
+    m.try_invoke = &Inv::TryCall;
     size_t i = 0;
     for (const Param& p : params) {
       ParamInfo info;

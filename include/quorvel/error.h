@@ -80,15 +80,6 @@ class Error : public std::exception {
 [[noreturn]] void ErrorRaise(int32_t number, std::u16string_view source,
                              std::u16string_view description);
 
-// Raises the Error that `make()` returns: for a description assembled from
-// parts, which are then gone before the throw, so that unwinding finds
-// nothing of the raiser's to clean up (each cleanup costs about as much as
-// the throw itself).
-template <class Make>
-[[noreturn]] void RaiseMade(Make&& make) {
-  throw static_cast<Make&&>(make)();
-}
-
 // Raises a platform error with its standard description and the source
 // `kLibrarySource`.
 [[noreturn]] void RaiseStandard(int32_t number);

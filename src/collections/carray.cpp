@@ -94,12 +94,10 @@ const ClassInfo& CArray::Class() const {
 
 CArray::~CArray() { Clear(); }
 
-void CArray::RaiseIndex(int32_t index, int32_t highest) {
-  RaiseMade([&] {
-    return Error(kErrSubscript, kSource,
-                 u"Index (" + DecimalText(index) + u") is out of bounds (0 - " +
-                     DecimalText(highest) + u")");
-  });
+Error CArray::IndexError(int32_t index, int32_t highest) {
+  return Error(kErrSubscript, kSource,
+               u"Index (" + DecimalText(index) + u") is out of bounds (0 - " +
+                   DecimalText(highest) + u")");
 }
 
 void CArray::EnsureCapacity(int32_t required) {

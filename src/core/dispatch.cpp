@@ -283,18 +283,26 @@ const MemberInfo& FindMember(const Object* object,
 bool TryInvokeMember(Object* object, const MemberInfo& member,
                      std::span<const Value> args, Value& result,
                      std::optional<Error>& error) noexcept {
-  // One handler for everything, next to the member: the standard library's
-  // exceptions map as TranslateStdExceptions maps them, without a second
-  // throw.
-  // The arguments are completed inside the handler's frame, and the member
-  // is called from it, so that its error meets the handler as soon as it
-  // can. The caller holds the object for the call (a handle does), so no
-  // count is taken: its two atomic steps would cost a tenth of a quick call.
+  // The caller holds the object for the call (a handle does), so no count is
+  // taken: its two atomic steps would cost a tenth of a quick call. What the
+  // member raises is caught in its own invoker; this handler sees only the
+  // errors of completing the arguments.
   try {
     CheckMemberOf(object, member);
     const Completed complete(member, args.data(), args.size());
-    result = member.invoke(*object, complete.data(), complete.size());
-    return true;
+    return member.try_invoke(*object, complete.data(), complete.size(), result,
+                             error);
+  } catch (...) {
+    internal::KeepCurrentError(error);
+  }
+  return false;
+}
+
+namespace internal {
+
+void KeepCurrentError(std::optional<Error>& error) noexcept {
+  try {
+    throw;
   } catch (Error& e) {
     error.emplace(std::move(e));
   } catch (const std::bad_alloc&) {
@@ -307,7 +315,8 @@ bool TryInvokeMember(Object* object, const MemberInfo& member,
     error.emplace(kErrInternal, kLibrarySource,
                   StandardDescription(kErrInternal));
   }
-  return false;
 }
+
+}  // namespace internal
 
 }  // namespace quorvel
