@@ -24,7 +24,9 @@ namespace quorvel {
 // Indices may be negative, counting from the end (-1 is the last element);
 // an index outside the list raises 9 with source "CArray" and a description
 // naming the index as the caller passed it. Capacity is 0 or 20 times a power
-// of two; growth past 1,342,177,280 slots raises 6. A member that raises
+// of two (a list filled by TakeExact holds exactly its elements until it
+// grows, and grows onto that series); growth past 1,342,177,280 slots raises
+// 6. A member that raises
 // leaves the list as it found it, except where its comment says otherwise;
 // the sorts leave a permutation of the elements (nothing lost or doubled).
 //
@@ -63,6 +65,10 @@ class CArray final : public Object {
   // upper bound. Raises 13 for anything but a one-dimensional array of
   // Values.
   void AddMultipleFromArray(const Value& Values);
+  // Moves `count` Values into this empty list, whose storage then holds
+  // exactly them: for a reader that has all the elements of a list at hand,
+  // so that a tree's short lists do not each keep room for 20.
+  void TakeExact(Value* values, int32_t count);
   // Releases every element and the storage; capacity returns to 0.
   void Clear();
   int32_t Count() const { return count_; }

@@ -3,6 +3,7 @@
 #include "quorvel/carray.h"
 
 #include <algorithm>
+#include <bit>
 #include <memory>
 #include <new>
 #include <string>
@@ -102,7 +103,12 @@ Error CArray::IndexError(int32_t index, int32_t highest) {
 
 void CArray::EnsureCapacity(int32_t required) {
   if (capacity_ >= required) return;
-  int64_t n = capacity_ == 0 ? kFirstCapacity : capacity_;
+  // A list that TakeExact filled grows onto the series as if it had been
+  // filled by Add.
+  const bool on_series =
+      capacity_ % kFirstCapacity == 0 &&
+      std::has_single_bit(static_cast<uint32_t>(capacity_ / kFirstCapacity));
+  int64_t n = on_series ? capacity_ : kFirstCapacity;
   while (n < required) {
     n *= 2;
     if (n > INT32_MAX) RaiseStandard(kErrOverflow);
@@ -118,6 +124,20 @@ void CArray::EnsureCapacity(int32_t required) {
   internal::FreeNode(items_);
   items_ = grown;
   capacity_ = static_cast<int32_t>(n);
+}
+
+void CArray::TakeExact(Value* values, int32_t count) {
+  if (capacity_ != 0) {
+    for (int32_t i = 0; i < count; ++i) Add(std::move(values[i]));
+    return;
+  }
+  if (count <= 0) return;
+  items_ = internal::TranslateStdExceptions([count] {
+    return static_cast<Value*>(
+        internal::AllocateNode(static_cast<size_t>(count) * sizeof(Value)));
+  });
+  std::uninitialized_move(values, values + count, items_);
+  count_ = capacity_ = count;
 }
 
 void CArray::AddGrowing(Value&& v) {

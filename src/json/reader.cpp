@@ -1,8 +1,7 @@
 // The lenient JSON reader. It walks the UTF-16 code units directly with one
-// shared position, as the original routines do, and never raises inside a
-// container: a failing member or element ends its container with what it
-// holds, and the enclosing container reads on from where the failure left
-// the position.
+// shared position and never raises inside a container: a failing member or
+// element ends its container with what it holds, and the enclosing container
+// reads on from where the failure left the position.
 #include <optional>
 #include <string>
 #include <utility>
@@ -151,16 +150,10 @@ class Reader {
     constexpr char16_t kCloser = kObject ? u'}' : u']';
     // An object's members wait on a stack shared by all levels until the
     // object ends (or grows past a few), so that its dictionary is made at
-    // its final size in one step.
-    const size_t base = members_.size();
+    // its final size in one step; an array's elements wait on another until
+    // it ends, so that its list holds exactly them.
+    const size_t base = kObject ? members_.size() : elements_.size();
     Ref<Dictionary> dict;
-    // The list is held by `out` alone, so that filling it adds no counts.
-    CArray* list = nullptr;
-    if constexpr (!kObject) {
-      Ref<CArray> made = CArray::Create();
-      list = made.get();
-      out = Value(Ref<Object>(std::move(made)));
-    }
     ++pos_;  // the bracket
     for (;;) {
       SkipFiller();
@@ -191,12 +184,14 @@ class Reader {
         if (members_.size() - base > kPendingMax) dict = MakeDictionary(base);
       } else {
         if (ParseValue(item) != Outcome::kRead) break;
-        list->Add(std::move(item));
+        elements_.push_back(std::move(item));
       }
     }
     if constexpr (kObject) {
       if (!dict) dict = MakeDictionary(base);
       out = Value(Ref<Object>(std::move(dict)));
+    } else {
+      out = Value(Ref<Object>(MakeList(base)));
     }
     --depth_;
     return Outcome::kRead;
@@ -221,6 +216,17 @@ class Reader {
     }
     members_.resize(base);
     return dict;
+  }
+
+  // Moves the pending elements from `base` on into a new list. Raises 6
+  // past the most elements a list holds, as appending them would.
+  Ref<CArray> MakeList(size_t base) {
+    const size_t count = elements_.size() - base;
+    if (count > static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOverflow);
+    Ref<CArray> list = CArray::Create();
+    list->TakeExact(elements_.data() + base, static_cast<int32_t>(count));
+    elements_.resize(base);
+    return list;
   }
 
   String ParseKey() {
@@ -418,6 +424,7 @@ class Reader {
   ::quorvel::internal::TextInterner
       interner_;  // keys and short strings of this parse
   std::vector<std::pair<String, Value>> members_;
+  std::vector<Value> elements_;
 };
 
 // The text as the error descriptions quote it: whole up to 24 characters,

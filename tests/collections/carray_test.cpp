@@ -126,6 +126,18 @@ TEST(CArrayStorageTest, GrowthFollowsTwentyTimesPowersOfTwo) {
   a->Remove(0);
   EXPECT_EQ(a->capacity(), 320);  // removing never shrinks
 
+  // A list filled exactly grows onto the same series as one filled by Add.
+  for (int32_t exact : {1, 3, 20, 25, 40}) {
+    Ref<CArray> e = CArray::Create();
+    std::vector<Value> items(exact, Value(u"x"));
+    e->TakeExact(items.data(), exact);
+    EXPECT_EQ(e->capacity(), exact);
+    EXPECT_EQ(e->Item(exact - 1).string(), u"x");
+    e->Add(Value(1));
+    EXPECT_EQ(e->capacity(), exact < 20 ? 20 : exact < 40 ? 40 : 80) << exact;
+    EXPECT_EQ(e->Count(), exact + 1);
+  }
+
   Value b = CreateObject(u"CArray");
   CallByName(b, u"AddMultiple", CallType::Method,
              {Value(1), Value(u"two"), Value(3.5)});
