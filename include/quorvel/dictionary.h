@@ -86,6 +86,11 @@ class Dictionary final : public Object {
     String key;
     Value value;
   };
+  // Moves `count` entries whose keys the caller knows are distinct and
+  // absent to the end of the map, as AppendDistinct would one by one; an
+  // empty map takes room for exactly them. Raises 7 when memory runs out,
+  // with nothing moved.
+  void TakeDistinct(Entry* entries, size_t count);
 
  private:
   // An entry as stored: removed ones stay in place, marked dead, until the

@@ -257,6 +257,27 @@ Value& Dictionary::AppendDistinct(String key, Value value) {
   return entries_.back().value;
 }
 
+void Dictionary::TakeDistinct(Entry* entries, size_t count) {
+  if (count == 0) return;
+  if (count > static_cast<size_t>(INT32_MAX) - live_)
+    RaiseStandard(kErrOutOfMemory);
+  internal::TranslateStdExceptions(
+      [&] { entries_.reserve(entries_.size() + count); });
+  if (entries_.empty() && slots_.empty())
+    index_.store(kUnindexed, std::memory_order_relaxed);
+  if (index_.load(std::memory_order_relaxed) == kIndexed) {
+    for (size_t i = 0; i < count; ++i)
+      AppendDistinct(std::move(entries[i].key), std::move(entries[i].value));
+    return;
+  }
+  // The room is there, so nothing below can fail.
+  for (size_t i = 0; i < count; ++i) {
+    entries_.push_back(Stored{
+        {std::move(entries[i].key), std::move(entries[i].value)}, 0, true});
+  }
+  live_ += count;
+}
+
 const Value* Dictionary::Find(std::u16string_view key) const {
   int64_t at = Lookup(key, Hash(key));
   return at < 0 ? nullptr : &entries_[at].value;

@@ -2,8 +2,10 @@
 // shared position and never raises inside a container: a failing member or
 // element ends its container with what it holds, and the enclosing container
 // reads on from where the failure left the position.
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,13 +36,22 @@ enum class Outcome {
   kStuck,
 };
 
-bool IsBlank(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+// Whether `c` is one of the characters below 64 whose bits `set` holds:
+// one shift and test where a chain of comparisons would take several.
+constexpr bool InLowSet(uint64_t set, char16_t c) {
+  return c < 64 && ((set >> c) & 1) != 0;
 }
+constexpr uint64_t LowSet(std::u16string_view chars) {
+  uint64_t set = 0;
+  for (char16_t c : chars) set |= uint64_t{1} << c;
+  return set;
+}
+constexpr uint64_t kFillerStarts = LowSet(u" \t\r\n()/*");
+constexpr uint64_t kKeySpecials = LowSet(u"\"': \t\r\n");
+constexpr uint64_t kNumberLow = LowSet(u"0123456789+-.");
 
 bool IsNumberChar(char16_t c) {
-  return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.' ||
-         c == u'e' || c == u'E';
+  return InLowSet(kNumberLow, c) || c == u'e' || c == u'E';
 }
 
 // Returns the position of the first `quote` or backslash in p[at, n), or n;
@@ -180,7 +191,7 @@ class Reader {
           continue;
         }
         if (PendingHas(base, key)) break;
-        members_.emplace_back(std::move(key), std::move(item));
+        members_.push_back({std::move(key), std::move(item)});
         if (members_.size() - base > kPendingMax) dict = MakeDictionary(base);
       } else {
         if (ParseValue(item) != Outcome::kRead) break;
@@ -199,7 +210,7 @@ class Reader {
 
   bool PendingHas(size_t base, const String& key) const {
     for (size_t i = base; i < members_.size(); ++i)
-      if (members_[i].first == key) return true;
+      if (members_[i].key == key) return true;
     return false;
   }
 
@@ -209,11 +220,10 @@ class Reader {
   Ref<Dictionary> MakeDictionary(size_t base) {
     Ref<Dictionary> dict = Dictionary::Create();
     const size_t count = members_.size() - base;
-    dict->Reserve(count > kPendingMax ? 2 * count : count);
-    for (size_t i = base; i < members_.size(); ++i) {
-      dict->AppendDistinct(std::move(members_[i].first),
-                           std::move(members_[i].second));
-    }
+    // An object that outgrew the stack goes on filling its map: room for
+    // twice as many.
+    if (count > kPendingMax) dict->Reserve(2 * count);
+    dict->TakeDistinct(members_.data() + base, count);
     members_.resize(base);
     return dict;
   }
@@ -397,13 +407,8 @@ class Reader {
   }
 
  private:
-  static bool IsFillerStart(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'(' ||
-           c == u')' || c == u'/' || c == u'*';
-  }
-  static bool IsKeySpecial(char16_t c) {
-    return c == u'"' || c == u'\'' || c == u':' || IsBlank(c);
-  }
+  static bool IsFillerStart(char16_t c) { return InLowSet(kFillerStarts, c); }
+  static bool IsKeySpecial(char16_t c) { return InLowSet(kKeySpecials, c); }
 
   bool Ahead(std::u16string_view word) const {
     return n_ - pos_ >= word.size() &&
@@ -423,7 +428,7 @@ class Reader {
   std::u16string scratch_;  // keys and escaped strings, reused
   ::quorvel::internal::TextInterner
       interner_;  // keys and short strings of this parse
-  std::vector<std::pair<String, Value>> members_;
+  std::vector<Dictionary::Entry> members_;
   std::vector<Value> elements_;
 };
 
