@@ -223,8 +223,15 @@ TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
     Ref<Dictionary> d = Dictionary::Create();
     d->LetCompareMode(c.mode);
     d->Reserve(c.count);
-    for (size_t i = 0; i < c.count; ++i)
-      d->AppendDistinct(key(i), Value(int32_t(i)));
+    if (c.count % 2 == 0) {  // in one step
+      std::vector<Dictionary::Entry> entries;
+      for (size_t i = 0; i < c.count; ++i)
+        entries.push_back({key(i), Value(int32_t(i))});
+      d->TakeDistinct(entries.data(), entries.size());
+    } else {
+      for (size_t i = 0; i < c.count; ++i)
+        d->AppendDistinct(key(i), Value(int32_t(i)));
+    }
     const std::u16string probe = c.mode == 1 ? u"KEY2" : u"Key2";
     switch (c.first) {
       case First::kFind:
@@ -275,7 +282,11 @@ TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
     EXPECT_EQ(keys.back(),
               c.first == First::kRemove ? key(0) : key(c.count - 1));
     d->AppendDistinct(u"late", Value(1));
+    Dictionary::Entry later[] = {{u"later", Value(2)}, {u"last", Value(3)}};
+    d->TakeDistinct(later, 2);  // into an indexed map
     EXPECT_TRUE(d->Exists(u"late"));
+    EXPECT_EQ(ToLong(*d->Find(u"last")), 3);
+    EXPECT_EQ(d->Count(), static_cast<int32_t>(c.count) + 3);
   }
 }
 
