@@ -1,6 +1,7 @@
 // The MessagePack decoder: the dialect's bytes back into one Value.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -41,12 +42,133 @@ void WidenText(const uint8_t* from, size_t n, char16_t* to) {
   for (; i < n; ++i) to[i] = AnsiUnit(from[i]);
 }
 
+// The String of each distinct short text of one decode, shared by all its
+// occurrences: keys and many values repeat from record to record.
+//
+// A slot keeps its text's bytes, so that a lookup compares a few words,
+// and holds a count on its String, so that the String outlives whatever
+// the decode releases meanwhile (a tree part dropped by an error). Slots
+// are direct-mapped by a hash of the bytes, so equal texts always meet in
+// the same slot.
+//
+// Every String here is made by this decode, and no other thread can see
+// one before the decode returns; so their counts change by plain loads and
+// stores. An atomic step would also wait until every store before it (the
+// tree being written, much of it to memory not yet cached) is done.
+class ShortTexts {
+ public:
+  static constexpr size_t kMaxLength = 32;
+  static constexpr uint32_t kSlots = 256;
+
+  ShortTexts() = default;
+  ShortTexts(const ShortTexts&) = delete;
+  ShortTexts& operator=(const ShortTexts&) = delete;
+  ~ShortTexts() {
+    for (uint32_t i = 0; i < kSlots; ++i) {
+      if (Used(i)) Drop(slots_[i].rep);
+    }
+  }
+
+  // Returns the String of the `n` bytes (1 to kMaxLength) at `from` and
+  // sets `slot` to where it is kept. The input must hold them; it is read
+  // ahead of them, up to `end`, to take them a word at a time.
+  String Get(const uint8_t* from, size_t n, const uint8_t* end,
+             uint32_t& slot) {
+    Words words;
+    const size_t count = Load(from, n, end, words);
+    uint64_t h = n * kMul;
+    for (size_t k = 0; k < count; ++k) h = (h ^ words[k]) * kMul;
+    slot = static_cast<uint32_t>(h >> 56);
+    Slot& s = slots_[slot];
+    if (Used(slot) && s.length == n && Same(words, s.words, count)) {
+      AddCounts(s.rep, 1);
+      return String::Adopt(s.rep);
+    }
+    String text =
+        String::Build(n, [from, n](char16_t* to) { WidenText(from, n, to); });
+    if (Used(slot)) {
+      Drop(s.rep);
+    } else {
+      used_[slot / 64] |= uint64_t{1} << (slot % 64);
+    }
+    s.words = words;
+    s.length = static_cast<uint32_t>(n);
+    s.rep = text.rep();
+    AddCounts(s.rep, 1);
+    return text;
+  }
+
+ private:
+  using Words = std::array<uint64_t, kMaxLength / 8>;
+  static constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
+
+  struct Slot {
+    Words words;  // the text's bytes, zero past its end
+    internal::StringRep* rep;
+    uint32_t length;
+  };
+
+  static void AddCounts(internal::StringRep* rep, int32_t n) {
+    rep->refs.store(rep->refs.load(std::memory_order_relaxed) + n,
+                    std::memory_order_relaxed);
+  }
+  // Gives up a slot's count.
+  static void Drop(internal::StringRep* rep) {
+    if (rep->refs.load(std::memory_order_relaxed) == 1) {
+      internal::ReleaseString(rep);
+    } else {
+      AddCounts(rep, -1);
+    }
+  }
+
+  // Compares the first `count` words; std::equal would call memcmp.
+  static bool Same(const Words& a, const Words& b, size_t count) {
+    uint64_t differ = 0;
+    for (size_t k = 0; k < count; ++k) differ |= a[k] ^ b[k];
+    return differ == 0;
+  }
+
+  bool Used(uint32_t slot) const {
+    return (used_[slot / 64] >> (slot % 64) & 1) != 0;
+  }
+
+  // Reads the n bytes at `from` into the first words of `words`, zero past
+  // the text, and returns how many words they fill. Where the input goes on
+  // far enough, all the words are read at once and the rest masked off;
+  // copying n bytes into a cleared buffer would cost more, and reading its
+  // words back before the copy settles would stall.
+  static size_t Load(const uint8_t* from, size_t n, const uint8_t* end,
+                     Words& words) {
+    const size_t count = (n + 7) / 8;
+    if (static_cast<size_t>(end - from) >= kMaxLength) {
+      std::memcpy(words.data(), from, kMaxLength);
+    } else {
+      words = {};
+      std::memcpy(words.data(), from, n);
+    }
+    if (const size_t tail = n % 8; tail != 0) {
+      const uint64_t keep = std::endian::native == std::endian::little
+                                ? ~uint64_t{0} >> (64 - 8 * tail)
+                                : ~uint64_t{0} << (64 - 8 * tail);
+      words[count - 1] &= keep;
+    }
+    return count;
+  }
+
+  // Which slots hold a text; the slots themselves start uninitialized, so
+  // that a small decode does not pay for clearing them all.
+  std::array<uint64_t, kSlots / 64> used_ = {};
+  std::array<Slot, kSlots> slots_;
+};
+
 class Decoder {
  public:
   Decoder(std::span<const uint8_t> bytes, size_t position)
-      : data_(bytes.data()), size_(bytes.size()), pos_(position) {}
+      : begin_(bytes.data()),
+        at_(bytes.data() + position),
+        end_(bytes.data() + bytes.size()) {}
 
-  size_t position() const { return pos_; }
+  size_t position() const { return static_cast<size_t>(at_ - begin_); }
 
   Value Get() {
     const uint8_t type = Byte();
@@ -86,18 +208,21 @@ class Decoder {
   }
 
  private:
+  // What a key is, for telling repeats apart without comparing texts.
+  static constexpr uint32_t kNoSlot = ShortTexts::kSlots;
+
   void Need(size_t n) const {
-    if (size_ - pos_ < n) RaiseStandard(kErrSubscript);
+    if (static_cast<size_t>(end_ - at_) < n) [[unlikely]]
+      RaiseStandard(kErrSubscript);
   }
   uint8_t Byte() {
     Need(1);
-    return data_[pos_++];
+    return *at_++;
   }
   uint16_t Be16() {
     Need(2);
-    const uint16_t n =
-        static_cast<uint16_t>(data_[pos_] << 8 | data_[pos_ + 1]);
-    pos_ += 2;
+    const uint16_t n = static_cast<uint16_t>(at_[0] << 8 | at_[1]);
+    at_ += 2;
     return n;
   }
   // Reads a little-endian number of T's size.
@@ -106,84 +231,47 @@ class Decoder {
     Need(sizeof(T));
     T n;
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&n, data_ + pos_, sizeof(T));
+      std::memcpy(&n, at_, sizeof(T));
     } else {
       n = 0;
-      for (int i = sizeof(T) - 1; i >= 0; --i) n = n << 8 | data_[pos_ + i];
+      for (int i = sizeof(T) - 1; i >= 0; --i) n = n << 8 | at_[i];
     }
-    pos_ += sizeof(T);
+    at_ += sizeof(T);
     return n;
   }
 
-  String Text(size_t n) { return TextRef(n); }
-
-  // Reads n text bytes and returns their String, which stays valid until
-  // the next text is read. Handing out a reference lets a key go into its
-  // map with one count added, not three.
-  const String& TextRef(size_t n) {
+  // Reads n text bytes; sets `slot` to where a short text is shared, or to
+  // kNoSlot.
+  String Text(size_t n, uint32_t& slot) {
     Need(n);
-    const uint8_t* from = data_ + pos_;
-    pos_ += n;
-    if (n > kShortText) {
-      scratch_text_ = Widen(from, n);
-      return scratch_text_;
-    }
-    if (n == 0) return empty_text_;
-    // Keys and short values repeat from record to record: share one String
-    // per distinct short text instead of allocating each occurrence.
-    String& cached = short_texts_[ShortTextSlot(from, n)];
-    if (cached.size() != n || !SameText(cached, from, n))
-      cached = Widen(from, n);
-    return cached;
+    const uint8_t* from = at_;
+    at_ += n;
+    slot = kNoSlot;
+    if (n == 0) return String();
+    if (n > ShortTexts::kMaxLength) return FromAnsi({from, n});
+    return texts_.Get(from, n, end_, slot);
   }
-
-  // Hashes a short text a word at a time.
-  static size_t ShortTextSlot(const uint8_t* from, size_t n) {
-    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
-    uint64_t h = n * kMul;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-      uint64_t word;
-      std::memcpy(&word, from + i, 8);
-      h = (h ^ word) * kMul;
-      h ^= h >> 29;
-    }
-    if (i < n) {
-      uint64_t word = 0;
-      std::memcpy(&word, from + i, n - i);
-      h = (h ^ word) * kMul;
-    }
-    return static_cast<size_t>(h >> 40) & (kShortSlots - 1);
-  }
-
-  static String Widen(const uint8_t* from, size_t n) {
-    return String::Build(n,
-                         [from, n](char16_t* to) { WidenText(from, n, to); });
-  }
-  static bool SameText(const String& text, const uint8_t* from, size_t n) {
-    const char16_t* units = text.data();
-    for (size_t i = 0; i < n; ++i) {
-      if (units[i] != AnsiUnit(from[i])) return false;
-    }
-    return true;
+  String Text(size_t n) {
+    uint32_t slot;
+    return Text(n, slot);
   }
 
   // Returns the next Value as a key: text is read straight into a String,
   // anything else decoded and converted (raising as the conversion does).
-  // The reference is valid until the next text is read.
-  const String& Key() {
+  // Sets `slot` as Text does.
+  String Key(uint32_t& slot) {
     Need(1);
-    if (data_[pos_] == kStr8) {
-      ++pos_;
-      return TextRef(Byte());
+    if (*at_ == kStr8) {
+      ++at_;
+      return Text(Byte(), slot);
     }
-    if (data_[pos_] == kStr16) {
-      ++pos_;
-      return TextRef(Be16());
+    if (*at_ == kStr16) {
+      ++at_;
+      return Text(Be16(), slot);
     }
+    slot = kNoSlot;
     const Value key = Get();
-    scratch_text_ = key.IsString() ? key.string() : ToText(key);
-    return scratch_text_;
+    return key.IsString() ? key.string() : ToText(key);
   }
 
   void Enter() {
@@ -193,7 +281,7 @@ class Decoder {
   // Each member takes at least one byte, so no more room is reserved than
   // the input could fill: a forged count cannot make a short input costly.
   size_t Plausible(size_t count, size_t bytes_per_member) const {
-    return std::min(count, (size_ - pos_) / bytes_per_member);
+    return std::min(count, static_cast<size_t>(end_ - at_) / bytes_per_member);
   }
 
   Value List(uint16_t n) {
@@ -210,19 +298,33 @@ class Decoder {
     Enter();
     into.Reserve(Plausible(n, 2));
     // A small map that starts empty and matches keys exactly is checked for
-    // repeats here, by comparing with the keys before, so that it need not
-    // index its keys while it fills.
+    // repeats here, so that it need not index its keys while it fills. Keys
+    // kept in different slots differ, so only a key whose slot an earlier
+    // key took, or that has none, is compared with the keys before.
     if (n <= kScannedPairs && into.Count() == 0 && into.CompareMode() == 0) {
+      std::array<uint64_t, ShortTexts::kSlots / 64> taken = {};
+      bool unslotted = false;
       for (uint16_t i = 0; i < n; ++i) {
-        const String& key = Key();
-        for (const Dictionary::Entry& e : into) {
-          if (e.key == key) {
-            Get();
-            RaiseStandard(kErrKeyExists);
+        uint32_t slot;
+        String key = Key(slot);
+        bool compare = unslotted;
+        if (slot == kNoSlot) {
+          compare = unslotted = true;
+        } else {
+          const uint64_t bit = uint64_t{1} << (slot % 64);
+          compare |= (taken[slot / 64] & bit) != 0;
+          taken[slot / 64] |= bit;
+        }
+        if (compare) {
+          for (const Dictionary::Entry& e : into) {
+            if (e.key == key) {
+              Get();
+              RaiseStandard(kErrKeyExists);
+            }
           }
         }
-        Value& slot = into.AppendDistinct(key, Value());
-        slot = Get();
+        Value& value = into.AppendDistinct(std::move(key), Value());
+        value = Get();
       }
       --depth_;
       return;
@@ -232,13 +334,14 @@ class Decoder {
       // hand; decoding the value never touches this map, so the slot stays
       // put. A repeated key still fails only after its value has been read,
       // so that a broken value reports its own error first.
+      uint32_t slot;
       bool inserted = false;
-      Value& slot = into.Slot(Key(), &inserted);
+      Value& value = into.Slot(Key(slot), &inserted);
       if (!inserted) {
         Get();
         RaiseStandard(kErrKeyExists);
       }
-      slot = Get();
+      value = Get();
     }
     --depth_;
   }
@@ -269,19 +372,14 @@ class Decoder {
     }
   }
 
-  // Maps of up to this many pairs look for a repeated key by scanning.
+  // Maps of up to this many pairs look for a repeated key themselves.
   static constexpr uint16_t kScannedPairs = 16;
-  // Texts up to this many bytes are shared (as the JSON reader shares them).
-  static constexpr size_t kShortText = 32;
-  static constexpr size_t kShortSlots = 256;
 
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_;
+  const uint8_t* begin_;
+  const uint8_t* at_;
+  const uint8_t* end_;
   int depth_ = 0;
-  std::array<String, kShortSlots> short_texts_;
-  String scratch_text_;
-  const String empty_text_;
+  ShortTexts texts_;
 };
 
 }  // namespace
