@@ -45,11 +45,14 @@ void WidenText(const uint8_t* from, size_t n, char16_t* to) {
 // The String of each distinct short text of one decode, shared by all its
 // occurrences: keys and many values repeat from record to record.
 //
-// A slot keeps its text's bytes, so that a lookup compares a few words,
-// and holds a count on its String, so that the String outlives whatever
-// the decode releases meanwhile (a tree part dropped by an error). Slots
-// are direct-mapped by a hash of the bytes, so equal texts always meet in
-// the same slot.
+// A slot keeps its text's bytes, so that a lookup compares a few words.
+// Slots are direct-mapped by a hash of the bytes, so equal texts always
+// meet in the same slot. A slot whose text came again holds a count on its
+// String, so that the String outlives whatever the decode releases
+// meanwhile. Before that, the String's one holder is the tree: texts met
+// once (names, ids) are then replaced without a look at their blocks, long
+// out of the cache. The decode drops a part of the tree only where it then
+// fails, which ends the slots' use, or after calling `OwnAll`.
 //
 // Every String here is made by this decode, and no other thread can see
 // one before the decode returns; so their counts change by plain loads and
@@ -65,7 +68,7 @@ class ShortTexts {
   ShortTexts& operator=(const ShortTexts&) = delete;
   ~ShortTexts() {
     for (uint32_t i = 0; i < kSlots; ++i) {
-      if (Used(i)) Drop(slots_[i].rep);
+      if (Used(i) && slots_[i].owned) Drop(slots_[i].rep);
     }
   }
 
@@ -81,21 +84,33 @@ class ShortTexts {
     slot = static_cast<uint32_t>(h >> 56);
     Slot& s = slots_[slot];
     if (Used(slot) && s.length == n && Same(words, s.words, count)) {
-      AddCounts(s.rep, 1);
+      AddCounts(s.rep, s.owned ? 1 : 2);
+      s.owned = true;
       return String::Adopt(s.rep);
     }
     String text =
         String::Build(n, [from, n](char16_t* to) { WidenText(from, n, to); });
-    if (Used(slot)) {
-      Drop(s.rep);
-    } else {
+    if (!Used(slot)) {
       used_[slot / 64] |= uint64_t{1} << (slot % 64);
+    } else if (s.owned) {
+      Drop(s.rep);
     }
     s.words = words;
     s.length = static_cast<uint32_t>(n);
     s.rep = text.rep();
-    AddCounts(s.rep, 1);
+    s.owned = false;
     return text;
+  }
+
+  // Takes a count for every slot that holds none, before the decode drops
+  // a part of the tree and goes on.
+  void OwnAll() {
+    for (uint32_t i = 0; i < kSlots; ++i) {
+      if (Used(i) && !slots_[i].owned) {
+        AddCounts(slots_[i].rep, 1);
+        slots_[i].owned = true;
+      }
+    }
   }
 
  private:
@@ -106,6 +121,7 @@ class ShortTexts {
     Words words;  // the text's bytes, zero past its end
     internal::StringRep* rep;
     uint32_t length;
+    bool owned;  // whether the slot holds a count on `rep`
   };
 
   static void AddCounts(internal::StringRep* rep, int32_t n) {
@@ -132,11 +148,11 @@ class ShortTexts {
     return (used_[slot / 64] >> (slot % 64) & 1) != 0;
   }
 
-  // Reads the n bytes at `from` into the first words of `words`, zero past
-  // the text, and returns how many words they fill. Where the input goes on
-  // far enough, all the words are read at once and the rest masked off;
-  // copying n bytes into a cleared buffer would cost more, and reading its
-  // words back before the copy settles would stall.
+  // Reads the n bytes at `from` into the first words of `words`, the last
+  // of them zero past the text, and returns how many words they fill. Where
+  // the input goes on far enough, whole words are read and the last one
+  // masked; copying n bytes into a cleared buffer would cost more, and
+  // reading its words back before the copy settles would stall.
   static size_t Load(const uint8_t* from, size_t n, const uint8_t* end,
                      Words& words) {
     const size_t count = (n + 7) / 8;
@@ -271,7 +287,10 @@ class Decoder {
     }
     slot = kNoSlot;
     const Value key = Get();
-    return key.IsString() ? key.string() : ToText(key);
+    String text = ToText(key);
+    // An object key is dropped here, with any texts inside it.
+    if (key.IsObject()) texts_.OwnAll();
+    return text;
   }
 
   void Enter() {
@@ -336,7 +355,8 @@ class Decoder {
       // so that a broken value reports its own error first.
       uint32_t slot;
       bool inserted = false;
-      Value& value = into.Slot(Key(slot), &inserted);
+      const String key = Key(slot);
+      Value& value = into.Slot(key, &inserted);
       if (!inserted) {
         Get();
         RaiseStandard(kErrKeyExists);

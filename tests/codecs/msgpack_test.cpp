@@ -537,6 +537,12 @@ TEST(MsgPackDecodeTest, TextsComeBackExactlyHoweverOftenTheyRepeat) {
   // A key of another kind, converted, repeats a text key.
   ExpectRaisesStandard(DecodeHex("DE 00 02 D9 01 31 C0 D2 01 00 00 00 C0"),
                        457);
+  // A key repeated after a thousand other texts were read in between.
+  Bytes apart = FromHex("DE 00 02 D9 01 6B DC 03 E8");
+  for (int i = 0; i < 1000; ++i) AppendText(apart, std::to_string(i));
+  AppendText(apart, "k");
+  apart.push_back(0xC0);
+  ExpectRaisesStandard(mMsgPack::DecodeBytes(apart), 457);
 }
 
 TEST(MsgPackDecodeTest, NestingDepthIsBounded) {
