@@ -187,40 +187,9 @@ class Decoder {
   size_t position() const { return static_cast<size_t>(at_ - begin_); }
 
   Value Get() {
-    const uint8_t type = Byte();
-    switch (type) {
-      case kNil:
-        return Value::Null();
-      case kFalse:
-        return Value(false);
-      case kTrue:
-        return Value(true);
-      case kInt32:
-        return Value(static_cast<int32_t>(Le<uint32_t>()));
-      case kFloat64:
-        return Value(std::bit_cast<double>(Le<uint64_t>()));
-      case kStr8:
-        return Value(Text(Byte()));
-      case kStr16:
-        return Value(Text(Be16()));
-      case kArray16:
-        return List(Be16());
-      case kMap16: {
-        const uint16_t n = Be16();
-        Ref<Dictionary> map = Dictionary::Create();
-        Pairs(*map, n);
-        return Value(std::move(map));
-      }
-      case kExt:
-        return Extension(Byte());
-      default: {
-        static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-        std::u16string text = u"Unsupported MsgPack type: ";
-        if (type >= 0x10) text += kHex[type >> 4];
-        text += kHex[type & 15];
-        RaiseUnsupported(text);
-      }
-    }
+    Value v;
+    Read(v);
+    return v;
   }
 
  private:
@@ -254,6 +223,55 @@ class Decoder {
     }
     at_ += sizeof(T);
     return n;
+  }
+
+  // Reads the next Value into `out`, which is Empty: straight into its
+  // place in a container, with no Value moved on the way.
+  void Read(Value& out) {
+    const uint8_t type = Byte();
+    switch (type) {
+      case kNil:
+        out = Value::Null();
+        return;
+      case kFalse:
+        out = Value(false);
+        return;
+      case kTrue:
+        out = Value(true);
+        return;
+      case kInt32:
+        out = Value(static_cast<int32_t>(Le<uint32_t>()));
+        return;
+      case kFloat64:
+        out = Value(std::bit_cast<double>(Le<uint64_t>()));
+        return;
+      case kStr8:
+        out = Value(Text(Byte()));
+        return;
+      case kStr16:
+        out = Value(Text(Be16()));
+        return;
+      case kArray16:
+        out = List(Be16());
+        return;
+      case kMap16: {
+        const uint16_t n = Be16();
+        Ref<Dictionary> map = Dictionary::Create();
+        Pairs(*map, n);
+        out = Value(std::move(map));
+        return;
+      }
+      case kExt:
+        out = Extension(Byte());
+        return;
+      default: {
+        static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+        std::u16string text = u"Unsupported MsgPack type: ";
+        if (type >= 0x10) text += kHex[type >> 4];
+        text += kHex[type & 15];
+        RaiseUnsupported(text);
+      }
+    }
   }
 
   // Reads n text bytes; sets `slot` to where a short text is shared, or to
@@ -342,8 +360,7 @@ class Decoder {
             }
           }
         }
-        Value& value = into.AppendDistinct(std::move(key), Value());
-        value = Get();
+        Read(into.AppendDistinct(std::move(key), Value()));
       }
       --depth_;
       return;
@@ -361,7 +378,7 @@ class Decoder {
         Get();
         RaiseStandard(kErrKeyExists);
       }
-      value = Get();
+      Read(value);
     }
     --depth_;
   }
