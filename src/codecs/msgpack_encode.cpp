@@ -219,7 +219,7 @@ class Encoder {
     PutHeader({kArray16}, count);
     int32_t written = 0;
     if (count > 0) {
-      walk.ForEachItem<true>([&](const Value& item) {
+      walk.ForEachItem<true, true>([&](const Value& item) {
         Put(item);
         return ++written < count;
       });
