@@ -67,8 +67,12 @@ class ShortTexts {
   ShortTexts(const ShortTexts&) = delete;
   ShortTexts& operator=(const ShortTexts&) = delete;
   ~ShortTexts() {
-    for (uint32_t i = 0; i < kSlots; ++i) {
-      if (Used(i) && slots_[i].owned) Drop(slots_[i].rep);
+    // Slot by slot in use only: a small decode uses few.
+    for (uint32_t word = 0; word < used_.size(); ++word) {
+      for (uint64_t bits = used_[word]; bits != 0; bits &= bits - 1) {
+        const Slot& s = slots_[word * 64 + std::countr_zero(bits)];
+        if (s.owned) Drop(s.rep);
+      }
     }
   }
 
