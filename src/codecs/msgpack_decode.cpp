@@ -122,7 +122,7 @@ class ShortTexts {
   static constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
 
   struct Slot {
-    Words words;  // the text's bytes, zero past its end
+    Words words;  // the text's bytes as Load reads them
     internal::StringRep* rep;
     uint32_t length;
     bool owned;  // whether the slot holds a count on `rep`
@@ -197,7 +197,8 @@ class Decoder {
   }
 
  private:
-  // What a key is, for telling repeats apart without comparing texts.
+  // The slot of a text that is not shared: empty, long, or a key converted
+  // from another kind.
   static constexpr uint32_t kNoSlot = ShortTexts::kSlots;
 
   void Need(size_t n) const {
