@@ -1,6 +1,7 @@
 // The MessagePack decoder: the dialect's bytes back into one Value.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -41,40 +42,233 @@ void WidenText(const uint8_t* from, size_t n, char16_t* to) {
   for (; i < n; ++i) to[i] = AnsiUnit(from[i]);
 }
 
+// The String of each distinct short text of one decode, shared by all its
+// occurrences: keys and many values repeat from record to record.
+//
+// A slot keeps its text's bytes, so that a lookup compares a few words.
+// Slots are direct-mapped by a hash of the bytes, so equal texts always
+// meet in the same slot. A slot whose text came again holds a count on its
+// String, so that the String outlives whatever the decode releases
+// meanwhile. Before that, the String's one holder is the tree: texts met
+// once (names, ids) are then replaced without a look at their blocks, long
+// out of the cache. The decode drops a part of the tree only where it then
+// fails, which ends the slots' use, or after calling `OwnAll`.
+//
+// Every String here is made by this decode, and no other thread can see
+// one before the decode returns; so their counts change by plain loads and
+// stores. An atomic step would also wait until every store before it (the
+// tree being written, much of it to memory not yet cached) is done.
+class ShortTexts {
+ public:
+  static constexpr size_t kMaxLength = 32;
+  static constexpr uint32_t kSlots = 256;
+
+  ShortTexts() = default;
+  ShortTexts(const ShortTexts&) = delete;
+  ShortTexts& operator=(const ShortTexts&) = delete;
+  ~ShortTexts() {
+    // Slot by slot in use only: a small decode uses few.
+    for (uint32_t word = 0; word < used_.size(); ++word) {
+      for (uint64_t bits = used_[word]; bits != 0; bits &= bits - 1) {
+        const Slot& s = slots_[word * 64 + std::countr_zero(bits)];
+        if (s.owned) Drop(s.rep);
+      }
+    }
+  }
+
+  // Returns the String of the `n` bytes (1 to kMaxLength) at `from` and
+  // sets `slot` to where it is kept. The input must hold them; it is read
+  // ahead of them, up to `end`, to take them a word at a time.
+  String Get(const uint8_t* from, size_t n, const uint8_t* end,
+             uint32_t& slot) {
+    Words words;
+    const size_t count = Load(from, n, end, words);
+    uint64_t h = n * kMul;
+    for (size_t k = 0; k < count; ++k) h = (h ^ words[k]) * kMul;
+    slot = static_cast<uint32_t>(h >> 56);
+    Slot& s = slots_[slot];
+    if (Used(slot) && s.length == n && Same(words, s.words, count)) {
+      AddCounts(s.rep, s.owned ? 1 : 2);
+      s.owned = true;
+      return String::Adopt(s.rep);
+    }
+    String text =
+        String::Build(n, [from, n](char16_t* to) { WidenText(from, n, to); });
+    if (!Used(slot)) {
+      used_[slot / 64] |= uint64_t{1} << (slot % 64);
+    } else if (s.owned) {
+      Drop(s.rep);
+    }
+    s.words = words;
+    s.length = static_cast<uint32_t>(n);
+    s.rep = text.rep();
+    s.owned = false;
+    return text;
+  }
+
+  // Takes a count for every slot that holds none, before the decode drops
+  // a part of the tree and goes on.
+  void OwnAll() {
+    for (uint32_t i = 0; i < kSlots; ++i) {
+      if (Used(i) && !slots_[i].owned) {
+        AddCounts(slots_[i].rep, 1);
+        slots_[i].owned = true;
+      }
+    }
+  }
+
+ private:
+  using Words = std::array<uint64_t, kMaxLength / 8>;
+  static constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
+
+  struct Slot {
+    Words words;  // the text's bytes as Load reads them
+    internal::StringRep* rep;
+    uint32_t length;
+    bool owned;  // whether the slot holds a count on `rep`
+  };
+
+  static void AddCounts(internal::StringRep* rep, int32_t n) {
+    rep->refs.store(rep->refs.load(std::memory_order_relaxed) + n,
+                    std::memory_order_relaxed);
+  }
+  // Gives up a slot's count.
+  static void Drop(internal::StringRep* rep) {
+    if (rep->refs.load(std::memory_order_relaxed) == 1) {
+      internal::ReleaseString(rep);
+    } else {
+      AddCounts(rep, -1);
+    }
+  }
+
+  // Compares the first `count` words; std::equal would call memcmp.
+  static bool Same(const Words& a, const Words& b, size_t count) {
+    uint64_t differ = 0;
+    for (size_t k = 0; k < count; ++k) differ |= a[k] ^ b[k];
+    return differ == 0;
+  }
+
+  bool Used(uint32_t slot) const {
+    return (used_[slot / 64] >> (slot % 64) & 1) != 0;
+  }
+
+  // Reads the n bytes at `from` into the first words of `words`, the last
+  // of them zero past the text, and returns how many words they fill. Where
+  // the input goes on far enough, whole words are read and the last one
+  // masked; copying n bytes into a cleared buffer would cost more, and
+  // reading its words back before the copy settles would stall.
+  static size_t Load(const uint8_t* from, size_t n, const uint8_t* end,
+                     Words& words) {
+    const size_t count = (n + 7) / 8;
+    if (static_cast<size_t>(end - from) >= kMaxLength) {
+      std::memcpy(words.data(), from, kMaxLength);
+    } else {
+      words = {};
+      std::memcpy(words.data(), from, n);
+    }
+    if (const size_t tail = n % 8; tail != 0) {
+      const uint64_t keep = std::endian::native == std::endian::little
+                                ? ~uint64_t{0} >> (64 - 8 * tail)
+                                : ~uint64_t{0} << (64 - 8 * tail);
+      words[count - 1] &= keep;
+    }
+    return count;
+  }
+
+  // Which slots hold a text; the slots themselves start uninitialized, so
+  // that a small decode does not pay for clearing them all.
+  std::array<uint64_t, kSlots / 64> used_ = {};
+  std::array<Slot, kSlots> slots_;
+};
+
 class Decoder {
  public:
   Decoder(std::span<const uint8_t> bytes, size_t position)
-      : data_(bytes.data()), size_(bytes.size()), pos_(position) {}
+      : begin_(bytes.data()),
+        at_(bytes.data() + position),
+        end_(bytes.data() + bytes.size()) {}
 
-  size_t position() const { return pos_; }
+  size_t position() const { return static_cast<size_t>(at_ - begin_); }
 
   Value Get() {
+    Value v;
+    Read(v);
+    return v;
+  }
+
+ private:
+  // The slot of a text that is not shared: empty, long, or a key converted
+  // from another kind.
+  static constexpr uint32_t kNoSlot = ShortTexts::kSlots;
+
+  void Need(size_t n) const {
+    if (static_cast<size_t>(end_ - at_) < n) [[unlikely]]
+      RaiseStandard(kErrSubscript);
+  }
+  uint8_t Byte() {
+    Need(1);
+    return *at_++;
+  }
+  uint16_t Be16() {
+    Need(2);
+    const uint16_t n = static_cast<uint16_t>(at_[0] << 8 | at_[1]);
+    at_ += 2;
+    return n;
+  }
+  // Reads a little-endian number of T's size.
+  template <class T>
+  T Le() {
+    Need(sizeof(T));
+    T n;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&n, at_, sizeof(T));
+    } else {
+      n = 0;
+      for (int i = sizeof(T) - 1; i >= 0; --i) n = n << 8 | at_[i];
+    }
+    at_ += sizeof(T);
+    return n;
+  }
+
+  // Reads the next Value into `out`, which is Empty: straight into its
+  // place in a container, with no Value moved on the way.
+  void Read(Value& out) {
     const uint8_t type = Byte();
     switch (type) {
       case kNil:
-        return Value::Null();
+        out = Value::Null();
+        return;
       case kFalse:
-        return Value(false);
+        out = Value(false);
+        return;
       case kTrue:
-        return Value(true);
+        out = Value(true);
+        return;
       case kInt32:
-        return Value(static_cast<int32_t>(Le<uint32_t>()));
+        out = Value(static_cast<int32_t>(Le<uint32_t>()));
+        return;
       case kFloat64:
-        return Value(std::bit_cast<double>(Le<uint64_t>()));
+        out = Value(std::bit_cast<double>(Le<uint64_t>()));
+        return;
       case kStr8:
-        return Value(Text(Byte()));
+        out = Value(Text(Byte()));
+        return;
       case kStr16:
-        return Value(Text(Be16()));
+        out = Value(Text(Be16()));
+        return;
       case kArray16:
-        return List(Be16());
+        out = List(Be16());
+        return;
       case kMap16: {
         const uint16_t n = Be16();
         Ref<Dictionary> map = Dictionary::Create();
         Pairs(*map, n);
-        return Value(std::move(map));
+        out = Value(std::move(map));
+        return;
       }
       case kExt:
-        return Extension(Byte());
+        out = Extension(Byte());
+        return;
       default: {
         static constexpr char16_t kHex[] = u"0123456789ABCDEF";
         std::u16string text = u"Unsupported MsgPack type: ";
@@ -85,105 +279,41 @@ class Decoder {
     }
   }
 
- private:
-  void Need(size_t n) const {
-    if (size_ - pos_ < n) RaiseStandard(kErrSubscript);
-  }
-  uint8_t Byte() {
-    Need(1);
-    return data_[pos_++];
-  }
-  uint16_t Be16() {
-    Need(2);
-    const uint16_t n =
-        static_cast<uint16_t>(data_[pos_] << 8 | data_[pos_ + 1]);
-    pos_ += 2;
-    return n;
-  }
-  // Reads a little-endian number of T's size.
-  template <class T>
-  T Le() {
-    Need(sizeof(T));
-    T n;
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&n, data_ + pos_, sizeof(T));
-    } else {
-      n = 0;
-      for (int i = sizeof(T) - 1; i >= 0; --i) n = n << 8 | data_[pos_ + i];
-    }
-    pos_ += sizeof(T);
-    return n;
-  }
-
-  String Text(size_t n) { return TextRef(n); }
-
-  // Reads n text bytes and returns their String, which stays valid until
-  // the next text is read. Handing out a reference lets a key go into its
-  // map with one count added, not three.
-  const String& TextRef(size_t n) {
+  // Reads n text bytes; sets `slot` to where a short text is shared, or to
+  // kNoSlot.
+  String Text(size_t n, uint32_t& slot) {
     Need(n);
-    const uint8_t* from = data_ + pos_;
-    pos_ += n;
-    if (n > kShortText) {
-      scratch_text_ = Widen(from, n);
-      return scratch_text_;
-    }
-    if (n == 0) return empty_text_;
-    // Keys and short values repeat from record to record: share one String
-    // per distinct short text instead of allocating each occurrence.
-    String& cached = short_texts_[ShortTextSlot(from, n)];
-    if (cached.size() != n || !SameText(cached, from, n))
-      cached = Widen(from, n);
-    return cached;
+    const uint8_t* from = at_;
+    at_ += n;
+    slot = kNoSlot;
+    if (n == 0) return String();
+    if (n > ShortTexts::kMaxLength) return FromAnsi({from, n});
+    return texts_.Get(from, n, end_, slot);
   }
-
-  // Hashes a short text a word at a time.
-  static size_t ShortTextSlot(const uint8_t* from, size_t n) {
-    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
-    uint64_t h = n * kMul;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-      uint64_t word;
-      std::memcpy(&word, from + i, 8);
-      h = (h ^ word) * kMul;
-      h ^= h >> 29;
-    }
-    if (i < n) {
-      uint64_t word = 0;
-      std::memcpy(&word, from + i, n - i);
-      h = (h ^ word) * kMul;
-    }
-    return static_cast<size_t>(h >> 40) & (kShortSlots - 1);
-  }
-
-  static String Widen(const uint8_t* from, size_t n) {
-    return String::Build(n,
-                         [from, n](char16_t* to) { WidenText(from, n, to); });
-  }
-  static bool SameText(const String& text, const uint8_t* from, size_t n) {
-    const char16_t* units = text.data();
-    for (size_t i = 0; i < n; ++i) {
-      if (units[i] != AnsiUnit(from[i])) return false;
-    }
-    return true;
+  String Text(size_t n) {
+    uint32_t slot;
+    return Text(n, slot);
   }
 
   // Returns the next Value as a key: text is read straight into a String,
   // anything else decoded and converted (raising as the conversion does).
-  // The reference is valid until the next text is read.
-  const String& Key() {
+  // Sets `slot` as Text does.
+  String Key(uint32_t& slot) {
     Need(1);
-    if (data_[pos_] == kStr8) {
-      ++pos_;
-      return TextRef(Byte());
+    if (*at_ == kStr8) {
+      ++at_;
+      return Text(Byte(), slot);
     }
-    if (data_[pos_] == kStr16) {
-      ++pos_;
-      return TextRef(Be16());
+    if (*at_ == kStr16) {
+      ++at_;
+      return Text(Be16(), slot);
     }
+    slot = kNoSlot;
     const Value key = Get();
-    scratch_text_ = key.IsString() ? key.string() : ToText(key);
-    return scratch_text_;
+    String text = ToText(key);
+    // An object key is dropped here, with any texts inside it.
+    if (key.IsObject()) texts_.OwnAll();
+    return text;
   }
 
   void Enter() {
@@ -193,7 +323,7 @@ class Decoder {
   // Each member takes at least one byte, so no more room is reserved than
   // the input could fill: a forged count cannot make a short input costly.
   size_t Plausible(size_t count, size_t bytes_per_member) const {
-    return std::min(count, (size_ - pos_) / bytes_per_member);
+    return std::min(count, static_cast<size_t>(end_ - at_) / bytes_per_member);
   }
 
   Value List(uint16_t n) {
@@ -210,19 +340,32 @@ class Decoder {
     Enter();
     into.Reserve(Plausible(n, 2));
     // A small map that starts empty and matches keys exactly is checked for
-    // repeats here, by comparing with the keys before, so that it need not
-    // index its keys while it fills.
+    // repeats here, so that it need not index its keys while it fills. Keys
+    // kept in different slots differ, so only a key whose slot an earlier
+    // key took, or that has none, is compared with the keys before.
     if (n <= kScannedPairs && into.Count() == 0 && into.CompareMode() == 0) {
+      std::array<uint64_t, ShortTexts::kSlots / 64> taken = {};
+      bool unslotted = false;
       for (uint16_t i = 0; i < n; ++i) {
-        const String& key = Key();
-        for (const Dictionary::Entry& e : into) {
-          if (e.key == key) {
-            Get();
-            RaiseStandard(kErrKeyExists);
+        uint32_t slot;
+        String key = Key(slot);
+        bool compare = unslotted;
+        if (slot == kNoSlot) {
+          compare = unslotted = true;
+        } else {
+          const uint64_t bit = uint64_t{1} << (slot % 64);
+          compare |= (taken[slot / 64] & bit) != 0;
+          taken[slot / 64] |= bit;
+        }
+        if (compare) {
+          for (const Dictionary::Entry& e : into) {
+            if (e.key == key) {
+              Get();
+              RaiseStandard(kErrKeyExists);
+            }
           }
         }
-        Value& slot = into.AppendDistinct(key, Value());
-        slot = Get();
+        Read(into.AppendDistinct(std::move(key), Value()));
       }
       --depth_;
       return;
@@ -232,13 +375,15 @@ class Decoder {
       // hand; decoding the value never touches this map, so the slot stays
       // put. A repeated key still fails only after its value has been read,
       // so that a broken value reports its own error first.
+      uint32_t slot;
       bool inserted = false;
-      Value& slot = into.Slot(Key(), &inserted);
+      const String key = Key(slot);
+      Value& value = into.Slot(key, &inserted);
       if (!inserted) {
         Get();
         RaiseStandard(kErrKeyExists);
       }
-      slot = Get();
+      Read(value);
     }
     --depth_;
   }
@@ -269,19 +414,14 @@ class Decoder {
     }
   }
 
-  // Maps of up to this many pairs look for a repeated key by scanning.
+  // Maps of up to this many pairs look for a repeated key themselves.
   static constexpr uint16_t kScannedPairs = 16;
-  // Texts up to this many bytes are shared (as the JSON reader shares them).
-  static constexpr size_t kShortText = 32;
-  static constexpr size_t kShortSlots = 256;
 
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_;
+  const uint8_t* begin_;
+  const uint8_t* at_;
+  const uint8_t* end_;
   int depth_ = 0;
-  std::array<String, kShortSlots> short_texts_;
-  String scratch_text_;
-  const String empty_text_;
+  ShortTexts texts_;
 };
 
 }  // namespace

@@ -87,14 +87,23 @@ TEST(MsgPackEncodeTest, DecimalsAndShortTextsHaveTheirExactBytes) {
   ExpectRaisesStandard(mMsgPack::EncodeBytes(Value::Decimal(
                            *Decimal::Parse(u"922337203685477.5808"))),
                        6);
-  // Texts on either side of eight units, with the one unit outside ASCII
-  // last.
-  EXPECT_EQ(EncodeHex(Value(u"abcdefg\u20AC")),
-            "D9 08 61 62 63 64 65 66 67 80");
-  EXPECT_EQ(EncodeHex(Value(u"abcdefgh\u00E9")),
-            "D9 09 61 62 63 64 65 66 67 68 E9");
-  EXPECT_EQ(EncodeHex(Value(u"abcdefg\u65E5")),
-            "D9 08 61 62 63 64 65 66 67 3F");
+  // Texts on either side of four and eight units, with a unit that is not
+  // its own byte (or is, beyond ASCII) first or last.
+  const struct {
+    const char16_t* text;
+    const char* hex;
+  } kTexts[] = {
+      {u"abcdefg\u20AC", "D9 08 61 62 63 64 65 66 67 80"},
+      {u"abcdefgh\u00E9", "D9 09 61 62 63 64 65 66 67 68 E9"},
+      {u"abcdefg\u65E5", "D9 08 61 62 63 64 65 66 67 3F"},
+      {u"abc\u00FF", "D9 04 61 62 63 FF"},
+      {u"\u0081bcdef", "D9 06 81 62 63 64 65 66"},
+      {u"\u0080bcdefghi", "D9 09 3F 62 63 64 65 66 67 68 69"},
+      {u"abcdefghijkl\u01E9", "D9 0D 61 62 63 64 65 66 67 68 69 6A 6B 6C 3F"},
+  };
+  for (const auto& c : kTexts) {
+    EXPECT_EQ(EncodeHex(Value(c.text)), c.hex) << testing::U8(c.text);
+  }
 }
 
 TEST(MsgPackEncodeTest, StringLengthsSwitchFormAt256AndStopAt65535) {
@@ -537,6 +546,12 @@ TEST(MsgPackDecodeTest, TextsComeBackExactlyHoweverOftenTheyRepeat) {
   // A key of another kind, converted, repeats a text key.
   ExpectRaisesStandard(DecodeHex("DE 00 02 D9 01 31 C0 D2 01 00 00 00 C0"),
                        457);
+  // A key repeated after a thousand other texts were read in between.
+  Bytes apart = FromHex("DE 00 02 D9 01 6B DC 03 E8");
+  for (int i = 0; i < 1000; ++i) AppendText(apart, std::to_string(i));
+  AppendText(apart, "k");
+  apart.push_back(0xC0);
+  ExpectRaisesStandard(mMsgPack::DecodeBytes(apart), 457);
 }
 
 TEST(MsgPackDecodeTest, NestingDepthIsBounded) {
