@@ -24,8 +24,8 @@ namespace quorvel {
 // Indices may be negative, counting from the end (-1 is the last element);
 // an index outside the list raises 9 with source "CArray" and a description
 // naming the index as the caller passed it. Capacity is 0 or 20 times a power
-// of two (a list filled by TakeExact holds exactly its elements until it
-// grows, and grows onto that series); growth past 1,342,177,280 slots raises
+// of two (a list given exact room by ReserveExact keeps it until it grows,
+// and grows onto that series); growth past 1,342,177,280 slots raises
 // 6. A member that raises
 // leaves the list as it found it, except where its comment says otherwise;
 // the sorts leave a permutation of the elements (nothing lost or doubled).
@@ -65,10 +65,10 @@ class CArray final : public Object {
   // upper bound. Raises 13 for anything but a one-dimensional array of
   // Values.
   void AddMultipleFromArray(const Value& Values);
-  // Moves `count` Values into this empty list, whose storage then holds
-  // exactly them: for a reader that has all the elements of a list at hand,
-  // so that a tree's short lists do not each keep room for 20.
-  void TakeExact(Value* values, int32_t count);
+  // Gives this empty list room for exactly `count` elements, for a reader
+  // that knows how many will follow, so that a tree's short lists do not
+  // each keep room for 20. Raises 7 when memory runs out.
+  void ReserveExact(int32_t count);
   // Releases every element and the storage; capacity returns to 0.
   void Clear();
   int32_t Count() const { return count_; }

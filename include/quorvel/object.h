@@ -13,6 +13,8 @@
 namespace quorvel {
 
 class ClassInfo;
+template <class T>
+class Ref;
 
 // Base of the library's classes. An object lives while any counted reference
 // to it is held and is destroyed when the last one goes. Its class's member
@@ -35,6 +37,13 @@ class Object {
   int32_t RefCount() const noexcept {
     return refs_.load(std::memory_order_relaxed);
   }
+
+  // Returns the first counted reference to `fresh`, an object just made by
+  // a class's factory. Nobody else can see it yet, so its count is set by a
+  // plain store: an atomic step would first wait for every store before it
+  // (all of a tree a reader is writing) to reach memory.
+  template <class T>
+  static Ref<T> FirstRef(T* fresh) noexcept;
 
   // Returns the member table that late binding dispatches through.
   virtual const ClassInfo& Class() const = 0;
@@ -100,10 +109,22 @@ class Ref {
   T* p_ = nullptr;
 };
 
+template <class T>
+Ref<T> Object::FirstRef(T* fresh) noexcept {
+  const Object* object = fresh;
+  // A constructor that handed out a reference to itself has counted it.
+  if (object->refs_.load(std::memory_order_relaxed) == 0) {
+    object->refs_.store(1, std::memory_order_relaxed);
+  } else {
+    object->AddRef();
+  }
+  return Ref<T>::Adopt(fresh);
+}
+
 // Creates an object of class T and returns the first counted reference.
 template <class T, class... Args>
 Ref<T> MakeRef(Args&&... args) {
-  return Ref<T>(new T(std::forward<Args>(args)...));
+  return Object::FirstRef(new T(std::forward<Args>(args)...));
 }
 
 }  // namespace quorvel

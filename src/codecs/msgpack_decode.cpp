@@ -329,8 +329,7 @@ class Decoder {
   Value List(uint16_t n) {
     Enter();
     Ref<CArray> list = CArray::Create();
-    if (size_t room = Plausible(n, 1); room > 0)
-      list->EnsureCapacity(static_cast<int32_t>(room));
+    list->ReserveExact(static_cast<int32_t>(Plausible(n, 1)));
     for (uint16_t i = 0; i < n; ++i) list->Add(Get());
     --depth_;
     return Value(std::move(list));

@@ -39,7 +39,7 @@ void RequireObject(const Value& v) {
 
 }  // namespace
 
-Ref<CArray> CArray::Create() { return Ref<CArray>(new CArray); }
+Ref<CArray> CArray::Create() { return FirstRef(new CArray); }
 
 const ClassInfo& CArray::Class() const {
   using AddFn = void (CArray::*)(const Value&);
@@ -103,8 +103,8 @@ Error CArray::IndexError(int32_t index, int32_t highest) {
 
 void CArray::EnsureCapacity(int32_t required) {
   if (capacity_ >= required) return;
-  // A list that TakeExact filled grows onto the series as if it had been
-  // filled by Add.
+  // A list given exact room grows onto the series as if it had been filled
+  // by Add.
   const bool on_series =
       capacity_ % kFirstCapacity == 0 &&
       std::has_single_bit(static_cast<uint32_t>(capacity_ / kFirstCapacity));
@@ -126,18 +126,13 @@ void CArray::EnsureCapacity(int32_t required) {
   capacity_ = static_cast<int32_t>(n);
 }
 
-void CArray::TakeExact(Value* values, int32_t count) {
-  if (capacity_ != 0) {
-    for (int32_t i = 0; i < count; ++i) Add(std::move(values[i]));
-    return;
-  }
-  if (count <= 0) return;
+void CArray::ReserveExact(int32_t count) {
+  if (capacity_ != 0 || count <= 0) return;
   items_ = internal::TranslateStdExceptions([count] {
     return static_cast<Value*>(
         internal::AllocateNode(static_cast<size_t>(count) * sizeof(Value)));
   });
-  std::uninitialized_move(values, values + count, items_);
-  count_ = capacity_ = count;
+  capacity_ = count;
 }
 
 void CArray::AddGrowing(Value&& v) {

@@ -79,7 +79,7 @@ constexpr uint32_t kFirstEntry = 2;
 
 }  // namespace
 
-Ref<Dictionary> Dictionary::Create() { return Ref<Dictionary>(new Dictionary); }
+Ref<Dictionary> Dictionary::Create() { return FirstRef(new Dictionary); }
 
 const ClassInfo& Dictionary::Class() const {
   static const ClassInfo info =

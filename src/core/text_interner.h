@@ -20,12 +20,32 @@ class TextInterner {
   // takes the slot).
   String Intern(std::u16string_view text) {
     if (text.size() > kMaxLength) return String(text);
+    return Kept(text);
+  }
+  // As Intern, for a reader whose Strings no other thread can hold before
+  // the read returns (no client code runs meanwhile, nothing is published):
+  // the kept String's count is raised by a plain store, because an atomic
+  // step would first wait for every store before it, all of the tree being
+  // written, to reach memory.
+  String InternUnshared(std::u16string_view text) {
+    if (text.size() > kMaxLength) return String(text);
+    String& kept = Kept(text);
+    internal::StringRep* rep = kept.rep();
+    if (rep == nullptr) return String();
+    rep->refs.store(rep->refs.load(std::memory_order_relaxed) + 1,
+                    std::memory_order_relaxed);
+    return String::Adopt(rep);
+  }
+
+ private:
+  // Returns the slot's String for `text` (at most kMaxLength units), made
+  // equal to it first if it is not.
+  String& Kept(std::u16string_view text) {
     String& slot = slots_[Hash(text) & (kSlots - 1)];
     if (!SameUnits(slot.view(), text)) slot = String(text);
     return slot;
   }
 
- private:
   // Mixes the text four units a step; texts this short need no better.
   static size_t Hash(std::u16string_view text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());

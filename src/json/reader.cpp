@@ -234,7 +234,9 @@ class Reader {
     const size_t count = elements_.size() - base;
     if (count > static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOverflow);
     Ref<CArray> list = CArray::Create();
-    list->TakeExact(elements_.data() + base, static_cast<int32_t>(count));
+    list->ReserveExact(static_cast<int32_t>(count));
+    for (size_t i = base; i < elements_.size(); ++i)
+      list->Add(std::move(elements_[i]));
     elements_.resize(base);
     return list;
   }
@@ -415,8 +417,9 @@ class Reader {
            std::u16string_view(p_ + pos_, word.size()) == word;
   }
 
+  // Nothing the reader makes is seen by another thread before it returns.
   String Intern(const char16_t* text, size_t length) {
-    return interner_.Intern(std::u16string_view(text, length));
+    return interner_.InternUnshared(std::u16string_view(text, length));
   }
 
   static constexpr size_t kPendingMax = 16;

@@ -129,8 +129,9 @@ TEST(CArrayStorageTest, GrowthFollowsTwentyTimesPowersOfTwo) {
   // A list filled exactly grows onto the same series as one filled by Add.
   for (int32_t exact : {1, 3, 20, 25, 40}) {
     Ref<CArray> e = CArray::Create();
-    std::vector<Value> items(exact, Value(u"x"));
-    e->TakeExact(items.data(), exact);
+    e->ReserveExact(exact);
+    EXPECT_EQ(e->capacity(), exact);
+    for (int32_t i = 0; i < exact; ++i) e->Add(Value(u"x"));
     EXPECT_EQ(e->capacity(), exact);
     EXPECT_EQ(e->Item(exact - 1).string(), u"x");
     e->Add(Value(1));
