@@ -305,15 +305,18 @@ void KeepCurrentError(std::optional<Error>& error) noexcept {
     throw;
   } catch (Error& e) {
     error.emplace(std::move(e));
-  } catch (const std::bad_alloc&) {
-    error.emplace(kErrOutOfMemory, kLibrarySource,
-                  StandardDescription(kErrOutOfMemory));
-  } catch (const std::length_error&) {
-    error.emplace(kErrOutOfMemory, kLibrarySource,
-                  StandardDescription(kErrOutOfMemory));
   } catch (...) {
-    error.emplace(kErrInternal, kLibrarySource,
-                  StandardDescription(kErrInternal));
+    // Anything else becomes what InvokeByName raises for it.
+    try {
+      TranslateStdExceptions([] { throw; });
+      error.emplace(kErrInternal, kLibrarySource,
+                    StandardDescription(kErrInternal));
+    } catch (Error& e) {
+      error.emplace(std::move(e));
+    } catch (...) {
+      error.emplace(kErrInternal, kLibrarySource,
+                    StandardDescription(kErrInternal));
+    }
   }
 }
 
