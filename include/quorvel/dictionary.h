@@ -8,11 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "quorvel/bulk_memory.h"
 #include "quorvel/compare.h"
 #include "quorvel/dispatch.h"
+#include "quorvel/node_vector.h"
 #include "quorvel/object.h"
 #include "quorvel/value.h"
 
@@ -35,6 +35,7 @@ namespace quorvel {
 class Dictionary final : public Object {
  public:
   static Ref<Dictionary> Create();
+  ~Dictionary() override;
   const ClassInfo& Class() const override;
   // The object and its storage are nodes (bulk_memory.h), so a map a
   // reader builds lives in the reader's blocks.
@@ -64,7 +65,7 @@ class Dictionary final : public Object {
   void LetKey(std::u16string_view Key, const String& NewKey);
   // 0 binary (the default), 1 text, 2 database (which compares as text
   // here). Raises 5 for another mode or when the dictionary is not empty.
-  int32_t CompareMode() const { return static_cast<int32_t>(mode_); }
+  int32_t CompareMode() const { return text_keys_ ? 1 : 0; }
   void LetCompareMode(int32_t mode);
   // Returns an enumerator over a snapshot of the keys.
   Value NewEnum() const;
@@ -183,13 +184,20 @@ class Dictionary final : public Object {
     uint32_t entry;  // 0 empty, 1 removed, else entry index + 2
     uint32_t hash;
   };
-  using Entries = std::vector<Stored, internal::NodeAllocator<Stored>>;
+  size_t SlotCount() const {
+    return slots_ == nullptr ? 0 : size_t{1} << slot_shift_;
+  }
+
+  // The fields are ordered and sized so that the object takes 48 bytes: a
+  // tree holds a map for every JSON object.
+  uint32_t live_ = 0;
+  using Entries = internal::NodeVector<Stored>;
   Entries entries_;  // in key order, removed ones marked dead
-  // Open addressing, power-of-two size; built lazily, hence mutable.
-  mutable std::vector<Slot_, internal::NodeAllocator<Slot_>> slots_;
-  size_t live_ = 0;
-  mutable size_t used_slots_ = 0;  // live plus removed markers
-  quorvel::CompareMode mode_ = quorvel::CompareMode::Binary;
+  // Open addressing, 1 << slot_shift_ slots; built lazily, hence mutable.
+  mutable Slot_* slots_ = nullptr;
+  mutable uint32_t used_slots_ = 0;  // live plus removed markers
+  mutable uint8_t slot_shift_ = 0;
+  bool text_keys_ = false;  // CompareMode Text: keys compare ignoring case
   // kUnindexed: filled by AppendDistinct only, no hashes, no table.
   enum : uint8_t { kIndexed, kUnindexed, kBuilding };
   mutable std::atomic<uint8_t> index_{kIndexed};

@@ -31,7 +31,13 @@ class Object {
     refs_.fetch_add(1, std::memory_order_relaxed);
   }
   void Release() const noexcept {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    // The last reference is dropped without an atomic step, which would
+    // wait for every store before it (a tree's release is nothing but
+    // stores): nobody else holds one, so nobody can add one. The acquire
+    // load still sees every use by a thread that dropped a reference first.
+    if (refs_.load(std::memory_order_acquire) == 1 ||
+        refs_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+      delete this;
   }
   // Returns the number of counted references; for tests and diagnostics.
   int32_t RefCount() const noexcept {

@@ -62,7 +62,10 @@ inline void RetainString(StringRep* rep) noexcept {
   if (rep != nullptr) rep->refs.fetch_add(1, std::memory_order_relaxed);
 }
 inline void ReleaseString(StringRep* rep) noexcept {
-  if (rep != nullptr && rep->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+  // As Object::Release: the last reference goes without an atomic step.
+  if (rep != nullptr &&
+      (rep->refs.load(std::memory_order_acquire) == 1 ||
+       rep->refs.fetch_sub(1, std::memory_order_acq_rel) == 1))
     FreeString(rep);
 }
 

@@ -1,7 +1,10 @@
 #include "quorvel/dictionary.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/std_exceptions.h"
 #include "quorvel/collection.h"
@@ -81,6 +84,8 @@ constexpr uint32_t kFirstEntry = 2;
 
 Ref<Dictionary> Dictionary::Create() { return FirstRef(new Dictionary); }
 
+Dictionary::~Dictionary() { internal::FreeNode(slots_); }
+
 const ClassInfo& Dictionary::Class() const {
   static const ClassInfo info =
       ClassBuilder<Dictionary>(u"Dictionary")
@@ -104,12 +109,11 @@ const ClassInfo& Dictionary::Class() const {
 }
 
 uint32_t Dictionary::Hash(std::u16string_view key) const {
-  return mode_ == quorvel::CompareMode::Binary ? HashUnits(key)
-                                               : HashFolded(key);
+  return !text_keys_ ? HashUnits(key) : HashFolded(key);
 }
 
 bool Dictionary::KeysMatch(std::u16string_view a, std::u16string_view b) const {
-  if (mode_ == quorvel::CompareMode::Binary) return internal::SameUnits(a, b);
+  if (!text_keys_) return internal::SameUnits(a, b);
   return CompareText(a, b, quorvel::CompareMode::Text) == 0;
 }
 
@@ -123,7 +127,7 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
     }
     return -1;
   }
-  if (slots_.empty()) {
+  if ((slots_ == nullptr)) {
     // A small dictionary has no table: its few entries are scanned.
     for (size_t i = 0; i < entries_.size(); ++i) {
       const Stored& e = entries_[i];
@@ -132,7 +136,7 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
     }
     return -1;
   }
-  const size_t mask = slots_.size() - 1;
+  const size_t mask = SlotCount() - 1;
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     const Slot_& slot = slots_[s];
     if (slot.entry == kEmptySlot) return -1;
@@ -154,7 +158,7 @@ bool Dictionary::BuildIndex() const {
   }
   if (entries_.size() > kLinearMax) {
     size_t size = 16;
-    while (live_ * 2 > size) size *= 2;
+    while (size_t{live_} * 2 > size) size *= 2;
     try {
       Rehash(size);
     } catch (const std::bad_alloc&) {
@@ -173,7 +177,9 @@ void Dictionary::RequireIndex() {
 }
 
 void Dictionary::Rehash(size_t slot_count) const {
-  decltype(slots_) slots(slot_count, Slot_{kEmptySlot, 0});
+  auto* slots =
+      static_cast<Slot_*>(internal::AllocateNode(slot_count * sizeof(Slot_)));
+  std::fill_n(slots, slot_count, Slot_{kEmptySlot, 0});
   const size_t mask = slot_count - 1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const Stored& e = entries_[i];
@@ -182,7 +188,8 @@ void Dictionary::Rehash(size_t slot_count) const {
     while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
     slots[s] = Slot_{static_cast<uint32_t>(i + kFirstEntry), e.hash};
   }
-  slots_.swap(slots);
+  internal::FreeNode(std::exchange(slots_, slots));
+  slot_shift_ = static_cast<uint8_t>(std::countr_zero(slot_count));
   used_slots_ = live_;
 }
 
@@ -193,8 +200,8 @@ void Dictionary::Compact() {
     if (out != i) entries_[out] = std::move(entries_[i]);
     ++out;
   }
-  entries_.resize(out);
-  Rehash(slots_.size());
+  entries_.truncate(out);
+  Rehash(SlotCount());
 }
 
 void Dictionary::Reserve(size_t count) {
@@ -202,10 +209,10 @@ void Dictionary::Reserve(size_t count) {
     entries_.reserve(count);
     // Only a table already there grows: a map without one builds it when a
     // keyed access needs it, at the size its keys need then.
-    if (slots_.empty() || count <= kLinearMax) return;
+    if ((slots_ == nullptr) || count <= kLinearMax) return;
     size_t want = 16;
     while (want * 3 < count * 4 + 4) want *= 2;
-    if (want > slots_.size()) Rehash(want);
+    if (want > SlotCount()) Rehash(want);
   });
 }
 
@@ -216,15 +223,15 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   // entries grow.
   Value copy(value);
   const bool linear = internal::TranslateStdExceptions([&] {
-    if (slots_.empty() && entries_.size() < kLinearMax) {
+    if ((slots_ == nullptr) && entries_.size() < kLinearMax) {
       entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
       return true;
     }
-    if ((used_slots_ + 1) * 4 > slots_.size() * 3) {
+    if ((used_slots_ + 1) * 4 > SlotCount() * 3) {
       // Removed markers count as used; a table full of them is rebuilt at
       // the same size, one full of live keys grows.
-      size_t size = slots_.empty() ? 16 : slots_.size();
-      while ((live_ + 1) * 2 > size) size *= 2;
+      size_t size = (slots_ == nullptr) ? 16 : SlotCount();
+      while ((size_t{live_} + 1) * 2 > size) size *= 2;
       Rehash(size);
     }
     entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
@@ -234,7 +241,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
     ++live_;
     return entries_.back().value;
   }
-  const size_t mask = slots_.size() - 1;
+  const size_t mask = SlotCount() - 1;
   size_t s = hash & mask;
   while (slots_[s].entry >= kFirstEntry) s = (s + 1) & mask;
   if (slots_[s].entry == kEmptySlot) ++used_slots_;
@@ -245,7 +252,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
 }
 
 Value& Dictionary::AppendDistinct(String key, Value value) {
-  if (entries_.empty() && slots_.empty())
+  if (entries_.empty() && (slots_ == nullptr))
     index_.store(kUnindexed, std::memory_order_relaxed);
   if (index_.load(std::memory_order_relaxed) == kIndexed)
     return Append(key, Hash(key), value);
@@ -263,7 +270,7 @@ void Dictionary::TakeDistinct(Entry* entries, size_t count) {
     RaiseStandard(kErrOutOfMemory);
   internal::TranslateStdExceptions(
       [&] { entries_.reserve(entries_.size() + count); });
-  if (entries_.empty() && slots_.empty())
+  if (entries_.empty() && (slots_ == nullptr))
     index_.store(kUnindexed, std::memory_order_relaxed);
   if (index_.load(std::memory_order_relaxed) == kIndexed) {
     for (size_t i = 0; i < count; ++i)
@@ -276,7 +283,7 @@ void Dictionary::TakeDistinct(Entry* entries, size_t count) {
     entries_.push_back(Stored{
         {std::move(entries[i].key), std::move(entries[i].value)}, 0, true});
   }
-  live_ += count;
+  live_ += static_cast<uint32_t>(count);
 }
 
 const Value* Dictionary::Find(std::u16string_view key) const {
@@ -344,7 +351,7 @@ Value Dictionary::Items() const {
 void Dictionary::Remove(std::u16string_view Key) {
   RequireIndex();
   const uint32_t hash = Hash(Key);
-  if (slots_.empty()) {
+  if ((slots_ == nullptr)) {
     int64_t at = Lookup(Key, hash);
     if (at < 0) RaiseStandard(kErrElementNotFound);
     Stored gone = std::move(entries_[at]);
@@ -352,7 +359,7 @@ void Dictionary::Remove(std::u16string_view Key) {
     --live_;
     return;
   }
-  const size_t mask = slots_.size() - 1;
+  const size_t mask = SlotCount() - 1;
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     Slot_& slot = slots_[s];
     if (slot.entry == kEmptySlot) RaiseStandard(kErrElementNotFound);
@@ -375,7 +382,7 @@ void Dictionary::Remove(std::u16string_view Key) {
 void Dictionary::RemoveAll() {
   Entries gone;
   gone.swap(entries_);
-  slots_.clear();
+  internal::FreeNode(std::exchange(slots_, nullptr));
   live_ = 0;
   used_slots_ = 0;
   index_.store(kIndexed, std::memory_order_relaxed);
@@ -390,12 +397,12 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   int64_t clash = Lookup(NewKey, new_hash);
   if (clash >= 0 && clash != at) RaiseStandard(kErrKeyExists);
   // Re-key the entry in place so that it keeps its position.
-  if (slots_.empty()) {
+  if ((slots_ == nullptr)) {
     entries_[at].key = NewKey;
     entries_[at].hash = new_hash;
     return;
   }
-  const size_t mask = slots_.size() - 1;
+  const size_t mask = SlotCount() - 1;
   for (size_t s = old_hash & mask;; s = (s + 1) & mask) {
     if (slots_[s].entry == static_cast<uint32_t>(at + kFirstEntry)) {
       slots_[s].entry = kRemovedSlot;
@@ -409,14 +416,14 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   while (slots_[s].entry >= kFirstEntry) s = (s + 1) & mask;
   if (slots_[s].entry == kEmptySlot) ++used_slots_;
   slots_[s] = Slot_{static_cast<uint32_t>(at + kFirstEntry), new_hash};
-  if (used_slots_ * 4 > slots_.size() * 3) Rehash(slots_.size());
+  if (used_slots_ * 4 > SlotCount() * 3) Rehash(SlotCount());
 }
 
 void Dictionary::LetCompareMode(int32_t mode) {
   if (mode < 0 || mode > 2 || live_ != 0) RaiseStandard(kErrInvalidCall);
   RemoveAll();
   // Database comparison has no meaning here; it compares as text.
-  mode_ = mode == 0 ? quorvel::CompareMode::Binary : quorvel::CompareMode::Text;
+  text_keys_ = mode != 0;
 }
 
 Value Dictionary::NewEnum() const {

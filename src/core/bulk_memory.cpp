@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "core/bulk_scope.h"
 
@@ -42,6 +43,55 @@ void DropFromBlock(BlockHeader* block, int64_t count) noexcept {
   }
 }
 
+// A thread's drops from one block, gathered while consecutive frees fall in
+// it (a tree is released in about the order it was written, so most do) and
+// given to the block in one atomic step when a free falls elsewhere. Until
+// then the block is counted as if those nodes lived: freeing it waits, at
+// most one block per thread, until the thread frees a node of another
+// block or ends.
+struct PendingDrops {
+  BlockHeader* block;
+  int64_t count;
+};
+__attribute__((tls_model("initial-exec"))) thread_local PendingDrops pending = {
+    nullptr, 0};
+// Whether this thread has made its flusher, or destroyed it already; a node
+// freed after that (by a later thread-local's destructor) drops at once.
+enum class Flusher : uint8_t { kNone, kMade, kGone };
+__attribute__((tls_model("initial-exec"))) thread_local Flusher flusher_state =
+    Flusher::kNone;
+
+void FlushPending() noexcept {
+  if (pending.block == nullptr) return;
+  DropFromBlock(std::exchange(pending.block, nullptr),
+                std::exchange(pending.count, 0));
+}
+
+struct PendingFlusher {
+  ~PendingFlusher() {
+    FlushPending();
+    flusher_state = Flusher::kGone;
+  }
+};
+
+void DropLater(BlockHeader* block) noexcept {
+  if (block == pending.block) {
+    ++pending.count;
+    return;
+  }
+  FlushPending();
+  if (flusher_state == Flusher::kGone) {
+    DropFromBlock(block, 1);
+    return;
+  }
+  if (flusher_state == Flusher::kNone) {
+    static thread_local PendingFlusher flusher;
+    (void)flusher;
+    flusher_state = Flusher::kMade;
+  }
+  pending = {block, 1};
+}
+
 }  // namespace
 
 void* AllocateNode(size_t bytes) {
@@ -61,7 +111,7 @@ void* AllocateNode(size_t bytes) {
 
 void FreeNode(void* node) noexcept {
   if (IsBulkNode(node)) {
-    DropFromBlock(BlockOf(node), 1);
+    DropLater(BlockOf(node));
   } else {
     std::free(node);
   }

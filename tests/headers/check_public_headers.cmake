@@ -19,7 +19,7 @@ set(internal_allowed
   csvloader.h
   # Where tree nodes come from, and the containers that take their objects
   # and storage from there.
-  bulk_memory.h carray.h dictionary.h
+  bulk_memory.h carray.h dictionary.h node_vector.h
 )
 
 set(faults "")

@@ -34,8 +34,8 @@ set(uses_c_api core collections json codecs dataset stores facade)
 
 # The layer of each public header (include/quorvel/NAME).
 set(headers_core bulk_memory.h codepage.h compare.h convert.h decimal.h
-                 dispatch.h error.h object.h safearray.h string.h utf8.h
-                 value.h)
+                 dispatch.h error.h node_vector.h object.h safearray.h string.h
+                 utf8.h value.h)
 set(headers_collections callbacks.h carray.h cdict.h collection.h cqueue.h
                         cstack.h cstringbuilder.h dictionary.h enumerator.h)
 set(headers_json json.h json_standard.h json_strict.h)
