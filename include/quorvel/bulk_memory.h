@@ -18,6 +18,10 @@ void* AllocateNode(size_t bytes);
 // from a block goes back with the block, when the last node in it is gone.
 void FreeNode(void* node) noexcept;
 
+// Returns the bytes of the chunks that large trees' blocks are cut from
+// and that are mapped now (the heap's own figures do not count them), for
+// reports of the memory a tree takes.
+size_t MappedBulkBytes() noexcept;
 // Tells room from a bulk block (placed at 8 modulo 16) from heap room (at 0
 // modulo 16, the heap's own alignment) without reading it.
 inline bool IsBulkNode(const void* node) noexcept {

@@ -31,6 +31,10 @@ class BulkScope {
   static constexpr size_t kLeastInput = kBlockBytes / 4;
   // Larger nodes (big containers' storage, long texts) come from the heap.
   static constexpr size_t kLargestNode = 2048;
+  // Input from this many bytes on takes its blocks from mapped chunks of
+  // 2 MiB (see bulk_memory.cpp); what a surviving node costs is then its
+  // chunk.
+  static constexpr size_t kLeastChunkedInput = size_t{1} << 20;
 
   explicit BulkScope(size_t input_bytes);
   ~BulkScope();
@@ -53,11 +57,21 @@ class BulkScope {
 
  private:
   void Refill();
+  // Returns the next block of the chunk being cut, mapping a chunk when
+  // there is none or it is used up; null when no chunk can be mapped.
+  void* NextChunkBlock() noexcept;
+  // Gives up the chunk being cut, as Retire does a block.
+  void RetireChunk() noexcept;
   // Gives up the block being filled: drops its charge, keeping the count of
   // nodes handed out, and frees it when they are all gone already.
   void Retire() noexcept;
 
   bool active_ = false;
+  bool chunked_ = false;
+  void* chunk_ = nullptr;
+  char* chunk_next_ = nullptr;
+  char* chunk_end_ = nullptr;
+  int64_t chunk_blocks_ = 0;
   char* next_ = nullptr;
   char* end_ = nullptr;
   void* block_ = nullptr;

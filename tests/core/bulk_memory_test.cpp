@@ -37,7 +37,9 @@ Ref<T> Member(const Value& v) {
 }
 
 // Nodes read in bulk outlive their tree, move into another, change and die
-// on another thread, whichever reader built them.
+// on another thread, whichever reader built them, from blocks of the heap
+// (400 records) and from mapped chunks (8,000 records: more than 1 MiB of
+// input, a tree over two chunks).
 TEST(BulkMemoryTest, NodesOutliveTheirTree) {
   const struct {
     const char* name;
@@ -45,79 +47,91 @@ TEST(BulkMemoryTest, NodesOutliveTheirTree) {
   } kReaders[] = {{"JSON", JSON::Parse},
                   {"strict JSON", JSON::ParseStrict},
                   {"MessagePack", ReadMsgPack}};
-  const std::u16string text = Document(400);
-  for (const auto& reader : kReaders) {
-    SCOPED_TRACE(reader.name);
-    Value root = reader.read(text);
-    Ref<Dictionary> kept = Member<Dictionary>(Member<CArray>(root)->Item(7));
-    ASSERT_TRUE(kept);
-    ASSERT_TRUE(internal::IsBulkNode(kept.get()));
-    Ref<CArray> tags = Member<CArray>(*kept->Find(u"tags"));
-    const String name = kept->Find(u"name")->string();
-    EXPECT_TRUE(internal::IsBulkNode(name.rep()));
+  for (int records : {400, 8000}) {
+    const std::u16string text = Document(records);
+    for (const auto& reader : kReaders) {
+      SCOPED_TRACE(std::string(reader.name) + ", " + std::to_string(records));
+      Value root = reader.read(text);
+      Ref<Dictionary> kept = Member<Dictionary>(Member<CArray>(root)->Item(7));
+      ASSERT_TRUE(kept);
+      ASSERT_TRUE(internal::IsBulkNode(kept.get()));
+      Ref<CArray> tags = Member<CArray>(*kept->Find(u"tags"));
+      const String name = kept->Find(u"name")->string();
+      EXPECT_TRUE(internal::IsBulkNode(name.rep()));
 
-    // Into another tree, then both trees gone.
-    Value other = reader.read(text);
-    Member<CArray>(other)->SetItem(0, Value(Ref<Object>(kept)));
-    root = Value();
-    other = Value();
-    // Changed afterwards: storage grows out of the block, entries go.
-    for (int i = 0; i < 30; ++i) {
-      kept->Add(FromUtf8("extra" + std::to_string(i)), Value(i));
-      tags->Add(Value(name));
+      // Into another tree, then both trees gone.
+      Value other = reader.read(text);
+      Member<CArray>(other)->SetItem(0, Value(Ref<Object>(kept)));
+      root = Value();
+      other = Value();
+      // Changed afterwards: storage grows out of the block, entries go.
+      for (int i = 0; i < 30; ++i) {
+        kept->Add(FromUtf8("extra" + std::to_string(i)), Value(i));
+        tags->Add(Value(name));
+      }
+      kept->Remove(u"id");
+      EXPECT_EQ(kept->Count(), 33);
+      EXPECT_EQ(kept->Find(u"name")->string(), u"user 7");
+      EXPECT_EQ(tags->Item(1).string(), u"b");
+      EXPECT_EQ(tags->Item(31).string(), u"user 7");
+      Ref<Dictionary> nested = Member<Dictionary>(*kept->Find(u"nested"));
+      EXPECT_EQ(nested->Find(u"k")->string(), u"v7");
+
+      // Dropped on another thread while this one reads on.
+      Value next = reader.read(text);
+      std::thread dropper([k = std::move(kept), t = std::move(tags),
+                           n = std::move(nested),
+                           v = std::move(next)]() mutable {
+        v = Value();
+        n = nullptr;
+        t = nullptr;
+        k = nullptr;
+      });
+      Value last = reader.read(text);
+      dropper.join();
+      EXPECT_EQ(Member<CArray>(last)->Count(), records);
     }
-    kept->Remove(u"id");
-    EXPECT_EQ(kept->Count(), 33);
-    EXPECT_EQ(kept->Find(u"name")->string(), u"user 7");
-    EXPECT_EQ(tags->Item(1).string(), u"b");
-    EXPECT_EQ(tags->Item(31).string(), u"user 7");
-    Ref<Dictionary> nested = Member<Dictionary>(*kept->Find(u"nested"));
-    EXPECT_EQ(nested->Find(u"k")->string(), u"v7");
-
-    // Dropped on another thread while this one reads on.
-    Value next = reader.read(text);
-    std::thread dropper([k = std::move(kept), t = std::move(tags),
-                         n = std::move(nested), v = std::move(next)]() mutable {
-      v = Value();
-      n = nullptr;
-      t = nullptr;
-      k = nullptr;
-    });
-    Value last = reader.read(text);
-    dropper.join();
-    EXPECT_EQ(Member<CArray>(last)->Count(), 400);
   }
 }
 
 // Inside one scope, nodes dropped by another thread while the scope still
-// fills their block; the block goes back only after both are done. Small
-// input and nested scopes take no blocks.
+// fills their block (or cuts their chunk); the block goes back only after
+// both are done. Small input and nested scopes take no blocks.
 TEST(BulkMemoryTest, ScopeRules) {
   {
     internal::BulkScope small(internal::BulkScope::kLeastInput - 1);
     EXPECT_EQ(internal::BulkScope::Current(), nullptr);
     EXPECT_FALSE(internal::IsBulkNode(String(u"heap").rep()));
   }
-  std::vector<String> texts;
-  {
-    internal::BulkScope scope(internal::BulkScope::kLeastInput);
-    internal::BulkScope nested(internal::BulkScope::kLeastInput);
-    EXPECT_EQ(internal::BulkScope::Current(), &scope);
-    std::vector<String> theirs;
-    for (int i = 0; i < 20000; ++i) {
-      (i % 2 ? theirs : texts).emplace_back(FromUtf8(std::to_string(i)));
+  // 16 bytes a text: 2.4 MiB, over two chunks when chunked.
+  constexpr int kTexts = 150000;
+  for (size_t input : {internal::BulkScope::kLeastInput,
+                       internal::BulkScope::kLeastChunkedInput}) {
+    SCOPED_TRACE(input);
+    std::vector<String> texts;
+    {
+      internal::BulkScope scope(input);
+      internal::BulkScope nested(internal::BulkScope::kLeastInput);
+      EXPECT_EQ(internal::BulkScope::Current(), &scope);
+      std::vector<String> theirs;
+      for (int i = 0; i < kTexts; ++i) {
+        (i % 2 ? theirs : texts).emplace_back(FromUtf8(std::to_string(i)));
+      }
+      EXPECT_TRUE(internal::IsBulkNode(texts.back().rep()));
+      // Larger than a bulk node: from the heap.
+      EXPECT_FALSE(internal::IsBulkNode(
+          String(std::u16string(internal::BulkScope::kLargestNode, u'x'))
+              .rep()));
+      std::thread dropper([&theirs] { theirs.clear(); });
+      for (int i = 0; i < kTexts; ++i) texts.emplace_back(u"more");
+      dropper.join();
     }
-    EXPECT_TRUE(internal::IsBulkNode(texts.back().rep()));
-    // Larger than a bulk node: from the heap.
-    EXPECT_FALSE(internal::IsBulkNode(
-        String(std::u16string(internal::BulkScope::kLargestNode, u'x')).rep()));
-    std::thread dropper([&theirs] { theirs.clear(); });
-    for (int i = 0; i < 20000; ++i) texts.emplace_back(u"more");
-    dropper.join();
+    EXPECT_EQ(internal::BulkScope::Current(), nullptr);
+    EXPECT_EQ(texts[0], u"0");
+    EXPECT_EQ(texts[kTexts / 2 - 1],
+              String(FromUtf8(std::to_string(kTexts - 2))));
+    EXPECT_EQ(texts.back(), u"more");
   }
-  EXPECT_EQ(internal::BulkScope::Current(), nullptr);
-  EXPECT_EQ(texts[0], u"0");
-  EXPECT_EQ(texts[9999], u"19998");
 }
 
 }  // namespace
