@@ -122,18 +122,18 @@ FileDamage KxKVDB::damage() const { return impl_->file.damage(); }
 
 String KxKVDB::ReadValue(const String& key) {
   RequireOpen();
-  // The cache holds only keys the index holds, so asking the index first
-  // gives the same answer and lets one lookup find or place the cached
-  // value.
-  const int64_t offset = impl_->index.Find(key);
-  if (offset < 0) return String();
+  // The cache holds only keys the index holds, so a key read before is
+  // answered by one lookup; any other key takes its place in the cache
+  // first and gives it up again when the index lacks it or the read fails.
   bool inserted = false;
   quorvel::Value& cached = impl_->cache->Slot(key, &inserted);
   if (!inserted) return cached.string();
   internal::RecordInfo rec;
   bool live = false;
   try {
-    live = impl_->ReadRecordAt(offset, 512, &rec) == internal::WalkStop::kOk &&
+    const int64_t offset = impl_->index.Find(key);
+    live = offset >= 0 &&
+           impl_->ReadRecordAt(offset, 512, &rec) == internal::WalkStop::kOk &&
            rec.live();
     if (live)
       cached = quorvel::Value(
