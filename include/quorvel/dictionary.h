@@ -79,6 +79,16 @@ class Dictionary final : public Object {
   // up, and returns its value slot. Keys appended this way to an empty map
   // are hashed and indexed at the first keyed access, not one by one.
   Value& AppendDistinct(String key, Value value);
+  // AppendDistinct with an Empty value, for a reader filling a map whose
+  // room it reserved: the entry is placed with no further checks.
+  Value& AppendDistinctEmpty(String key) {
+    if (index_.load(std::memory_order_relaxed) != kUnindexed ||
+        !entries_.has_room())
+      return AppendDistinct(std::move(key), Value());
+    entries_.push_back_in_room(Stored{{std::move(key), Value()}, 0, true});
+    ++live_;
+    return entries_.back().value;
+  }
   // Makes room for `count` entries.
   void Reserve(size_t count);
 

@@ -61,6 +61,12 @@ class NodeVector {
     new (data_ + size_) T(std::move(value));
     ++size_;
   }
+  bool has_room() const noexcept { return size_ < cap_; }
+  // push_back for a caller that has checked has_room().
+  void push_back_in_room(T&& value) noexcept {
+    new (data_ + size_) T(std::move(value));
+    ++size_;
+  }
   // Drops the elements from `count` on; never grows.
   void truncate(size_t count) noexcept {
     if (count >= size_) return;

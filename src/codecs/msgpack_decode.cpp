@@ -42,6 +42,20 @@ void WidenText(const uint8_t* from, size_t n, char16_t* to) {
   for (; i < n; ++i) to[i] = AnsiUnit(from[i]);
 }
 
+// Counts of Strings made by one decode, which no other thread can see
+// before it returns (see ShortTexts).
+void AddCounts(internal::StringRep* rep, int32_t n) {
+  rep->refs.store(rep->refs.load(std::memory_order_relaxed) + n,
+                  std::memory_order_relaxed);
+}
+void Drop(internal::StringRep* rep) {
+  if (rep->refs.load(std::memory_order_relaxed) == 1) {
+    internal::ReleaseString(rep);
+  } else {
+    AddCounts(rep, -1);
+  }
+}
+
 // The String of each distinct short text of one decode, shared by all its
 // occurrences: keys and many values repeat from record to record.
 //
@@ -128,19 +142,6 @@ class ShortTexts {
     bool owned;  // whether the slot holds a count on `rep`
   };
 
-  static void AddCounts(internal::StringRep* rep, int32_t n) {
-    rep->refs.store(rep->refs.load(std::memory_order_relaxed) + n,
-                    std::memory_order_relaxed);
-  }
-  // Gives up a slot's count.
-  static void Drop(internal::StringRep* rep) {
-    if (rep->refs.load(std::memory_order_relaxed) == 1) {
-      internal::ReleaseString(rep);
-    } else {
-      AddCounts(rep, -1);
-    }
-  }
-
   // Compares the first `count` words; std::equal would call memcmp.
   static bool Same(const Words& a, const Words& b, size_t count) {
     uint64_t differ = 0;
@@ -179,6 +180,75 @@ class ShortTexts {
   // that a small decode does not pay for clearing them all.
   std::array<uint64_t, kSlots / 64> used_ = {};
   std::array<Slot, kSlots> slots_;
+};
+
+// The key each place of a map held last time, by depth: maps of one kind
+// of record repeat their keys in the same order, so the next key's bytes
+// are compared with those and its String shared with no hashing. Each
+// place holds a count on its String and points at the key's bytes in the
+// input, which outlives the decode.
+class ExpectedKeys {
+ public:
+  static constexpr int kDepths = 8;
+  static constexpr uint16_t kPlaces = 16;
+  struct Key {
+    const uint8_t* bytes;
+    internal::StringRep* rep;
+    uint32_t length;
+    uint32_t slot;  // the text's slot in ShortTexts
+  };
+
+  ExpectedKeys() = default;
+  ExpectedKeys(const ExpectedKeys&) = delete;
+  ExpectedKeys& operator=(const ExpectedKeys&) = delete;
+  ~ExpectedKeys() {
+    for (int d = 0; d < kDepths; ++d) {
+      for (uint32_t bits = used_[d]; bits != 0; bits &= bits - 1)
+        Drop(keys_[d][std::countr_zero(bits)].rep);
+    }
+  }
+
+  // The key place `i` of a map at `depth` expects, or null.
+  const Key* Find(int depth, uint16_t i) const {
+    if (depth >= kDepths || i >= kPlaces || (used_[depth] >> i & 1) == 0)
+      return nullptr;
+    return &keys_[depth][i];
+  }
+  // Makes `key`, read from `bytes`, the one the place expects.
+  void Set(int depth, uint16_t i, const uint8_t* bytes, const String& key,
+           uint32_t slot) {
+    if (depth >= kDepths || i >= kPlaces) return;
+    Key& k = keys_[depth][i];
+    if ((used_[depth] >> i & 1) != 0) Drop(k.rep);
+    used_[depth] |= static_cast<uint16_t>(1u << i);
+    k = {bytes, key.rep(), static_cast<uint32_t>(key.size()), slot};
+    AddCounts(k.rep, 1);
+  }
+
+  // Whether the `n` bytes at `a` and at `b` agree; both must be readable
+  // to ShortTexts::kMaxLength bytes.
+  static bool Same(const uint8_t* a, const uint8_t* b, size_t n) {
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+      uint64_t wa, wb;
+      std::memcpy(&wa, a, 8);
+      std::memcpy(&wb, b, 8);
+      if (wa != wb) return false;
+    }
+    if (n == 0) return true;
+    uint64_t wa, wb;
+    std::memcpy(&wa, a, 8);
+    std::memcpy(&wb, b, 8);
+    const uint64_t keep = std::endian::native == std::endian::little
+                              ? ~uint64_t{0} >> (64 - 8 * n)
+                              : ~uint64_t{0} << (64 - 8 * n);
+    return ((wa ^ wb) & keep) == 0;
+  }
+
+ private:
+  // Which places hold a key; the places start uninitialized, so that a
+  // small decode (a store decodes one per record) does not clear them all.
+  std::array<uint16_t, kDepths> used_ = {};
+  Key keys_[kDepths][kPlaces];
 };
 
 class Decoder {
@@ -316,6 +386,24 @@ class Decoder {
     return text;
   }
 
+  // Key, for place `i` of a map at this depth: the key the place held last
+  // time when the bytes agree, else Key's, which the place then expects.
+  String ExpectedKey(uint16_t i, uint32_t& slot) {
+    const ExpectedKeys::Key* k = expected_.Find(depth_, i);
+    if (k != nullptr &&
+        end_ - at_ >= 2 + static_cast<ptrdiff_t>(ShortTexts::kMaxLength) &&
+        at_[0] == kStr8 && at_[1] == k->length &&
+        ExpectedKeys::Same(at_ + 2, k->bytes, k->length)) {
+      at_ += 2 + k->length;
+      slot = k->slot;
+      AddCounts(k->rep, 1);
+      return String::Adopt(k->rep);
+    }
+    String key = Key(slot);
+    if (slot != kNoSlot) expected_.Set(depth_, i, at_ - key.size(), key, slot);
+    return key;
+  }
+
   void Enter() {
     if (++depth_ > kMaxDepth) RaiseStandard(kErrOutOfStack);
   }
@@ -347,7 +435,7 @@ class Decoder {
       bool unslotted = false;
       for (uint16_t i = 0; i < n; ++i) {
         uint32_t slot;
-        String key = Key(slot);
+        String key = ExpectedKey(i, slot);
         bool compare = unslotted;
         if (slot == kNoSlot) {
           compare = unslotted = true;
@@ -364,7 +452,7 @@ class Decoder {
             }
           }
         }
-        Read(into.AppendDistinct(std::move(key), Value()));
+        Read(into.AppendDistinctEmpty(std::move(key)));
       }
       --depth_;
       return;
@@ -421,6 +509,7 @@ class Decoder {
   const uint8_t* end_;
   int depth_ = 0;
   ShortTexts texts_;
+  ExpectedKeys expected_;
 };
 
 }  // namespace

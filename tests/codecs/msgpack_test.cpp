@@ -536,6 +536,46 @@ TEST(MsgPackDecodeTest, TextsComeBackExactlyHoweverOftenTheyRepeat) {
     ++k;
   }
 
+  // Maps of one shape and its near misses (a key one byte off in its last
+  // word, a prefix, a longer key, keys in another order): each place of a
+  // map expects the key it held in the map before.
+  const std::vector<std::string> names = {
+      "identifier", "identifies", "identifier_long_enough_for_4w",
+      "id",         "name",       "city"};
+  std::vector<std::vector<int>> shapes;
+  Bytes maps = {0xDC, 0x01, 0x2C};
+  for (int j = 0; j < 300; ++j) {
+    std::vector<int> keys = {0, 4, 5};
+    if (j % 7 == 3) keys[0] = 1;
+    if (j % 17 == 8) keys[0] = 3;
+    if (j % 11 == 5) keys[1] = 2;
+    if (j % 13 == 6) std::swap(keys[0], keys[2]);
+    maps.insert(maps.end(), {0xDE, 0x00, 0x03});
+    for (int key : keys) {
+      AppendText(maps, names[key]);
+      AppendText(maps, std::to_string(j));
+    }
+    shapes.push_back(keys);
+  }
+  Value records = mMsgPack::DecodeBytes(maps);
+  for (int j = 0; j < 300; ++j) {
+    const Dictionary& r =
+        *records.object_as<CArray>()->Item(j).object_as<Dictionary>();
+    int place = 0;
+    for (const Dictionary::Entry& e : r) {
+      ASSERT_TRUE(e.key.view() == widened(names[shapes[j][place++]]))
+          << "map " << j << " place " << place;
+    }
+  }
+  // The same key twice in a map whose places expect other keys.
+  maps[2] = 0x2D;
+  maps.insert(maps.end(), {0xDE, 0x00, 0x02});
+  for (int k = 0; k < 2; ++k) {
+    AppendText(maps, names[0]);
+    AppendText(maps, "x");
+  }
+  ExpectRaisesStandard(mMsgPack::DecodeBytes(maps), 457);
+
   // A repeated key fails only once its value has been read: a broken value
   // reports its own error first.
   ExpectRaises(DecodeHex("DE 00 02 D9 01 61 C0 D9 01 61 C1"), 5, u"KxQuorvel",
