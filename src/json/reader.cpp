@@ -83,6 +83,13 @@ class Reader {
  public:
   explicit Reader(std::u16string_view text)
       : p_(text.data()), n_(text.size()) {}
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  ~Reader() {
+    for (auto& depth : expected_) {
+      for (ExpectedKey& k : depth) quorvel::internal::ReleaseString(k.rep);
+    }
+  }
 
   // The character at the position, or -1 at the end.
   int Peek() const { return pos_ < n_ ? p_[pos_] : -1; }
@@ -165,7 +172,8 @@ class Reader {
     // it ends, so that its list holds exactly them.
     const size_t base = kObject ? members_.size() : elements_.size();
     Ref<Dictionary> dict;
-    ++pos_;  // the bracket
+    uint64_t seen = 0;  // the KeyBits of the pending keys
+    ++pos_;             // the bracket
     for (;;) {
       SkipFiller();
       int c = Peek();
@@ -181,7 +189,8 @@ class Reader {
       }
       Value item;
       if constexpr (kObject) {
-        String key = ParseKey();
+        String key =
+            ParseKey(dict ? nullptr : Expected(members_.size() - base));
         if (ParseValue(item) == Outcome::kFailed) break;
         if (dict) {
           bool inserted = false;
@@ -190,7 +199,9 @@ class Reader {
           slot = std::move(item);
           continue;
         }
-        if (PendingHas(base, key)) break;
+        const uint64_t bit = KeyBit(key);
+        if ((seen & bit) != 0 && PendingHas(base, key)) break;
+        seen |= bit;
         members_.push_back({std::move(key), std::move(item)});
         if (members_.size() - base > kPendingMax) dict = MakeDictionary(base);
       } else {
@@ -206,6 +217,14 @@ class Reader {
     }
     --depth_;
     return Outcome::kRead;
+  }
+
+  // A bit drawn from a key's length and end units: keys on different bits
+  // differ, so only a key whose bit an earlier key took is compared.
+  static uint64_t KeyBit(const String& key) {
+    const std::u16string_view k = key.view();
+    if (k.empty()) return 1;
+    return uint64_t{1} << ((k.size() + k.front() * 3 + k.back() * 5) & 63);
   }
 
   bool PendingHas(size_t base, const String& key) const {
@@ -241,15 +260,50 @@ class Reader {
     return list;
   }
 
-  String ParseKey() {
+  // The usual key taken where it lies, for one place of an object: the
+  // objects of one kind of record repeat their keys in the same order, so
+  // each place keeps the last such key it read, and the next one is
+  // compared with it before anything else.
+  struct ExpectedKey {
+    const char16_t* units;  // in the text, which outlives the read
+    size_t length;
+    quorvel::internal::StringRep* rep;  // one count held
+  };
+  static constexpr int kExpectedDepths = 8;
+
+  // The place's ExpectedKey, or null past the table.
+  ExpectedKey* Expected(size_t place) {
+    if (depth_ >= kExpectedDepths || place >= kPendingMax) return nullptr;
+    return &expected_[depth_][place];
+  }
+
+  // `expected`, when given, is the place's ExpectedKey.
+  String ParseKey(ExpectedKey* expected) {
     SkipFiller();
     // The usual key, double-quoted, holding nothing the walk below treats
     // specially and followed by ':', is taken where it lies.
     if (pos_ < n_ && p_[pos_] == u'"') {
+      if (expected != nullptr && expected->rep != nullptr) {
+        const size_t length = expected->length;
+        // The expected key held no special, so neither does an equal one.
+        if (n_ - pos_ >= length + 3 && p_[pos_ + 1 + length] == u'"' &&
+            p_[pos_ + 2 + length] == u':' &&
+            quorvel::internal::SameUnits({p_ + pos_ + 1, length},
+                                         {expected->units, length})) {
+          pos_ += length + 3;
+          return Shared(expected->rep);
+        }
+      }
       size_t end = pos_ + 1;
       while (end < n_ && !IsKeySpecial(p_[end])) ++end;
       if (end + 1 < n_ && p_[end] == u'"' && p_[end + 1] == u':') {
         String key = Intern(p_ + pos_ + 1, end - pos_ - 1);
+        if (expected != nullptr && !key.empty()) {
+          if (expected->rep != nullptr)
+            quorvel::internal::ReleaseString(expected->rep);
+          *expected = {p_ + pos_ + 1, end - pos_ - 1,
+                       Shared(key.rep()).Release()};
+        }
         pos_ = end + 2;
         return key;
       }
@@ -421,6 +475,13 @@ class Reader {
   String Intern(const char16_t* text, size_t length) {
     return interner_.InternUnshared(std::u16string_view(text, length));
   }
+  // Another holder of `rep`, a String of this read, counted as
+  // InternUnshared counts.
+  static String Shared(quorvel::internal::StringRep* rep) {
+    rep->refs.store(rep->refs.load(std::memory_order_relaxed) + 1,
+                    std::memory_order_relaxed);
+    return String::Adopt(rep);
+  }
 
   static constexpr size_t kPendingMax = 16;
 
@@ -431,6 +492,7 @@ class Reader {
   std::u16string scratch_;  // keys and escaped strings, reused
   ::quorvel::internal::TextInterner
       interner_;  // keys and short strings of this parse
+  ExpectedKey expected_[kExpectedDepths][kPendingMax] = {};
   std::vector<Dictionary::Entry> members_;
   std::vector<Value> elements_;
 };

@@ -112,6 +112,30 @@ TEST(JSONReaderTest, KeysAndStrings) {
     }
     EXPECT_EQ(Parsed(text + u"\"k3\":9,\"z\":1}"), shape + "}");
   }
+  // Records of one shape and near misses of it, read in one list (where
+  // each place of an object expects the key it held last time) and alone:
+  // keys one unit off, a prefix, blanks, a blank before ':', and last a
+  // repeated key (which ends its object and, with what follows, the list).
+  std::vector<std::u16string> records;
+  for (int j = 0; j < 60; ++j) {
+    std::u16string first = j % 5 == 1 ? u"namf" : j % 9 == 2 ? u"nam" : u"name";
+    std::u16string second = j % 7 == 2 ? u"\"ci ty\":" : u"\"city\":";
+    std::u16string third = j % 11 == 3 ? u"\"id\" :" : u"\"id\":";
+    records.push_back(u"{\"" + first + u"\":" + FromUtf8(std::to_string(j)) +
+                      u"," + second + u"\"x\"," + third + u"[1]}");
+  }
+  std::u16string all = u"[";
+  for (const std::u16string& r : records) all += r + u",";
+  Value list = JSON::Parse(all + u"{\"city\":1,\"city\":2}]");
+  for (int32_t j = 0; j < 60; ++j) {
+    EXPECT_EQ(testing::U8(
+                  Shape(CallByName(list, u"Item", CallType::Get, {Value(j)}))),
+              Parsed(records[j]))
+        << j;
+  }
+  EXPECT_EQ(
+      testing::U8(Shape(CallByName(list, u"Item", CallType::Get, {Value(60)}))),
+      "{city=d1;}");
   EXPECT_EQ(Parsed(u"{\"a\" 1}"), "{a=d1;}");  // a quoted key needs no ':'
   // \u takes the four characters after it, whatever they are.
   EXPECT_EQ(Parsed(u"[\"\\u41\"]"), "[\"A\"]");
