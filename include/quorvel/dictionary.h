@@ -85,9 +85,8 @@ class Dictionary final : public Object {
     if (index_.load(std::memory_order_relaxed) != kUnindexed ||
         !entries_.has_room())
       return AppendDistinct(std::move(key), Value());
-    entries_.push_back_in_room(Stored{{std::move(key), Value()}, 0, true});
     ++live_;
-    return entries_.back().value;
+    return entries_.emplace_back_in_room(std::move(key)).value;
   }
   // Makes room for `count` entries.
   void Reserve(size_t count);
@@ -107,8 +106,12 @@ class Dictionary final : public Object {
   // An entry as stored: removed ones stay in place, marked dead, until the
   // map compacts, so that removing keeps the order of the rest.
   struct Stored : Entry {
+    Stored(String&& k, Value&& v = Value()) noexcept
+        : Entry{std::move(k), std::move(v)} {}
+    Stored(String&& k, Value&& v, uint32_t h) noexcept
+        : Entry{std::move(k), std::move(v)}, hash(h) {}
     mutable uint32_t hash = 0;  // set once the map is indexed
-    bool live = false;
+    bool live = true;
   };
 
  public:

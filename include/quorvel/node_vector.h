@@ -62,10 +62,13 @@ class NodeVector {
     ++size_;
   }
   bool has_room() const noexcept { return size_ < cap_; }
-  // push_back for a caller that has checked has_room().
-  void push_back_in_room(T&& value) noexcept {
-    new (data_ + size_) T(std::move(value));
+  // Makes an element in place, for a caller that has checked has_room().
+  template <class... Args>
+  T& emplace_back_in_room(Args&&... args) noexcept {
+    static_assert(std::is_nothrow_constructible_v<T, Args&&...>);
+    T* made = new (data_ + size_) T{std::forward<Args>(args)...};
     ++size_;
+    return *made;
   }
   // Drops the elements from `count` on; never grows.
   void truncate(size_t count) noexcept {

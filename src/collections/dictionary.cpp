@@ -224,7 +224,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   Value copy(value);
   const bool linear = internal::TranslateStdExceptions([&] {
     if ((slots_ == nullptr) && entries_.size() < kLinearMax) {
-      entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
+      entries_.push_back(Stored(String(key), std::move(copy), hash));
       return true;
     }
     if ((used_slots_ + 1) * 4 > SlotCount() * 3) {
@@ -234,7 +234,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
       while ((size_t{live_} + 1) * 2 > size) size *= 2;
       Rehash(size);
     }
-    entries_.push_back(Stored{{key, std::move(copy)}, hash, true});
+    entries_.push_back(Stored(String(key), std::move(copy), hash));
     return false;
   });
   if (linear) {
@@ -257,9 +257,8 @@ Value& Dictionary::AppendDistinct(String key, Value value) {
   if (index_.load(std::memory_order_relaxed) == kIndexed)
     return Append(key, Hash(key), value);
   if (live_ >= static_cast<size_t>(INT32_MAX)) RaiseStandard(kErrOutOfMemory);
-  internal::TranslateStdExceptions([&] {
-    entries_.push_back(Stored{{std::move(key), std::move(value)}, 0, true});
-  });
+  internal::TranslateStdExceptions(
+      [&] { entries_.push_back(Stored(std::move(key), std::move(value))); });
   ++live_;
   return entries_.back().value;
 }
@@ -280,8 +279,8 @@ void Dictionary::TakeDistinct(Entry* entries, size_t count) {
   // The room is there, so nothing below can fail. AppendDistinct's own
   // checks, once per entry, would cost the JSON reader 7% of a parse.
   for (size_t i = 0; i < count; ++i) {
-    entries_.push_back(Stored{
-        {std::move(entries[i].key), std::move(entries[i].value)}, 0, true});
+    entries_.emplace_back_in_room(std::move(entries[i].key),
+                                  std::move(entries[i].value));
   }
   live_ += static_cast<uint32_t>(count);
 }

@@ -10,9 +10,12 @@
 
 namespace quorvel::JSON::internal {
 
-// Reads -?digits(.digits)? with at most 18 digits; the result is the one
-// `Decimal::Parse` gives. Returns nothing for any other text.
-inline std::optional<Decimal> ReadPlainDecimal(std::u16string_view text) {
+// Reads -?digits(.digits)? with at most 18 digits from the start of
+// `text`, setting `end` to where that form stops; the result is the one
+// `Decimal::Parse` gives for those characters. Returns nothing when they
+// hold no digit or too many.
+inline std::optional<Decimal> ReadPlainDecimalPrefix(std::u16string_view text,
+                                                     size_t& end) {
   size_t i = 0;
   const bool negative = !text.empty() && text[0] == u'-';
   if (negative) ++i;
@@ -28,12 +31,21 @@ inline std::optional<Decimal> ReadPlainDecimal(std::u16string_view text) {
     } else if (c == u'.' && !point) {
       point = true;
     } else {
-      return std::nullopt;
+      break;
     }
   }
+  end = i;
   if (digits == 0) return std::nullopt;
   if (magnitude == 0) return Decimal();
   return Decimal(0, magnitude, static_cast<uint8_t>(scale), negative);
+}
+
+// The same for the whole of `text`.
+inline std::optional<Decimal> ReadPlainDecimal(std::u16string_view text) {
+  size_t end;
+  std::optional<Decimal> d = ReadPlainDecimalPrefix(text, end);
+  if (end != text.size()) return std::nullopt;
+  return d;
 }
 
 }  // namespace quorvel::JSON::internal

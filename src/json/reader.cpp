@@ -134,6 +134,8 @@ class Reader {
     }
   }
 
+  // The readers of each kind below start where this one stopped skipping,
+  // as ParseKey starts where the container's loop did.
   Outcome ParseValue(Value& out) {
     SkipFiller();
     switch (Peek()) {
@@ -279,7 +281,6 @@ class Reader {
 
   // `expected`, when given, is the place's ExpectedKey.
   String ParseKey(ExpectedKey* expected) {
-    SkipFiller();
     // The usual key, double-quoted, holding nothing the walk below treats
     // specially and followed by ':', is taken where it lies.
     if (pos_ < n_ && p_[pos_] == u'"') {
@@ -339,7 +340,6 @@ class Reader {
   }
 
   String ParseString() {
-    SkipFiller();
     const char16_t quote = p_[pos_++];
     size_t start = pos_;
     pos_ = FindQuoteOrEscape(p_, pos_, n_, quote);
@@ -413,7 +413,15 @@ class Reader {
   }
 
   Outcome ParseNumber(Value& out) {
-    SkipFiller();
+    // The common form, read as it is found when the number ends with it.
+    size_t used;
+    if (std::optional<Decimal> plain =
+            internal::ReadPlainDecimalPrefix({p_ + pos_, n_ - pos_}, used);
+        plain && pos_ + used < n_ && !IsNumberChar(p_[pos_ + used])) {
+      pos_ += used;
+      out = Value::Decimal(*plain);
+      return Outcome::kRead;
+    }
     size_t start = pos_;
     while (pos_ < n_ && IsNumberChar(p_[pos_])) ++pos_;
     if (pos_ >= n_) {
@@ -436,7 +444,6 @@ class Reader {
   }
 
   Outcome ParseBoolean(Value& out) {
-    SkipFiller();
     if (Ahead(u"true")) {
       pos_ += 4;
       out = Value(true);
@@ -452,7 +459,6 @@ class Reader {
   }
 
   Outcome ParseNull(Value& out) {
-    SkipFiller();
     if (Ahead(u"null")) {
       pos_ += 4;
       out = Value::Null();
