@@ -103,15 +103,20 @@ class Dictionary final : public Object {
   void TakeDistinct(Entry* entries, size_t count);
 
  private:
-  // An entry as stored: removed ones stay in place, marked dead, until the
-  // map compacts, so that removing keeps the order of the rest.
+  // The key of a removed entry: a block no client's String holds, so that
+  // a removed entry is told by its key's address. Constant-initialized, so
+  // that it is there before any map; its count starts high and every
+  // removed entry holds one, so it never drops to zero.
+  static constinit inline internal::StringRep removed_key_ = {{1u << 30}, 0};
+
+  // An entry as stored: removed ones stay in place, their key the removed
+  // key, until the map compacts, so that removing keeps the order of the
+  // rest. The hashes live in the slot table alone: a tree holds its maps'
+  // entries by the million.
   struct Stored : Entry {
     Stored(String&& k, Value&& v = Value()) noexcept
         : Entry{std::move(k), std::move(v)} {}
-    Stored(String&& k, Value&& v, uint32_t h) noexcept
-        : Entry{std::move(k), std::move(v)}, hash(h) {}
-    mutable uint32_t hash = 0;  // set once the map is indexed
-    bool live = true;
+    bool live() const noexcept { return key.rep() != &removed_key_; }
   };
 
  public:
@@ -133,7 +138,7 @@ class Dictionary final : public Object {
 
    private:
     void Skip() {
-      while (at_ != end_ && !at_->live) ++at_;
+      while (at_ != end_ && !at_->live()) ++at_;
     }
     const Stored* at_;
     const Stored* end_;
@@ -156,7 +161,7 @@ class Dictionary final : public Object {
   const Entry* NextEntry(size_t& position) const {
     while (position < entries_.size()) {
       const Stored& e = entries_[position++];
-      if (e.live) return &e;
+      if (e.live()) return &e;
     }
     return nullptr;
   }
@@ -187,7 +192,10 @@ class Dictionary final : public Object {
   bool BuildIndex() const;
   // Indexes the map before a change; raises 7 when that fails.
   void RequireIndex();
+  // Builds a table of `slot_count` slots: from the table there is, or from
+  // the keys (after the entries moved, or when there is none).
   void Rehash(size_t slot_count) const;
+  void RehashFromKeys(size_t slot_count) const;
   void Compact();
 
   // Up to this many entries (removed ones included) live without a table.

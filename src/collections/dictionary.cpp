@@ -123,16 +123,14 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
     // the hashes it is writing.
     for (size_t i = 0; i < entries_.size(); ++i) {
       const Stored& e = entries_[i];
-      if (e.live && KeysMatch(e.key, key)) return static_cast<int64_t>(i);
+      if (e.live() && KeysMatch(e.key, key)) return static_cast<int64_t>(i);
     }
     return -1;
   }
   if ((slots_ == nullptr)) {
     // A small dictionary has no table: its few entries are scanned.
     for (size_t i = 0; i < entries_.size(); ++i) {
-      const Stored& e = entries_[i];
-      if (e.live && e.hash == hash && KeysMatch(e.key, key))
-        return static_cast<int64_t>(i);
+      if (KeysMatch(entries_[i].key, key)) return static_cast<int64_t>(i);
     }
     return -1;
   }
@@ -153,14 +151,11 @@ bool Dictionary::BuildIndex() const {
                                       std::memory_order_acquire)) {
     return state == kIndexed;
   }
-  for (const Stored& e : entries_) {
-    if (e.live) e.hash = Hash(e.key);
-  }
   if (entries_.size() > kLinearMax) {
     size_t size = 16;
     while (size_t{live_} * 2 > size) size *= 2;
     try {
-      Rehash(size);
+      RehashFromKeys(size);
     } catch (const std::bad_alloc&) {
       // Without room for a table the map stays unindexed and is scanned.
       index_.store(kUnindexed, std::memory_order_release);
@@ -177,16 +172,35 @@ void Dictionary::RequireIndex() {
 }
 
 void Dictionary::Rehash(size_t slot_count) const {
+  if (slots_ == nullptr) return RehashFromKeys(slot_count);
+  auto* slots =
+      static_cast<Slot_*>(internal::AllocateNode(slot_count * sizeof(Slot_)));
+  std::fill_n(slots, slot_count, Slot_{kEmptySlot, 0});
+  const size_t mask = slot_count - 1;
+  for (size_t k = 0, n = SlotCount(); k < n; ++k) {
+    const Slot_ old = slots_[k];
+    if (old.entry < kFirstEntry) continue;
+    size_t s = old.hash & mask;
+    while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
+    slots[s] = old;
+  }
+  internal::FreeNode(std::exchange(slots_, slots));
+  slot_shift_ = static_cast<uint8_t>(std::countr_zero(slot_count));
+  used_slots_ = live_;
+}
+
+void Dictionary::RehashFromKeys(size_t slot_count) const {
   auto* slots =
       static_cast<Slot_*>(internal::AllocateNode(slot_count * sizeof(Slot_)));
   std::fill_n(slots, slot_count, Slot_{kEmptySlot, 0});
   const size_t mask = slot_count - 1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const Stored& e = entries_[i];
-    if (!e.live) continue;
-    size_t s = e.hash & mask;
+    if (!e.live()) continue;
+    const uint32_t hash = Hash(e.key);
+    size_t s = hash & mask;
     while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
-    slots[s] = Slot_{static_cast<uint32_t>(i + kFirstEntry), e.hash};
+    slots[s] = Slot_{static_cast<uint32_t>(i + kFirstEntry), hash};
   }
   internal::FreeNode(std::exchange(slots_, slots));
   slot_shift_ = static_cast<uint8_t>(std::countr_zero(slot_count));
@@ -196,12 +210,13 @@ void Dictionary::Rehash(size_t slot_count) const {
 void Dictionary::Compact() {
   size_t out = 0;
   for (size_t i = 0; i < entries_.size(); ++i) {
-    if (!entries_[i].live) continue;
+    if (!entries_[i].live()) continue;
     if (out != i) entries_[out] = std::move(entries_[i]);
     ++out;
   }
   entries_.truncate(out);
-  Rehash(SlotCount());
+  // The entries moved, so the table's places are rebuilt from the keys.
+  RehashFromKeys(SlotCount());
 }
 
 void Dictionary::Reserve(size_t count) {
@@ -224,7 +239,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
   Value copy(value);
   const bool linear = internal::TranslateStdExceptions([&] {
     if ((slots_ == nullptr) && entries_.size() < kLinearMax) {
-      entries_.push_back(Stored(String(key), std::move(copy), hash));
+      entries_.push_back(Stored(String(key), std::move(copy)));
       return true;
     }
     if ((used_slots_ + 1) * 4 > SlotCount() * 3) {
@@ -234,7 +249,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
       while ((size_t{live_} + 1) * 2 > size) size *= 2;
       Rehash(size);
     }
-    entries_.push_back(Stored(String(key), std::move(copy), hash));
+    entries_.push_back(Stored(String(key), std::move(copy)));
     return false;
   });
   if (linear) {
@@ -368,9 +383,8 @@ void Dictionary::Remove(std::u16string_view Key) {
     // Release the entry last: its value may hold the caller's only path to
     // something that calls back in.
     Stored gone = std::move(e);
-    e.live = false;
-    e.key = String();
-    e.value = Value();
+    internal::RetainString(&removed_key_);
+    e.key = String::Adopt(&removed_key_);
     slot.entry = kRemovedSlot;
     --live_;
     if (entries_.size() > 32 && entries_.size() - live_ > live_) Compact();
@@ -398,7 +412,6 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   // Re-key the entry in place so that it keeps its position.
   if ((slots_ == nullptr)) {
     entries_[at].key = NewKey;
-    entries_[at].hash = new_hash;
     return;
   }
   const size_t mask = SlotCount() - 1;
@@ -410,7 +423,6 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   }
   Stored& e = entries_[at];
   e.key = NewKey;
-  e.hash = new_hash;
   size_t s = new_hash & mask;
   while (slots_[s].entry >= kFirstEntry) s = (s + 1) & mask;
   if (slots_[s].entry == kEmptySlot) ++used_slots_;

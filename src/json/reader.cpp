@@ -409,7 +409,9 @@ class Reader {
           break;  // the letter is read next as an ordinary character
       }
     }
-    return String(scratch_);
+    // Shared like a text without escapes: a record's quoted note or path
+    // repeats as often as its plain words.
+    return Intern(scratch_.data(), scratch_.size());
   }
 
   Outcome ParseNumber(Value& out) {
