@@ -127,7 +127,7 @@ int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
     }
     return -1;
   }
-  if ((slots_ == nullptr)) {
+  if (slots_ == nullptr) {
     // A small dictionary has no table: its few entries are scanned.
     for (size_t i = 0; i < entries_.size(); ++i) {
       if (KeysMatch(entries_[i].key, key)) return static_cast<int64_t>(i);
@@ -365,7 +365,7 @@ Value Dictionary::Items() const {
 void Dictionary::Remove(std::u16string_view Key) {
   RequireIndex();
   const uint32_t hash = Hash(Key);
-  if ((slots_ == nullptr)) {
+  if (slots_ == nullptr) {
     int64_t at = Lookup(Key, hash);
     if (at < 0) RaiseStandard(kErrElementNotFound);
     Stored gone = std::move(entries_[at]);
@@ -410,7 +410,7 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   int64_t clash = Lookup(NewKey, new_hash);
   if (clash >= 0 && clash != at) RaiseStandard(kErrKeyExists);
   // Re-key the entry in place so that it keeps its position.
-  if ((slots_ == nullptr)) {
+  if (slots_ == nullptr) {
     entries_[at].key = NewKey;
     return;
   }
