@@ -18,8 +18,8 @@ std::u16string_view Object::TypeName() const { return Class().name(); }
 namespace {
 
 // Member names are ASCII; folding them is enough for case-insensitive match.
-inline char16_t FoldAscii(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+inline uint32_t FoldAscii(uint32_t c) {
+  return c + (static_cast<uint32_t>(c - u'A' < 26u) << 5);
 }
 
 uint32_t NameHash(std::u16string_view name) {
@@ -29,6 +29,8 @@ uint32_t NameHash(std::u16string_view name) {
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
+  // Callers mostly spell a name as the table does.
+  if (internal::SameUnits(a, b)) return true;
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
