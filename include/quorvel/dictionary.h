@@ -183,9 +183,9 @@ class Dictionary final : public Object {
   int64_t Lookup(std::u16string_view key, uint32_t hash) const;
   // Appends an entry for a key known to be absent.
   Value& Append(const String& key, uint32_t hash, const Value& value);
-  // Returns whether the entries carry their hashes and, past kLinearMax
-  // entries, the table maps them, building both on first use. False only
-  // to a const caller that met another thread building them.
+  // Returns whether, past kLinearMax entries, the table maps them, building
+  // it on first use. False only to a const caller that met another thread
+  // building it.
   bool Indexed() const {
     return index_.load(std::memory_order_acquire) == kIndexed || BuildIndex();
   }

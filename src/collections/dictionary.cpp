@@ -120,7 +120,7 @@ bool Dictionary::KeysMatch(std::u16string_view a, std::u16string_view b) const {
 int64_t Dictionary::Lookup(std::u16string_view key, uint32_t hash) const {
   if (!Indexed()) {
     // Another thread is indexing the map: the keys are compared without
-    // the hashes it is writing.
+    // the table it is writing.
     for (size_t i = 0; i < entries_.size(); ++i) {
       const Stored& e = entries_[i];
       if (e.live() && KeysMatch(e.key, key)) return static_cast<int64_t>(i);
