@@ -52,8 +52,7 @@ class ModelTree {
     for (int i = 0; i < count; ++i) {
       Ref<Dictionary> record = Dictionary::Create();
       for (int k = 0, n = 1 + Below(12); k < n; ++k)
-        record->Add(String(u"k" + KeyUnits(Below(6)) + char16_t(u'a' + k)),
-                    Leaf(1));
+        record->Add(Key(k), Leaf(1));
       list->Add(Value(record));
     }
     return Value(list);
@@ -122,6 +121,18 @@ class ModelTree {
     return s;
   }
 
+  // The key of place `k`, unique within its map: mostly one of a few keys
+  // that differ by a unit, a prefix or a word's length (the readers expect
+  // the key a place held last), else random letters.
+  String Key(int k) {
+    static const char16_t* const kStems[] = {u"name", u"namf", u"nam",
+                                             u"na\u00E9e",
+                                             u"identifier_long_enough_for_4w"};
+    const std::u16string stem =
+        Below(4) != 0 ? kStems[Below(5)] : u"k" + KeyUnits(Below(6));
+    return String(stem + char16_t(u'a' + k));
+  }
+
   // Key text: letters, with CJK and other BMP letters when wide.
   std::u16string KeyUnits(int n) {
     std::u16string s;
@@ -142,6 +153,12 @@ class ModelTree {
         return Value(Below(2) == 0);
       case 3:
         return Value::Null();
+      case 5: {
+        Ref<Dictionary> map = Dictionary::Create();
+        for (int k = 0, n = Below(5); k < n; ++k)
+          map->Add(Key(k), Leaf(depth + 1));
+        return Value(map);
+      }
       default: {
         Ref<CArray> list = CArray::Create();
         for (int n = Below(9); n > 0; --n) list->Add(Leaf(depth + 1));
