@@ -192,10 +192,10 @@ class Dictionary final : public Object {
   bool BuildIndex() const;
   // Indexes the map before a change; raises 7 when that fails.
   void RequireIndex();
-  // Builds a table of `slot_count` slots: from the table there is, or from
-  // the keys (after the entries moved, or when there is none).
-  void Rehash(size_t slot_count) const;
-  void RehashFromKeys(size_t slot_count) const;
+  // Builds a table of `slot_count` slots: from the hashes of the table
+  // there is, or from the keys (`from_keys`: after the entries moved; also
+  // when there is no table).
+  void Rehash(size_t slot_count, bool from_keys = false) const;
   void Compact();
 
   // Up to this many entries (removed ones included) live without a table.

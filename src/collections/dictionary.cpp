@@ -155,7 +155,7 @@ bool Dictionary::BuildIndex() const {
     size_t size = 16;
     while (size_t{live_} * 2 > size) size *= 2;
     try {
-      RehashFromKeys(size);
+      Rehash(size, true);
     } catch (const std::bad_alloc&) {
       // Without room for a table the map stays unindexed and is scanned.
       index_.store(kUnindexed, std::memory_order_release);
@@ -171,36 +171,25 @@ void Dictionary::RequireIndex() {
   if (!Indexed()) RaiseStandard(kErrOutOfMemory);
 }
 
-void Dictionary::Rehash(size_t slot_count) const {
-  if (slots_ == nullptr) return RehashFromKeys(slot_count);
+void Dictionary::Rehash(size_t slot_count, bool from_keys) const {
   auto* slots =
       static_cast<Slot_*>(internal::AllocateNode(slot_count * sizeof(Slot_)));
   std::fill_n(slots, slot_count, Slot_{kEmptySlot, 0});
   const size_t mask = slot_count - 1;
-  for (size_t k = 0, n = SlotCount(); k < n; ++k) {
-    const Slot_ old = slots_[k];
-    if (old.entry < kFirstEntry) continue;
-    size_t s = old.hash & mask;
+  const auto place = [&](Slot_ slot) {
+    size_t s = slot.hash & mask;
     while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
-    slots[s] = old;
-  }
-  internal::FreeNode(std::exchange(slots_, slots));
-  slot_shift_ = static_cast<uint8_t>(std::countr_zero(slot_count));
-  used_slots_ = live_;
-}
-
-void Dictionary::RehashFromKeys(size_t slot_count) const {
-  auto* slots =
-      static_cast<Slot_*>(internal::AllocateNode(slot_count * sizeof(Slot_)));
-  std::fill_n(slots, slot_count, Slot_{kEmptySlot, 0});
-  const size_t mask = slot_count - 1;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    const Stored& e = entries_[i];
-    if (!e.live()) continue;
-    const uint32_t hash = Hash(e.key);
-    size_t s = hash & mask;
-    while (slots[s].entry != kEmptySlot) s = (s + 1) & mask;
-    slots[s] = Slot_{static_cast<uint32_t>(i + kFirstEntry), hash};
+    slots[s] = slot;
+  };
+  if (slots_ != nullptr && !from_keys) {
+    for (size_t k = 0, n = SlotCount(); k < n; ++k)
+      if (slots_[k].entry >= kFirstEntry) place(slots_[k]);
+  } else {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].live())
+        place(Slot_{static_cast<uint32_t>(i + kFirstEntry),
+                    Hash(entries_[i].key)});
+    }
   }
   internal::FreeNode(std::exchange(slots_, slots));
   slot_shift_ = static_cast<uint8_t>(std::countr_zero(slot_count));
@@ -216,7 +205,7 @@ void Dictionary::Compact() {
   }
   entries_.truncate(out);
   // The entries moved, so the table's places are rebuilt from the keys.
-  RehashFromKeys(SlotCount());
+  Rehash(SlotCount(), true);
 }
 
 void Dictionary::Reserve(size_t count) {
