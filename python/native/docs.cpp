@@ -279,7 +279,7 @@ PyObject* Find(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     const bool none =
         inexact != nullptr && PyErr_GivenExceptionMatches(type, inexact);
     if (!none) {
-      if (inexact == nullptr) PyErr_Clear();  // the original one counts
+      if (inexact == nullptr) PyErr_Clear();  // the error raised first counts
       PyErr_Restore(type, error, traceback);
       return nullptr;
     }

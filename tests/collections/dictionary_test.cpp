@@ -20,7 +20,7 @@ std::vector<std::u16string> KeysOf(const Value& keys) {
 
 using Keys = std::vector<std::u16string>;
 
-TEST(DictionaryTest, ContractRowsByName) {
+TEST(DictionaryTest, RowsOfMembersByName) {
   Value d = CreateObject(u"Scripting.Dictionary");
   auto call = [&](std::u16string_view name, CallType t,
                   std::initializer_list<Value> args = {}) {
