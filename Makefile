@@ -1,6 +1,7 @@
 # Everyday entry points; the build itself is CMake presets (CMakePresets.json).
 #   make run                     build the tool and show its demo
 #   make test [PRESET=sanitize]  build and run the test suite
+#   make lint                    clang-format and clang-tidy, as CI runs them
 #   make bench [BENCH_ARGS=...]  build and run every benchmark program
 #   make bench-cli               the quorvel tool against the standard tools
 #   make fuzz [FUZZ_SECONDS=N]   build and run every fuzz target for N seconds
@@ -10,6 +11,8 @@
 # otherwise names the apt-get line to run.
 
 PRESET ?= default
+# CI builds with WERROR=ON: a new compiler warning fails the run.
+WERROR ?= OFF
 FUZZ_SECONDS ?= 60
 BENCH_ARGS ?=
 JOBS ?= 2
@@ -17,10 +20,10 @@ ENSURE := scripts/ensure-packages.sh
 FORMAT_DIRS := $(wildcard include src tests bench fuzz tools python)
 
 .DEFAULT_GOAL := help
-.PHONY: help run test bench bench-cli fuzz format clean
+.PHONY: help run test lint bench bench-cli fuzz format clean
 
 help:
-	@sed -n '2,10s/^# \{0,1\}//p' Makefile
+	@sed -n '2,11s/^# \{0,1\}//p' Makefile
 
 run:
 	@$(ENSURE) build python
@@ -30,9 +33,14 @@ run:
 
 test:
 	@$(ENSURE) build python
-	cmake --preset $(PRESET)
+	cmake --preset $(PRESET) -DQUORVEL_WERROR=$(WERROR)
 	cmake --build --preset $(PRESET) -j$(JOBS)
 	ctest --preset $(PRESET) -j$(JOBS)
+
+lint:
+	@$(ENSURE) build python lint
+	cmake --preset default -DQUORVEL_WERROR=$(WERROR)
+	scripts/lint.sh build/default
 
 bench:
 	@$(ENSURE) build python bench
@@ -59,7 +67,7 @@ fuzz:
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzz.sh
 
 format:
-	@$(ENSURE) format
+	@$(ENSURE) lint
 	find $(FORMAT_DIRS) \( -name '*.h' -o -name '*.c' -o -name '*.cpp' \) -print0 | \
 	  xargs -0 -r clang-format -i
 

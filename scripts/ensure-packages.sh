@@ -11,7 +11,7 @@
 #           compares with (jq, Python and GNU time for bench/cli_bench.sh,
 #           Debian's msgpack module for bench/python_bench.py)
 #   fuzz    clang and its libFuzzer runtime
-#   format  clang-format
+#   lint    clang-format and clang-tidy
 #
 # Everything present: returns at once, without touching apt. Something
 # missing: as root it is installed; otherwise the script prints the apt-get
@@ -40,9 +40,9 @@ for group in "$@"; do
       optional+=(python3-gdbm)
       ;;
     fuzz) required+=(clang libclang-rt-14-dev) ;;
-    format) required+=(clang-format) ;;
+    lint) required+=(clang-format clang-tidy) ;;
     *)
-      echo "ensure-packages: unknown group '$group' (build, python, bench, fuzz, format)" >&2
+      echo "ensure-packages: unknown group '$group' (build, python, bench, fuzz, lint)" >&2
       exit 2
       ;;
   esac

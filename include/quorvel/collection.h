@@ -46,7 +46,8 @@ class Collection final : public Object {
   };
   class const_iterator {
    public:
-    explicit const_iterator(std::deque<Element>::const_iterator at) : at_(at) {}
+    explicit const_iterator(const std::deque<Element>::const_iterator& at)
+        : at_(at) {}
     const Value& operator*() const { return at_->value; }
     const Value* operator->() const { return &at_->value; }
     const_iterator& operator++() {

@@ -85,6 +85,9 @@ class String {
     internal::RetainString(rep_);
   }
   String(String&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+  // The count is raised before the old text is dropped, so assigning a
+  // String to itself keeps it.
+  // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
   String& operator=(const String& other) noexcept {
     internal::RetainString(other.rep_);
     internal::ReleaseString(rep_);

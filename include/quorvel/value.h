@@ -219,7 +219,8 @@ class Value {
 
   void swap(Value& other) noexcept {
     Value tmp(std::move(other));
-    other.StealFrom(*this);
+    // A moved-from Value is Empty, and StealFrom only writes it.
+    other.StealFrom(*this);  // NOLINT(bugprone-use-after-move)
     StealFrom(tmp);
   }
 

@@ -34,7 +34,8 @@ py::object CreateObject(const std::string& class_name) {
 
 // call_by_name(obj, name, call_type, *args, errors=None)
 py::object CallByName(py::handle object, const std::string& name,
-                      int32_t call_type, py::args args, py::kwargs kwargs) {
+                      int32_t call_type, const py::args& args,
+                      const py::kwargs& kwargs) {
   quorvel_object* handle = HandleOf(object.ptr());
   if (handle == nullptr && !object.is_none()) {
     // As the library says of a Value that holds no object.

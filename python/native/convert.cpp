@@ -366,6 +366,8 @@ std::optional<String> TextAt(const Value& root, const StorableFault& fault) {
     } else if (i + 1 < path.size() && path[i + 1] == u'"') {
       // ["a key"]: a JSON string, escapes \" \\ and \uXXXX.
       for (i += 2; i < path.size() && path[i] != u'"'; ++i) {
+        // \" and \\ add their second unit as a plain unit is added.
+        // NOLINTNEXTLINE(bugprone-branch-clone)
         if (path[i] != u'\\') {
           name += path[i];
         } else if (path[++i] == u'u') {

@@ -16,6 +16,7 @@ PyModuleDef native_module = {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name Python looks for
 PyMODINIT_FUNC PyInit__native() {
   using namespace quorvel::python;
   if (!InitPythonValues()) return nullptr;

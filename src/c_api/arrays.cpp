@@ -48,6 +48,7 @@ int32_t quorvel_array_create(int32_t element_type, int32_t dims,
     if (dims < 1 || dims > quorvel::c_api::kMaxDimensions)
       RaiseBadArgument(u"dims is not between 1 and 60");
     std::vector<quorvel::SafeArray::Bound> shape;
+    shape.reserve(static_cast<size_t>(dims));
     for (int32_t d = 0; d < dims; ++d)
       shape.push_back({bounds[d].lower, bounds[d].count});
     // Element kinds the library cannot hold raise 5 here.

@@ -13,11 +13,11 @@ namespace {
 
 // Value of every 8-bit code: 0 to 63 for the alphabet, -1 for the rest ("="
 // included).
-constexpr std::array<int8_t, 256> kValues = [] {
-  std::array<int8_t, 256> t{};
-  for (int8_t& v : t) v = -1;
+constexpr std::array<int16_t, 256> kValues = [] {
+  std::array<int16_t, 256> t{};
+  for (int16_t& v : t) v = -1;
   for (size_t i = 0; i < kAlphabet.size(); ++i)
-    t[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
+    t[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int16_t>(i);
   return t;
 }();
 
@@ -30,7 +30,7 @@ constexpr std::array<GroupTable, 4> kPlaced = [] {
   std::array<GroupTable, 4> t{};
   for (int place = 0; place < 4; ++place) {
     for (int c = 0; c < 256; ++c) {
-      int v = kValues[c];
+      const int v = kValues[c];
       t[place][c] = v < 0 ? kBad : static_cast<uint32_t>(v) << (18 - 6 * place);
     }
   }

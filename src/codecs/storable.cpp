@@ -174,7 +174,7 @@ class Checker {
 
   // Puts the member's place in front of the path, when the member leads
   // to the fault's place.
-  void Prepend(std::u16string segment, int depth) {
+  void Prepend(const std::u16string& segment, int depth) {
     if (depth < fault_segments_) fault_.path.insert(0, segment);
   }
 
@@ -312,7 +312,7 @@ bool Checker::Fields(ContainerWalk& walk, int depth) {
       AppendJsonString(key, segment);
       segment += u']';
     }
-    Prepend(std::move(segment), depth);
+    Prepend(segment, depth);
     exact = false;
     return false;
   });

@@ -231,7 +231,7 @@ Value& Dictionary::Append(const String& key, uint32_t hash,
       entries_.push_back(Stored(String(key), std::move(copy)));
       return true;
     }
-    if ((used_slots_ + 1) * 4 > SlotCount() * 3) {
+    if ((size_t{used_slots_} + 1) * 4 > size_t{SlotCount()} * 3) {
       // Removed markers count as used; a table full of them is rebuilt at
       // the same size, one full of live keys grows.
       size_t size = (slots_ == nullptr) ? 16 : SlotCount();
@@ -373,7 +373,8 @@ void Dictionary::Remove(std::u16string_view Key) {
     // something that calls back in.
     Stored gone = std::move(e);
     internal::RetainString(&removed_key_);
-    e.key = String::Adopt(&removed_key_);
+    // The moved-from entry's key is written, not read.
+    e.key = String::Adopt(&removed_key_);  // NOLINT(bugprone-use-after-move)
     slot.entry = kRemovedSlot;
     --live_;
     if (entries_.size() > 32 && entries_.size() - live_ > live_) Compact();
@@ -416,7 +417,7 @@ void Dictionary::LetKey(std::u16string_view Key, const String& NewKey) {
   while (slots_[s].entry >= kFirstEntry) s = (s + 1) & mask;
   if (slots_[s].entry == kEmptySlot) ++used_slots_;
   slots_[s] = Slot_{static_cast<uint32_t>(at + kFirstEntry), new_hash};
-  if (used_slots_ * 4 > SlotCount() * 3) Rehash(SlotCount());
+  if (size_t{used_slots_} * 4 > size_t{SlotCount()} * 3) Rehash(SlotCount());
 }
 
 void Dictionary::LetCompareMode(int32_t mode) {

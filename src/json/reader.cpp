@@ -226,7 +226,9 @@ class Reader {
   static uint64_t KeyBit(const String& key) {
     const std::u16string_view k = key.view();
     if (k.empty()) return 1;
-    return uint64_t{1} << ((k.size() + k.front() * 3 + k.back() * 5) & 63);
+    return uint64_t{1} << ((k.size() + size_t{k.front()} * 3 +
+                            size_t{k.back()} * 5) &
+                           63);
   }
 
   bool PendingHas(size_t base, const String& key) const {

@@ -45,7 +45,8 @@ bool IsPlain(char16_t c) {
 }
 
 char* PutUnitEscape(char* o, uint32_t unit) {
-  std::memcpy(o, "\\u", 2);
+  o[0] = '\\';
+  o[1] = 'u';
   o[2] = kHex[unit >> 12];
   o[3] = kHex[unit >> 8 & 15];
   o[4] = kHex[unit >> 4 & 15];
@@ -161,7 +162,8 @@ void StandardWriter::Put(std::string_view bytes) {
 
 void StandardWriter::NewLine() {
   if (style_.indent == 0) return;
-  const size_t spaces = static_cast<size_t>(depth_ * style_.indent);
+  const size_t spaces =
+      static_cast<size_t>(depth_) * static_cast<size_t>(style_.indent);
   char* o = Room(1 + spaces);
   *o = '\n';
   std::memset(o + 1, ' ', spaces);
@@ -318,7 +320,8 @@ char* StandardWriter::Escape(const char16_t* p, const char16_t* const end,
     if (letter != 0) {
       *o++ = '\\';
       *o++ = letter;
-    } else if (c < 0x20 || c == 0x7F || style_.ascii) {
+    } else if (c < 0x20 || c == 0x7F ||
+               style_.ascii) {  // NOLINT(bugprone-branch-clone): see below
       // DEL too: a control character, which a terminal would act on.
       o = PutUnitEscape(o, c);
     } else if (c < 0x800) {

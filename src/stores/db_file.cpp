@@ -43,7 +43,7 @@ std::u16string ErrnoText(int err) {
 }
 
 // The largest read served from the view.
-constexpr size_t kMostFromView = 8 * 1024;
+constexpr size_t kMostFromView = size_t{8} << 10;
 
 size_t PageSize() {
   static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));

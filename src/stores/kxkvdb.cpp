@@ -26,7 +26,7 @@ class KxKVDB::Impl final : public internal::Store {
   // The record a put builds, kept so that a put allocates nothing; a
   // record too large to be worth keeping lets its room go.
   std::vector<uint8_t> record;
-  static constexpr size_t kKeptRoom = 64 * 1024;
+  static constexpr size_t kKeptRoom = size_t{64} << 10;
 };
 
 namespace {

@@ -23,7 +23,7 @@ constexpr uint8_t kRetiredMark[] = {0xFF};
 // old one in pieces of at most kCopyPiece, the most a walk's window holds:
 // a record larger than either passes through in pieces.
 constexpr size_t kCopyBuffer = size_t{1} << 20;
-constexpr size_t kCopyPiece = 64 * 1024;
+constexpr size_t kCopyPiece = size_t{64} << 10;
 
 // How much of a record's start holds the fields a compaction sets: the
 // flag and, in a chained format, the link.

@@ -93,8 +93,8 @@ class ScanWindow {
   }
 
  private:
-  static constexpr size_t kFirstChunk = 4 * 1024;
-  static constexpr size_t kMostChunk = 64 * 1024;
+  static constexpr size_t kFirstChunk = size_t{4} << 10;
+  static constexpr size_t kMostChunk = size_t{64} << 10;
 
   const uint8_t* Fetch(int64_t offset, size_t size) {
     if (offset < start_ || offset + static_cast<int64_t>(size) >

@@ -183,7 +183,7 @@ void WarnWhereStrictDiffers(std::u16string_view text, const Value& tree,
 
 Value ReadLenientJsonWithWarning(Input& input) {
   const std::u16string text = InputText(input).ReadAll();
-  const Value tree = JSON::Parse(text);
+  Value tree = JSON::Parse(text);
   if (tree.IsNothing()) {
     throw Failure(input.name(),
                   "the text does not begin with an object or an array",

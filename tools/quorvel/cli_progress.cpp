@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -31,7 +32,7 @@ std::string Bytes(double n) {
 }
 
 std::string Duration(double seconds) {
-  const auto s = static_cast<long long>(seconds + 0.5);
+  const long long s = std::llround(seconds);
   char text[32];
   std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60,
                 s % 60);

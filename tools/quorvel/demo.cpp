@@ -76,7 +76,7 @@ void Values() {
     while (line.size() < 40) line += u' ';
     line += TypeName(v);
     while (line.size() < 52) line += u' ';
-    PrintLine(line + Shown([&] { return v; }));
+    PrintLine(line + Shown([&value = v] { return value; }));
   }
 }
 

@@ -200,7 +200,7 @@ void Decrypt(Input& input, Output& out, mRC4::Cipher& cipher) {
                           ? "'%c' at offset %llu is not a hexadecimal digit"
                           : "byte 0x%02X at offset %llu is not a hexadecimal "
                             "digit",
-                      c, static_cast<unsigned long long>(base + i));
+                      c, static_cast<unsigned long long>(base) + i);
         throw Failure(input.name(), what, kErrTypeMismatch);
       }
       if (high < 0) {

@@ -245,7 +245,7 @@ class DocsAction {
   // form; raises the tool's "no document" failure when neither is held.
   String StoredId(const String& id) {
     if (db_->HasDoc(id.view())) return id;
-    const String normal = NormalizeDocId(id);
+    String normal = NormalizeDocId(id);
     if (!db_->HasDoc(normal.view())) NoDocument(id);
     return normal;
   }
