@@ -1,3 +1,4 @@
+// Dictionary, and what CDict shares with it by name.
 #include "quorvel/dictionary.h"
 
 #include <gtest/gtest.h>
@@ -6,111 +7,155 @@
 #include <thread>
 #include <vector>
 
+#include "quorvel/cdict.h"
 #include "test_util.h"
 
 namespace quorvel {
 namespace {
 
-std::vector<std::u16string> KeysOf(const Value& keys) {
-  std::vector<std::u16string> out;
-  for (int32_t i = LBound(keys); i <= UBound(keys); ++i)
-    out.emplace_back(ArrayItem(keys, i).string_view());
-  return out;
+using testing::Joined;
+
+// Both maps by name: CDict and Scripting.Dictionary, whose Clear and
+// RemoveAll are one member under two names.
+class MapTest : public ::testing::TestWithParam<std::u16string_view> {
+ protected:
+  Value Call(std::u16string_view name, CallType t,
+             std::initializer_list<Value> args = {}) {
+    return CallByName(map_, name, t, args);
+  }
+  std::u16string Keys() { return Joined(Call(u"Keys", CallType::Get)); }
+  int32_t Count() { return ToLong(Call(u"Count", CallType::Get)); }
+
+  Value map_ = CreateObject(GetParam());
+  std::u16string_view clear_ = GetParam() == u"CDict" ? u"Clear" : u"RemoveAll";
+};
+
+// Keys match code unit for code unit and keep their order; reading an
+// absent key (the default member too) inserts it with Empty at the end.
+TEST_P(MapTest, KeysInOrderAndAbsentKeysReadAsEmpty) {
+  Value keys = Call(u"Keys", CallType::Get);
+  EXPECT_EQ(VarType(keys), 8204);
+  EXPECT_EQ(LBound(keys), 0);
+  EXPECT_EQ(UBound(keys), -1);
+  EXPECT_TRUE(
+      Call(u"Add", CallType::Method, {Value(u"Name"), Value(1)}).IsEmpty());
+  EXPECT_FALSE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"name")})));
+  Call(u"Add", CallType::Method, {Value(u"name"), Value(2)});
+  ExpectRaisesStandard(
+      Call(u"Add", CallType::Method, {Value(u"Name"), Value(3)}),
+      kErrKeyExists);
+  EXPECT_EQ(ToLong(Call(u"Item", CallType::Get, {Value(u"Name")})), 1);
+  EXPECT_TRUE(Call(u"Item", CallType::Get, {Value(u"b")}).IsEmpty());
+  EXPECT_TRUE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"b")})));
+  EXPECT_TRUE(Call(u"", CallType::Get, {Value(u"")}).IsEmpty());
+  EXPECT_EQ(Count(), 4);
+  Call(u"Item", CallType::Let, {Value(u"Name"), Value(u"one")});
+  EXPECT_EQ(Keys(), u"Name;name;b;;");  // a write keeps the place
 }
 
-using Keys = std::vector<std::u16string>;
+// Objects stay identical, even through a write by value; arrays are copied
+// in and out; clearing releases what only the map held.
+TEST_P(MapTest, ValuesFollowTheStoreRule) {
+  Value inner = CreateObject(u"Scripting.Dictionary");
+  const int32_t alone = inner.object()->RefCount();
+  Call(u"Item", CallType::Let, {Value(u"obj"), inner});
+  Call(u"Item", CallType::Set, {Value(u"set"), inner});
+  CallByName(inner, u"Add", CallType::Method, {Value(u"k"), Value(7)});
+  for (const char16_t* key : {u"obj", u"set"}) {
+    Value back = Call(u"Item", CallType::Get, {Value(key)});
+    EXPECT_EQ(back.object(), inner.object());
+    EXPECT_EQ(ToLong(CallByName(back, u"Item", CallType::Get, {Value(u"k")})),
+              7);
+  }
+  Call(u"Item", CallType::Let, {Value(u"none"), Value::Nothing()});
+  EXPECT_TRUE(Call(u"Item", CallType::Get, {Value(u"none")}).IsNothing());
+  ExpectRaisesStandard(Call(u"Item", CallType::Set, {Value(u"z"), Value(1)}),
+                       kErrObjectRequired);
+  EXPECT_FALSE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"z")})));
+  std::vector<Value> args = {Value(u"arr"), MakeArray({Value(1)})};
+  CallByName(map_, u"Item", CallType::Let, std::span<Value>(args));
+  Value stored = Call(u"Item", CallType::Get, {Value(u"arr")});
+  stored.array().Put(0, Value(5));
+  EXPECT_EQ(ToLong(ArrayItem(args[1], 0)), 1);
+  EXPECT_EQ(ToLong(ArrayItem(Call(u"Item", CallType::Get, {Value(u"arr")}), 0)),
+            1);
+  EXPECT_EQ(Keys(), u"obj;set;none;arr;");
 
-TEST(DictionaryTest, RowsOfMembersByName) {
+  Call(clear_, CallType::Method);
+  EXPECT_EQ(inner.object()->RefCount(), alone);
+  EXPECT_EQ(Count(), 0);
+  EXPECT_EQ(UBound(Call(u"Keys", CallType::Get)), -1);
+  ExpectRaisesStandard(LetValue(map_), kErrWrongArgumentCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(Maps, MapTest,
+                         ::testing::Values(u"CDict", u"Scripting.Dictionary"),
+                         [](const auto& info) {
+                           return info.index == 0 ? "CDict" : "Dictionary";
+                         });
+
+TEST(DictionaryTest, RemoveRenameItemsAndCompareMode) {
   Value d = CreateObject(u"Scripting.Dictionary");
   auto call = [&](std::u16string_view name, CallType t,
                   std::initializer_list<Value> args = {}) {
     return CallByName(d, name, t, args);
   };
-  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 0);
   EXPECT_EQ(ToLong(call(u"CompareMode", CallType::Get)), 0);
-  Value keys = call(u"Keys", CallType::Method);
-  EXPECT_EQ(VarType(keys), 8204);
-  EXPECT_EQ(LBound(keys), 0);
-  EXPECT_EQ(UBound(keys), -1);
-
-  call(u"Add", CallType::Method, {Value(u"Name"), Value(1)});
-  call(u"Add", CallType::Method, {Value(u"name"), Value(2)});
-  call(u"Add", CallType::Method, {Value(u""), Value(3)});
-  ExpectRaises(call(u"Add", CallType::Method, {Value(u"Name"), Value(9)}), 457,
-               u"KxQuorvel",
-               u"This key is already associated with an element of this "
-               u"collection");
-  EXPECT_EQ(ToLong(call(u"Item", CallType::Get, {Value(u"Name")})), 1);
-  EXPECT_TRUE(ToBoolean(call(u"Exists", CallType::Method, {Value(u"")})));
-  EXPECT_FALSE(ToBoolean(call(u"Exists", CallType::Method, {Value(u"NAME")})));
-
-  // Reading an absent key inserts it with Empty, at the end.
-  EXPECT_TRUE(call(u"", CallType::Get, {Value(u"new")}).IsEmpty());
-  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 4);
-  EXPECT_EQ(KeysOf(call(u"Keys", CallType::Method)),
-            (Keys{u"Name", u"name", u"", u"new"}));
-
-  // Replacing keeps the place; removing keeps the others' order; a removed
-  // key inserted again goes to the end.
+  for (const char16_t* k : {u"Name", u"name", u"", u"new"})
+    call(u"Add", CallType::Method, {Value(k), Value(1)});
+  // Removing keeps the others' order; a removed key inserted again goes to
+  // the end; other kinds of key are taken as their text.
   call(u"Item", CallType::Let, {Value(u"Name"), Value(10)});
   call(u"Remove", CallType::Method, {Value(u"name")});
   call(u"Item", CallType::Let, {Value(u"name"), Value(20)});
-  EXPECT_EQ(KeysOf(call(u"Keys", CallType::Method)),
-            (Keys{u"Name", u"", u"new", u"name"}));
-  Value items = call(u"Items", CallType::Method);
-  EXPECT_EQ(ToLong(ArrayItem(items, 0)), 10);
-  EXPECT_EQ(ToLong(ArrayItem(items, 3)), 20);
-
-  ExpectRaises(call(u"Remove", CallType::Method, {Value(u"absent")}), 32811,
-               u"KxQuorvel", u"Element not found");
-  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 4);
-
-  // Keys are Strings: other kinds are taken as their text.
+  ExpectRaisesStandard(call(u"Remove", CallType::Method, {Value(u"absent")}),
+                       kErrElementNotFound);
   call(u"Add", CallType::Method, {Value(5), Value(u"five")});
   EXPECT_EQ(ToUtf8(ToText(call(u"Item", CallType::Get, {Value(u"5")}))),
             "five");
-
+  Value items = call(u"Items", CallType::Method);
+  EXPECT_EQ(ToLong(ArrayItem(items, 0)), 10);
+  EXPECT_EQ(ToLong(ArrayItem(items, 3)), 20);
   call(u"Key", CallType::Let, {Value(u"new"), Value(u"renamed")});
-  EXPECT_EQ(KeysOf(call(u"Keys", CallType::Method)),
-            (Keys{u"Name", u"", u"renamed", u"name", u"5"}));
+  EXPECT_EQ(Joined(call(u"Keys", CallType::Method)), u"Name;;renamed;name;5;");
   ExpectRaisesStandard(
       call(u"Key", CallType::Let, {Value(u"absent"), Value(u"x")}),
       kErrElementNotFound);
   ExpectRaisesStandard(
       call(u"Key", CallType::Let, {Value(u"renamed"), Value(u"Name")}),
       kErrKeyExists);
-
   ExpectRaisesStandard(call(u"CompareMode", CallType::Let, {Value(1)}),
                        kErrInvalidCall);  // not empty
-  call(u"RemoveAll", CallType::Method);
-  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 0);
-  EXPECT_EQ(UBound(call(u"Keys", CallType::Method)), -1);
-}
+  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 5);
 
-TEST(DictionaryTest, ValuesFollowTheStoreRule) {
-  Ref<Dictionary> d = Dictionary::Create();
-  Value inner = CreateObject(u"CDict");
-  d->SetItem(u"obj", inner);
-  d->LetItem(u"also", inner);  // a write by value of an object keeps it too
-  d->Add(u"arr", MakeArray({Value(1)}));
-  EXPECT_EQ(d->Item(u"obj").object(), inner.object());
-  EXPECT_EQ(d->Item(u"also").object(), inner.object());
-  Value arr = d->Item(u"arr");
-  arr.array().Put(0, Value(2));
-  EXPECT_EQ(ToLong(ArrayItem(d->Item(u"arr"), 0)), 1);
-  ExpectRaisesStandard(d->SetItem(u"x", Value(1)), kErrObjectRequired);
-  EXPECT_FALSE(d->Exists(u"x"));
-  // Releasing the dictionary releases what only it held.
-  const int32_t held = inner.object()->RefCount();
-  d->RemoveAll();
-  EXPECT_EQ(inner.object()->RefCount(), held - 2);
+  // Text mode folds simply: capital sharp s to sharp s, never to "ss";
+  // database comparison (2) compares as text; nothing beyond it is a mode.
+  Ref<Dictionary> text = Dictionary::Create();
+  ExpectRaisesStandard(text->LetCompareMode(3), kErrInvalidCall);
+  ExpectRaisesStandard(text->LetCompareMode(-1), kErrInvalidCall);
+  text->LetCompareMode(2);
+  EXPECT_EQ(text->CompareMode(), 1);
+  text->Add(u"Stra\u00dfe", Value(1));
+  EXPECT_TRUE(text->Exists(u"STRA\u1e9eE"));
+  EXPECT_TRUE(text->Exists(u"stra\u00dfe"));
+  text->Add(u"STRASSE", Value(2));
+  ExpectRaisesStandard(text->Add(u"strasse", Value(3)), kErrKeyExists);
+  EXPECT_EQ(text->Count(), 2);
+  EXPECT_EQ(ToLong(text->Item(u"sTrAsSe")), 2);
+
   // A value copied from inside the dictionary survives the entries growing.
-  d->Add(u"first", Value(u"payload"));
+  Ref<Dictionary> grown = Dictionary::Create();
+  grown->Add(u"first", Value(u"payload"));
   for (int i = 0; i < 100; ++i)
-    d->LetItem(String(u"k" + std::u16string(1, char16_t(u'0' + i % 10)) +
-                      std::u16string(1, char16_t(u'0' + i / 10))),
-               *d->Find(u"first"));
-  EXPECT_EQ(d->Item(u"k00").string_view(), u"payload");
+    grown->LetItem(String(u"k" + std::u16string(1, char16_t(u'0' + i % 10)) +
+                          std::u16string(1, char16_t(u'0' + i / 10))),
+                   *grown->Find(u"first"));
+  EXPECT_EQ(grown->Item(u"k00").string_view(), u"payload");
+  std::u16string seen;
+  ForEachElement(Value(grown), [&](const Value& v) {
+    if (seen.size() < 8) seen += v.string_view();
+  });
+  EXPECT_EQ(seen, u"firstk00");  // the keys, in order
 }
 
 TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
@@ -139,28 +184,6 @@ TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
   EXPECT_EQ(ArrayItem(keys, 1).string_view(), u"key-2");
   EXPECT_EQ(ArrayItem(keys, 2).string_view(), u"key-12");
   EXPECT_FALSE(d->Exists(u"key-20000"));
-}
-
-TEST(DictionaryTest, TextModeMatchesIgnoringCase) {
-  Ref<Dictionary> d = Dictionary::Create();
-  d->LetCompareMode(1);
-  d->Add(u"Stra\u00dfe", Value(1));
-  EXPECT_TRUE(d->Exists(u"STRA\u1e9eE"));  // capital sharp s folds to sharp s
-  EXPECT_TRUE(d->Exists(u"stra\u00dfe"));
-  // Simple folding keeps sharp s apart from "ss".
-  d->Add(u"STRASSE", Value(2));
-  ExpectRaisesStandard(d->Add(u"strasse", Value(3)), kErrKeyExists);
-  EXPECT_EQ(d->Count(), 2);
-  EXPECT_EQ(ToLong(d->Item(u"sTrAsSe")), 2);
-
-  // Database comparison (2) compares as text; nothing beyond it is a mode.
-  Ref<Dictionary> db = Dictionary::Create();
-  ExpectRaisesStandard(db->LetCompareMode(3), kErrInvalidCall);
-  ExpectRaisesStandard(db->LetCompareMode(-1), kErrInvalidCall);
-  db->LetCompareMode(2);
-  EXPECT_EQ(db->CompareMode(), 1);
-  db->Add(u"Key", Value(1));
-  EXPECT_TRUE(db->Exists(u"KEY"));
 }
 
 TEST(DictionaryTest, WalksByPositionThroughChanges) {
@@ -196,15 +219,6 @@ TEST(DictionaryTest, WalksByPositionThroughChanges) {
   EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"k30");
   EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"late");
   EXPECT_EQ(d->NextEntry(from_start), nullptr);
-}
-
-TEST(DictionaryTest, EnumeratesKeysInOrder) {
-  Value d = CreateObject(u"Scripting.Dictionary");
-  for (auto k : {u"b", u"a", u"c"})
-    CallByName(d, u"Add", CallType::Method, {Value(k), Value(1)});
-  std::u16string seen;
-  ForEachElement(d, [&](const Value& v) { seen += v.string_view(); });
-  EXPECT_EQ(seen, u"bac");
 }
 
 // Maps filled by AppendDistinct index their keys on the first keyed access,
@@ -282,8 +296,8 @@ TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
       EXPECT_EQ(ToLong(*d->Find(key(i))), static_cast<int32_t>(i));
     }
     EXPECT_EQ(d->Find(u"absent"), nullptr);
-    const Keys keys = KeysOf(d->Keys());
-    EXPECT_EQ(keys.back(),
+    const Value keys = d->Keys();
+    EXPECT_EQ(ArrayItem(keys, UBound(keys)).string_view(),
               c.first == First::kRemove ? key(0) : key(c.count - 1));
     d->AppendDistinct(u"late", Value(1));
     Dictionary::Entry later[] = {{u"later", Value(2)}, {u"last", Value(3)}};

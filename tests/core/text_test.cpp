@@ -2,6 +2,13 @@
 // utf8_test.cpp).
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/std_exceptions.h"
 #include "quorvel/codepage.h"
 #include "quorvel/error.h"
 #include "quorvel/string.h"
@@ -36,17 +43,17 @@ TEST(StringTest, SharesBlocksAndHoldsAnyUnit) {
 }
 
 TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
-  for (int b = 0; b < 256; ++b) {
+  for (int b = 0; b < 256; ++b)
     EXPECT_EQ(AnsiFromUnit(UnitFromAnsi(static_cast<uint8_t>(b))), b) << b;
+  const std::pair<uint8_t, char16_t> both_ways[] = {
+      {0x80, 0x20AC}, {0x9F, 0x0178}, {0x81, 0x0081}, {0xE9, 0x00E9}};
+  for (const auto& [byte, unit] : both_ways) {
+    EXPECT_EQ(UnitFromAnsi(byte), unit);
+    EXPECT_EQ(AnsiFromUnit(unit), byte);
   }
-  EXPECT_EQ(UnitFromAnsi(0x80), 0x20AC);
-  EXPECT_EQ(UnitFromAnsi(0x9F), 0x0178);
-  EXPECT_EQ(UnitFromAnsi(0x81), 0x0081);
-  EXPECT_EQ(UnitFromAnsi(0xE9), 0x00E9);
-  EXPECT_EQ(AnsiFromUnit(0x20AC), 0x80);
-  EXPECT_EQ(AnsiFromUnit(0x0080), '?');  // a C1 control the page maps elsewhere
-  EXPECT_EQ(AnsiFromUnit(0x0100), '?');
-  EXPECT_EQ(AnsiFromUnit(0xD83D), '?');
+  // A C1 control the page maps elsewhere, and units it has no byte for.
+  for (char16_t unit : {0x0080, 0x0100, 0xD83D})
+    EXPECT_EQ(AnsiFromUnit(unit), '?');
   EXPECT_EQ(ToAnsi(u"a\u00e9\u20ac\u4e2d"),
             (std::vector<uint8_t>{'a', 0xE9, 0x80, '?'}));
   const uint8_t bytes[] = {0x41, 0x80, 0x8D, 0xFF};
@@ -69,27 +76,25 @@ TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
   }
 }
 
+// A pair counts as one character, a lone surrogate as one, é and € have
+// bytes, a C1 control the page puts elsewhere has none.
 TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
-  struct Case {
+  const struct {
     std::u16string_view text;
     size_t index, position;
     char32_t character;
-  };
-  const Case cases[] = {
-      {u"ab\u6771\u4eac", 2, 3, 0x6771},
-      {u"\U0001F600x", 0, 1, 0x1F600},  // a pair counts as one character
-      {u"\U0001F600\u0100", 0, 1, 0x1F600},
-      {u"e\u00e9\u20ac\u0100", 3, 4, 0x100},  // é and € have bytes
-      {u"\xD800z", 0, 1, 0xD800},             // a lone surrogate
-      {u"a\xDC00", 1, 2, 0xDC00},
-      {u"\u0080", 0, 1, 0x80},  // a C1 control the page puts elsewhere
-  };
-  for (const Case& c : cases) {
+  } cases[] = {
+      {u"\U0001F600x", 0, 1, 0x1F600}, {u"ab\u6771\u4eac", 2, 3, 0x6771},
+      {u"\xD800z", 0, 1, 0xD800},      {u"\U0001F600\u0100", 0, 1, 0x1F600},
+      {u"a\xDC00", 1, 2, 0xDC00},      {u"e\u00e9\u20ac\u0100", 3, 4, 0x100},
+      {u"\u0080", 0, 1, 0x80}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::U8(c.text));
     const std::optional<Unmappable> bad = FindUnmappable(c.text);
-    ASSERT_TRUE(bad.has_value()) << testing::U8(c.text);
-    EXPECT_EQ(bad->index, c.index) << testing::U8(c.text);
-    EXPECT_EQ(bad->position, c.position) << testing::U8(c.text);
-    EXPECT_EQ(bad->character, c.character) << testing::U8(c.text);
+    ASSERT_TRUE(bad.has_value());
+    EXPECT_EQ(bad->index, c.index);
+    EXPECT_EQ(bad->position, c.position);
+    EXPECT_EQ(bad->character, c.character);
   }
   // Every character that has a byte passes, '?' and the five unassigned
   // bytes' code points included, and converts as the lossy form does.
@@ -98,7 +103,6 @@ TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
   EXPECT_FALSE(FindUnmappable(all).has_value());
   EXPECT_EQ(ToAnsiExact(all), ToAnsi(all));
   EXPECT_TRUE(ToAnsiExact(u"").empty());
-
   ExpectRaises(ToAnsiExact(u"ab\u6771\u4eac"), 5, u"KxQuorvel",
                u"Character U+6771 (\u6771) at position 3 has no Windows-1252 "
                u"byte");
@@ -109,21 +113,70 @@ TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
                u"Character U+D800 at position 2 has no Windows-1252 byte");
 }
 
+// The texts of the standard numbers, which every other test checks through
+// StandardDescription.
 TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
+  const std::pair<int32_t, std::u16string_view> texts[] = {
+      {5, u"Invalid procedure call or argument"},
+      {6, u"Overflow"},
+      {7, u"Out of memory"},
+      {9, u"Subscript out of range"},
+      {13, u"Type mismatch"},
+      {51, u"Internal error"},
+      {91, u"Object variable or With block variable not set"},
+      {94, u"Invalid use of Null"},
+      {424, u"Object required"},
+      {429, u"ActiveX component can't create object"},
+      {438, u"Object doesn't support this property or method"},
+      {449, u"Argument not optional"},
+      {450, u"Wrong number of arguments or invalid property assignment"},
+      {457,
+       u"This key is already associated with an element of this collection"},
+      {32811, u"Element not found"},
+      {12345, u"Application-defined or object-defined error"}};
+  for (const auto& [number, text] : texts) {
+    EXPECT_EQ(testing::U8(StandardDescription(number)), testing::U8(text));
+    ExpectRaises(RaiseStandard(number), number, u"KxQuorvel", text);
+  }
   ExpectRaises(ErrorRaise(9, u"CArray", u"Index (0) is out of bounds (0 - -1)"),
                9, u"CArray", u"Index (0) is out of bounds (0 - -1)");
   ExpectRaises(ErrorRaise(kErrGeneralFailure, u"", u"DB is not open"),
                -2147220503, u"KxQuorvel", u"DB is not open");
-  ExpectRaises(RaiseStandard(6), 6, u"KxQuorvel", u"Overflow");
-  ExpectRaises(RaiseStandard(94), 94, u"KxQuorvel", u"Invalid use of Null");
   EXPECT_EQ(kErrRecordDetached, -2147220502);
-  EXPECT_EQ(StandardDescription(12345),
-            u"Application-defined or object-defined error");
   try {
     ErrorRaise(13, u"S\u00e9", u"d");
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "error 13 (S\xC3\xA9): d");
   }
+}
+
+// What the standard library throws leaves as the library's error: memory
+// running out (under either name) as 7, anything else as 51; an Error keeps
+// its number, source and description, and a result comes back unchanged.
+TEST(ErrorTest, StdExceptionsTranslateAtTheBoundary) {
+  using internal::TranslateStdExceptions;
+  ExpectRaisesStandard(
+      TranslateStdExceptions([]() -> int { throw std::bad_alloc(); }),
+      kErrOutOfMemory);
+  ExpectRaisesStandard(TranslateStdExceptions([] {
+                         std::vector<int> v;
+                         v.reserve(v.max_size() + 1);
+                       }),
+                       kErrOutOfMemory);
+  ExpectRaisesStandard(
+      TranslateStdExceptions([] { (void)std::string().at(1); }), kErrInternal);
+  ExpectRaisesStandard(
+      TranslateStdExceptions([] { throw std::runtime_error("somewhere"); }),
+      kErrInternal);
+  ExpectRaises(TranslateStdExceptions(
+                   [] { ErrorRaise(9, u"CArray", u"Index (3) is out"); }),
+               9, u"CArray", u"Index (3) is out");
+  EXPECT_EQ(TranslateStdExceptions([] { return 42; }), 42);
+  auto owned = TranslateStdExceptions([] { return std::make_unique<int>(7); });
+  EXPECT_EQ(*owned, 7);
+  int counted = 0;
+  int& same = TranslateStdExceptions([&]() -> int& { return counted; });
+  EXPECT_EQ(&same, &counted);
 }
 
 }  // namespace

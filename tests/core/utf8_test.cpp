@@ -11,61 +11,42 @@
 namespace quorvel {
 namespace {
 
-using testing::FromHex;
-
 std::string Bytes(std::string_view hex) {
-  const std::vector<uint8_t> b = FromHex(hex);
+  const std::vector<uint8_t> b = testing::FromHex(hex);
   return std::string(b.begin(), b.end());
 }
 
 constexpr size_t kOk = SIZE_MAX;
 
+// Well-formed sequences at each boundary, then overlong forms, surrogates,
+// past U+10FFFF, bytes that never lead, and sequences broken or cut short
+// after each of their bytes.
 TEST(Utf8Test, SequencesAtEveryBoundary) {
   const struct {
     const char* hex;
     std::u16string text;  // when well-formed
-    size_t offset;        // of the fault, else kOk
-    size_t length;        // of its maximal subpart
-    bool cut;             // the end cuts the sequence short
-  } cases[] = {
-      {"", u"", kOk, 0, false},
-      {"00 7F", std::u16string(u"\0\x7F", 2), kOk, 0, false},
-      {"C2 80", u"\u0080", kOk, 0, false},
-      {"DF BF", u"\u07FF", kOk, 0, false},
-      {"C0 80", u"", 0, 1, false},  // overlong
-      {"C1 BF", u"", 0, 1, false},
-      {"C2", u"", 0, 1, true},
-      {"C2 41", u"", 0, 1, false},
-      {"C2 C2 80", u"", 0, 1, false},
-      {"E0 A0 80", u"\u0800", kOk, 0, false},
-      {"E0 9F BF", u"", 0, 1, false},  // overlong
-      {"E1 80 80", u"\u1000", kOk, 0, false},
-      {"ED 9F BF", u"\uD7FF", kOk, 0, false},
-      {"ED A0 80", u"", 0, 1, false},  // a surrogate
-      {"ED BF BF", u"", 0, 1, false},
-      {"EE 80 80", u"\uE000", kOk, 0, false},
-      {"EF BF BF", u"\uFFFF", kOk, 0, false},
-      {"E0 A0", u"", 0, 2, true},
-      {"E1", u"", 0, 1, true},
-      {"E1 80 41", u"", 0, 2, false},
-      {"E1 41 80", u"", 0, 1, false},
-      {"F0 90 80 80", u"\U00010000", kOk, 0, false},
-      {"F0 8F BF BF", u"", 0, 1, false},  // overlong
-      {"F3 BF BF BF", u"\U000FFFFF", kOk, 0, false},
-      {"F4 8F BF BF", u"\U0010FFFF", kOk, 0, false},
-      {"F4 90 80 80", u"", 0, 1, false},  // past U+10FFFF
-      {"F5 80 80 80", u"", 0, 1, false},
-      {"F0 90 80", u"", 0, 3, true},
-      {"F0 90", u"", 0, 2, true},
-      {"F0 90 41", u"", 0, 2, false},
-      {"F0 90 80 41", u"", 0, 3, false},
-      {"80", u"", 0, 1, false},
-      {"BF 41", u"", 0, 1, false},
-      {"FE", u"", 0, 1, false},
-      {"FF", u"", 0, 1, false},
-      {"41 42 E2 82", u"", 2, 2, true},
-      {"41 C3 A9 ED A0 80", u"", 3, 1, false},
-  };
+    size_t offset = kOk;  // of the fault
+    size_t length = 0;    // of its maximal subpart
+    bool cut = false;     // the end cuts the sequence short
+  } cases[] = {{"C2 80", u"\u0080"},    {"", u""},
+               {"DF BF", u"\u07FF"},    {"00 7F", std::u16string(u"\0\x7F", 2)},
+               {"E0 A0 80", u"\u0800"}, {"F0 90 80 80", u"\U00010000"},
+               {"E1 80 80", u"\u1000"}, {"F3 BF BF BF", u"\U000FFFFF"},
+               {"ED 9F BF", u"\uD7FF"}, {"F4 8F BF BF", u"\U0010FFFF"},
+               {"EE 80 80", u"\uE000"}, {"F0 8F BF BF", u"", 0, 1},
+               {"EF BF BF", u"\uFFFF"}, {"F4 90 80 80", u"", 0, 1},
+               {"C0 80", u"", 0, 1},    {"F5 80 80 80", u"", 0, 1},
+               {"C1 BF", u"", 0, 1},    {"E0 A0", u"", 0, 2, true},
+               {"E0 9F BF", u"", 0, 1}, {"E1", u"", 0, 1, true},
+               {"ED A0 80", u"", 0, 1}, {"E1 80 41", u"", 0, 2},
+               {"ED BF BF", u"", 0, 1}, {"E1 41 80", u"", 0, 1},
+               {"80", u"", 0, 1},       {"F0 90 80", u"", 0, 3, true},
+               {"BF 41", u"", 0, 1},    {"F0 90", u"", 0, 2, true},
+               {"FE", u"", 0, 1},       {"F0 90 41", u"", 0, 2},
+               {"FF", u"", 0, 1},       {"F0 90 80 41", u"", 0, 3},
+               {"C2", u"", 0, 1, true}, {"41 42 E2 82", u"", 2, 2, true},
+               {"C2 41", u"", 0, 1},    {"41 C3 A9 ED A0 80", u"", 3, 1},
+               {"C2 C2 80", u"", 0, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hex);
     const std::string bytes = Bytes(c.hex);
@@ -100,9 +81,9 @@ TEST(Utf8Test, SequencesAtEveryBoundary) {
   }
 }
 
-TEST(Utf8Test, FaultOffsetsAcrossTheWideAsciiRuns) {
-  // A fault after each length of ASCII, before and after a multi-byte
-  // sequence, lands where it is whatever the run's alignment.
+// Runs of ASCII of every length and alignment, in whole texts and in
+// pieces split anywhere, the cut sequence carried into the next piece.
+TEST(Utf8Test, RunsAndPieces) {
   for (size_t n = 0; n < 70; ++n) {
     for (const std::string& tail : {Bytes("FF"), Bytes("C3 A9 80")}) {
       const std::string bytes = std::string(n, 'a') + tail + "zz";
@@ -117,9 +98,7 @@ TEST(Utf8Test, FaultOffsetsAcrossTheWideAsciiRuns) {
     EXPECT_EQ(FromUtf8(good),
               std::u16string(n, u'b') + u"\u00E9" + std::u16string(n, u'c'));
   }
-}
 
-TEST(Utf8Test, EverySplitOfAPieceCarriesTheCutSequence) {
   const std::string whole =
       "a\xC3\xA9"
       "b\xE2\x82\xAC"
@@ -165,41 +144,34 @@ TEST(Utf8Test, AllCodePointsRoundTrip) {
   EXPECT_EQ(FindLoneSurrogate(text), std::u16string_view::npos);
 }
 
+// A lone surrogate is written as U+FFFD; the lenient reader writes one
+// U+FFFD per maximal subpart.
 TEST(Utf8Test, LoneSurrogatesAndLenientReplacement) {
+  const size_t none = std::u16string_view::npos;
   const struct {
     std::u16string text;
     size_t lone;
     std::string utf8;
-  } encode[] = {
-      {u"abc", std::u16string_view::npos, "abc"},
-      {std::u16string(1, 0xD800), 0, "\xEF\xBF\xBD"},
-      {std::u16string(1, 0xDFFF) + u"x", 0, "\xEF\xBF\xBDx"},
-      {u"ab" + std::u16string(1, 0xDBFF), 2, "ab\xEF\xBF\xBD"},
-      {std::u16string{0xDC00, 0xD800}, 0, "\xEF\xBF\xBD\xEF\xBF\xBD"},
-      {u"\U0001F600" + std::u16string(1, 0xDC00), 2,
-       "\xF0\x9F\x98\x80\xEF\xBF\xBD"},
-      {std::u16string(20, u'x') + u"\u00E9", std::u16string_view::npos,
-       std::string(20, 'x') + "\xC3\xA9"},
-  };
+  } encode[] = {{u"abc", none, "abc"},
+                {std::u16string(1, 0xD800), 0, "\xEF\xBF\xBD"},
+                {std::u16string(1, 0xDFFF) + u"x", 0, "\xEF\xBF\xBDx"},
+                {u"ab" + std::u16string(1, 0xDBFF), 2, "ab\xEF\xBF\xBD"},
+                {std::u16string{0xDC00, 0xD800}, 0, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+                {u"\U0001F600" + std::u16string(1, 0xDC00), 2,
+                 "\xF0\x9F\x98\x80\xEF\xBF\xBD"},
+                {std::u16string(20, u'x') + u"\u00E9", none,
+                 std::string(20, 'x') + "\xC3\xA9"}};
   for (const auto& c : encode) {
     EXPECT_EQ(FindLoneSurrogate(c.text), c.lone) << c.utf8;
     EXPECT_EQ(ToUtf8(c.text), c.utf8);
   }
-  // One U+FFFD per maximal subpart.
-  const struct {
-    const char* hex;
-    std::u16string text;
-  } lenient[] = {
-      {"C0 80", u"\uFFFD\uFFFD"},
-      {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},
-      {"E2 82", u"\uFFFD"},
-      {"E2 82 41", u"\uFFFDA"},
-      {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"F0 9F 98 41 80", u"\uFFFDA\uFFFD"},
-      {"61 80 62", u"a\uFFFDb"},
-  };
-  for (const auto& c : lenient)
-    EXPECT_EQ(FromUtf8(Bytes(c.hex)), c.text) << c.hex;
+  const std::pair<const char*, std::u16string> lenient[] = {
+      {"C0 80", u"\uFFFD\uFFFD"}, {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},
+      {"E2 82", u"\uFFFD"},       {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"E2 82 41", u"\uFFFDA"},   {"F0 9F 98 41 80", u"\uFFFDA\uFFFD"},
+      {"61 80 62", u"a\uFFFDb"}};
+  for (const auto& [hex, text] : lenient)
+    EXPECT_EQ(FromUtf8(Bytes(hex)), text) << hex;
 }
 
 }  // namespace

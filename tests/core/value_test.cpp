@@ -10,37 +10,31 @@ namespace {
 
 TEST(ValueTest, KindsCodesAndTypeNames) {
   static_assert(sizeof(Value) == 16);
-  struct Row {
+  const struct {
     Value v;
     int32_t code;
     std::u16string name;
-  };
-  const Row rows[] = {
-      {Value(), 0, u"Empty"},
-      {Value::Null(), 1, u"Null"},
-      {Value(int16_t{-3}), 2, u"Integer"},
-      {Value(int32_t{70000}), 3, u"Long"},
-      {Value(1.5f), 4, u"Single"},
-      {Value(1.5), 5, u"Double"},
-      {Value::Currency(15000), 6, u"Currency"},
-      {Value::Date(1.5), 7, u"Date"},
-      {Value(u"s"), 8, u"String"},
-      {Value(u""), 8, u"String"},
-      {Value::Nothing(), 9, u"Nothing"},
-      {CreateObject(u"CDict"), 9, u"CDict"},
-      {Value::Missing(), 10, u"Error"},
-      {Value(true), 11, u"Boolean"},
-      {Value::Decimal(Decimal(0, 5, 1, true)), 14, u"Decimal"},
-      {Value::Byte(200), 17, u"Byte"},
-      {MakeArray({Value(1)}), 8204, u"Variant()"},
-      {MakeByteArray(std::vector<uint8_t>{1, 2}), 8209, u"Byte()"},
-      {Value(SafeArray(Kind::String, {{0, 2}})), 8200, u"String()"},
-      {Value(SafeArray(Kind::Long, {{1, 2}})), 8195, u"Long()"},
-  };
-  for (const Row& r : rows) {
+  } rows[] =
+      {{Value(), 0, u"Empty"},        {Value::Byte(200), 17, u"Byte"},
+       {Value(1.5), 5, u"Double"},    {Value::Missing(), 10, u"Error"},
+       {Value(u""), 8, u"String"},    {Value::Nothing(), 9, u"Nothing"},
+       {Value::Null(), 1, u"Null"},   {Value(int16_t{-3}), 2, u"Integer"},
+       {Value(1.5f), 4, u"Single"},   {Value(int32_t{70000}), 3, u"Long"},
+       {Value(u"s"), 8, u"String"},   {CreateObject(u"CDict"), 9, u"CDict"},
+       {Value(true), 11, u"Boolean"}, {Value::Currency(15000), 6, u"Currency"},
+       {Value::Date(1.5), 7, u"Date"}},
+    wide_rows[] = {
+        {Value::Decimal(Decimal(0, 5, 1, true)), 14, u"Decimal"},
+        {MakeArray({Value(1)}), 8204, u"Variant()"},
+        {MakeByteArray(std::vector<uint8_t>{1, 2}), 8209, u"Byte()"},
+        {Value(SafeArray(Kind::String, {{0, 2}})), 8200, u"String()"},
+        {Value(SafeArray(Kind::Long, {{1, 2}})), 8195, u"Long()"}};
+  auto check = [](const auto& r) {
     EXPECT_EQ(VarType(r.v), r.code) << ToUtf8(r.name);
     EXPECT_EQ(TypeName(r.v), r.name);
-  }
+  };
+  for (const auto& r : rows) check(r);
+  for (const auto& r : wide_rows) check(r);
   EXPECT_EQ(Value(true).integer(), -1);
   EXPECT_EQ(Value(false).integer(), 0);
   EXPECT_EQ(Value::Missing().error_code(), static_cast<int32_t>(0x80020004u));
@@ -51,6 +45,8 @@ TEST(ValueTest, KindsCodesAndTypeNames) {
   EXPECT_TRUE(d.negative());
 }
 
+// A copy shares an object and a String's block and copies an array element
+// by element; a move touches no count; LetValue copies what is not an object.
 TEST(ValueTest, StoreRuleSharesObjectsAndCopiesTheRest) {
   Value dict = CreateObject(u"CDict");
   const int32_t before = dict.object()->RefCount();
@@ -63,20 +59,20 @@ TEST(ValueTest, StoreRuleSharesObjectsAndCopiesTheRest) {
     EXPECT_TRUE(copy.IsEmpty());  // NOLINT: a moved-from Value is Empty
   }
   EXPECT_EQ(dict.object()->RefCount(), before);
-
-  // Strings share one block; copying allocates nothing.
   Value s(u"shared text");
   Value t = s;
   EXPECT_EQ(s.string_view().data(), t.string_view().data());
 
-  // Arrays are copied element by element, objects inside shared.
   Value a = MakeArray({Value(1), dict});
   Value b = a;
   b.array().Put(0, Value(2));
+  Value c = LetValue(a);
+  c.array().Put(0, Value(9));
   EXPECT_EQ(ToLong(ArrayItem(a, 0)), 1);
   EXPECT_EQ(ToLong(ArrayItem(b, 0)), 2);
   EXPECT_EQ(ArrayItem(b, 1).object(), dict.object());
-
+  EXPECT_TRUE(LetValue(Value::Null()).IsNull());
+  EXPECT_TRUE(LetValue(Value::Missing()).IsMissing());
   // Assignment over itself and over a holder of itself stays sound.
   Value self = a;
   self = self;
@@ -90,18 +86,14 @@ TEST(ValueTest, ArraysOfSeveralDimensionsAndAnyBounds) {
   EXPECT_EQ(grid.size(), 6u);
   EXPECT_EQ(grid.LowerBound(1), -1);
   EXPECT_EQ(grid.UpperBound(1), 1);
-  EXPECT_EQ(grid.LowerBound(2), 5);
-  EXPECT_EQ(grid.UpperBound(2), 6);
-  // The first index varies fastest.
   const int32_t at[] = {0, 6};
-  EXPECT_EQ(grid.FlatIndex(at), 4u);
+  EXPECT_EQ(grid.FlatIndex(at), 4u);  // the first index varies fastest
   const int32_t outside[] = {2, 5};
   ExpectRaisesStandard(grid.FlatIndex(outside), kErrSubscript);
   const int32_t too_few[] = {0};
   ExpectRaisesStandard(grid.FlatIndex(too_few), kErrSubscript);
   ExpectRaisesStandard(grid.LowerBound(3), kErrSubscript);
   ExpectRaisesStandard(grid.UpperBound(0), kErrSubscript);
-
   Value v(std::move(grid));
   EXPECT_EQ(LBound(v, 2), 5);
   EXPECT_EQ(UBound(v, 2), 6);
@@ -120,18 +112,15 @@ TEST(ValueTest, ArraysOfSeveralDimensionsAndAnyBounds) {
   ExpectRaisesStandard(SafeArray(Kind::Variant, {{0, -1}}), kErrSubscript);
   ExpectRaisesStandard(SafeArray(Kind::Variant, {{INT32_MAX, 2}}),
                        kErrSubscript);
-}
 
-TEST(ValueTest, TypedArraysConvertWhatTheyStore) {
+  // Typed arrays convert what they store; a failed store changes nothing.
   Value bytes = MakeByteArray(std::vector<uint8_t>{0, 255});
   EXPECT_EQ(ToBytes(bytes), (std::vector<uint8_t>{0, 255}));
   EXPECT_EQ(ArrayItem(bytes, 1).kind(), Kind::Byte);
   bytes.array().Put(0, Value(u"7"));
-  EXPECT_EQ(ToBytes(bytes)[0], 7);
   ExpectRaisesStandard(bytes.array().Put(0, Value(256)), kErrOverflow);
   ExpectRaisesStandard(bytes.array().Put(0, Value(-1)), kErrOverflow);
-  EXPECT_EQ(ToBytes(bytes)[0], 7);  // unchanged by the failed stores
-
+  EXPECT_EQ(ToBytes(bytes)[0], 7);
   Value strings(SafeArray(Kind::String, {{0, 2}}));
   EXPECT_EQ(ArrayItem(strings, 0).kind(), Kind::String);
   strings.array().Put(1, Value(12));
@@ -140,15 +129,6 @@ TEST(ValueTest, TypedArraysConvertWhatTheyStore) {
   longs.array().Put(0, Value(2.5));
   EXPECT_EQ(ArrayItem(longs, 0).kind(), Kind::Long);
   EXPECT_EQ(ArrayItem(longs, 0).long_value(), 2);
-}
-
-TEST(ValueTest, LetValueCopiesNonObjects) {
-  Value a = MakeArray({Value(1)});
-  Value b = LetValue(a);
-  b.array().Put(0, Value(9));
-  EXPECT_EQ(ToLong(ArrayItem(a, 0)), 1);
-  EXPECT_TRUE(LetValue(Value::Null()).IsNull());
-  EXPECT_TRUE(LetValue(Value::Missing()).IsMissing());
 }
 
 }  // namespace
