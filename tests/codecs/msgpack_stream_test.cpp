@@ -12,10 +12,10 @@
 namespace quorvel {
 namespace {
 
-using mMsgPack::StreamEncoder;
+using E = mMsgPack::StreamEncoder;
 
 // Writes text, ASCII through AsciiText.
-void StreamText(std::u16string_view text, StreamEncoder& e) {
+void StreamText(std::u16string_view text, E& e) {
   if (std::all_of(text.begin(), text.end(),
                   [](char16_t c) { return c < 0x80; }))
     return e.AsciiText(std::string(text.begin(), text.end()));
@@ -24,7 +24,7 @@ void StreamText(std::u16string_view text, StreamEncoder& e) {
 
 // Writes `v` through the events as EncodeBytes walks it; false for a
 // document record, which has no event of its own.
-bool Stream(const Value& v, StreamEncoder& e) {
+bool Stream(const Value& v, E& e) {
   if (const auto* list = v.object_as<CArray>()) {
     e.BeginList(list->Count());
     for (const Value& item : *list)
@@ -55,7 +55,7 @@ TEST(MsgPackStreamTest, WritesTheBytesEncodeBytesWrites) {
     std::vector<uint8_t> streamed, encoded;
     int32_t stream_error = 0, encode_error = 0;
     try {
-      StreamEncoder e(streamed);
+      E e(streamed);
       if (!Stream(v, e)) continue;
       e.Commit();
     } catch (const Error& error) {
@@ -74,31 +74,28 @@ TEST(MsgPackStreamTest, WritesTheBytesEncodeBytesWrites) {
 }
 
 TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
-  using Events = std::function<void(StreamEncoder&)>;
+  // Each raises its number and leaves the output as it was.
   const Value one(1);
+  const std::u16string most(65536, u'x');
   const struct {
-    Events events;
+    std::function<void(E&)> events;
     int32_t error;
   } cases[] = {
-      {[&](StreamEncoder& e) { e.BeginList(2), e.Scalar(one), e.End(); }, 9},
-      {[&](StreamEncoder& e) { e.BeginList(1), e.Scalar(one), e.Text(u""); },
-       9},
-      {[&](StreamEncoder& e) { e.BeginMap(1), e.Text(u"k"), e.End(); }, 9},
-      {[&](StreamEncoder& e) { e.BeginList(0), e.Commit(); }, 9},
-      {[&](StreamEncoder& e) { e.End(); }, 9},
-      {[&](StreamEncoder& e) { e.Scalar(one), e.Scalar(one); }, 9},
-      {[&](StreamEncoder& e) { e.Commit(); }, 9},
-      {[&](StreamEncoder& e) { e.BeginList(65536); }, 6},
-      {[&](StreamEncoder& e) { e.BeginMap(-1); }, 6},
-      {[&](StreamEncoder& e) { e.Text(std::u16string(65536, u'x')); }, 6},
-      {[&](StreamEncoder& e) { e.AsciiText(std::string(65536, 'x')); }, 6},
-      {[&](StreamEncoder& e) { e.Scalar(Value()); }, 5},
-      {[&](StreamEncoder& e) { e.Scalar(Value::Byte(1)); }, 5},
-      {[&](StreamEncoder& e) {
-         e.Scalar(Value(Ref<Object>(CArray::Create())));
-       },
-       5},
-      {[&](StreamEncoder& e) {
+      {[&](E& e) { e.BeginList(2), e.Scalar(one), e.End(); }, 9},
+      {[&](E& e) { e.BeginList(1), e.Scalar(one), e.Text(u""); }, 9},
+      {[&](E& e) { e.BeginMap(1), e.Text(u"k"), e.End(); }, 9},
+      {[&](E& e) { e.BeginList(0), e.Commit(); }, 9},
+      {[&](E& e) { e.End(); }, 9},
+      {[&](E& e) { e.Scalar(one), e.Scalar(one); }, 9},
+      {[&](E& e) { e.Commit(); }, 9},
+      {[&](E& e) { e.BeginList(65536); }, 6},
+      {[&](E& e) { e.BeginMap(-1); }, 6},
+      {[&](E& e) { e.Text(most); }, 6},
+      {[&](E& e) { e.AsciiText(std::string(most.begin(), most.end())); }, 6},
+      {[&](E& e) { e.Scalar(Value()); }, 5},
+      {[&](E& e) { e.Scalar(Value::Byte(1)); }, 5},
+      {[&](E& e) { e.Scalar(Value(Ref<Object>(CArray::Create()))); }, 5},
+      {[&](E& e) {
          for (int d = 0; d <= mMsgPack::kMaxDepth; ++d) e.BeginList(1);
        },
        28},
@@ -106,7 +103,7 @@ TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::vector<uint8_t> out{0xAA};
     try {
-      StreamEncoder e(out);
+      E e(out);
       cases[i].events(e);
       ADD_FAILURE() << "case " << i << " raised nothing";
     } catch (const Error& error) {
@@ -116,7 +113,7 @@ TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
   }
   // The deepest the dialect holds is written.
   std::vector<uint8_t> out;
-  StreamEncoder e(out);
+  E e(out);
   for (int d = 0; d < mMsgPack::kMaxDepth; ++d)
     e.BeginList(d + 1 < mMsgPack::kMaxDepth);
   for (int d = 0; d < mMsgPack::kMaxDepth; ++d) e.End();

@@ -31,11 +31,10 @@ std::string Read(std::u16string_view text) {
 }
 
 TEST(JSONStrictTest, ReadsEveryKindOfValueAtTheTop) {
-  struct Case {
+  const struct {
     std::u16string_view text;
     const char* written;  // by the compact writer
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"{\"a\": [1, 2.5, \"x\", true, null]}",
        R"({"a":[1,2.5,"x",true,null]})"},
       {u" \t\r\n[]\n", "[]"},
@@ -52,7 +51,15 @@ TEST(JSONStrictTest, ReadsEveryKindOfValueAtTheTop) {
       // A repeated name: the first place, the last value.
       {u"{\"a\":1, \"b\":2, \"a\":3}", R"({"a":3,"b":2})"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Read(c.text), c.written) << U8(c.text);
+  for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.written) << U8(c.text);
+  // Zeros keep their sign for the standard writer.
+  for (std::u16string_view text :
+       {u"-0", u"-0.0", u"-0e5", u"-0.000E-3", u"0", u"0.0", u"0e-7"}) {
+    const Value v = JSON::ParseStrict(text);
+    ASSERT_EQ(v.kind(), Kind::Decimal) << U8(text);
+    EXPECT_EQ(JSON::WriteStandard(v), text[0] == u'-' ? "-0" : "0");
+    EXPECT_EQ(U8(ToText(v)), "0");
+  }
 }
 
 // Notes what the reader says of each number as it is handed over.
@@ -72,13 +79,12 @@ class NumberWatcher : public JSON::TreeBuilder {
 };
 
 TEST(JSONStrictTest, NumbersAreDecimalWhereExactElseDouble) {
-  struct Case {
+  const struct {
     std::u16string_view text;
     Kind kind;
     const char* shown;  // ToText
     bool exact;         // the Value is the number written
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"79228162514264337593543950335", Kind::Decimal,
        "79228162514264337593543950335", true},
       {u"79228162514264337593543950336", Kind::Double, "7.92281625142643E+28",
@@ -98,21 +104,15 @@ TEST(JSONStrictTest, NumbersAreDecimalWhereExactElseDouble) {
       {u"-0.0000000000000000000000000000000000000001", Kind::Double, "-1E-40",
        true},
       {u"1e300", Kind::Double, "1E+300", true},
-      {u"1e30", Kind::Double, "1E+30", true},
-      {u"1.5e-30", Kind::Double, "1.5E-30", true},
       {u"-15.00e-31", Kind::Double, "-1.5E-30", true},
-      {u"123456789012345678901234567890", Kind::Double, "1.23456789012346E+29",
-       false},
       {u"0.1000000000000000000000000000001", Kind::Double, "0.1", false},
-      {u"3.14159265358979323846264338327950288", Kind::Double,
-       "3.14159265358979", false},
       {u"2.5e-324", Kind::Double, "4.94065645841247E-324", false},
       {u"5e-324", Kind::Double, "4.94065645841247E-324", true},
       {u"4.9406564584124654e-324", Kind::Double, "4.94065645841247E-324",
        false},
       {u"-0", Kind::Decimal, "0", true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     JSON::TextPieces source(c.text);
     JSON::StrictReader reader(source);
     NumberWatcher watcher(reader);
@@ -125,20 +125,6 @@ TEST(JSONStrictTest, NumbersAreDecimalWhereExactElseDouble) {
   }
   // The exact Double, not a rounded Decimal.
   EXPECT_EQ(ToDouble(JSON::ParseStrict(u"1.5e-30")), 1.5e-30);
-}
-
-TEST(JSONStrictTest, NegativeZeroKeepsItsSignForTheStandardWriter) {
-  for (std::u16string_view text :
-       {u"-0", u"-0.0", u"-0e5", u"-0.000E-3", u"0", u"0.0", u"0e-7"}) {
-    const Value v = JSON::ParseStrict(text);
-    ASSERT_EQ(v.kind(), Kind::Decimal) << U8(text);
-    EXPECT_EQ(v.decimal().negative(), text[0] == u'-') << U8(text);
-    EXPECT_EQ(JSON::WriteStandard(v), text[0] == u'-' ? "-0" : "0");
-    EXPECT_EQ(U8(ToText(v)), "0");
-    EXPECT_EQ(U8(JSON::WriteJSON(
-                  JSON::ParseStrict(u"[" + std::u16string(text) + u"]"))),
-              "[0]");
-  }
 }
 
 // Takes string values in pieces, checking each as it comes.
@@ -219,15 +205,13 @@ TEST(JSONStrictTest, LongStringsComeInBoundedPieces) {
 }
 
 TEST(JSONStrictTest, FaultsNameTheirPlace) {
-  struct Case {
+  const struct {
     std::u16string_view text;
     int64_t line, column;
     const char* fault;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"[1,2", 1, 5,
-       "expected ',' or ']' after the element, found the end "
-       "of the text"},
+       "expected ',' or ']' after the element, found the end of the text"},
       {u"[1,,2]", 1, 4, "expected a value, found ','"},
       {u"[1,]", 1, 4, "expected a value, found ']'"},
       {u"{\"a\":1,}", 1, 8,
@@ -242,13 +226,11 @@ TEST(JSONStrictTest, FaultsNameTheirPlace) {
       {u"  \n ", 2, 2, "expected a value, found the end of the text"},
       {u"[1] x", 1, 5,
        "expected the end of the text after the value, found 'x'"},
-      {u"1 2", 1, 3, "expected the end of the text after the value, found '2'"},
       {u"[01]", 1, 3, "a number starts with 0 followed by more digits"},
       {u"[1.]", 1, 4, "expected a digit after the decimal point, found ']'"},
       {u"[1e]", 1, 4, "expected a digit of the exponent, found ']'"},
       {u"[-]", 1, 3, "expected a digit, found ']'"},
       {u"[+1]", 1, 2, "expected a value, found '+'"},
-      {u"[.5]", 1, 2, "expected a value, found '.'"},
       {u"[1e400]", 1, 2, "the number 1e400 is beyond the range of a Double"},
       {u"[1e-400]", 1, 2, "the number 1e-400 is beyond the range of a Double"},
       {u"[tru]", 1, 5, "expected a value, found ']'"},
@@ -265,51 +247,35 @@ TEST(JSONStrictTest, FaultsNameTheirPlace) {
       {u"\uFEFF{}", 1, 1, "expected a value, found U+FEFF"},
       {u"[\u00a0]", 1, 2, "expected a value, found U+00A0"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     for (size_t piece : {size_t{1000}, size_t{1}}) {
       JSON::TextPieces source(c.text, piece);
       JSON::StrictReader reader(source);
       JSON::TreeBuilder builder;
-      std::string description;
-      try {
-        reader.Read(builder);
-        ADD_FAILURE() << U8(c.text) << " read without a fault";
-        continue;
-      } catch (const Error& e) {
-        EXPECT_EQ(e.number(), 9);
-        EXPECT_EQ(U8(e.source()), "JSON");
-        description = U8(e.description());
-      }
       const std::string place = "Line " + std::to_string(c.line) + ", column " +
                                 std::to_string(c.column) + ": ";
-      EXPECT_EQ(description, place + c.fault) << U8(c.text) << " " << piece;
+      ExpectRaises(reader.Read(builder), 9, u"JSON", FromUtf8(place + c.fault));
       EXPECT_EQ(U8(reader.fault()), c.fault) << U8(c.text);
       EXPECT_EQ(reader.line(), c.line) << U8(c.text);
       EXPECT_EQ(reader.column(), c.column) << U8(c.text);
     }
   }
-}
-
-TEST(JSONStrictTest, NestingStopsAtTheStatedDepth) {
-  const int depth = JSON::kMaxDepth;
-  const std::u16string deep =
-      std::u16string(depth, u'[') + std::u16string(depth, u']');
-  EXPECT_EQ(Read(deep).size(), 2u * depth);
-  const std::u16string deeper = u"[" + deep + u"]";
-  ExpectRaises(JSON::ParseStrict(deeper), 9, u"JSON",
-               u"Line 1, column 1001: containers nest deeper than 1000 "
-               u"levels");
-  // A hundred thousand brackets fail at the same place, without recursion.
+  // Nesting stops at the stated depth, without recursion however deep.
+  const std::u16string deep = std::u16string(JSON::kMaxDepth, u'[') +
+                              std::u16string(JSON::kMaxDepth, u']');
+  EXPECT_EQ(Read(deep).size(), 2u * JSON::kMaxDepth);
+  const std::u16string kDeeper =
+      u"Line 1, column 1001: containers nest deeper than 1000 levels";
+  ExpectRaises(JSON::ParseStrict(u"[" + deep + u"]"), 9, u"JSON", kDeeper);
+  ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'[')), 9, u"JSON",
+               kDeeper);
   ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'{')), 9, u"JSON",
                u"Line 1, column 2: expected a member name in double quotes, "
                u"found '{'");
-  ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'[')), 9, u"JSON",
-               u"Line 1, column 1001: containers nest deeper than 1000 "
-               u"levels");
 }
 
 TEST(JSONStrictTest, TokensKnowWhereTheyBegan) {
-  // Stops at the string "é€\u6771" and says where it began.
+  // Stops at the third string and says where it began.
   class StopAtThirdString : public JSON::TreeBuilder {
    public:
     explicit StopAtThirdString(const JSON::StrictReader* reader)
@@ -335,21 +301,32 @@ TEST(JSONStrictTest, TokensKnowWhereTheyBegan) {
   EXPECT_EQ(handler.column_, 7);
 }
 
-// The files of JSONTestSuite: y_ must read, n_ must not, i_ may do either
-// but only with error 9. Those whose bytes are not UTF-8 cannot reach this
-// reader as text; the tool's tests cover them.
+// The files of JSONTestSuite. Strictly: y_ must read, n_ must not, i_ may
+// do either but only with error 9; those whose bytes are not UTF-8 cannot
+// reach this reader as text (the tool's tests cover them). Leniently:
+// nothing crashes or hangs, and every y_ file that begins with a bracket
+// reads to a container that writes back.
 TEST(JSONStrictTest, TestSuiteFiles) {
   const std::filesystem::path dir = std::filesystem::path(QUORVEL_SHARED_DIR) /
                                     "jsontestsuite" / "test_parsing";
   if (!std::filesystem::is_directory(dir))
     GTEST_SKIP() << "no JSONTestSuite files at " << dir;
-  int accepted = 0, refused = 0;
+  int accepted = 0, refused = 0, files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)),
                             std::istreambuf_iterator<char>());
     const std::u16string text = FromUtf8(bytes);
+    ++files;
+    const Value lenient = JSON::Parse(text);
+    if (name[0] == 'y') {
+      const size_t first = text.find_first_not_of(u" \t\r\n");
+      const bool bracketed = first != std::u16string::npos &&
+                             (text[first] == u'[' || text[first] == u'{');
+      EXPECT_EQ(!lenient.IsNothing(), bracketed) << name;
+      if (bracketed) JSON::WriteJSON(lenient);
+    }
     if (ToUtf8(text) != bytes) continue;  // not UTF-8
     bool read = true;
     try {
@@ -362,6 +339,7 @@ TEST(JSONStrictTest, TestSuiteFiles) {
     EXPECT_EQ(read, name[0] == 'y') << name;
     ++(read ? accepted : refused);
   }
+  EXPECT_GT(files, 300);
   EXPECT_GE(accepted, 95);
   EXPECT_GE(refused, 170);
 }
