@@ -93,15 +93,17 @@ class Cipher {
   }
 
  private:
-  static uint8_t Step(uint8_t* s, uint8_t& i, uint8_t& j, uint8_t c) {
+  static uint8_t Keystream(uint8_t* s, uint8_t& i, uint8_t& j) {
     i = static_cast<uint8_t>(i + 1);
     const uint8_t si = s[i];
     j = static_cast<uint8_t>(j + si);
     const uint8_t sj = s[j];
     s[i] = sj;
     s[j] = si;
-    const uint8_t k = s[static_cast<uint8_t>(si + sj)];
-    const uint8_t x = k ^ c;
+    return s[static_cast<uint8_t>(si + sj)];
+  }
+  static uint8_t Step(uint8_t* s, uint8_t& i, uint8_t& j, uint8_t c) {
+    const uint8_t x = Keystream(s, i, j) ^ c;
     return x != 0 ? x : c;
   }
 

@@ -1,6 +1,7 @@
 #include "quorvel/rc4.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "quorvel/codepage.h"
@@ -94,10 +95,34 @@ void Cipher::Crypt(std::span<const uint8_t> data, uint8_t* out) {
 }
 
 void Cipher::EncryptTo(std::span<const uint8_t> data, char* hex) {
+  // Eight keystream bytes are gathered into a word and combined with eight
+  // text bytes at once: a shorter loop than a byte at a time, and 8-byte
+  // loads of the text.
+  constexpr auto kShift = [](int q) {
+    return std::endian::native == std::endian::little ? 8 * q : 8 * (7 - q);
+  };
+  uint8_t i = i_;
+  uint8_t j = j_;
+  const size_t whole = data.size() & ~size_t{7};
+  for (size_t x = 0; x < whole; x += 8) {
+    uint64_t text;
+    std::memcpy(&text, data.data() + x, 8);
+    uint64_t keys = 0;
+    for (int q = 0; q < 8; ++q)
+      keys |= uint64_t{Keystream(s_, i, j)} << kShift(q);
+    const uint64_t mixed = text ^ keys;
+    for (int q = 0; q < 8; ++q) {
+      auto b = static_cast<uint8_t>(mixed >> kShift(q));
+      if (b == 0) b = static_cast<uint8_t>(text >> kShift(q));
+      std::memcpy(hex + 2 * (x + q), kNarrowHex.pairs[b].data(), 2);
+    }
+  }
+  i_ = i;
+  j_ = j;
   Run(
-      data.size(), [&](size_t x) { return data[x]; },
+      data.size() - whole, [&](size_t x) { return data[whole + x]; },
       [&](size_t x, uint8_t b) {
-        std::memcpy(hex + 2 * x, kNarrowHex.pairs[b].data(), 2);
+        std::memcpy(hex + 2 * (whole + x), kNarrowHex.pairs[b].data(), 2);
       });
 }
 
