@@ -184,16 +184,16 @@ void StoreFile::Flush() {
   // A batch's buffered records are part of what is synced.
   FlushPending();
   file_->FlushData();
-  const bool moved = !fs_.StillAt(path_, *file_);
-  file_.reset();
-  file_ =
+  // A batch holds the lock, which closing would drop: nobody can have
+  // replaced the file while it is held, so there is nothing to reopen.
+  if (writing_ > 0) return;
+  std::unique_ptr<DbFile> reopened =
       fs_.Open(path_, read_only_ ? OpenMode::kReadOnly : OpenMode::kExisting);
-  if (writing_ > 0) {
-    // Closing dropped the lock the open batch holds; nobody could replace
-    // the file meanwhile, so it is the same file, taken again.
-    Lock();
-    file_->Length();
-  }
+  // Asked after the open: while the path still names the old file, the open
+  // found that file. Asked before, a compaction in between would leave the
+  // new file read through the old file's index.
+  const bool moved = !fs_.StillAt(path_, *file_);
+  file_ = std::move(reopened);
   if (!moved) return;
   const int64_t length = file_->Length();
   ReadHeader(length);
