@@ -1,35 +1,42 @@
+// A document record by name, and the in-memory document store: ids
+// generated and normalised, documents shared as objects, fields and search.
 #include "quorvel/kxdocrec.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "quorvel/kxdocsdb.h"
+#include "quorvel/kxdocstore.h"
+#include "quorvel/store_scan.h"
+#include "stores/doc_rules.h"
 #include "test_util.h"
+#include "testing/memory_file_system.h"
 
 namespace quorvel {
 namespace {
 
-constexpr int32_t kDetached = -2147220502;
+using testing::Joined;
+constexpr char16_t kDetached[] = u"Can't save. Record is not attached to a DB.";
 
 // A store that records what it was asked to save.
 class FakeStore final : public Object, public DocStoreLink {
  public:
-  static Ref<FakeStore> Create() { return Ref<FakeStore>(new FakeStore); }
   const ClassInfo& Class() const override {
     static const ClassInfo info = ClassBuilder<FakeStore>(u"FakeStore").Build();
     return info;
   }
   void SaveDoc(KxDocRec& rec) override {
     if (fail) ErrorRaise(52, u"", u"Bad file name or number");
-    saved_ids.push_back(rec.DocID().str());
-    saved_counts.push_back(rec.Count());
+    saved.push_back(rec.DocID().str());
+    counts.push_back(rec.Count());
   }
   Value AsValue() override { return Value(Ref<FakeStore>(this)); }
   void TrackRecord(KxDocRec& rec) override { tracked.push_back(&rec); }
 
   bool fail = false;
-  std::vector<std::u16string> saved_ids;
-  std::vector<int32_t> saved_counts;
+  std::vector<std::u16string> saved;
+  std::vector<int32_t> counts;
   std::vector<KxDocRec*> tracked;
 };
 
@@ -38,68 +45,49 @@ Value Call(const Value& o, std::u16string_view name, CallType t,
   return CallByName(o, name, t, args);
 }
 
-TEST(KxDocRecTest, NewRecordIsEmptyAndDetached) {
-  Value rec = CreateObject(u"KxQuorvel.KxDocRec");
+TEST(KxDocRecTest, FieldMembersBehaveAsTheDictionaryClass) {
+  Value rec = CreateObject(u"kxdocrec");
   EXPECT_EQ(TypeName(rec), u"KxDocRec");
-  EXPECT_EQ(TypeName(CreateObject(u"kxdocrec")), u"KxDocRec");
-  EXPECT_EQ(Call(rec, u"DocID", CallType::Get).string_view(), u"");
   EXPECT_EQ(VarType(Call(rec, u"DocID", CallType::Get)), 8);
   EXPECT_TRUE(Call(rec, u"DB", CallType::Get).IsNothing());
-  EXPECT_EQ(ToLong(Call(rec, u"Count", CallType::Get)), 0);
-  ExpectRaises(Call(rec, u"Save", CallType::Method), kDetached, u"CDocRec",
-               u"Can't save. Record is not attached to a DB.");
-  ExpectRaises(rec.object_as<KxDocRec>()->Save(), kDetached, u"CDocRec",
-               u"Can't save. Record is not attached to a DB.");
-  // Members the record does not have.
   ExpectRaisesStandard(Call(rec, u"Remove", CallType::Method, {Value(u"a")}),
-                       438);
-  ExpectRaisesStandard(Call(rec, u"Items", CallType::Get), 438);
-}
+                       kErrNoSuchMember);
+  ExpectRaisesStandard(Call(rec, u"Items", CallType::Get), kErrNoSuchMember);
 
-TEST(KxDocRecTest, FieldMembersBehaveAsTheDictionaryClass) {
-  Value rec = CreateObject(u"KxDocRec");
-  Value added = Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(1)});
-  EXPECT_TRUE(added.IsEmpty());
+  EXPECT_TRUE(
+      Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(1)}).IsEmpty());
   ExpectRaisesStandard(
-      Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(2)}), 457);
+      Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(2)}),
+      kErrKeyExists);
   EXPECT_TRUE(ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"b")})));
-  EXPECT_EQ(VarType(Call(rec, u"Exists", CallType::Method, {Value(u"B")})), 11);
-  EXPECT_FALSE(
-      ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"B")})));
-
+  const Value no = Call(rec, u"Exists", CallType::Method, {Value(u"B")});
+  EXPECT_TRUE(VarType(no) == 11 && !ToBoolean(no));
   // Reading an absent field adds it with Empty.
   EXPECT_TRUE(Call(rec, u"Item", CallType::Get, {Value(u"a")}).IsEmpty());
   EXPECT_EQ(ToLong(Call(rec, u"Count", CallType::Get)), 2);
-
   Call(rec, u"Item", CallType::Let, {Value(u"a"), Value(u"x")});
   EXPECT_EQ(ToText(Call(rec, u"", CallType::Get, {Value(u"a")})), u"x");
-
   // Objects are stored and returned as the same reference.
   Ref<CArray> list = CArray::Create();
   Call(rec, u"Item", CallType::Set, {Value(u"l"), Value(list)});
-  EXPECT_EQ(Call(rec, u"Item", CallType::Get, {Value(u"l")}).object(),
-            list.get());
   Call(rec, u"Item", CallType::Let, {Value(u"m"), Value(list)});
-  EXPECT_EQ(Call(rec, u"Item", CallType::Get, {Value(u"m")}).object(),
-            list.get());
+  for (const char16_t* name : {u"l", u"m"})
+    EXPECT_EQ(Call(rec, u"Item", CallType::Get, {Value(name)}).object(),
+              list.get());
   ExpectRaisesStandard(
-      Call(rec, u"Item", CallType::Set, {Value(u"n"), Value(3)}), 424);
+      Call(rec, u"Item", CallType::Set, {Value(u"n"), Value(3)}),
+      kErrObjectRequired);
   EXPECT_FALSE(
       ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"n")})));
-
-  Value keys = Call(rec, u"Keys", CallType::Get);
+  const Value keys = Call(rec, u"Keys", CallType::Get);
   EXPECT_EQ(LBound(keys), 0);
-  ASSERT_EQ(UBound(keys), 3);
-  EXPECT_EQ(ToText(ArrayItem(keys, 0)), u"b");
-  EXPECT_EQ(ToText(ArrayItem(keys, 1)), u"a");
-  EXPECT_EQ(ToText(ArrayItem(keys, 3)), u"m");
-
+  EXPECT_EQ(Joined(keys), u"b;a;l;m;");
   // The record's default member is Item, so it has no plain value.
-  ExpectRaisesStandard(LetValue(rec), 450);
+  ExpectRaisesStandard(LetValue(rec), kErrWrongArgumentCount);
 }
 
-TEST(KxDocRecTest, DocIdAndDbAreNotFieldsAndSurviveClear) {
-  Ref<FakeStore> store = FakeStore::Create();
+TEST(KxDocRecTest, IdAndStoreAreNoFieldsAndSaveHandsTheRecordOver) {
+  Ref<FakeStore> store(new FakeStore);
   Value rec = CreateObject(u"KxDocRec");
   KxDocRec* r = rec.object_as<KxDocRec>();
   Call(rec, u"DocID", CallType::Let, {Value(u"  doc 7 ")});
@@ -108,51 +96,183 @@ TEST(KxDocRecTest, DocIdAndDbAreNotFieldsAndSurviveClear) {
   Call(rec, u"DB", CallType::Set, {Value(store)});
   EXPECT_EQ(store->RefCount(), refs);  // the record does not own its store
   EXPECT_EQ(Call(rec, u"DB", CallType::Get).object(), store.get());
-  ASSERT_EQ(store->tracked.size(), 1u);
-  EXPECT_EQ(store->tracked[0], r);
-  EXPECT_EQ(r->Count(), 0);
-
+  EXPECT_EQ(store->tracked, std::vector<KxDocRec*>{r});
   r->Add(u"f", Value(1));
   Ref<Dictionary> old_fields(&r->fields());
   Call(rec, u"Clear", CallType::Method);
   EXPECT_EQ(r->Count(), 0);
   EXPECT_EQ(old_fields->Count(), 1);  // a new dictionary, not an emptied one
-  EXPECT_NE(&r->fields(), old_fields.get());
   EXPECT_EQ(ToText(Call(rec, u"DocID", CallType::Get)), u"  doc 7 ");
   EXPECT_EQ(Call(rec, u"DB", CallType::Get).object(), store.get());
-
   // Only objects that are stores can be attached.
   ExpectRaisesStandard(
-      Call(rec, u"DB", CallType::Set, {Value(CArray::Create())}), 13);
-  ExpectRaisesStandard(Call(rec, u"DB", CallType::Set, {Value(5)}), 424);
-  EXPECT_EQ(r->store(), store.get());
+      Call(rec, u"DB", CallType::Set, {Value(CArray::Create())}),
+      kErrTypeMismatch);
+  ExpectRaisesStandard(Call(rec, u"DB", CallType::Set, {Value(5)}),
+                       kErrObjectRequired);
   Call(rec, u"DB", CallType::Set, {Value::Nothing()});
-  EXPECT_TRUE(Call(rec, u"DB", CallType::Get).IsNothing());
   EXPECT_EQ(r->store(), nullptr);
+
+  // A save hands the record over as it is, a field only read included.
+  r->AttachStore(store.get());
+  EXPECT_EQ(store->tracked.size(), 1u);  // the store's own attach is silent
+  r->LetDocID(u" lower ");
+  Call(rec, u"Item", CallType::Get, {Value(u"touched")});
+  Call(rec, u"Save", CallType::Method);
+  r->LetDocID(u"");
+  r->Save();
+  EXPECT_EQ(store->saved, (std::vector<std::u16string>{u" lower ", u""}));
+  EXPECT_EQ(store->counts[0], 1);
+  store->fail = true;
+  ExpectRaises(r->Save(), 52, u"KxQuorvel", u"Bad file name or number");
+  r->AttachStore(nullptr);
+  ExpectRaises(r->Save(), kErrRecordDetached, u"CDocRec", kDetached);
+  EXPECT_EQ(store->saved.size(), 2u);
 }
 
-TEST(KxDocRecTest, SaveHandsTheRecordToItsStoreAsItIs) {
-  Ref<FakeStore> store = FakeStore::Create();
-  Ref<KxDocRec> rec = KxDocRec::Create();
-  rec->AttachStore(store.get());
-  EXPECT_TRUE(store->tracked.empty());  // the store's own attach is silent
-  rec->LetDocID(u" lower ");
-  Value v(rec);
-  Call(v, u"Item", CallType::Get, {Value(u"touched")});
-  Call(v, u"Save", CallType::Method);
-  rec->LetDocID(u"");
-  rec->Save();
-  ASSERT_EQ(store->saved_ids.size(), 2u);
-  EXPECT_EQ(store->saved_ids[0], u" lower ");
-  EXPECT_EQ(store->saved_counts[0], 1);  // the read field is saved too
-  EXPECT_EQ(store->saved_ids[1], u"");
+// Blanks around go, inner ones stay; letters beyond ASCII are upper-cased
+// too; the database file and the scanner follow the rule.
+TEST(KxDocStoreTest, IdsAreGeneratedAndNormalised) {
+  const struct {
+    const char16_t *id, *normal;
+  } kIds[] = {{u"  doc7 ", u"DOC7"},
+              {u"  ", u""},
+              {u"\tab", u"\tAB"},
+              {u"\u00ffk\u00df", u"\u0178K\u00df"},
+              {u"Zo\u00eb", u"ZO\u00cb"},
+              {u" stra\u00dfe \u00e9 ", u"STRA\u00dfE \u00c9"},
+              {u"µſςǆꭰ", u"ΜSΣǄᎠ"}};
+  internal::MemoryFileSystem memory;
+  Ref<KxDocsDB> db = KxDocsDB::Create(memory);
+  db->OpenDB(u"m");
+  Value names = CreateObject(u"KxDocStore");
+  for (const auto& c : kIds) {
+    EXPECT_EQ(internal::NormalizeDocId(c.id).str(), c.normal);
+    EXPECT_EQ(NormalizeDocId(c.id).str(), c.normal);
+    if (c.normal[0] == 0) continue;
+    Call(names, u"AddDoc", CallType::Method, {Value(c.id)});
+    EXPECT_TRUE(
+        ToBoolean(Call(names, u"Exists", CallType::Method, {Value(c.normal)})));
+    if (c.normal[0] == u'Μ') continue;  // no Windows-1252 bytes
+    db->AddDoc(String(c.id))->Save();
+    EXPECT_TRUE(db->HasDoc(c.normal)) << ToUtf8(c.id);
+  }
+  EXPECT_EQ(internal::GeneratedDocId(999999), u"DOC999999");
+  EXPECT_EQ(internal::GeneratedDocId(1000000), u"DOC1000000");
+  ExpectRaises(internal::NextDocCounter(2147483647), kErrOverflow, u"KxQuorvel",
+               u"Overflow: the document id counter stops at 2,147,483,647");
 
-  store->fail = true;
-  ExpectRaises(rec->Save(), 52, u"KxQuorvel", u"Bad file name or number");
-  rec->AttachStore(nullptr);
-  ExpectRaises(rec->Save(), kDetached, u"CDocRec",
-               u"Can't save. Record is not attached to a DB.");
-  EXPECT_EQ(store->saved_ids.size(), 2u);
+  Value store = CreateObject(u"KxDocStore");
+  auto id_of = [](const Value& doc) {
+    return ToText(Call(doc, u"Item", CallType::Get, {Value(u"_id")})).str();
+  };
+  Value first = Call(store, u"AddDoc", CallType::Method);
+  EXPECT_EQ(TypeName(first), u"Dictionary");
+  EXPECT_EQ(id_of(first), u"DOC000001");
+  EXPECT_TRUE(ToBoolean(
+      Call(store, u"Exists", CallType::Method, {Value(u"doc000001")})));
+  EXPECT_EQ(
+      id_of(Call(store, u"AddDoc", CallType::Method, {Value(u"  order-7b ")})),
+      u"ORDER-7B");
+  // An explicit id leaves the counter alone; an empty one is none.
+  EXPECT_EQ(id_of(Call(store, u"AddDoc", CallType::Method, {Value(u"")})),
+            u"DOC000002");
+  EXPECT_EQ(Joined(Call(store, u"Keys", CallType::Get)),
+            u"DOC000001;ORDER-7B;DOC000002;");
+  // The same id in another case collides; a generated one that meets a
+  // client's choice fails but consumes its number.
+  ExpectRaises(Call(store, u"AddDoc", CallType::Method, {Value(u"Order-7B")}),
+               kErrGeneralFailure, u"CDocStore",
+               u"Document already exists: ORDER-7B");
+  Call(store, u"AddDoc", CallType::Method, {Value(u"doc000003")});
+  ExpectRaises(Call(store, u"AddDoc", CallType::Method), kErrGeneralFailure,
+               u"CDocStore", u"Document already exists: DOC000003");
+  EXPECT_EQ(id_of(Call(store, u"AddDoc", CallType::Method)), u"DOC000004");
+  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 5);
+  Call(store, u"Clear", CallType::Method);
+  EXPECT_EQ(UBound(Call(store, u"Keys", CallType::Get)), -1);
+  EXPECT_EQ(id_of(Call(store, u"AddDoc", CallType::Method)), u"DOC000001");
+  EXPECT_EQ(id_of(first), u"DOC000001");  // old documents live on
+}
+
+TEST(KxDocStoreTest, DocumentsAreSharedObjects) {
+  Value store = CreateObject(u"KxDocStore");
+  Value doc = CreateObject(u"Scripting.Dictionary");
+  Call(store, u"Item", CallType::Let, {Value(u"abc"), doc});
+  EXPECT_EQ(Call(store, u"Item", CallType::Get, {Value(u"ABC")}).object(),
+            doc.object());
+  EXPECT_EQ(Call(store, u"", CallType::Get, {Value(u" abc")}).object(),
+            doc.object());
+  EXPECT_EQ(Joined(Call(store, u"Keys", CallType::Get)), u"ABC;");
+  // Documents stored by a write hold no "_id" of their own.
+  EXPECT_FALSE(
+      ToBoolean(Call(doc, u"Exists", CallType::Method, {Value(u"_id")})));
+  Value other = CreateObject(u"Scripting.Dictionary");
+  Call(store, u"Item", CallType::Set, {Value(u"ABC"), other});
+  EXPECT_EQ(Call(store, u"Item", CallType::Get, {Value(u"abc")}).object(),
+            other.object());
+  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 1);
+  ExpectRaisesStandard(
+      Call(store, u"Item", CallType::Let, {Value(u"x"), Value(5)}),
+      kErrTypeMismatch);
+  EXPECT_TRUE(
+      Call(store, u"Item", CallType::Get, {Value(u"nope")}).IsNothing());
+  Call(store, u"Remove", CallType::Method, {Value(u"nope")});
+  Call(store, u"Remove", CallType::Method, {Value(u"aBc ")});
+  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 0);
+  EXPECT_EQ(ToLong(Call(doc, u"Count", CallType::Get)), 0);  // unchanged
+}
+
+TEST(KxDocStoreTest, FieldsAndSearch) {
+  Value store = CreateObject(u"KxDocStore");
+  auto call = [&](std::u16string_view name, std::initializer_list<Value> args) {
+    return Call(store, name, CallType::Method, args);
+  };
+  EXPECT_EQ(VarType(call(u"FindIds", {Value(u"a"), Value(1)})), 8204);
+  Value d1 = call(u"AddDoc", {Value(u"one")});
+  call(u"AddDoc", {Value(u"two")});
+  call(u"AddDoc", {Value(u"three")});
+  // A field set through the object a client holds is the store's content.
+  Call(d1, u"Item", CallType::Let, {Value(u"n"), Value(int16_t{5})});
+  call(u"SetField", {Value(u"Two"), Value(u"n"), Value(5)});
+  call(u"SetField", {Value(u"three"), Value(u"n"), Value(int16_t{5})});
+  call(u"SetField", {Value(u"one"), Value(u"s"), Value(u"Ab")});
+  call(u"SetField", {Value(u"two"), Value(u"s"), Value::Null()});
+  call(u"SetField", {Value(u"three"), Value(u"s"), Value::Null()});
+  ExpectRaisesStandard(
+      call(u"SetField", {Value(u"four"), Value(u"n"), Value(1)}),
+      kErrObjectNotSet);
+  EXPECT_FALSE(ToBoolean(call(u"Exists", {Value(u"four")})));
+  EXPECT_EQ(VarType(call(u"FindIds", {Value(u"n"), Value(int16_t{5})})), 8200);
+  const struct {
+    const char16_t* field;
+    Value query;
+    const char16_t* found;
+  } kFinds[] = {{u"n", Value(int16_t{5}), u"ONE;THREE;"},
+                {u"n", Value(5), u"TWO;"},
+                {u"n", Value(5.0), u""},
+                {u"s", Value::Null(), u"TWO;THREE;"},
+                {u"s", Value(u"ab"), u""},
+                {u"zz", Value(1), u""}};
+  for (const auto& f : kFinds)
+    EXPECT_EQ(Joined(call(u"FindIds", {Value(f.field), f.query})), f.found)
+        << ToUtf8(f.field);
+  // An object never matches, not even itself.
+  Value list = CreateObject(u"CArray");
+  call(u"SetField", {Value(u"one"), Value(u"o"), list});
+  EXPECT_EQ(UBound(call(u"FindIds", {Value(u"o"), list})), -1);
+  EXPECT_EQ(ToLong(call(u"GetField", {Value(u" one "), Value(u"n")})), 5);
+  EXPECT_EQ(call(u"GetField", {Value(u"one"), Value(u"o")}).object(),
+            list.object());
+  EXPECT_TRUE(call(u"GetField", {Value(u"one"), Value(u"x")}).IsMissing());
+  EXPECT_EQ(
+      ToText(call(u"GetField", {Value(u"nine"), Value(u"n"), Value(u"dflt")})),
+      u"dflt");
+  EXPECT_FALSE(ToBoolean(Call(d1, u"Exists", CallType::Method, {Value(u"x")})));
+  // A stored object that is not a dictionary stops the search.
+  Call(store, u"Item", CallType::Set, {Value(u"odd"), CreateObject(u"CArray")});
+  ExpectRaisesStandard(call(u"FindIds", {Value(u"n"), Value(5)}),
+                       kErrTypeMismatch);
 }
 
 }  // namespace

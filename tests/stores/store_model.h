@@ -1,7 +1,6 @@
-// In-memory models of what the two database files hold, the random texts
-// and documents long runs write into them, and one rendering of a store and
-// of a model, so that a comparison is one string compare. Free of GoogleTest,
-// so the fuzz targets use it too.
+// Models of what the two database files hold, the random texts and
+// documents written into them, and one rendering of store and model. Free
+// of GoogleTest for the fuzz targets.
 #ifndef QUORVEL_TESTS_STORES_STORE_MODEL_H_
 #define QUORVEL_TESTS_STORES_STORE_MODEL_H_
 
@@ -12,7 +11,6 @@
 #include <random>
 #include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,41 +21,34 @@
 #include "quorvel/safearray.h"
 #include "quorvel/string.h"
 #include "quorvel/value.h"
-#include "test_util.h"
 
 namespace quorvel::testing {
 
-// Random texts in the files' code page: mostly ASCII, with letters beyond it
-// (São Paulo, Zürich, €), blanks and punctuation.
+// Random texts in the files' code page, beyond ASCII too.
 class RandomText {
  public:
   explicit RandomText(uint32_t seed) : rng_(seed) {}
 
-  // Returns a number in [0, n).
   uint32_t Below(uint32_t n) { return static_cast<uint32_t>(rng_() % n); }
   bool OneIn(uint32_t n) { return Below(n) == 0; }
 
-  // Returns a text whose length lies between `min` and `max`, spread evenly
-  // over orders of magnitude, so short and long texts are both common.
+  // A length spread evenly over orders of magnitude.
   std::u16string Text(size_t min, size_t max) {
     const double lo = std::log(static_cast<double>(std::max<size_t>(min, 1)));
     const double hi = std::log(static_cast<double>(max) + 1);
     std::uniform_real_distribution<double> d(lo, hi);
-    size_t n = static_cast<size_t>(std::exp(d(rng_)));
-    n = std::clamp(n, min, max);
+    const size_t n =
+        std::clamp(static_cast<size_t>(std::exp(d(rng_))), min, max);
     static constexpr char16_t kLetters[] =
         u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
         u"  .,-_'\"\\/:;S\u00e3o Paulo Z\u00fcrich \u00e9t\u00e9 \u20ac\u0153"
         u"\u00df\u00f8\u00c6\u0160\u00a0\u00ff";
-    constexpr size_t kCount = sizeof(kLetters) / sizeof(kLetters[0]) - 1;
     std::u16string out(n, u' ');
-    for (char16_t& c : out) c = kLetters[Below(kCount)];
+    for (char16_t& c : out) c = kLetters[Below(std::size(kLetters) - 1)];
     return out;
   }
 
-  // Returns a text for a record: mostly up to a few hundred characters,
-  // one in eight up to `most`, so that a run writes many records and still
-  // crosses every window and page edge many times.
+  // Mostly short, one in eight up to `most`.
   std::u16string RecordText(size_t most) {
     return OneIn(8) ? Text(0, most) : Text(0, std::min<size_t>(most, 600));
   }
@@ -68,20 +59,14 @@ class RandomText {
   std::mt19937 rng_;
 };
 
-// The keys of a store in index order, each with its content.
+// The keys of a store in index order, each with its content; a put keeps a
+// present key's place.
 template <class T>
 class OrderedModel {
  public:
-  // Replaces the content of a present key in its place, or adds the key at
-  // the end.
   void Put(const std::u16string& key, T value) {
-    auto it = values_.find(key);
-    if (it == values_.end()) {
-      order_.push_back(key);
-      values_.emplace(key, std::move(value));
-    } else {
-      it->second = std::move(value);
-    }
+    auto [it, added] = values_.insert_or_assign(key, std::move(value));
+    if (added) order_.push_back(key);
   }
   bool Erase(const std::u16string& key) {
     if (values_.erase(key) == 0) return false;
@@ -100,18 +85,15 @@ class OrderedModel {
   std::map<std::u16string, T> values_;
 };
 
-// A document as its fields render: "name:kind:text|" each, in order. The
-// kinds are the ones a document file gives back.
+// A document as its fields render: "name:kind:text|" each, in order.
 using Doc = std::u16string;
 
 inline Doc Render(const Dictionary& fields) {
   Doc out;
   for (const Dictionary::Entry& e : fields) {
-    out += e.key.view();
-    out += u':';
     const std::string kind = std::to_string(VarType(e.value));
-    out.append(kind.begin(), kind.end());
-    out += u':';
+    out += e.key.view();
+    out += u':' + std::u16string(kind.begin(), kind.end()) + u':';
     out += e.value.IsNull() ? std::u16string_view(u"Null")
                             : ToText(e.value).view();
     out += u'|';
@@ -119,15 +101,13 @@ inline Doc Render(const Dictionary& fields) {
   return out;
 }
 
-// Fills `fields` with one to six random fields of the kinds a document file
-// keeps (text, Long, Double, Boolean, Null), the texts sized so that the
-// record lies between about 10 bytes and 20 KB.
+// One to six random fields of the kinds a document file keeps, the record
+// between about 10 bytes and 20 KB.
 inline void RandomFields(RandomText& r, Dictionary& fields) {
   static constexpr const char16_t* kNames[] = {
       u"name", u"city",          u"note",           u"n", u"x", u"ok",
       u"none", u"\u00e9t\u00e9", u"gr\u00f6\u00dfe"};
   const uint32_t count = 1 + r.Below(6);
-  const size_t budget = 20000 / count;
   for (uint32_t i = 0; i < count; ++i) {
     const String name(kNames[r.Below(9)]);
     switch (r.Below(8)) {
@@ -144,46 +124,39 @@ inline void RandomFields(RandomText& r, Dictionary& fields) {
         fields.LetItem(name, Value::Null());
         break;
       default:
-        fields.LetItem(name, Value(r.RecordText(budget)));
+        fields.LetItem(name, Value(r.RecordText(20000 / count)));
     }
   }
+}
+
+// A value, or a document rendered (marked when under another id).
+inline std::u16string ContentOf(KxKVDB& db, const String& key) {
+  return db.Item(key).str();
+}
+inline std::u16string ContentOf(KxDocsDB& db, const String& id) {
+  Ref<KxDocRec> rec = db.GetDoc(id);
+  if (!rec) return u"Nothing";
+  return Render(rec->fields()) +
+         (rec->DocID().view() == id.view() ? u"" : u" under another id");
 }
 
 // Returns "" when the store shows exactly the model (the same keys in the
 // same order, each with the same content), else the first difference.
-template <class Store, class T, class Read>
-std::string Diff(Store& db, const OrderedModel<T>& model, Read&& read) {
+template <class Store>
+std::string Diff(Store& db, const OrderedModel<std::u16string>& model) {
   const Value keys = db.Keys();
   const std::span<const Value> got = keys.array().values();
   const std::vector<std::u16string>& want = model.keys();
   for (size_t i = 0; i < std::max(got.size(), want.size()); ++i) {
-    if (i >= got.size() || i >= want.size() ||
-        got[i].string_view() != want[i]) {
-      return "key " + std::to_string(i) + " of " + std::to_string(got.size()) +
-             " is " +
-             (i < got.size() ? ToUtf8(got[i].string_view()) : "missing") +
-             ", the model has " + std::to_string(want.size()) + " keys and " +
-             (i < want.size() ? ToUtf8(want[i]) : "none");
-    }
-    const T seen = read(got[i].string());
-    if (seen != *model.Find(want[i])) {
-      return "key " + ToUtf8(want[i]) + " holds " +
-             ToUtf8(seen).substr(0, 200) + ", the model " +
-             ToUtf8(*model.Find(want[i])).substr(0, 200);
-    }
+    const std::u16string key =
+        i < got.size() ? std::u16string(got[i].string_view()) : u"none";
+    if (i >= got.size() || i >= want.size() || key != want[i])
+      return "key " + std::to_string(i) + " is " + ToUtf8(key);
+    const std::u16string seen = ContentOf(db, key);
+    if (seen != *model.Find(key))
+      return "key " + ToUtf8(key) + " holds " + ToUtf8(seen).substr(0, 200);
   }
   return std::string();
-}
-
-inline std::string Diff(KxKVDB& db, const OrderedModel<std::u16string>& model) {
-  return Diff(db, model, [&](const String& key) { return db.Item(key).str(); });
-}
-
-inline std::string Diff(KxDocsDB& db, const OrderedModel<Doc>& model) {
-  return Diff(db, model, [&](const String& id) {
-    Ref<KxDocRec> rec = db.GetDoc(id);
-    return rec ? Render(rec->fields()) : Doc(u"Nothing");
-  });
 }
 
 }  // namespace quorvel::testing

@@ -1,29 +1,20 @@
-// The read-only scan of both database files against a byte walker
-// written here from docs/file-formats.md alone: files the stores made, with
-// records of random sizes across the read window's edges, Windows-1252
-// text, deleted records, torn tails and a damaged record in the middle.
+// The read-only scan of both database files against a byte walker written
+// here from docs/file-formats.md alone, over files the stores made (records
+// across the read window's edges, deleted, torn or damaged).
 #include "quorvel/store_scan.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "quorvel/error.h"
-#include "quorvel/kxdocsdb.h"
-#include "quorvel/kxkvdb.h"
+#include "stores/store_file_test.h"
 #include "stores/store_model.h"
-#include "test_util.h"
 
 namespace quorvel::testing {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // One record as either walker reports it.
 struct Rec {
@@ -137,6 +128,7 @@ Walked Scan(const std::string& path, StoreKind kind) {
   StoreScanner file = StoreScanner::Open(FromUtf8(path), kind);
   Walked w;
   const bool docs = file.kind() == StoreKind::kDocuments;
+  EXPECT_EQ(file.records_at(), docs ? 120 : 104);
   for (const StoreHeaderCopy* h : {&file.header_a(), &file.header_b()}) {
     EXPECT_EQ(h->next_id.has_value(), docs);
     w.headers += RenderCopy(h->magic, h->magic_ok, h->version, h->record_count,
@@ -169,22 +161,10 @@ Walked Scan(const std::string& path, StoreKind kind) {
   return w;
 }
 
-class StoreScanTest : public testing::TempDirTest {
- protected:
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
-  static Bytes Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Write(const std::string& path, const Bytes& b) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()),
-              static_cast<std::streamsize>(b.size()));
-  }
-};
+// The scan reads any file; the fixture's store type is not used.
+using StoreScanTest = StoreFileTest<KxKVDB>;
 
-// Records of 0 to about 70,000 bytes, so that many straddle the 4 KiB and
-// 64 KiB edges of the read window, a fifth of them deleted.
+// Records of 0 to about 70,000 bytes, a fifth of them deleted.
 void FillKv(const std::string& path, RandomText& r) {
   Ref<KxKVDB> db = KxKVDB::Create();
   db->OpenDB(String(FromUtf8(path)));
@@ -194,7 +174,7 @@ void FillKv(const std::string& path, RandomText& r) {
     db->PutValue(key, String(r.RecordText(70000)));
     if (r.OneIn(5)) db->DeleteKey(key);
   }
-  // Long enough that a cut of its last bytes leaves its header whole.
+  // A cut of its last bytes leaves its header whole.
   db->PutValue(String(u"z\u00e9"), String(u"the last value, \u20ac"));
 }
 
@@ -217,17 +197,44 @@ void FillDocs(const std::string& path, RandomText& r) {
 }
 
 TEST_F(StoreScanTest, AgreesWithTheFormatByteForByte) {
-  enum Damage { kNone, kTornShort, kTornHeader, kCutLast, kMiddleSignature };
+  enum Damage {
+    kNone,
+    kTornShort,
+    kTornHeader,
+    kCutLast,
+    kMiddleSignature,
+    kAVersion,
+    kAMagic,
+    kBMagic,
+    kBothMagics
+  };
   for (const bool docs : {false, true}) {
-    const std::string made = Path(docs ? "made.db" : "made.kv");
+    std::filesystem::remove(path_);
     RandomText r(docs ? 17 : 5);
-    docs ? FillDocs(made, r) : FillKv(made, r);
-    const Bytes full = Read(made);
+    docs ? FillDocs(path_, r) : FillKv(path_, r);
+    const Bytes full = FileBytes();
     const Walked clean = WalkBytes(full, docs);
     ASSERT_GT(clean.records.size(), 50u);
-    const Rec& middle = clean.records[clean.records.size() / 2];
-    for (const Damage damage :
-         {kNone, kTornShort, kTornHeader, kCutLast, kMiddleSignature}) {
+    const size_t header = docs ? 60 : 52, all = clean.records.size();
+    const StoreWalkStop end =
+        docs ? StoreWalkStop::kChainEnd : StoreWalkStop::kEnd;
+    // What each damage comes to, lest the walker copy a fault of the scan.
+    const struct {
+      size_t records;
+      StoreWalkStop stop;
+      char chosen;
+    } expected[] = {
+        {all, end, 'A'},
+        {all, docs ? end : StoreWalkStop::kCutShort, 'A'},
+        {all, docs ? end : StoreWalkStop::kPastEnd, 'A'},
+        {all - 1, StoreWalkStop::kPastEnd, 'A'},
+        {all / 2, StoreWalkStop::kNoSignature, 'A'},
+        {all, end, 'B'},
+        {all, end, 'B'},
+        {all, end, 'A'},
+        {all, end, '-'},
+    };
+    for (int damage = kNone; damage <= kBothMagics; ++damage) {
       SCOPED_TRACE(std::string(docs ? "docs" : "kv") + " damage " +
                    std::to_string(damage));
       Bytes b = full;
@@ -237,14 +244,18 @@ TEST_F(StoreScanTest, AgreesWithTheFormatByteForByte) {
         b.insert(b.end(), {0x5F, 0x0B, 1, 0, 16, 0, 0, 0, 0, 'a'});
       if (damage == kCutLast) b.resize(b.size() - 3);
       if (damage == kMiddleSignature)
-        b[static_cast<size_t>(middle.offset)] ^= 1;
-      const std::string path = Path("f");
-      Write(path, b);
+        b[static_cast<size_t>(clean.records[all / 2].offset)] ^= 1;
+      if (damage == kAVersion) b[docs ? 8 : 4] = 2;
+      if (damage == kAMagic || damage == kBothMagics) b[0] = 'k';
+      if (damage == kBMagic || damage == kBothMagics) b[header] = 'k';
+      WriteFile(b);
       const Walked want = WalkBytes(b, docs);
-      for (const StoreKind kind :
-           {StoreKind::kDetect,
-            docs ? StoreKind::kDocuments : StoreKind::kKeyValue}) {
-        const Walked got = Scan(path, kind);
+      const StoreKind kind =
+          docs ? StoreKind::kDocuments : StoreKind::kKeyValue;
+      // Neither magic: only a caller who names the kind may look.
+      for (const StoreKind as :
+           {damage == kBothMagics ? kind : StoreKind::kDetect, kind}) {
+        const Walked got = Scan(path_, as);
         EXPECT_EQ(got.headers, want.headers);
         EXPECT_EQ(got.stop, want.stop);
         EXPECT_EQ(got.stop_at, want.stop_at);
@@ -254,59 +265,15 @@ TEST_F(StoreScanTest, AgreesWithTheFormatByteForByte) {
           ASSERT_TRUE(got.records[i] == want.records[i])
               << "record " << i << " at " << want.records[i].offset;
       }
-      // What each damage must come to, so that the walker is no copy of
-      // a fault in the scan.
-      const size_t all = clean.records.size();
-      const struct {
-        size_t records;
-        StoreWalkStop stop;
-      } expected[] = {
-          {all, docs ? StoreWalkStop::kChainEnd : StoreWalkStop::kEnd},
-          {all, docs ? StoreWalkStop::kChainEnd : StoreWalkStop::kCutShort},
-          {all, docs ? StoreWalkStop::kChainEnd : StoreWalkStop::kPastEnd},
-          {all - 1, StoreWalkStop::kPastEnd},
-          {all / 2, StoreWalkStop::kNoSignature},
-      };
       EXPECT_EQ(want.records.size(), expected[damage].records);
       EXPECT_EQ(want.stop, expected[damage].stop);
+      EXPECT_EQ(want.headers.back(), expected[damage].chosen);
     }
   }
 }
 
-TEST_F(StoreScanTest, HeaderChoicesAndRefusals) {
-  const std::string kv = Path("a.kv");
-  KxKVDB::Create()->OpenDB(String(FromUtf8(kv)));
-  const Bytes empty_kv = Read(kv);
-  ASSERT_EQ(empty_kv.size(), 104u);
-  const struct {
-    size_t at;  // the byte changed, or past the header for none
-    uint8_t value;
-    HeaderChoice chosen;
-  } choices[] = {
-      {200, 0, HeaderChoice::kA},
-      {4, 2, HeaderChoice::kB},    // A's version
-      {0, 'k', HeaderChoice::kB},  // A's magic
-      {52, 'k', HeaderChoice::kA},
-  };
-  for (const auto& c : choices) {
-    Bytes b = empty_kv;
-    if (c.at < b.size()) b[c.at] = c.value;
-    Write(kv, b);
-    StoreScanner file = StoreScanner::Open(FromUtf8(kv));
-    EXPECT_EQ(file.kind(), StoreKind::kKeyValue);
-    EXPECT_EQ(file.chosen(), c.chosen) << c.at;
-    EXPECT_EQ(file.records_at(), 104);
-    const StoreWalkEnd end = file.Walk([](const StoreRecord&) {});
-    EXPECT_EQ(end.records, 0);
-    EXPECT_EQ(end.stop_at, 104);
-  }
-  // Neither magic: only a caller who names the kind may look.
-  Bytes b = empty_kv;
-  b[0] = b[52] = 'k';
-  Write(kv, b);
-  EXPECT_EQ(StoreScanner::Open(FromUtf8(kv), StoreKind::kKeyValue).chosen(),
-            HeaderChoice::kNone);
-
+TEST_F(StoreScanTest, Refusals) {
+  Bytes neither(104, 0);
   const struct {
     Bytes content;  // none: no file at all
     StoreKind kind;
@@ -316,7 +283,7 @@ TEST_F(StoreScanTest, HeaderChoicesAndRefusals) {
     const char* description;
   } refusals[] = {
       {{}, StoreKind::kDetect, false, kErrFileNotFound, "", ""},
-      {b, StoreKind::kDetect, false, kErrGeneralFailure, "KxQuorvel",
+      {neither, StoreKind::kDetect, false, kErrGeneralFailure, "KxQuorvel",
        "This file is neither a CKVDB nor a KxDocsDB file"},
       {{'K', 'F', 'K', 'V'},
        StoreKind::kDetect,
@@ -328,11 +295,10 @@ TEST_F(StoreScanTest, HeaderChoicesAndRefusals) {
        "KxDocsDB", "This file is not a valid KxDocsDB file"},
   };
   for (const auto& c : refusals) {
-    const std::string path = Path("r");
-    std::filesystem::remove(path);
-    if (!c.content.empty()) Write(path, c.content);
+    std::filesystem::remove(path_);
+    if (!c.content.empty()) WriteFile(c.content);
     try {
-      StoreScanner file = StoreScanner::Open(FromUtf8(path), c.kind);
+      StoreScanner file = StoreScanner::Open(upath_, c.kind);
       EXPECT_TRUE(c.walk) << c.description;
       EXPECT_FALSE(file.has_headers());
       file.Walk([](const StoreRecord&) {});
@@ -345,20 +311,6 @@ TEST_F(StoreScanTest, HeaderChoicesAndRefusals) {
       }
     }
   }
-}
-
-TEST_F(StoreScanTest, NormalizeDocIdIsTheStoresOwnRule) {
-  const std::string path = Path("n.db");
-  Ref<KxDocsDB> db = KxDocsDB::Create();
-  db->OpenDB(String(FromUtf8(path)));
-  for (const char16_t* id :
-       {u"  doc7 ", u"\tab", u"\u00ffk\u00df", u"Zo\u00eb"}) {
-    const String normal = NormalizeDocId(id);
-    db->AddDoc(String(id))->Save();
-    EXPECT_TRUE(db->HasDoc(normal.view())) << ToUtf8(id);
-  }
-  EXPECT_EQ(NormalizeDocId(u"  doc7 ").str(), u"DOC7");
-  EXPECT_EQ(NormalizeDocId(u"\u00ffk\u00df").str(), u"\u0178K\u00df");
 }
 
 }  // namespace

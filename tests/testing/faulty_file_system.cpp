@@ -26,7 +26,7 @@ class FaultyFileSystem::File final : public DbFile {
     Write(offset, data, &DbFile::WriteAt);
   }
   void WriteInPlace(int64_t offset, std::span<const uint8_t> data) override {
-    Write(offset, data, &DbFile::WriteInPlace);
+    Write(offset, data, &DbFile::WriteInPlace);  // counts as a write too
   }
   int64_t Length() override {
     Live();
@@ -51,7 +51,6 @@ class FaultyFileSystem::File final : public DbFile {
 
  private:
   using WriteFn = void (DbFile::*)(int64_t, std::span<const uint8_t>);
-  // Either kind of write counts in the sequence and may fail or be cut.
   void Write(int64_t offset, std::span<const uint8_t> data, WriteFn write) {
     Live();
     bool fail_outright = false;
@@ -125,15 +124,12 @@ void FaultyFileSystem::Delete(const std::u16string& path) {
 void FaultyFileSystem::Rename(const std::u16string& from,
                               const std::u16string& to) {
   base_.Rename(from, to);
-  // The name moves at once, but a crash undoes it until the directory is
-  // synced.
   renamed_.emplace_back(from, to);
 }
 
 void FaultyFileSystem::SyncDirectory(const std::u16string& path) {
   base_.SyncDirectory(path);
-  // The content is only as durable as the last sync of the file under its
-  // old name.
+  // The content is as durable as the last sync under the old name.
   for (const auto& [from, to] : renamed_) {
     auto it = durable_.find(from);
     if (it != durable_.end()) {

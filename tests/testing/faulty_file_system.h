@@ -1,7 +1,6 @@
-// A FileSystem for tests that wraps another one and injects the faults a
-// store must survive: a write that fails outright, a write cut short, and a
-// crash that loses everything written since the last FlushData, and every
-// rename since the last SyncDirectory.
+// Wraps another FileSystem and injects the faults a store must survive: a
+// write that fails or is cut short, and a crash that loses what was written
+// since the last FlushData and renamed since the last SyncDirectory.
 #ifndef QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 #define QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 
@@ -17,26 +16,21 @@
 
 namespace quorvel::internal {
 
-// Every file opened through it counts its writes in one shared sequence.
-// After Crash() the files opened before it are dead: any use raises 57.
-// Thread-compatible.
+// Its files count their writes in one sequence; after Crash() the files
+// opened before it raise 57 on any use.
 class FaultyFileSystem final : public FileSystem {
  public:
   explicit FaultyFileSystem(FileSystem& base);
   ~FaultyFileSystem() override;
 
-  // Makes the `nth` write from now (1 = the next one) raise 61 without
-  // writing anything.
+  // The `nth` write from now (1 = the next) raises 61, writing nothing.
   void FailWrite(int nth);
-  // Makes the `nth` write from now write only its first `keep` bytes and
-  // then raise 57.
+  // The `nth` write from now writes its first `keep` bytes and raises 57.
   void CutWrite(int nth, size_t keep);
-  // Makes every lock request raise 57 (stores must carry on without it).
-  void FailLocks(bool fail) { fail_locks_ = fail; }
-  // Returns the number of writes done (or attempted) since creation.
-  int writes() const { return writes_; }
-  // Puts every file this object has seen back to its content at its last
-  // FlushData (or at its first open, when it was never flushed).
+  void FailLocks(bool fail) { fail_locks_ = fail; }  // each lock raises 57
+  int writes() const { return writes_; }             // done or tried
+  // Puts every file seen back as it was at its last FlushData (or first
+  // open).
   void Crash();
 
   using FileSystem::Open;
@@ -55,8 +49,7 @@ class FaultyFileSystem final : public FileSystem {
   class File;
   friend class File;
 
-  // Decides the fate of the next write: -1 write it all, else the number of
-  // bytes to keep before failing (0 with `fail_outright` for a clean failure).
+  // -1: write it all; else the bytes to keep before failing.
   int64_t NextWrite(bool* fail_outright);
   static std::vector<uint8_t> ReadAll(DbFile& file);
 

@@ -1,7 +1,5 @@
 // Files held in memory, for tests and fuzz targets that open thousands of
-// variants of one file: the seam serves them without touching the disk.
-// Locks are no-ops; one thread only. A path can be made read-only, as a file
-// the process may not write would be.
+// variants of one file. Locks are no-ops; one thread only.
 #ifndef QUORVEL_TESTS_TESTING_MEMORY_FILE_SYSTEM_H_
 #define QUORVEL_TESTS_TESTING_MEMORY_FILE_SYSTEM_H_
 
@@ -22,25 +20,18 @@ namespace quorvel::internal {
 
 class MemoryFileSystem final : public FileSystem {
  public:
-  // Makes `path` hold the first `n` bytes of `bytes` (all of them by
-  // default), replacing what it held.
+  // Makes `path` hold the first `n` bytes of `bytes`.
   void Put(const std::u16string& path, std::span<const uint8_t> bytes,
            size_t n = std::string::npos) {
     files_[path] = std::make_shared<std::vector<uint8_t>>(
         bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
   }
-  // Returns what `path` holds; it must exist.
   const std::vector<uint8_t>& Get(const std::u16string& path) const {
     return *files_.at(path);
   }
-  // Makes opening `path` for writing fail as a file without write
-  // permission does (75), or lifts that.
+  // Opening `path` for writing fails as without write permission (75).
   void SetReadOnly(const std::u16string& path, bool read_only) {
-    if (read_only) {
-      read_only_.insert(path);
-    } else {
-      read_only_.erase(path);
-    }
+    read_only ? void(read_only_.insert(path)) : void(read_only_.erase(path));
   }
   using FileSystem::Open;
   std::unique_ptr<DbFile> Open(const std::u16string& path,

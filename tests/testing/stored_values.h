@@ -1,6 +1,5 @@
-// Random Values of every kind, for tests that compare what the storability
-// check says with what a codec or store actually gives back, and the
-// equality those tests mean by "came back".
+// Random Values of every kind, to compare what the storability check says
+// with what a codec or store gives back, and what "came back" means.
 #ifndef QUORVEL_TESTS_TESTING_STORED_VALUES_H_
 #define QUORVEL_TESTS_TESTING_STORED_VALUES_H_
 
@@ -13,10 +12,9 @@
 
 namespace quorvel::testing {
 
-// Draws Values from a seeded generator: scalars with random bits, Dates and
-// Decimals in and out of range, text from ASCII, Windows-1252 and the whole
-// of UTF-16 (lone surrogates included), and CArray, Dictionary and KxDocRec
-// trees three levels deep, now and then with a kind no file holds.
+// Scalars with random bits, Dates and Decimals in and out of range, text
+// from ASCII, Windows-1252 and all of UTF-16 (lone surrogates too), and
+// trees three levels deep, now and then of a kind no file holds.
 class RandomValues {
  public:
   explicit RandomValues(uint32_t seed) : rng_(seed) {}
