@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,8 +20,8 @@
 
 namespace quorvel::testing {
 
-// Scales a count of operations down under the sanitizers, whose builds run
-// several times slower; they are there for memory errors, not for volume.
+// A count of operations, smaller under the sanitizers: they look for memory
+// errors, not volume.
 inline int Scaled(int n) {
 #if defined(__SANITIZE_ADDRESS__)
   return n / 4;
@@ -55,8 +56,7 @@ inline std::vector<uint8_t> FromHex(std::string_view hex) {
   return out;
 }
 
-// Writes up to `n` bytes from `from` as upper-case hex pairs, with a space
-// between pairs when `spaced`.
+// Up to `n` bytes from `from` as upper-case hex pairs, spaced or not.
 inline std::string ToHex(std::span<const uint8_t> bytes, size_t from = 0,
                          size_t n = std::string::npos, bool spaced = false) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -69,23 +69,16 @@ inline std::string ToHex(std::span<const uint8_t> bytes, size_t from = 0,
   return out;
 }
 
-// Runs a shell command with `input` on its standard input and returns what
-// it wrote to standard output, or nothing when the command is not there or
-// fails; tests that compare against another implementation skip then.
+// What a shell command wrote to standard output, given `input`; nothing when
+// it is not there or fails (the tests that use it skip then).
 inline std::optional<std::string> RunTool(const std::string& command,
                                           std::string_view input) {
   char path[] = "/tmp/quorvel-toolXXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return std::nullopt;
-  bool written = true;
-  for (size_t at = 0; at < input.size() && written;) {
-    const ssize_t n = write(fd, input.data() + at, input.size() - at);
-    written = n > 0;
-    if (written) at += static_cast<size_t>(n);
-  }
   close(fd);
   std::optional<std::string> out;
-  if (written) {
+  if (std::ofstream(path, std::ios::binary).write(input.data(), input.size())) {
     const std::string line = command + " < " + path + " 2>/dev/null";
     if (FILE* pipe = popen(line.c_str(), "r")) {
       std::string text;
@@ -99,11 +92,6 @@ inline std::optional<std::string> RunTool(const std::string& command,
   return out;
 }
 
-// Something else that calls itself a CArray, holding one element (7), whose
-// reading drops the entry `key` of `holder` (the entry that holds it) and
-// adds 200 entries there, so that a writer walking `holder` meets a map
-// that moved and a list that lost its last other reference. Non-owning, so
-// that no reference cycle keeps either alive.
 // A test with a fresh directory of its own, removed after it.
 class TempDirTest : public ::testing::Test {
  protected:
@@ -118,6 +106,10 @@ class TempDirTest : public ::testing::Test {
   std::string dir_;
 };
 
+// A "CArray" of one element (7) whose reading drops the entry `key` of
+// `holder` and adds 200 entries there: a writer walking `holder` meets a map
+// that moved and a list that lost its last other reference. Non-owning, so
+// that no reference cycle keeps either alive.
 class ListThatChangesItsHolder final : public Object {
  public:
   ListThatChangesItsHolder(Dictionary* holder, std::u16string key)
@@ -145,8 +137,7 @@ class ListThatChangesItsHolder final : public Object {
 };
 
 // root = {"list": [changer, 1], "x": 2}, the changer a
-// ListThatChangesItsHolder: reading it drops "list" (and with it the last
-// other reference to the list) and grows root.
+// ListThatChangesItsHolder of "list".
 inline Ref<Dictionary> RootWithAChangingList() {
   Ref<Dictionary> root = Dictionary::Create();
   {

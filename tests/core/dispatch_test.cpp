@@ -75,55 +75,37 @@ std::string Described(const Value& v) {
   return ToUtf8(ToText(v));
 }
 
-// Names in any case, Get and Method both reading, "" the default member;
-// arguments converted to the declared types, omitted ones given their
-// default, their type's zero or Missing, extra ones into the variable list.
-// an object argument to a typed parameter read for its value; a read-only
-// property has no write and a method no Set. "#N" marks a call that raises N.
+// Names in any case, "" the default member; arguments converted to the
+// declared types, omitted ones given their default, their type's zero or
+// Missing, extra ones into the variable list. "#N": the call raises N.
 TEST(DispatchTest, CallsBindTheirArguments) {
   const Ref<Probe> p = Probe::Create();
   const Value obj(p);
-  const Value m = Value::Missing();
+  const Value m = Value::Missing(), coll = CreateObject(u"Collection");
+  const Value none = Value::Nothing(), null = Value::Null();
+  const std::vector<Value> no, forty(40, Value(5));
   using enum CallType;
+  using V = Value;
   const struct {
     std::u16string_view name;
     CallType type;
     std::vector<Value> args;
     std::string result;
   } calls[] = {
-      {u"count", Get, {}, "42"},
-      {u"COUNT", Method, {}, "42"},
-      {u"Sum", Get, {Value(1), Value(2)}, "3"},
-      {u"", Get, {Value(4)}, "8"},
-      {u"touch", Method, {}, "(Empty)"},
-      {u"Sum", Method, {Value(u"abc"), Value(1)}, "#13"},
-      {u"Sum", Method, {Value::Null(), Value(1)}, "#94"},
-      {u"Sum", Method, {MakeArray({}), Value(1)}, "#13"},
-      {u"Sum", Method, {obj, Value(1)}, "#450"},
-      {u"Sum", Method, {Value(1)}, "11"},
-      {u"Sum", Method, {Value(1), m}, "11"},
-      {u"Echo", Method, {}, "(Missing)"},
-      {u"Echo", Method, {m}, "(Missing)"},
-      {u"Echo", Method, {Value()}, "(Empty)"},
-      {u"Typed", Method, {}, "0/"},
-      {u"Typed", Method, {m, Value(u"x")}, "0/x"},
-      {u"Sum", Method, {}, "#450"},
-      {u"Sum", Method, {Value(1), Value(2), Value(3)}, "#450"},
-      {u"Count", Get, {Value(1)}, "#450"},
-      {u"Sum", Method, {m, Value(2)}, "#449"},
-      {u"Item", Let, {}, "#450"},
-      {u"Item", Let, {Value(1)}, "#450"},
-      {u"Tail", Method, std::vector<Value>(40, Value(5)), "39"},
-      {u"Tail", Method, {Value(1)}, "0"},
-      {u"Tail", Method, {Value(1), Value(2), Value(u"x"), Value()}, "3"},
-      {u"Take", Method, {obj}, "True"},
-      {u"Take", Method, {Value::Nothing()}, "False"},
-      {u"Take", Method, {Value(1)}, "#13"},
-      {u"Take", Method, {CreateObject(u"Collection")}, "#13"},
-      {u"Count", Let, {Value(1)}, "#438"},
-      {u"Sum", Set, {Value(1)}, "#438"},
-      {u"Coun", Get, {}, "#438"},
-      {u"Nope", Method, {}, "#438"}};
+      {u"", Get, {V(40)}, "80"},        {u"Take", Method, {V(1)}, "#13"},
+      {u"count", Get, no, "42"},        {u"Sum", Get, {V(1), V(2)}, "3"},
+      {u"Coun", Get, no, "#438"},       {u"Take", Method, {obj}, "True"},
+      {u"COUNT", Method, no, "42"},     {u"Sum", Method, {V(1), m}, "11"},
+      {u"Typed", Method, no, "0/"},     {u"touch", Method, no, "(Empty)"},
+      {u"Sum", Method, no, "#450"},     {u"Echo", Method, no, "(Missing)"},
+      {u"Nope", Method, no, "#438"},    {u"Take", Method, {none}, "False"},
+      {u"Sum", Set, {V(1)}, "#438"},    {u"Sum", Method, {V(u"x")}, "#13"},
+      {u"Sum", Method, {V(1)}, "11"},   {u"Echo", Method, {V()}, "(Empty)"},
+      {u"Item", Let, {V(1)}, "#450"},   {u"Sum", Method, {m, V(2)}, "#449"},
+      {u"Tail", Method, {V(1)}, "0"},   {u"Sum", Method, {m, m, m}, "#450"},
+      {u"Tail", Method, forty, "39"},   {u"Typed", Method, {m, V(1)}, "0/1"},
+      {u"Count", Let, {V(1)}, "#438"},  {u"Sum", Method, {obj, V(1)}, "#450"},
+      {u"Take", Method, {coll}, "#13"}, {u"Sum", Method, {null, V(1)}, "#94"}};
   for (const auto& c : calls) {
     SCOPED_TRACE(ToUtf8(c.name) + " " + c.result);
     std::vector<Value> args = c.args;
@@ -136,46 +118,43 @@ TEST(DispatchTest, CallsBindTheirArguments) {
     }
   }
   EXPECT_EQ(p->touched, 1);
+  EXPECT_EQ(ToLong(CallByName(obj, u"Tail", Method, {V(1), V(2), V(3)})), 2);
   EXPECT_EQ(ToLong(p->seen_first), 1);
-  EXPECT_EQ(ToUtf8(ToText(CallByName(obj, u"Kinds", Method,
-                                     {Value(u"2.5"), Value(7), Value(u"1.25"),
-                                      Value(1), Value(3.5), Value(u"255")}))),
+  EXPECT_EQ(ToUtf8(ToText(CallByName(
+                obj, u"Kinds", Method,
+                {V(u"2.5"), V(7), V(u"1.25"), V(1), V(3.5), V(u"255")}))),
             "2|7|1.25|T|4|255");
-  for (const Value& wide : {Value(40000), Value(256)}) {
-    const bool integer = ToLong(wide) > 256;
+  for (const auto& [i, y] :
+       {std::pair(V(40000), V(1)), std::pair(V(1), V(256))})
     ExpectRaisesStandard(
-        CallByName(obj, u"Kinds", Method,
-                   {Value(1), Value(u"s"), Value(1), Value(1),
-                    integer ? wide : Value(1), integer ? Value(1) : wide}),
+        CallByName(obj, u"Kinds", Method, {V(1), V(u"s"), V(1), V(1), i, y}),
         kErrOverflow);
-  }
 
   // Arguments passed by reference are left as they were.
-  std::vector<Value> args = {Value(u"7"), Value(2.5)};
+  std::vector<Value> args = {V(u"7"), V(2.5)};
   EXPECT_EQ(ToLong(CallByName(obj, u"Sum", Method, std::span(args))), 9);
   EXPECT_EQ(args[0].string_view(), u"7");
   EXPECT_EQ(args[1].kind(), Kind::Double);
   EXPECT_EQ(args[1].double_value(), 2.5);
 
   // Property writes take the new value last.
-  CallByName(obj, u"Item", Let, {Value(u"3"), Value(u"new")});
+  CallByName(obj, u"Item", Let, {V(u"3"), V(u"new")});
   EXPECT_EQ(p->last_write, u"let 3");
   EXPECT_EQ(ToUtf8(ToText(p->stored)), "new");
   const Value other(Probe::Create());
-  CallByName(obj, u"item", Set, {Value(4), other});
+  CallByName(obj, u"item", Set, {V(4), other});
   EXPECT_EQ(p->last_write, u"set 4");
   EXPECT_EQ(p->stored.object(), other.object());
 
   ExpectRaisesStandard(CallByName(Value::Nothing(), u"Count", Get),
                        kErrObjectNotSet);
-  ExpectRaisesStandard(CallByName(Value(5), u"Count", Get), kErrObjectRequired);
+  ExpectRaisesStandard(CallByName(V(5), u"Count", Get), kErrObjectRequired);
 }
 
 // Value assignment reads the default member, which needs an index here.
 TEST(DispatchTest, ValueAssignmentOfObjects) {
   ExpectRaisesStandard(LetValue(Value::Nothing()), kErrObjectNotSet);
-  for (std::u16string_view name :
-       {u"Probe", u"CDict", u"Scripting.Dictionary", u"Collection"}) {
+  for (std::u16string_view name : {u"Probe", u"CDict", u"Collection"}) {
     const Value obj =
         name == u"Probe" ? Value(Probe::Create()) : CreateObject(name);
     ExpectRaisesStandard(LetValue(obj), kErrWrongArgumentCount);
@@ -194,10 +173,8 @@ TEST(DispatchTest, ValueAssignmentOfObjects) {
 }
 
 TEST(DispatchTest, CreateObjectByName) {
-  for (std::u16string_view name :
-       {u"CDict", u"cdict", u"KxQuorvel.CDict", u"kxquorvel.CDICT"})
+  for (std::u16string_view name : {u"cdict", u"kxquorvel.CDICT"})
     EXPECT_EQ(TypeName(CreateObject(name)), u"CDict") << ToUtf8(name);
-  EXPECT_EQ(TypeName(CreateObject(u"Scripting.Dictionary")), u"Dictionary");
   EXPECT_EQ(TypeName(CreateObject(u"scripting.dictionary")), u"Dictionary");
   EXPECT_EQ(TypeName(CreateObject(u"Collection")), u"Collection");
   for (std::u16string_view name :
@@ -214,8 +191,7 @@ TEST(DispatchTest, CreateObjectByName) {
   EXPECT_NE(CreateObject(u"CDict").object(), CreateObject(u"CDict").object());
 }
 
-// A method whose variable list is followed by another parameter, which no
-// ClassBuilder can declare.
+// A variable list before another parameter, which no ClassBuilder declares.
 void TableWithListBeforeLast() {
   ParamInfo list;
   list.name = u"Rest";
@@ -226,15 +202,11 @@ void TableWithListBeforeLast() {
   ClassInfo(u"Bad", {m}, u"");
 }
 
-// A table that breaks the binder's rules stops the process when it is built,
-// before any call can read past its parameters: a write needs its new value
-// as a required last parameter, and a variable list comes last.
+// A table that breaks the binder's rules stops the process when built: a
+// write takes its new value required and last, a variable list comes last.
 TEST(DispatchDeathTest, MalformedMemberTablesAreRefused) {
   EXPECT_DEATH(
       ClassBuilder<Probe>(u"Bad").Let<&Probe::Touch>(u"Touch", {}).Build(),
-      "member table of Bad is wrong at Touch");
-  EXPECT_DEATH(
-      ClassBuilder<Probe>(u"Bad").Set<&Probe::Touch>(u"Touch", {}).Build(),
       "member table of Bad is wrong at Touch");
   EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
                    .Let<&Probe::Echo>(u"Echo", {Opt(u"V")})

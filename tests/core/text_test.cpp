@@ -1,8 +1,6 @@
-// The String handle, the code page and the error report (UTF-8 is in
-// utf8_test.cpp).
+// The String handle, the code page and the error report.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -34,30 +32,18 @@ TEST(StringTest, SharesBlocksAndHoldsAnyUnit) {
   EXPECT_EQ(s.rep()->refs.load(), 2u);
   EXPECT_TRUE(t.empty());  // NOLINT: moved-from is empty
   EXPECT_EQ(u, s);
-  String built = String::Build(3, [](char16_t* p) {
-    p[0] = u'x';
-    p[1] = u'y';
-    p[2] = u'z';
-  });
-  EXPECT_EQ(built, std::u16string_view(u"xyz"));
 }
 
 TEST(CodePageTest, EveryByteRoundTripsAndUnknownUnitsBecomeQuestionMarks) {
   for (int b = 0; b < 256; ++b)
     EXPECT_EQ(AnsiFromUnit(UnitFromAnsi(static_cast<uint8_t>(b))), b) << b;
-  const std::pair<uint8_t, char16_t> both_ways[] = {
-      {0x80, 0x20AC}, {0x9F, 0x0178}, {0x81, 0x0081}, {0xE9, 0x00E9}};
-  for (const auto& [byte, unit] : both_ways) {
-    EXPECT_EQ(UnitFromAnsi(byte), unit);
-    EXPECT_EQ(AnsiFromUnit(unit), byte);
-  }
   // A C1 control the page maps elsewhere, and units it has no byte for.
   for (char16_t unit : {0x0080, 0x0100, 0xD83D})
     EXPECT_EQ(AnsiFromUnit(unit), '?');
   EXPECT_EQ(ToAnsi(u"a\u00e9\u20ac\u4e2d"),
             (std::vector<uint8_t>{'a', 0xE9, 0x80, '?'}));
-  const uint8_t bytes[] = {0x41, 0x80, 0x8D, 0xFF};
-  EXPECT_EQ(FromAnsi(bytes), std::u16string_view(u"A\u20ac\u008d\u00ff"));
+  const uint8_t bytes[] = {0x41, 0x80, 0x8D, 0x9F, 0xFF};
+  EXPECT_EQ(FromAnsi(bytes), std::u16string_view(u"A\u20ac\u008d\u0178\u00ff"));
   EXPECT_TRUE(FromAnsi({}).empty());
   // Whole texts go in wide steps: every length and place of a byte or
   // unit that needs the table gives what one at a time gives.
@@ -113,8 +99,7 @@ TEST(CodePageTest, ExactConversionNamesTheFirstCharacterWithoutAByte) {
                u"Character U+D800 at position 2 has no Windows-1252 byte");
 }
 
-// The texts of the standard numbers, which every other test checks through
-// StandardDescription.
+// Every other test checks the standard texts through StandardDescription.
 TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
   const std::pair<int32_t, std::u16string_view> texts[] = {
       {5, u"Invalid procedure call or argument"},
@@ -150,9 +135,8 @@ TEST(ErrorTest, RaiseCarriesNumberSourceAndDescription) {
   }
 }
 
-// What the standard library throws leaves as the library's error: memory
-// running out (under either name) as 7, anything else as 51; an Error keeps
-// its number, source and description, and a result comes back unchanged.
+// Memory running out (either name) leaves as 7, other std exceptions as 51;
+// an Error and a result pass unchanged.
 TEST(ErrorTest, StdExceptionsTranslateAtTheBoundary) {
   using internal::TranslateStdExceptions;
   ExpectRaisesStandard(
@@ -172,8 +156,6 @@ TEST(ErrorTest, StdExceptionsTranslateAtTheBoundary) {
                    [] { ErrorRaise(9, u"CArray", u"Index (3) is out"); }),
                9, u"CArray", u"Index (3) is out");
   EXPECT_EQ(TranslateStdExceptions([] { return 42; }), 42);
-  auto owned = TranslateStdExceptions([] { return std::make_unique<int>(7); });
-  EXPECT_EQ(*owned, 7);
   int counted = 0;
   int& same = TranslateStdExceptions([&]() -> int& { return counted; });
   EXPECT_EQ(&same, &counted);

@@ -38,11 +38,8 @@ TEST(ValueTest, KindsCodesAndTypeNames) {
   EXPECT_EQ(Value(true).integer(), -1);
   EXPECT_EQ(Value(false).integer(), 0);
   EXPECT_EQ(Value::Missing().error_code(), static_cast<int32_t>(0x80020004u));
-  Decimal d = Value::Decimal(Decimal(0xFFFFFFFF, ~0ull, 28, true)).decimal();
-  EXPECT_EQ(d.hi(), 0xFFFFFFFFu);
-  EXPECT_EQ(d.lo(), ~0ull);
-  EXPECT_EQ(d.scale(), 28);
-  EXPECT_TRUE(d.negative());
+  EXPECT_EQ(Value::Decimal(Decimal(0xFFFFFFFF, ~0ull, 28, true)).decimal(),
+            Decimal(0xFFFFFFFF, ~0ull, 28, true));
 }
 
 // A copy shares an object and a String's block and copies an array element

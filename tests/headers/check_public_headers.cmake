@@ -1,8 +1,6 @@
-# Fails when an installed header names the library's internals where a client
-# would meet them. `internal::` is allowed only in the headers listed below,
-# whose inline code or private members need it; every other header must not
-# name it at all, and none may name the file seam's test doubles or a header
-# under src/. Run with
+# Fails when an installed header names `internal::` (outside the headers
+# listed below, whose inline code needs it), a test double of the file seam,
+# or a header under src/. Run with
 #   cmake -DROOT=<source tree> -P check_public_headers.cmake
 cmake_minimum_required(VERSION 3.22)
 
@@ -17,8 +15,7 @@ set(internal_allowed
   dispatch.h
   # A private pointer to the loader's text interner.
   csvloader.h
-  # Where tree nodes come from, and the containers that take their objects
-  # and storage from there.
+  # Where tree nodes come from, and the containers built from them.
   bulk_memory.h carray.h dictionary.h node_vector.h
 )
 

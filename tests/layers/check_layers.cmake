@@ -1,20 +1,9 @@
-# The library is built in layers, each using only those below it:
-#
+# Fails when a file of a layer (src/ or a public header) includes a header
+# of a layer it may not use, or a client tree (tool, Python package,
+# benchmarks, fuzz targets) includes anything but public headers and its
+# own files:
 #   core <- collections <- (json, codecs, dataset) <- stores <- facade <- c_api
-#
-# json, codecs and dataset stand side by side and know nothing of each other.
-# This script fails when a file of a layer under src/, or a public header of
-# one, includes a header of a layer it may not use. Every public header
-# belongs to exactly one layer, named below: a new header must be placed
-# before the check passes.
-#
-# The library's clients in this tree (the tool, the Python package, the
-# benchmarks and the fuzz targets) stand outside the layers and see what any
-# client sees: a file there may include the public headers (quorvel/...) and
-# files of its own tree, found from its own folder; the fuzz targets also
-# share the tests' helpers. Anything else, a private header of src/ above
-# all, is refused. Run with
-#   cmake -DROOT=<source tree> -P check_layers.cmake
+# Run with cmake -DROOT=<source tree> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.22)
 
 if(NOT DEFINED ROOT)
@@ -47,15 +36,12 @@ set(headers_stores file_system.h kxdocrec.h kxdocsdb.h kxdocstore.h kxkvdb.h
 set(headers_facade cquorvelpi.h quorvel.h)
 set(headers_c_api quorvel_c.h)
 
-# The client trees, and the trees beside their own whose headers they may
-# include too.
+# The client trees, and the trees whose headers they may include too.
 set(clients tools python bench fuzz)
 set(shares_fuzz tests)
 
-# Includes that cross the layers the wrong way, or reach from a client into
-# the library's private headers, and are known, one "FILE -> HEADER" a line,
-# each with the reason it is still there. An entry that no longer occurs
-# fails the check too, so the list only shrinks.
+# Known crossings, "FILE -> HEADER", each with its reason; an entry that no
+# longer occurs fails too, so the list only shrinks.
 set(allowed
   # The model of a document file makes the ids a store generates, by the
   # stores' own rule, which no client needs.
@@ -65,8 +51,7 @@ set(allowed
   "fuzz/doc_match_fuzz.cpp -> stores/doc_match.h"
   "fuzz/doc_match_fuzz.cpp -> stores/doc_rules.h"
 )
-# A caller may allow more (the check's own test does, to see a stale entry
-# refused): -DALLOWED="FILE -> HEADER".
+# -DALLOWED="FILE -> HEADER" adds one (the check's own test, for a stale one).
 if(DEFINED ALLOWED)
   list(APPEND allowed "${ALLOWED}")
 endif()
@@ -80,8 +65,7 @@ endforeach()
 set(faults "")
 set(allowed_seen "")
 
-# Returns in `out` the layer of an include as written ("quorvel/carray.h",
-# "core/number_text.h"), or "" for one outside the layers.
+# The layer of an include as written, or "" outside the layers.
 function(layer_of_include include out)
   if(DEFINED layer_of_${include})
     set(${out} ${layer_of_${include}} PARENT_SCOPE)
@@ -156,8 +140,8 @@ function(check_client_file file tree)
     if(include MATCHES "^quorvel/")
       continue()
     endif()
-    # Its own: found from its folder and inside its tree, or in a tree it
-    # shares; a name that is also a header of src/ is never its own.
+    # Its own: found from its folder inside its tree, or in a shared tree;
+    # never a name that is also a header of src/.
     get_filename_component(found ${ROOT}/${dir}/${include} ABSOLUTE)
     file(RELATIVE_PATH found ${ROOT} ${found})
     set(own FALSE)

@@ -1,6 +1,5 @@
-# Runs check_layers.cmake on the small tree under upward/, which breaks the
-# layers once in each way the check looks for, and fails unless the check
-# fails and names every one of them (and nothing it should keep).
+# check_layers.cmake must refuse the tree under upward/, naming each fault
+# planted there and no include it should keep.
 cmake_minimum_required(VERSION 3.22)
 
 set(here ${CMAKE_CURRENT_LIST_DIR})
