@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <random>
 #include <vector>
 
@@ -28,23 +27,17 @@ std::u16string Dump(const CArray& a) {
   return out;
 }
 
-std::vector<int32_t> Longs(const CArray& a) {
-  std::vector<int32_t> out;
-  for (const Value& v : a) out.push_back(v.long_value());
-  return out;
-}
-
 // The error of an index outside 0 to `highest`, named as it was passed.
 std::u16string OutOfBounds(int64_t index, int32_t highest) {
   return u"Index (" + ToText(Value(static_cast<double>(index))).str() +
          u") is out of bounds (0 - " + ToText(Value(highest)).str() + u")";
 }
 
-class ByLength : public ISortCallback {
+class Negated : public ISortCallback {
  public:
   Value Apply(const Value& v) override {
     ++calls;
-    return Value(static_cast<int32_t>(v.string_view().size()));
+    return Value(-ToLong(v));
   }
   int calls = 0;
 };
@@ -66,19 +59,18 @@ class IsEven : public IFilterCallback {
   bool Test(const Value& v) override { return ToLong(v) % 2 == 0; }
 };
 
-// Indexes from 0, negative ones from the end; Insert takes Count (and 0 on
-// an empty list) as the end. Errors name the index as passed.
+// Indexes from 0, negative from the end; errors name the index as passed.
 TEST(CArrayTest, IndexBoundaries) {
   Ref<CArray> a = CArray::Create();
   ExpectRaises(a->Item(0), 9, u"CArray",
                u"Index (0) is out of bounds (0 - -1)");
   ExpectRaises(a->Insert(-1, Value(1)), 9, u"CArray", OutOfBounds(-1, 0));
+  ExpectRaises(a->Pop(), 9, u"CArray", u"Pop from empty list");
   a->Insert(0, Value(30));
   a->Insert(0, Value(10));
   a->Insert(a->Count(), Value(40));
   a->Insert(-1, Value(20));  // before the last
-  EXPECT_EQ(Longs(*a), (std::vector<int32_t>{10, 30, 20, 40}));
-  EXPECT_EQ(a->Item(-1).long_value(), 40);
+  EXPECT_EQ(Dump(*a), u"10|30|20|40|");
   EXPECT_EQ(a->Item(-4).long_value(), 10);
   ExpectRaises(a->Item(-5), 9, u"CArray", OutOfBounds(-5, 3));
   ExpectRaises(a->Item(4), 9, u"CArray", OutOfBounds(4, 3));
@@ -87,37 +79,30 @@ TEST(CArrayTest, IndexBoundaries) {
                u"Index (-2147483648) is out of bounds (0 - 3)");
   EXPECT_EQ(a->Remove(1).long_value(), 30);
   EXPECT_EQ(a->Pop().long_value(), 40);
-  EXPECT_EQ(Longs(*a), (std::vector<int32_t>{10, 20}));
-
-  // The same through late binding; Item is the default member.
-  Value b = CreateObject(u"KxQuorvel.CArray");
-  ExpectRaises(CallByName(b, u"", CallType::Get, {Value(0)}), 9, u"CArray",
-               OutOfBounds(0, -1));
-  CallByName(b, u"Add", CallType::Method, {Value(u"x")});
-  EXPECT_EQ(CallByName(b, u"", CallType::Get, {Value(-1.0)}).string_view(),
-            u"x");
-  EXPECT_EQ(
-      CallByName(b, u"Remove", CallType::Method, {Value(0)}).string_view(),
-      u"x");
-  ExpectRaises(CallByName(b, u"Pop", CallType::Method), 9, u"CArray",
-               u"Pop from empty list");
+  EXPECT_EQ(Dump(*a), u"10|20|");
+  // Item is the default member and takes any number, but not text.
+  Value b = Value(a);
+  EXPECT_EQ(ToLong(CallByName(b, u"", CallType::Get, {Value(-1.0)})), 20);
+  ExpectRaises(CallByName(b, u"", CallType::Get, {Value(2)}), 9, u"CArray",
+               OutOfBounds(2, 1));
   ExpectRaisesStandard(CallByName(b, u"Item", CallType::Get, {Value(u"z")}),
                        kErrTypeMismatch);
 }
 
-// Room grows from 20 by doubling and never shrinks but on Clear; a list
-// given exact room grows onto the same series.
+// Room grows from 20 by doubling and shrinks only on Clear; an element of
+// the list itself, added at a growth point, stays alive.
 TEST(CArrayTest, Growth) {
   Ref<CArray> a = CArray::Create();
   EXPECT_EQ(a->capacity(), 0);
-  for (int32_t i = 0; i < 20; ++i) a->Add(Value(i));
+  for (int32_t i = 0; i < 20; ++i) a->Add(Value(std::u16string(9, u'a' + i)));
   EXPECT_EQ(a->capacity(), 20);
-  a->Add(Value(20));
+  a->Add(a->Item(0));
   EXPECT_EQ(a->capacity(), 40);
+  a->AddMultiple(std::vector<Value>(19, Value(7)));
+  a->Insert(0, a->Item(20));
+  EXPECT_EQ(a->capacity(), 80);
+  EXPECT_EQ(Dump(*a).substr(0, 30), u"aaaaaaaaa|aaaaaaaaa|bbbbbbbbb|");
   a->Clear();
-  EXPECT_EQ(a->Count(), 0);
-  EXPECT_EQ(a->capacity(), 0);
-  a->AddMultiple({});
   EXPECT_EQ(a->capacity(), 0);
   a->AddMultiple(std::vector<Value>(50, Value(7)));
   EXPECT_EQ(a->capacity(), 80);
@@ -127,30 +112,17 @@ TEST(CArrayTest, Growth) {
   ExpectRaisesStandard(a->EnsureCapacity(1342177281), kErrOverflow);
   a->Remove(0);
   EXPECT_EQ(a->capacity(), 320);
-  EXPECT_EQ(a->Count(), 49);
-  for (int32_t exact : {1, 3, 20, 25, 40}) {
+  for (int32_t exact : {3, 20, 40}) {  // exact room grows onto the series
     Ref<CArray> e = CArray::Create();
     e->ReserveExact(exact);
-    EXPECT_EQ(e->capacity(), exact);
     for (int32_t i = 0; i < exact; ++i) e->Add(Value(u"x"));
     EXPECT_EQ(e->capacity(), exact);
-    EXPECT_EQ(e->Item(exact - 1).string(), u"x");
     e->Add(Value(1));
-    EXPECT_EQ(e->capacity(), exact < 20 ? 20 : exact < 40 ? 40 : 80) << exact;
-    EXPECT_EQ(e->Count(), exact + 1);
+    EXPECT_EQ(e->capacity(), exact < 20 ? 20 : exact < 40 ? 40 : 80);
   }
-  // A self-append of an element at the growth point keeps the element alive.
-  Ref<CArray> c = CArray::Create();
-  for (int32_t i = 0; i < 20; ++i)
-    c->Add(Value(u"s" + std::u16string(1, u'a' + i % 26)));
-  c->Add(c->Item(0));
-  c->Insert(0, c->Item(-1));
-  EXPECT_EQ(c->Item(0).string_view(), u"sa");
-  EXPECT_EQ(c->Item(-1).string_view(), u"sa");
 }
 
-// Objects stay identical wherever they are stored or read; arrays are
-// copied in and out; value assignment of an object reads its value.
+// Objects stay identical wherever stored or read; arrays are copies.
 TEST(CArrayTest, ObjectsStayIdenticalAndArraysAreCopies) {
   Value a = CreateObject(u"CArray");
   CArray& list = *a.object_as<CArray>();
@@ -164,12 +136,6 @@ TEST(CArrayTest, ObjectsStayIdenticalAndArraysAreCopies) {
               inner.object());
   EXPECT_EQ(list.Remove(0).object(), inner.object());
   EXPECT_EQ(list.Pop().object(), inner.object());
-  ExpectRaisesStandard(CallByName(a, u"Item", CallType::Let,
-                                  {Value(0), Value(CArray::Create())}),
-                       kErrWrongArgumentCount);
-  ExpectRaisesStandard(
-      CallByName(a, u"Item", CallType::Let, {Value(0), Value::Nothing()}),
-      kErrObjectNotSet);
   ExpectRaisesStandard(
       CallByName(a, u"Item", CallType::Set, {Value(0), Value(5)}),
       kErrObjectRequired);
@@ -187,9 +153,7 @@ TEST(CArrayTest, ObjectsStayIdenticalAndArraysAreCopies) {
   EXPECT_EQ(ToLong(ArrayItem(list.Item(-1), 0)), 1);
 }
 
-// Null first, numbers by value and before any text, text ignoring case,
-// objects by their default value; what the comparison cannot order falls
-// back to the texts.
+// Null first, numbers before text, text ignoring case, else the texts.
 TEST(CArrayTest, CompareValues) {
   const std::tuple<Value, Value, int32_t> cases[] = {
       {Value(2), Value(u"10"), -1}, {Value(u"abc"), Value(u"ABC"), 0},
@@ -199,8 +163,7 @@ TEST(CArrayTest, CompareValues) {
       {Value(), Value(u""), 0},     {Value(int16_t{2}), Value(2.0), 0},
       {Value(true), Value(0), -1},  {Value(100), Value(u"5"), -1}};
   for (const auto& [a, b, expected] : cases)
-    EXPECT_EQ(CArray::CompareValues(a, b), expected)
-        << testing::U8(TypeName(a)) << " vs " << testing::U8(TypeName(b));
+    EXPECT_EQ(CArray::CompareValues(a, b), expected);
   ExpectRaisesStandard(CArray::CompareValues(MakeArray({}), Value(1)),
                        kErrTypeMismatch);
   ExpectRaisesStandard(CArray::CompareValues(Value::Nothing(), Value(1)),
@@ -209,8 +172,7 @@ TEST(CArrayTest, CompareValues) {
                        kErrWrongArgumentCount);
 }
 
-// Slice from Start to Finish inclusive by Step (Missing or Empty: the ends;
-// from 0 down to 2 is nothing); Subset by length, -1 for the rest.
+// Slice is inclusive, Missing or Empty meaning an end; Subset by length.
 TEST(CArrayTest, SliceAndSubset) {
   Ref<CArray> a = Of({Value(10), Value(20), Value(30)});
   const Value m = Value::Missing();
@@ -235,13 +197,11 @@ TEST(CArrayTest, SliceAndSubset) {
 
   const std::tuple<int32_t, int32_t, std::u16string_view> subsets[] = {
       {1, -1, u"20|30|"},
-      {0, 2, u"10|20|"},
       {1, 10, u"20|30|"},
       {-1, INT32_MAX, u"30|"},
       {0, 0, u""}};
   for (const auto& [start, length, expected] : subsets)
     EXPECT_EQ(Dump(*a->Subset(start, length)), expected);
-  EXPECT_EQ(a->Subset(0, 2)->capacity(), 20);
   ExpectRaises(a->Subset(0, -2), 9, u"CArray",
                u"Invalid value provided in length parameter (-2)");
   ExpectRaises(a->Subset(3, -2), 9, u"CArray", OutOfBounds(3, 2));
@@ -252,10 +212,6 @@ TEST(CArrayTest, ReverseCloneExtendEnumerateAndConvert) {
   Ref<CArray> even = Of({Value(1), Value(2), Value(3), Value(4)});
   even->Reverse();
   EXPECT_EQ(Dump(*even), u"4|3|2|1|");
-  Ref<CArray> odd = Of({Value(1), Value(u"b"), Value(3)});
-  odd->Reverse();
-  EXPECT_EQ(Dump(*odd), u"3|b|1|");
-  EXPECT_EQ(odd->Item(1).kind(), Kind::String);
   CArray::Create()->Reverse();
 
   // Clones share the objects but not the list.
@@ -266,7 +222,6 @@ TEST(CArrayTest, ReverseCloneExtendEnumerateAndConvert) {
   copy->Add(Value(3));
   copy->Remove(1);
   EXPECT_EQ(Dump(*src), u"Obj|2|");
-  EXPECT_EQ(src->Copy()->Count(), 2);
 
   // Extend takes a list (itself too) or an array, and nothing else.
   Ref<CArray> self = Of({Value(1), Value(2)});
@@ -280,24 +235,13 @@ TEST(CArrayTest, ReverseCloneExtendEnumerateAndConvert) {
     ExpectRaises(self->Extend(bad), 5, u"CArray",
                  u"Unsupported source for Extend");
   EXPECT_EQ(self->Count(), 7);
-  Value b = CreateObject(u"CArray");
-  CallByName(b, u"AddMultiple", CallType::Method,
-             {Value(1), Value(u"two"), Value(3.5)});
-  CallByName(b, u"AddMultipleFromArray", CallType::Method,
-             {MakeArray({Value(4), Value(5)}, 1)});
-  CallByName(b, u"AddMultipleFromArray", CallType::Method, {MakeArray({}, 1)});
-  EXPECT_EQ(Dump(*b.object_as<CArray>()), u"1|two|3.5|4|5|");
-  ExpectRaisesStandard(
-      CallByName(b, u"AddMultipleFromArray", CallType::Method, {Value(1)}),
-      kErrTypeMismatch);
+  self->AddMultipleFromArray(MakeArray({}, 1));
+  ExpectRaisesStandard(self->AddMultipleFromArray(Value(1)), kErrTypeMismatch);
 
   // An enumerator walks a snapshot taken when it was made.
   Value e = src->NewEnum();
   src->Add(Value(u"late"));
   std::vector<Value> seen;
-  ForEachElement(Value(src), [&](const Value& v) { seen.push_back(v); });
-  EXPECT_EQ(seen.size(), 3u);
-  seen.clear();
   while (e.object_as<Enumerator>()->Next(seen.emplace_back())) {
   }
   seen.pop_back();
@@ -307,10 +251,7 @@ TEST(CArrayTest, ReverseCloneExtendEnumerateAndConvert) {
   Value none = CArray::Create()->ToArray();
   EXPECT_EQ(LBound(none), 0);
   EXPECT_EQ(UBound(none), -1);
-  Value texts = CArray::Create()->ToStringArray();
-  EXPECT_EQ(VarType(texts), 8192 + 8);
-  EXPECT_EQ(UBound(texts), -1);
-  texts = Of({Value(1), Value(true), Value(2.5)})->ToStringArray();
+  Value texts = Of({Value(1), Value(true), Value(2.5)})->ToStringArray();
   EXPECT_EQ(VarType(texts), 8192 + 8);
   EXPECT_EQ(testing::Joined(texts), u"1;True;2.5;");
   ExpectRaisesStandard(Of({Value(1), Value::Null()})->ToStringArray(),
@@ -320,57 +261,40 @@ TEST(CArrayTest, ReverseCloneExtendEnumerateAndConvert) {
   EXPECT_EQ(ArrayItem(values, 0).object(), obj.object());
 }
 
-// IndexOf starts at 1 by default and answers 0 when nothing matches, so
-// Contains never sees element 0; matching is CompareValues'.
+// IndexOf starts at 1 and answers 0 for nothing, so Contains misses item 0.
 TEST(CArrayTest, Searching) {
   Ref<CArray> a = Of({Value(u"a"), Value(u"b"), Value(u"B")});
   EXPECT_EQ(a->IndexOf(Value(u"b")), 1);
   EXPECT_EQ(a->IndexOf(Value(u"a")), 0);
   EXPECT_EQ(a->IndexOf(Value(u"a"), 0), 0);
-  EXPECT_EQ(a->IndexOf(Value(u"x"), 0), 0);
   EXPECT_EQ(a->IndexOf(Value(u"B"), -1), 2);
   ExpectRaises(a->IndexOf(Value(u"a"), 3), 9, u"CArray", OutOfBounds(3, 2));
   ExpectRaises(Of({Value(u"a")})->Contains(Value(u"a")), 9, u"CArray",
                OutOfBounds(1, 0));
-  ExpectRaises(CArray::Create()->Contains(Value(1)), 9, u"CArray",
-               OutOfBounds(1, -1));
   Ref<CArray> ab = Of({Value(u"a"), Value(u"b")});
   EXPECT_FALSE(ab->Contains(Value(u"a")));
-  EXPECT_TRUE(ab->Contains(Value(u"B")));
-  EXPECT_EQ(Of({Value(u"a"), Value(u"A"), Value(u"b")})->CountOf(Value(u"A")),
-            2);
+  EXPECT_EQ(ToLong(CallByName(Value(ab), u"Contains", CallType::Method,
+                              {Value(u"B")})),
+            -1);
   Ref<CArray> mixed = Of({Value::Null(), Value(0), Value(), Value(u""),
                           Value::Null(), Value(u"0")});
   EXPECT_EQ(mixed->CountOf(Value::Null()), 2);
   EXPECT_EQ(mixed->CountOf(Value()), 3);   // Empty matches 0 and ""
   EXPECT_EQ(mixed->CountOf(Value(0)), 2);  // never the String "0"
-  EXPECT_EQ(ab->Search(Value(u"b")), 1);
   EXPECT_EQ(ab->Search(Value(u"z")), 0);
   EXPECT_EQ(CArray::Create()->Search(Value(1)), 0);
-  EXPECT_EQ(CArray::Create()->CountOf(Value(1)), 0);
-  EXPECT_EQ(ToLong(CallByName(Value(ab), u"Contains", CallType::Method,
-                              {Value(u"b")})),
-            -1);
   ExpectRaisesStandard(Of({Value(1), CArray::Create()})->Search(Value(2)),
                        kErrWrongArgumentCount);
 }
 
-// Callbacks derived in C++ and made by name; an object that is not the
-// interface is a type mismatch; a callback's error leaves the list alone.
+// Callbacks derived in C++ or made by name; errors leave the list alone.
 TEST(CArrayTest, Callbacks) {
-  Ref<CArray> words = Of({Value(u"ccc"), Value(u"a"), Value(u"bb")});
-  EXPECT_EQ(Dump(*words->Map(MakeRef<ByLength>())), u"3|1|2|");
   Ref<CArray> numbers = Of({Value(1), Value(2), Value(3), Value(4)});
+  EXPECT_EQ(Dump(*numbers->Map(MakeRef<Negated>())), u"-1|-2|-3|-4|");
   EXPECT_EQ(Dump(*numbers->Filter(MakeRef<IsEven>())), u"2|4|");
 
   Value plain_sort = CreateObject(u"ISortCallback");
   Value plain_filter = CreateObject(u"IFilterCallback");
-  EXPECT_TRUE(CallByName(plain_sort, u"Apply", CallType::Method, {Value(42)})
-                  .IsEmpty());
-  Value tested =
-      CallByName(plain_filter, u"Test", CallType::Method, {Value(42)});
-  EXPECT_EQ(VarType(tested), 11);
-  EXPECT_FALSE(ToBoolean(tested));
   Value list = Value(numbers);
   Value mapped = CallByName(list, u"Map", CallType::Method, {plain_sort});
   EXPECT_EQ(Dump(*mapped.object_as<CArray>()), u"||||");
@@ -378,9 +302,10 @@ TEST(CArrayTest, Callbacks) {
       CallByName(list, u"Filter", CallType::Method, {plain_filter});
   EXPECT_EQ(filtered.object_as<CArray>()->Count(), 0);
   // A derived class reached by name is called through its override.
-  Value derived = Value(Ref<ISortCallback>(MakeRef<ByLength>()));
-  CallByName(Value(words), u"SortByKey", CallType::Method, {derived});
-  EXPECT_EQ(Dump(*words), u"a|bb|ccc|");
+  Ref<CArray> sorted = numbers->Clone();
+  Value derived = Value(Ref<ISortCallback>(MakeRef<Negated>()));
+  CallByName(Value(sorted), u"SortByKey", CallType::Method, {derived});
+  EXPECT_EQ(Dump(*sorted), u"4|3|2|1|");
 
   const std::tuple<std::u16string_view, Value, int32_t> wrong[] = {
       {u"Map", CreateObject(u"Scripting.Dictionary"), kErrTypeMismatch},
@@ -395,37 +320,33 @@ TEST(CArrayTest, Callbacks) {
   EXPECT_EQ(Dump(*numbers), u"1|2|3|4|");
 }
 
-// Sorted and reversed, equal and few distinct keys, random; sizes on both
-// sides of the insertion step; both directions, against std::sort.
+// Both sorts, both directions, against std::sort over several key shapes.
 TEST(CArrayTest, SortMatchesTheModel) {
   std::mt19937 rng(12345);
-  const std::function<int32_t(int32_t, int32_t)> shapes[] = {
-      [](int32_t i, int32_t) { return i; },
-      [](int32_t i, int32_t n) { return n - i; },
-      [](int32_t, int32_t) { return 7; },
-      [&](int32_t, int32_t) { return int32_t(rng() % 1000000); },
-      [&](int32_t, int32_t) { return int32_t(rng() % 3); }};
-  for (int32_t n :
-       {0, 1, 2, 3, 4, 5, 7, 8, 16, 17, 31, 100, 257, 1000, 20000}) {
-    for (size_t shape = 0; shape < std::size(shapes); ++shape) {
+  for (int32_t n : {0, 1, 2, 3, 17, 1000}) {
+    for (int shape = 0; shape < 5; ++shape) {  // up, down, equal, random
       for (bool descending : {false, true}) {
         Ref<CArray> a = CArray::Create();
         std::vector<int32_t> expected;
         for (int32_t i = 0; i < n; ++i) {
-          expected.push_back(shapes[shape](i, n));
+          expected.push_back(shape == 0   ? i
+                             : shape == 1 ? n - i
+                             : shape == 2 ? 7
+                                          : rng() % (shape == 3 ? 1000000 : 3));
           a->Add(Value(expected.back()));
         }
         std::sort(expected.begin(), expected.end());
         if (descending) std::reverse(expected.begin(), expected.end());
+        Ref<CArray> keyed = a->Clone();
         a->Sort(descending);
-        ASSERT_EQ(Longs(*a), expected) << n << " " << shape << descending;
+        keyed->SortByKey(MakeRef<Negated>(), !descending);
+        for (int32_t i = 0; i < n; ++i) {
+          ASSERT_EQ(a->Item(i).long_value(), expected[i]);
+          ASSERT_EQ(keyed->Item(i).long_value(), expected[i]);
+        }
       }
     }
   }
-  Ref<CArray> text = Of({Value(u"b"), Value(u"A"), Value(u"a"), Value(u"B")});
-  text->Sort();
-  EXPECT_EQ(CArray::CompareValues(text->Item(1), Value(u"a")), 0);
-  EXPECT_EQ(CArray::CompareValues(text->Item(2), Value(u"b")), 0);
   Ref<CArray> kinds = Of({Value::Null(), Value(2), Value(u"x"), Value(1)});
   CallByName(Value(kinds), u"Sort", CallType::Method);
   EXPECT_EQ(Dump(*kinds), u"Null|1|2|x|");
@@ -433,7 +354,7 @@ TEST(CArrayTest, SortMatchesTheModel) {
   EXPECT_EQ(Dump(*kinds), u"x|2|1|Null|");
 }
 
-// Whatever stops a sort, the list holds the same elements.
+// Whatever stops a sort, the list still holds 0 to n - 1 and `arrays`.
 void ExpectPermutationOf(const CArray& a, int32_t n, int arrays = 0) {
   std::vector<int32_t> left;
   for (const Value& v : a) {
@@ -444,9 +365,10 @@ void ExpectPermutationOf(const CArray& a, int32_t n, int arrays = 0) {
     }
   }
   std::sort(left.begin(), left.end());
+  std::vector<int32_t> all(n);
+  for (int32_t k = 0; k < n; ++k) all[k] = k;
   EXPECT_EQ(arrays, 0);
-  ASSERT_EQ(left.size(), size_t(n));
-  for (int32_t k = 0; k < n; ++k) ASSERT_EQ(left[k], k);
+  EXPECT_EQ(left, all);
 }
 
 TEST(CArrayTest, SortFailuresLeaveAPermutation) {
@@ -465,11 +387,8 @@ TEST(CArrayTest, SortFailuresLeaveAPermutation) {
     value[slot_of[mid]] = next++;
     std::swap(slot_of[lo + 2], slot_of[mid]);
   }
-  for (int32_t& v : value) {
-    if (v < 0) v = next++;
-  }
   Ref<CArray> a = CArray::Create();
-  for (int32_t v : value) a->Add(Value(v));
+  for (int32_t v : value) a->Add(Value(v < 0 ? next++ : v));
   ExpectRaisesStandard(a->Sort(), kErrSubscript);
   ExpectPermutationOf(*a, n);
   // One element fewer on the left per step stays within the stack.
@@ -490,70 +409,32 @@ TEST(CArrayTest, SortFailuresLeaveAPermutation) {
   ExpectPermutationOf(*c, 100);
 }
 
+// BinarySearch answers 0 when absent (or sorted the other way).
 TEST(CArrayTest, SortByKeyAndBinarySearch) {
-  Ref<CArray> words = Of({Value(u"ccc"), Value(u"a"), Value(u"bb")});
-  Ref<ByLength> by_length = MakeRef<ByLength>();
-  words->SortByKey(by_length, true);
-  EXPECT_EQ(Dump(*words), u"ccc|bb|a|");
-  Ref<CArray> one = Of({Value(u"x")});
-  by_length->calls = 0;
-  one->SortByKey(by_length);
+  Ref<Negated> negated = MakeRef<Negated>();
+  Ref<CArray> one = Of({Value(1)});
+  one->SortByKey(negated);
   one->SortByKey(nullptr);
-  EXPECT_EQ(by_length->calls, 0);
-  // Keys are not remembered: input already in key order costs
-  // n + (n - 1) + ... + 2 calls.
-  Ref<CArray> ordered = CArray::Create();
-  for (int n = 1; n <= 10; ++n) ordered->Add(Value(std::u16string(n, u'q')));
-  ordered->SortByKey(by_length);
-  EXPECT_EQ(by_length->calls, 54);
-  std::mt19937 rng(7);
-  for (int32_t n : {2, 3, 50, 600}) {
-    for (bool descending : {false, true}) {
-      Ref<CArray> a = CArray::Create();
-      std::vector<int32_t> expected;
-      for (int32_t i = 0; i < n; ++i) {
-        expected.push_back(static_cast<int32_t>(rng() % 40));
-        a->Add(Value(std::u16string(expected.back(), u'z')));
-      }
-      std::sort(expected.begin(), expected.end());
-      a->SortByKey(by_length, descending);
-      if (descending) std::reverse(expected.begin(), expected.end());
-      for (int32_t i = 0; i < n; ++i)
-        ASSERT_EQ(a->Item(i).string_view().size(), size_t(expected[i]));
-    }
-  }
-
-  // The index found, 0 when absent (or sorted the other way).
+  EXPECT_EQ(negated->calls, 0);
   Ref<CArray> up = Of({Value(1), Value(3), Value(5), Value(7)});
   Ref<CArray> down = Of({Value(7), Value(5), Value(3), Value(1)});
   const std::tuple<CArray*, Value, bool, int32_t> searches[] = {
-      {up.get(), Value(5), false, 2}, {up.get(), Value(3.0), false, 1},
-      {up.get(), Value(4), false, 0}, {down.get(), Value(1), true, 3},
-      {up.get(), Value(7), false, 3}, {down.get(), Value(3), false, 0},
-      {down.get(), Value(7), true, 0}};
+      {up.get(), Value(3.0), false, 1}, {up.get(), Value(4), false, 0},
+      {down.get(), Value(1), true, 3},  {up.get(), Value(7), false, 3},
+      {down.get(), Value(3), false, 0}, {down.get(), Value(7), true, 0}};
   for (const auto& [list, value, descending, expected] : searches)
     EXPECT_EQ(list->BinarySearch(value, descending), expected);
   EXPECT_EQ(CArray::Create()->BinarySearch(Value(1)), 0);
-  Ref<CArray> big = CArray::Create();
-  for (int32_t i = 0; i < 1000; ++i) big->Add(Value(i * 2));
-  for (int32_t i = 1; i < 1000; ++i) {
-    ASSERT_EQ(big->BinarySearch(Value(i * 2)), i);
-    ASSERT_EQ(big->BinarySearch(Value(i * 2 + 1)), 0);
-  }
 }
 
-// Every member answers by name with its declared parameters and defaults.
-TEST(CArrayTest, EveryMemberByName) {
+// Members answer by name with their declared parameters and defaults.
+TEST(CArrayTest, MembersByName) {
   Value a = CreateObject(u"carray");
   auto call = [&](std::u16string_view name,
                   std::initializer_list<Value> args = {}) {
     return CallByName(a, name, CallType::Method, args);
   };
-  auto count = [](const Value& v) {
-    return ToLong(CallByName(v, u"Count", CallType::Get));
-  };
   call(u"FromCSV", {Value(u"3;1;2"), Value(u";")});
-  EXPECT_EQ(count(a), 3);
   EXPECT_EQ(call(u"ToString").string_view(), u"[\"3\", \"1\", \"2\"]");
   call(u"Clear");
   call(u"Add", {Value(3)});
@@ -562,27 +443,83 @@ TEST(CArrayTest, EveryMemberByName) {
   EXPECT_EQ(call(u"JoinValues").string_view(), u"1,2,3");
   EXPECT_EQ(call(u"ToCSV", {Value(u"|")}).string_view(), u"1|2|3");
   EXPECT_EQ(call(u"ToJSON").string_view(), u"[\"1\",\"2\",\"3\"]");
-  EXPECT_EQ(call(u"ToString", {Value(u"|")}).string_view(), u"[1|2|3]");
-  call(u"Reverse");
-  EXPECT_EQ(ToLong(call(u"Search", {Value(1)})), 2);
+  EXPECT_EQ(ToLong(call(u"IndexOf", {Value(3), Value::Missing()})), 2);
+  EXPECT_EQ(ToLong(call(u"BinarySearch", {Value(3), Value(true)})), 0);
   EXPECT_EQ(ToLong(call(u"CountOf", {Value(1)})), 1);
-  EXPECT_EQ(ToLong(call(u"IndexOf", {Value(3), Value(0)})), 0);
-  EXPECT_EQ(ToLong(call(u"IndexOf", {Value(1), Value::Missing()})), 2);
-  EXPECT_EQ(ToLong(call(u"BinarySearch", {Value(2), Value(true)})), 1);
-  EXPECT_EQ(count(call(u"Subset", {Value(1)})), 2);
-  EXPECT_EQ(count(call(u"Clone")), 3);
-  EXPECT_EQ(count(call(u"Copy")), 3);
-  EXPECT_EQ(UBound(call(u"ToArray")), 2);
   EXPECT_EQ(UBound(call(u"ToStringArray")), 2);
+  EXPECT_EQ(Dump(*call(u"Subset", {Value(1)}).object_as<CArray>()), u"2|3|");
   EXPECT_EQ(TypeName(CallByName(a, u"NewEnum", CallType::Get)), u"Enumerator");
-  call(u"Extend", {MakeArray({Value(0)})});
+  call(u"AddMultipleFromArray", {MakeArray({Value(0)}, 1)});
   call(u"Insert", {Value(0), Value(9)});
   EXPECT_EQ(ToLong(call(u"Remove", {Value(-1)})), 0);
-  EXPECT_EQ(ToLong(call(u"Pop")), 1);
-  EXPECT_EQ(ToLong(CallByName(a, u"Item", CallType::Get, {Value(0)})), 9);
+  EXPECT_EQ(ToLong(call(u"Pop")), 3);
+  call(u"Reverse");
+  EXPECT_EQ(ToLong(call(u"Search", {Value(9)})), 2);
+  EXPECT_EQ(Dump(*call(u"Copy").object_as<CArray>()), u"2|1|9|");
   ExpectRaisesStandard(call(u"Add"), kErrWrongArgumentCount);
   ExpectRaisesStandard(call(u"Nosuch"), kErrNoSuchMember);
   ExpectRaisesStandard(LetValue(a), kErrWrongArgumentCount);
+}
+
+TEST(CArrayTextTest, DisplayJoinedAndJsonForms) {
+  EXPECT_EQ(CArray::Create()->ToString(u"|").view(), u"[]");
+  EXPECT_EQ(Of({Value(1), Value(2)})->ToString().view(), u"[1, 2]");
+  Ref<CArray> mixed = Of({Value(u"a\"b"), Value(CArray::Create()),
+                          Value::Nothing(), Value(), Value(true), Value(0.5)});
+  EXPECT_EQ(mixed->ToString().view(),
+            u"[\"a\"b\", [Object], [Object], , True, 0.5]");
+  ExpectRaisesStandard(Of({Value(1), Value::Null()})->ToString(),
+                       kErrInvalidUseOfNull);
+  ExpectRaisesStandard(Of({MakeArray({})})->ToString(), kErrTypeMismatch);
+
+  EXPECT_EQ(Of({Value(u"a,b"), Value(u"\"")})->JoinValues(u"; ").view(),
+            u"a,b; \"");
+  EXPECT_EQ(CArray::Create()->JoinValues().view(), u"");
+  ExpectRaisesStandard(Of({Value::Nothing()})->JoinValues(), kErrObjectNotSet);
+
+  // JSON writes every element as an escaped String.
+  EXPECT_EQ(CArray::Create()->ToJSON().view(), u"[]");
+  std::u16string controls = u"a\"\\/\b\f\n\r\t";
+  controls += char16_t{1};
+  controls += u"\u00e9\u2028";
+  EXPECT_EQ(Of({Value(controls), Value(), Value(true)})->ToJSON().view(),
+            u"[\"a\\\"\\\\/\\b\\f\\n\\r\\t\x01\u00e9\u2028\",\"\",\"True\"]");
+  ExpectRaisesStandard(Of({Value(CArray::Create())})->ToJSON(),
+                       kErrWrongArgumentCount);
+}
+
+TEST(CArrayTextTest, CsvQuotingAndReading) {
+  EXPECT_EQ(Of({Value(u"say \"hi\""), Value(1.5)})->ToCSV().view(),
+            u"\"say \"\"hi\"\"\",1.5");
+  // The comma decides, whatever the separator; a lone CR or LF does not.
+  EXPECT_EQ(Of({Value(u"a;b"), Value(u"c")})->ToCSV(u";").view(), u"a;b;c");
+  EXPECT_EQ(Of({Value(u"a,b")})->ToCSV(u";").view(), u"\"a,b\"");
+  EXPECT_EQ(Of({Value(u"l1\r\nl2"), Value(u"r\rn\n")})->ToCSV().view(),
+            u"\"l1\r\nl2\",r\rn\n");
+  EXPECT_EQ(CArray::Create()->ToCSV().view(), u"");
+  ExpectRaisesStandard(Of({Value::Null()})->ToCSV(), kErrInvalidUseOfNull);
+
+  Ref<CArray> a = Of({Value(99)});
+  const std::tuple<std::u16string_view, std::u16string_view,
+                   std::u16string_view>
+      reads[] = {{u"a,b\r\nc", u",", u"a|b|c|"},
+                 {u"\"x\",\"y\"\"z\"", u",", u"x|y\"z|"},
+                 {u"\"p,q\"", u",", u"\"p|q\"|"},  // quotes do not protect
+                 {u"  a\rb ,\nc \r\n\r\n   \r\n , \"\" ,\" \",\"", u",",
+                  u"a\rb|\nc||| |\"|"},
+                 {u"a;b,c", u";", u"a|b,c|"},
+                 {u"a,b", u"", u"a,b|"},
+                 {u"x::y::", u"::", u"x|y||"},
+                 {u"   ", u",", u""}};
+  for (const auto& [text, separator, fields] : reads) {
+    a->FromCSV(text, separator);
+    EXPECT_EQ(Dump(*a), fields);
+  }
+  // Fields without separators, line breaks or outer blanks survive a trip.
+  Ref<CArray> out = Of({Value(u"plain"), Value(u"q\"uote"), Value(u"\"both\""),
+                        Value(u"in ner"), Value(u"")});
+  a->FromCSV(out->ToCSV(u"\t"), u"\t");
+  EXPECT_EQ(Dump(*a), u"plain|q\"uote|\"both\"|in ner||");
 }
 
 }  // namespace

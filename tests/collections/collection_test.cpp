@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvel/cqueue.h"
+#include "quorvel/cstack.h"
 #include "quorvel/enumerator.h"
 #include "test_util.h"
 
 namespace quorvel {
 namespace {
+
+Value Call(const Value& c, std::u16string_view name,
+           std::initializer_list<Value> args = {},
+           CallType type = CallType::Method) {
+  return CallByName(c, name, type, args);
+}
 
 std::u16string Joined(const Value& c) {
   std::u16string out;
@@ -16,95 +24,157 @@ std::u16string Joined(const Value& c) {
 
 TEST(CollectionTest, PositionsFromOneAndError9Outside) {
   Value c = CreateObject(u"Collection");
-  auto add = [&](std::initializer_list<Value> args) {
-    CallByName(c, u"Add", CallType::Method, args);
-  };
-  add({Value(u"b")});
-  add({Value(u"d")});
-  add({Value(u"a"), Value::Missing(), Value(1)});  // before position 1
-  add({Value(u"c"), Value::Missing(), Value::Missing(), Value(2)});  // after 2
+  const Value m = Value::Missing();
+  Call(c, u"Add", {Value(u"b")});
+  Call(c, u"Add", {Value(u"d")});
+  Call(c, u"Add", {Value(u"a"), m, Value(1)});     // before position 1
+  Call(c, u"Add", {Value(u"c"), m, m, Value(2)});  // after 2
   EXPECT_EQ(Joined(c), u"abcd");
-  EXPECT_EQ(ToLong(CallByName(c, u"Count", CallType::Get)), 4);
-  EXPECT_EQ(CallByName(c, u"Item", CallType::Method, {Value(4)}).string_view(),
-            u"d");
-  EXPECT_EQ(CallByName(c, u"", CallType::Get, {Value(1.0)}).string_view(),
-            u"a");
-  for (int bad : {0, 5, -1}) {
-    ExpectRaises(CallByName(c, u"Item", CallType::Method, {Value(bad)}), 9,
-                 u"KxQuorvel", u"Subscript out of range");
-    ExpectRaisesStandard(
-        CallByName(c, u"Remove", CallType::Method, {Value(bad)}),
-        kErrSubscript);
-    ExpectRaisesStandard(add({Value(u"x"), Value::Missing(), Value(bad)}),
+  EXPECT_EQ(Call(c, u"Item", {Value(4)}).string_view(), u"d");
+  EXPECT_EQ(Call(c, u"", {Value(1.0)}, CallType::Get).string_view(), u"a");
+  for (int bad : {0, 5}) {
+    ExpectRaises(Call(c, u"Item", {Value(bad)}), 9, u"KxQuorvel",
+                 u"Subscript out of range");
+    ExpectRaisesStandard(Call(c, u"Remove", {Value(bad)}), kErrSubscript);
+    ExpectRaisesStandard(Call(c, u"Add", {Value(u"x"), m, Value(bad)}),
                          kErrSubscript);
   }
-  EXPECT_EQ(Joined(c), u"abcd");  // nothing changed by the failures
-  ExpectRaisesStandard(add({Value(u"x"), Value::Missing(), Value(1), Value(1)}),
+  ExpectRaisesStandard(Call(c, u"Add", {Value(u"x"), m, Value(1), Value(1)}),
                        kErrInvalidCall);
-  CallByName(c, u"Remove", CallType::Method, {Value(1)});
-  CallByName(c, u"Remove", CallType::Method, {Value(3)});
+  Call(c, u"Remove", {Value(1)});
+  Call(c, u"Remove", {Value(3)});
   EXPECT_EQ(Joined(c), u"bc");
 }
 
 TEST(CollectionTest, KeysIgnoreCase) {
   Value c = CreateObject(u"Collection");
-  CallByName(c, u"Add", CallType::Method, {Value(1), Value(u"One")});
-  CallByName(c, u"Add", CallType::Method, {Value(3), Value(u"three")});
-  CallByName(c, u"Add", CallType::Method,
-             {Value(2), Value(u"two"), Value(u"THREE")});
+  Call(c, u"Add", {Value(1), Value(u"One")});
+  Call(c, u"Add", {Value(3), Value(u"three")});
+  Call(c, u"Add", {Value(2), Value(u"two"), Value(u"THREE")});
   EXPECT_EQ(Joined(c), u"123");
-  EXPECT_EQ(ToLong(CallByName(c, u"Item", CallType::Method, {Value(u"ONE")})),
-            1);
-  ExpectRaisesStandard(
-      CallByName(c, u"Add", CallType::Method, {Value(4), Value(u"one")}),
-      kErrKeyExists);
-  ExpectRaisesStandard(
-      CallByName(c, u"Item", CallType::Method, {Value(u"four")}),
-      kErrInvalidCall);
-  ExpectRaisesStandard(
-      CallByName(c, u"Add", CallType::Method, {Value(4), Value(4)}),
-      kErrTypeMismatch);
-  CallByName(c, u"Remove", CallType::Method, {Value(u"two")});
+  EXPECT_EQ(ToLong(Call(c, u"Item", {Value(u"ONE")})), 1);
+  ExpectRaisesStandard(Call(c, u"Add", {Value(4), Value(u"one")}),
+                       kErrKeyExists);
+  ExpectRaisesStandard(Call(c, u"Item", {Value(u"four")}), kErrInvalidCall);
+  ExpectRaisesStandard(Call(c, u"Add", {Value(4), Value(4)}), kErrTypeMismatch);
+  Call(c, u"Remove", {Value(u"two")});
   EXPECT_EQ(Joined(c), u"13");
-}
 
-TEST(CollectionTest, StoresObjectsAsReferencesAndArraysAsCopies) {
-  Ref<Collection> c = Collection::Create();
-  Value obj = CreateObject(u"CDict");
+  // Objects are stored as references, arrays as copies.
+  Ref<Collection> refs = Collection::Create();
   Value arr = MakeArray({Value(1)});
-  c->Append(obj);
-  c->Append(arr);
+  refs->Append(c);
+  refs->Append(arr);
   arr.array().Put(0, Value(2));
-  EXPECT_EQ(c->At(1).object(), obj.object());
-  EXPECT_EQ(ToLong(ArrayItem(c->At(2), 0)), 1);
-  ExpectRaisesStandard(LetValue(Value(c)), kErrWrongArgumentCount);
+  EXPECT_EQ(refs->At(1).object(), c.object());
+  EXPECT_EQ(ToLong(ArrayItem(refs->At(2), 0)), 1);
   int n = 0;
-  for (const Value& v : *c) n += v.IsObject() ? 1 : 10;
+  for (const Value& v : *refs) n += v.IsObject() ? 1 : 10;
   EXPECT_EQ(n, 11);
+  ExpectRaisesStandard(LetValue(Value(refs)), kErrWrongArgumentCount);
 }
 
 TEST(EnumeratorTest, WalksByNameAndByCpp) {
   Value c = CreateObject(u"Collection");
-  for (int i = 1; i <= 3; ++i)
-    CallByName(c, u"Add", CallType::Method, {Value(i)});
-  Value e = CallByName(c, u"_NewEnum", CallType::Get);
-  EXPECT_EQ(TypeName(e), u"Enumerator");
-  ExpectRaisesStandard(CallByName(e, u"Current", CallType::Get),
-                       kErrInvalidCall);
-  EXPECT_TRUE(ToBoolean(CallByName(e, u"MoveNext", CallType::Method)));
-  EXPECT_EQ(ToLong(CallByName(e, u"Current", CallType::Get)), 1);
-  Value clone = CallByName(e, u"Clone", CallType::Method);
-  EXPECT_TRUE(ToBoolean(CallByName(e, u"Skip", CallType::Method, {Value(2)})));
-  EXPECT_FALSE(ToBoolean(CallByName(e, u"MoveNext", CallType::Method)));
-  EXPECT_FALSE(ToBoolean(CallByName(e, u"MoveNext", CallType::Method)));
-  ExpectRaisesStandard(CallByName(e, u"Current", CallType::Get),
-                       kErrInvalidCall);
-  EXPECT_TRUE(ToBoolean(CallByName(clone, u"MoveNext", CallType::Method)));
-  EXPECT_EQ(ToLong(CallByName(clone, u"Current", CallType::Get)), 2);
-  CallByName(e, u"Reset", CallType::Method);
-  EXPECT_FALSE(ToBoolean(CallByName(e, u"Skip", CallType::Method, {Value(4)})));
+  for (int i = 1; i <= 3; ++i) Call(c, u"Add", {Value(i)});
+  Value e = Call(c, u"_NewEnum", {}, CallType::Get);
+  ExpectRaisesStandard(Call(e, u"Current", {}, CallType::Get), kErrInvalidCall);
+  EXPECT_TRUE(ToBoolean(Call(e, u"MoveNext")));
+  EXPECT_EQ(ToLong(Call(e, u"Current", {}, CallType::Get)), 1);
+  Value clone = Call(e, u"Clone");
+  EXPECT_TRUE(ToBoolean(Call(e, u"Skip", {Value(2)})));
+  EXPECT_FALSE(ToBoolean(Call(e, u"MoveNext")));
+  EXPECT_FALSE(ToBoolean(Call(e, u"MoveNext")));
+  ExpectRaisesStandard(Call(e, u"Current", {}, CallType::Get), kErrInvalidCall);
+  EXPECT_TRUE(ToBoolean(Call(clone, u"MoveNext")));
+  EXPECT_EQ(ToLong(Call(clone, u"Current", {}, CallType::Get)), 2);
+  Call(e, u"Reset");
+  EXPECT_FALSE(ToBoolean(Call(e, u"Skip", {Value(4)})));
   EXPECT_EQ(Joined(CreateObject(u"Collection")), u"");
 }
+
+// CStack and CQueue count positions from 1 at the bottom (a queue's front).
+class StackQueueTest : public ::testing::TestWithParam<std::u16string_view> {
+ protected:
+  Value Call(std::u16string_view name, std::initializer_list<Value> args = {},
+             CallType type = CallType::Method) {
+    return CallByName(list_, name, type, args);
+  }
+  int32_t Count() { return ToLong(Call(u"Count", {}, CallType::Get)); }
+  // The elements from position 1 up, as text.
+  std::u16string Listed() {
+    std::u16string out;
+    for (int32_t i = 1, n = Count(); i <= n; ++i)
+      out += ToText(Call(u"Item", {Value(i)}, CallType::Get)).view();
+    return out;
+  }
+
+  Value list_ = CreateObject(GetParam());
+  const bool lifo_ = GetParam() == u"CStack";
+};
+
+TEST_P(StackQueueTest, EndsPositionsAndBounds) {
+  EXPECT_EQ(ToLong(Call(u"IsEmpty", {}, CallType::Get)), -1);
+  Value popped = Call(u"Pop");  // an empty list pops ""
+  EXPECT_EQ(VarType(popped), 8);
+  EXPECT_EQ(popped.string_view(), u"");
+  ExpectRaisesStandard(Call(u"Insert", {Value(9), Value(1)}), kErrSubscript);
+
+  for (int i = 1; i <= 4; ++i) Call(u"Push", {Value(i)});
+  EXPECT_EQ(ToLong(Call(u"IsEmpty", {}, CallType::Get)), 0);
+  EXPECT_EQ(ToLong(Call(u"Pop")), lifo_ ? 4 : 1);
+  EXPECT_EQ(Listed(), lifo_ ? u"123" : u"234");
+  Call(u"Insert", {Value(9), Value(3)});  // before the third
+  Call(u"Insert", {Value(8), Value(1)});  // at the bottom
+  EXPECT_EQ(Listed(), lifo_ ? u"81293" : u"82394");
+  for (int bad : {0, 6, -1}) {
+    ExpectRaisesStandard(Call(u"Insert", {Value(7), Value(bad)}),
+                         kErrSubscript);
+    ExpectRaisesStandard(Call(u"Remove", {Value(bad)}), kErrSubscript);
+    ExpectRaisesStandard(Call(u"Item", {Value(bad)}, CallType::Get),
+                         kErrSubscript);
+  }
+  // The Index argument is left as it was.
+  std::vector<Value> args = {Value(2)};
+  CallByName(list_, u"Remove", CallType::Method, std::span<Value>(args));
+  EXPECT_EQ(ToLong(args[0]), 2);
+  EXPECT_EQ(Listed(), lifo_ ? u"8293" : u"8394");
+  EXPECT_EQ(ToLong(Call(u"Pop")), lifo_ ? 3 : 8);
+  ExpectRaisesStandard(Call(u""), kErrNoSuchMember);  // no default member
+  ExpectRaisesStandard(Call(u"", {Value(1)}, CallType::Get), kErrNoSuchMember);
+}
+
+// Objects go in as references but come out by value; arrays are copies.
+TEST_P(StackQueueTest, ObjectsAndArrays) {
+  Value dict = CreateObject(u"Scripting.Dictionary");
+  Call(u"Push", {Value(u"under")});
+  Call(u"Push", {dict});
+  Call(u"Push", {Value(u"over")});
+  EXPECT_EQ(dict.object()->RefCount(), 2);  // held, not copied
+  ExpectRaisesStandard(Call(u"Item", {Value(2)}, CallType::Get),
+                       kErrWrongArgumentCount);
+  Call(u"Remove", {Value(lifo_ ? 3 : 1)});
+  ExpectRaisesStandard(Call(u"Pop"), kErrWrongArgumentCount);
+  EXPECT_EQ(Count(), 2);
+  Call(u"Insert", {CreateObject(u"CQueue"), Value(2)});
+  ExpectRaisesStandard(Call(u"Item", {Value(2)}, CallType::Get),
+                       kErrNoSuchMember);
+  Call(u"Remove", {Value(2)});
+  Call(u"Remove", {Value(lifo_ ? 2 : 1)});
+  EXPECT_EQ(dict.object()->RefCount(), 1);
+  Value arr = MakeArray({Value(1)});
+  Call(u"Push", {arr});
+  arr.array().Put(0, Value(2));
+  Value out = Call(u"Item", {Value(2)}, CallType::Get);
+  out.array().Put(0, Value(3));
+  EXPECT_EQ(ToLong(ArrayItem(Call(u"Item", {Value(2)}, CallType::Get), 0)), 1);
+  Call(u"Remove", {Value(1)});
+  EXPECT_EQ(ToLong(ArrayItem(Call(u"Pop"), 0)), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, StackQueueTest,
+                         ::testing::Values(u"CStack", u"CQueue"),
+                         [](const auto& info) { return ToUtf8(info.param); });
 
 }  // namespace
 }  // namespace quorvel

@@ -13,15 +13,10 @@ int32_t Long(const Value& sb, std::u16string_view name) {
 
 TEST(cStringBuilderTest, GrowsInWholeChunksAndRaisesTheStepForLongAppends) {
   Value sb = CreateObject(u"cStringBuilder");
-  EXPECT_EQ(Long(sb, u"length"), 0);
-  EXPECT_EQ(Long(sb, u"Capacity"), 0);
   EXPECT_EQ(Long(sb, u"ChunkSize"), 8192);
-  EXPECT_EQ(CallByName(sb, u"ToString", CallType::Get).string_view(), u"");
   CallByName(sb, u"Append", CallType::Method, {Value(u"")});
   EXPECT_EQ(Long(sb, u"Capacity"), 0);  // nothing to add, nothing grown
   CallByName(sb, u"Append", CallType::Method, {Value(u"abc")});
-  EXPECT_EQ(Long(sb, u"length"), 3);
-  EXPECT_EQ(Long(sb, u"Capacity"), 8192);
   // Exactly filling the room does not grow; one more character does.
   CallByName(sb, u"AppendByVal", CallType::Method,
              {Value(std::u16string(8189, u'x'))});
@@ -29,23 +24,22 @@ TEST(cStringBuilderTest, GrowsInWholeChunksAndRaisesTheStepForLongAppends) {
   CallByName(sb, u"Append", CallType::Method, {Value(u"y")});
   EXPECT_EQ(Long(sb, u"Capacity"), 16384);
   EXPECT_EQ(Long(sb, u"length"), 8193);
+  EXPECT_EQ(
+      CallByName(sb, u"ToString", CallType::Get).string_view().substr(0, 4),
+      u"abcx");
 
   auto big = cStringBuilder::Create();
   big->Append(std::u16string(10000, u'z'));
-  EXPECT_EQ(big->ChunkSize(), 10050);
   EXPECT_EQ(big->Capacity(), 10050);
   big->Append(std::u16string(51, u'z'));  // 10,051 > 10,050: one more step
   EXPECT_EQ(big->Capacity(), 20100);
-  EXPECT_EQ(big->ChunkSize(), 10050);
 
   auto set = cStringBuilder::Create();
   set->LetTheString(std::u16string(20000, u'q'));
   EXPECT_EQ(set->Capacity(), 24576);
-  EXPECT_EQ(set->length(), 20000);
-  EXPECT_EQ(set->ChunkSize(), 8192);
+  EXPECT_EQ(set->ChunkSize(), 8192);  // a whole string raises no step
   set->LetTheString(u"");
   EXPECT_EQ(set->Capacity(), 0);
-  EXPECT_EQ(set->length(), 0);
 }
 
 TEST(cStringBuilderTest, InsertAndRemoveTakeZeroBasedPositions) {
@@ -58,7 +52,6 @@ TEST(cStringBuilderTest, InsertAndRemoveTakeZeroBasedPositions) {
   ExpectRaisesStandard(sb->Insert(6, u"x"), 9);
   ExpectRaises(sb->Insert(-1, u"x"), 9, u"KxQuorvel",
                u"Subscript out of range");
-  EXPECT_EQ(sb->view(), u"abcde");
   // Inserting a view of its own content stays correct across a regrow.
   sb->LetChunkSize(1);
   sb->Insert(1, sb->view());
@@ -66,8 +59,6 @@ TEST(cStringBuilderTest, InsertAndRemoveTakeZeroBasedPositions) {
   sb->Remove(1, 5);
   EXPECT_EQ(sb->view(), u"abcde");
   int32_t capacity = sb->Capacity();
-  sb->Remove(1, 0);
-  EXPECT_EQ(sb->view(), u"abcde");
   ExpectRaisesStandard(sb->Remove(2, 5), 9);
   ExpectRaisesStandard(sb->Remove(0, -1), 9);
   ExpectRaisesStandard(sb->Remove(6, 0), 9);
@@ -85,7 +76,6 @@ TEST(cStringBuilderTest, FindIsOneBasedAndSeesOnlyTheContent) {
   };
   CallByName(sb, u"TheString", CallType::Let, {Value(u"abc")});
   EXPECT_EQ(find({Value(u"c")}), 3);
-  EXPECT_EQ(find({Value(u"bc")}), 2);
   EXPECT_EQ(find({Value(u"d")}), 0);
   EXPECT_EQ(find({Value(u"C")}), 3);  // text mode by default
   EXPECT_EQ(find({Value(u"C"), Value(1), Value(0)}), 0);
@@ -120,8 +110,6 @@ TEST(cStringBuilderTest, ChunkSizeLimits) {
   ExpectRaisesStandard(
       CallByName(sb, u"ChunkSize", CallType::Let, {Value(1073741824)}), 6);
   ExpectRaisesStandard(CallByName(sb, u"ChunkSize", CallType::Let, {Value(0)}),
-                       5);
-  ExpectRaisesStandard(CallByName(sb, u"ChunkSize", CallType::Let, {Value(-8)}),
                        5);
   EXPECT_EQ(Long(sb, u"ChunkSize"), 8192);
   CallByName(sb, u"ChunkSize", CallType::Let, {Value(1073741823)});

@@ -15,6 +15,10 @@ namespace {
 
 using testing::Joined;
 
+String Key(const char* prefix, int i) {
+  return String(FromUtf8(prefix + std::to_string(i)));
+}
+
 // Both maps by name: CDict and Scripting.Dictionary, whose Clear and
 // RemoveAll are one member under two names.
 class MapTest : public ::testing::TestWithParam<std::u16string_view> {
@@ -24,21 +28,17 @@ class MapTest : public ::testing::TestWithParam<std::u16string_view> {
     return CallByName(map_, name, t, args);
   }
   std::u16string Keys() { return Joined(Call(u"Keys", CallType::Get)); }
-  int32_t Count() { return ToLong(Call(u"Count", CallType::Get)); }
 
   Value map_ = CreateObject(GetParam());
   std::u16string_view clear_ = GetParam() == u"CDict" ? u"Clear" : u"RemoveAll";
 };
 
-// Keys match code unit for code unit and keep their order; reading an
-// absent key (the default member too) inserts it with Empty at the end.
+// Keys match exactly and keep their order; reading an absent key adds it.
 TEST_P(MapTest, KeysInOrderAndAbsentKeysReadAsEmpty) {
   Value keys = Call(u"Keys", CallType::Get);
   EXPECT_EQ(VarType(keys), 8204);
-  EXPECT_EQ(LBound(keys), 0);
   EXPECT_EQ(UBound(keys), -1);
-  EXPECT_TRUE(
-      Call(u"Add", CallType::Method, {Value(u"Name"), Value(1)}).IsEmpty());
+  Call(u"Add", CallType::Method, {Value(u"Name"), Value(1)});
   EXPECT_FALSE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"name")})));
   Call(u"Add", CallType::Method, {Value(u"name"), Value(2)});
   ExpectRaisesStandard(
@@ -48,30 +48,23 @@ TEST_P(MapTest, KeysInOrderAndAbsentKeysReadAsEmpty) {
   EXPECT_TRUE(Call(u"Item", CallType::Get, {Value(u"b")}).IsEmpty());
   EXPECT_TRUE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"b")})));
   EXPECT_TRUE(Call(u"", CallType::Get, {Value(u"")}).IsEmpty());
-  EXPECT_EQ(Count(), 4);
   Call(u"Item", CallType::Let, {Value(u"Name"), Value(u"one")});
   EXPECT_EQ(Keys(), u"Name;name;b;;");  // a write keeps the place
 }
 
-// Objects stay identical, even through a write by value; arrays are copied
-// in and out; clearing releases what only the map held.
+// Objects stay identical, arrays are copies, clearing releases them.
 TEST_P(MapTest, ValuesFollowTheStoreRule) {
   Value inner = CreateObject(u"Scripting.Dictionary");
   const int32_t alone = inner.object()->RefCount();
   Call(u"Item", CallType::Let, {Value(u"obj"), inner});
   Call(u"Item", CallType::Set, {Value(u"set"), inner});
-  CallByName(inner, u"Add", CallType::Method, {Value(u"k"), Value(7)});
-  for (const char16_t* key : {u"obj", u"set"}) {
-    Value back = Call(u"Item", CallType::Get, {Value(key)});
-    EXPECT_EQ(back.object(), inner.object());
-    EXPECT_EQ(ToLong(CallByName(back, u"Item", CallType::Get, {Value(u"k")})),
-              7);
-  }
+  for (const char16_t* key : {u"obj", u"set"})
+    EXPECT_EQ(Call(u"Item", CallType::Get, {Value(key)}).object(),
+              inner.object());
   Call(u"Item", CallType::Let, {Value(u"none"), Value::Nothing()});
   EXPECT_TRUE(Call(u"Item", CallType::Get, {Value(u"none")}).IsNothing());
   ExpectRaisesStandard(Call(u"Item", CallType::Set, {Value(u"z"), Value(1)}),
                        kErrObjectRequired);
-  EXPECT_FALSE(ToBoolean(Call(u"Exists", CallType::Method, {Value(u"z")})));
   std::vector<Value> args = {Value(u"arr"), MakeArray({Value(1)})};
   CallByName(map_, u"Item", CallType::Let, std::span<Value>(args));
   Value stored = Call(u"Item", CallType::Get, {Value(u"arr")});
@@ -83,8 +76,7 @@ TEST_P(MapTest, ValuesFollowTheStoreRule) {
 
   Call(clear_, CallType::Method);
   EXPECT_EQ(inner.object()->RefCount(), alone);
-  EXPECT_EQ(Count(), 0);
-  EXPECT_EQ(UBound(Call(u"Keys", CallType::Get)), -1);
+  EXPECT_EQ(Keys(), u"");
   ExpectRaisesStandard(LetValue(map_), kErrWrongArgumentCount);
 }
 
@@ -103,19 +95,14 @@ TEST(DictionaryTest, RemoveRenameItemsAndCompareMode) {
   EXPECT_EQ(ToLong(call(u"CompareMode", CallType::Get)), 0);
   for (const char16_t* k : {u"Name", u"name", u"", u"new"})
     call(u"Add", CallType::Method, {Value(k), Value(1)});
-  // Removing keeps the others' order; a removed key inserted again goes to
-  // the end; other kinds of key are taken as their text.
+  // A removed key inserted again goes to the end; a number key is its text.
   call(u"Item", CallType::Let, {Value(u"Name"), Value(10)});
   call(u"Remove", CallType::Method, {Value(u"name")});
   call(u"Item", CallType::Let, {Value(u"name"), Value(20)});
   ExpectRaisesStandard(call(u"Remove", CallType::Method, {Value(u"absent")}),
                        kErrElementNotFound);
   call(u"Add", CallType::Method, {Value(5), Value(u"five")});
-  EXPECT_EQ(ToUtf8(ToText(call(u"Item", CallType::Get, {Value(u"5")}))),
-            "five");
-  Value items = call(u"Items", CallType::Method);
-  EXPECT_EQ(ToLong(ArrayItem(items, 0)), 10);
-  EXPECT_EQ(ToLong(ArrayItem(items, 3)), 20);
+  EXPECT_EQ(Joined(call(u"Items", CallType::Method)), u"10;1;1;20;five;");
   call(u"Key", CallType::Let, {Value(u"new"), Value(u"renamed")});
   EXPECT_EQ(Joined(call(u"Keys", CallType::Method)), u"Name;;renamed;name;5;");
   ExpectRaisesStandard(
@@ -126,42 +113,34 @@ TEST(DictionaryTest, RemoveRenameItemsAndCompareMode) {
       kErrKeyExists);
   ExpectRaisesStandard(call(u"CompareMode", CallType::Let, {Value(1)}),
                        kErrInvalidCall);  // not empty
-  EXPECT_EQ(ToLong(call(u"Count", CallType::Get)), 5);
 
-  // Text mode folds simply: capital sharp s to sharp s, never to "ss";
-  // database comparison (2) compares as text; nothing beyond it is a mode.
+  // Mode 2 compares as text, folding capital sharp s simply, never to "ss".
   Ref<Dictionary> text = Dictionary::Create();
   ExpectRaisesStandard(text->LetCompareMode(3), kErrInvalidCall);
-  ExpectRaisesStandard(text->LetCompareMode(-1), kErrInvalidCall);
   text->LetCompareMode(2);
   EXPECT_EQ(text->CompareMode(), 1);
   text->Add(u"Stra\u00dfe", Value(1));
   EXPECT_TRUE(text->Exists(u"STRA\u1e9eE"));
-  EXPECT_TRUE(text->Exists(u"stra\u00dfe"));
   text->Add(u"STRASSE", Value(2));
   ExpectRaisesStandard(text->Add(u"strasse", Value(3)), kErrKeyExists);
-  EXPECT_EQ(text->Count(), 2);
-  EXPECT_EQ(ToLong(text->Item(u"sTrAsSe")), 2);
 
   // A value copied from inside the dictionary survives the entries growing.
   Ref<Dictionary> grown = Dictionary::Create();
   grown->Add(u"first", Value(u"payload"));
   for (int i = 0; i < 100; ++i)
-    grown->LetItem(String(u"k" + std::u16string(1, char16_t(u'0' + i % 10)) +
-                          std::u16string(1, char16_t(u'0' + i / 10))),
-                   *grown->Find(u"first"));
-  EXPECT_EQ(grown->Item(u"k00").string_view(), u"payload");
-  std::u16string seen;
+    grown->LetItem(Key("k", i), *grown->Find(u"first"));
+  EXPECT_EQ(grown->Item(u"k99").string_view(), u"payload");
+  std::u16string seen;  // a walk yields the keys, in order
   ForEachElement(Value(grown), [&](const Value& v) {
-    if (seen.size() < 8) seen += v.string_view();
+    if (seen.size() < 7) seen += v.string_view();
   });
-  EXPECT_EQ(seen, u"firstk00");  // the keys, in order
+  EXPECT_EQ(seen, u"firstk0");
 }
 
 TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
   Ref<Dictionary> d = Dictionary::Create();
-  auto key = [](int i) { return String(FromUtf8("key-" + std::to_string(i))); };
-  const int n = 20000;
+  auto key = [](int i) { return Key("key-", i); };
+  const int n = 2000;
   // An empty key holding Empty, among removed entries, is still an entry.
   d->Add(String(), Value());
   for (int i = 0; i < n; ++i) d->Add(key(i), Value(i));
@@ -174,8 +153,7 @@ TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
   EXPECT_EQ(d->Count(), n + 1);
   for (int i = 0; i < n; ++i) {
     const Value* v = d->Find(key(i));
-    ASSERT_NE(v, nullptr) << i;
-    EXPECT_EQ(ToLong(*v), i + 1) << i;
+    ASSERT_TRUE(v != nullptr && ToLong(*v) == i + 1) << i;
   }
   // Survivors of the last round come first, in their original order.
   Value keys = d->Keys();
@@ -183,12 +161,12 @@ TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
   EXPECT_EQ(ArrayItem(keys, 0).string_view(), u"");
   EXPECT_EQ(ArrayItem(keys, 1).string_view(), u"key-2");
   EXPECT_EQ(ArrayItem(keys, 2).string_view(), u"key-12");
-  EXPECT_FALSE(d->Exists(u"key-20000"));
+  EXPECT_FALSE(d->Exists(u"key-2000"));
 }
 
 TEST(DictionaryTest, WalksByPositionThroughChanges) {
   Ref<Dictionary> d = Dictionary::Create();
-  auto key = [](int i) { return String(FromUtf8("k" + std::to_string(i))); };
+  auto key = [](int i) { return Key("k", i); };
   for (int i = 0; i < 40; ++i) d->Add(key(i), Value(i));
   d->Remove(u"k1");  // a hole the walk must pass over
   std::string seen;
@@ -203,8 +181,7 @@ TEST(DictionaryTest, WalksByPositionThroughChanges) {
   for (int i = 5; i < 40; ++i) expected += std::to_string(i) + ",";
   EXPECT_EQ(seen, expected + "99,");
 
-  // Removing most entries compacts the storage under the walk: the walk
-  // stays within the entries that exist and ends.
+  // Removing most entries compacts the storage under the walk, which ends.
   position = 0;
   int steps = 0;
   while (d->NextEntry(position) != nullptr) {
@@ -221,23 +198,18 @@ TEST(DictionaryTest, WalksByPositionThroughChanges) {
   EXPECT_EQ(d->NextEntry(from_start), nullptr);
 }
 
-// Maps filled by AppendDistinct index their keys on the first keyed access,
-// whichever member makes it, and from several threads at once.
+// Maps filled by AppendDistinct index on the first keyed access, any thread.
 TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
-  enum class First { kFind, kThreads, kSlot, kAdd, kRemove, kLetKey };
+  enum class First { kFind, kThreads, kAdd, kLetKey };
   const struct {
     size_t count;
     int32_t mode;
     First first;
-  } kCases[] = {{3, 0, First::kFind},     {8, 0, First::kSlot},
-                {9, 0, First::kThreads},  {40, 0, First::kFind},
-                {40, 0, First::kThreads}, {40, 1, First::kAdd},
-                {40, 0, First::kRemove},  {12, 1, First::kLetKey}};
+  } kCases[] = {{3, 0, First::kFind},    {8, 0, First::kFind},
+                {9, 0, First::kThreads}, {40, 0, First::kThreads},
+                {40, 1, First::kAdd},    {12, 1, First::kLetKey}};
   auto key = [](size_t i) { return FromUtf8("Key" + std::to_string(i)); };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(::testing::Message()
-                 << c.count << " keys, mode " << c.mode << ", first "
-                 << static_cast<int>(c.first));
     Ref<Dictionary> d = Dictionary::Create();
     d->LetCompareMode(c.mode);
     d->Reserve(c.count);
@@ -250,55 +222,32 @@ TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
       for (size_t i = 0; i < c.count; ++i)
         d->AppendDistinct(key(i), Value(int32_t(i)));
     }
-    const std::u16string probe = c.mode == 1 ? u"KEY2" : u"Key2";
-    switch (c.first) {
-      case First::kFind:
-        EXPECT_EQ(ToLong(*d->Find(probe)), 2);
-        break;
-      case First::kThreads: {
-        std::vector<std::thread> readers;
-        std::vector<int> found(4, 0);
-        for (int t = 0; t < 4; ++t) {
-          readers.emplace_back([&, t] {
-            for (size_t i = 0; i < c.count; ++i)
-              found[t] += d->Exists(key(i)) ? 1 : 0;
-          });
-        }
-        for (std::thread& t : readers) t.join();
-        EXPECT_EQ(found, std::vector<int>(4, static_cast<int>(c.count)));
-        break;
+    if (c.first == First::kThreads) {
+      std::vector<std::thread> readers;
+      std::vector<int> found(4, 0);
+      for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&, t] {
+          for (size_t i = 0; i < c.count; ++i) found[t] += d->Exists(key(i));
+        });
       }
-      case First::kSlot: {
-        bool inserted = true;
-        EXPECT_EQ(ToLong(d->Slot(key(2), &inserted)), 2);
-        EXPECT_FALSE(inserted);
-        break;
-      }
-      case First::kAdd:
-        ExpectRaisesStandard(d->Add(probe, Value(0)), kErrKeyExists);
-        break;
-      case First::kRemove:
-        d->Remove(key(0));
-        ExpectRaisesStandard(d->Remove(key(0)), kErrElementNotFound);
-        d->Add(key(0), Value(0));  // back, at the end
-        break;
-      case First::kLetKey:
-        ExpectRaisesStandard(d->LetKey(u"key1", key(2)), kErrKeyExists);
-        d->LetKey(u"KEY1", u"one");
-        d->LetKey(u"one", key(1));
-        break;
+      for (std::thread& t : readers) t.join();
+      EXPECT_EQ(found, std::vector<int>(4, static_cast<int>(c.count)));
+    } else if (c.first == First::kAdd) {
+      ExpectRaisesStandard(d->Add(u"KEY2", Value(0)), kErrKeyExists);
+    } else if (c.first == First::kLetKey) {
+      ExpectRaisesStandard(d->LetKey(u"key1", key(2)), kErrKeyExists);
+      d->LetKey(u"KEY1", u"one");
+      d->LetKey(u"one", key(1));
     }
-    // Whatever came first, every key is found, absent ones are not, and the
-    // order is the order of appending.
+    // Whatever came first, keys are found and keep the order of appending.
     EXPECT_EQ(d->Count(), static_cast<int32_t>(c.count));
     for (size_t i = 0; i < c.count; ++i) {
-      ASSERT_NE(d->Find(key(i)), nullptr) << i;
-      EXPECT_EQ(ToLong(*d->Find(key(i))), static_cast<int32_t>(i));
+      const Value* v = d->Find(key(i));
+      ASSERT_TRUE(v != nullptr && ToLong(*v) == static_cast<int32_t>(i));
     }
     EXPECT_EQ(d->Find(u"absent"), nullptr);
     const Value keys = d->Keys();
-    EXPECT_EQ(ArrayItem(keys, UBound(keys)).string_view(),
-              c.first == First::kRemove ? key(0) : key(c.count - 1));
+    EXPECT_EQ(ArrayItem(keys, UBound(keys)).string_view(), key(c.count - 1));
     d->AppendDistinct(u"late", Value(1));
     Dictionary::Entry later[] = {{u"later", Value(2)}, {u"last", Value(3)}};
     d->TakeDistinct(later, 2);  // into an indexed map
