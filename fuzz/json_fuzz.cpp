@@ -1,43 +1,20 @@
-// Feeds arbitrary text to the lenient JSON reader and writes what it read:
-// the reader must never raise, and the writer may raise only the library's
-// own errors. Text the writer produced from a tree without awkward keys
-// reads back to the same text.
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
-#include "quorvel/error.h"
+// The lenient JSON reader never raises, and its writer's text reads back.
+#include "fuzz_util.h"
 #include "quorvel/json.h"
-#include "quorvel/string.h"
 
-namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using namespace quorvel;
+using namespace quorvel::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::u16string text = quorvel::FromUtf8(
-      std::string_view(reinterpret_cast<const char*>(data), size));
-  quorvel::Value tree = quorvel::JSON::Parse(text);
+  const std::u16string text = Utf8(data, size);
+  const Value tree = JSON::Parse(text);
   if (tree.IsNothing()) return 0;
-  quorvel::String written;
-  try {
-    written = quorvel::JSON::WriteJSON(tree);
-  } catch (const quorvel::Error&) {
-    return 0;
-  }
-  // Keys go out unescaped, so only trees whose keys need no escaping and
-  // hold no quote, colon or blank can be expected to come back unchanged.
-  bool plain_keys =
-      text.find_first_of(u"\"'\\: \t\r\n") == std::u16string::npos;
-  quorvel::Value again = quorvel::JSON::Parse(written);
+  String written;
+  if (ErrorOf([&] { written = JSON::WriteJSON(tree); }) != 0) return 0;
+  const Value again = JSON::Parse(written);
   Check(!again.IsNothing());
-  if (plain_keys) Check(quorvel::JSON::WriteJSON(again) == written);
+  // Keys go out unescaped: none may hold a quote, colon or blank.
+  if (text.find_first_of(u"\"'\\: \t\r\n") == std::u16string::npos)
+    Check(JSON::WriteJSON(again) == written);
   return 0;
 }

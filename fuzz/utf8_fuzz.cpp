@@ -1,92 +1,65 @@
-// Feeds arbitrary bytes to the strict UTF-8 codec. Well-formed text decodes
-// and encodes back to the same bytes, whole and split in two pieces (the
-// first byte picks where); for anything else the reported fault is exact:
-// the bytes before it are UTF-8, its maximal subpart begins a sequence that
-// the next byte (or the end) breaks, and the lenient decoder puts one U+FFFD
-// there.
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+// Strict UTF-8: good text round-trips whole and cut in two (byte 0 picks
+// where); a fault is exact, its maximal subpart one U+FFFD when lenient.
 #include <optional>
-#include <string>
-#include <string_view>
 
-#include "quorvel/string.h"
+#include "fuzz_util.h"
 #include "quorvel/utf8.h"
 
-namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using namespace quorvel;
+using namespace quorvel::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const std::string_view text(reinterpret_cast<const char*>(data + 1),
-                              size - 1);
+  const std::string_view text = Narrow(data + 1, size - 1);
   const size_t split = data[0] % (text.size() + 1);
-
   std::u16string whole;
-  quorvel::Utf8Fault fault;
-  const bool ok = quorvel::Utf8ToUtf16(text, &whole, &fault);
-  const std::optional<quorvel::Utf8Fault> found = quorvel::FindUtf8Fault(text);
+  Utf8Fault fault;
+  const bool ok = Utf8ToUtf16(text, &whole, &fault);
+  const std::optional<Utf8Fault> found = FindUtf8Fault(text);
   Check(ok == !found.has_value());
 
   // Two pieces, the cut sequence carried over.
   std::u16string out(text.size(), u'\0');
-  const quorvel::Utf8Step one =
-      quorvel::DecodeUtf8(text.substr(0, split), out.data());
-  if (one.stop != quorvel::Utf8Stop::kBad) {
-    const std::string second =
-        std::string(text.substr(one.read, split - one.read)) +
-        std::string(text.substr(split));
-    const quorvel::Utf8Step two =
-        quorvel::DecodeUtf8(second, out.data() + one.written);
-    Check((two.stop == quorvel::Utf8Stop::kEnd) == ok);
-    if (ok) {
-      out.resize(one.written + two.written);
-      Check(out == whole);
-    }
+  const Utf8Step one = DecodeUtf8(text.substr(0, split), out.data());
+  if (one.stop != Utf8Stop::kBad) {
+    const Utf8Step two =
+        DecodeUtf8(text.substr(one.read), out.data() + one.written);
+    Check((two.stop == Utf8Stop::kEnd) == ok);
+    out.resize(one.written + two.written);
+    Check(!ok || out == whole);
   } else {
     Check(!ok && one.read == fault.offset);
   }
 
   if (ok) {
-    Check(quorvel::ToUtf8(whole) == text);
-    quorvel::String s;
-    Check(quorvel::Utf8ToString(text, &s) && s.view() == whole);
-    Check(quorvel::FindLoneSurrogate(whole) == std::u16string_view::npos);
-    Check(quorvel::FromUtf8(text) == whole);
+    String s;
+    Check(ToUtf8(whole) == text && Utf8ToString(text, &s) &&
+          s.view() == whole && FromUtf8(text) == whole &&
+          FindLoneSurrogate(whole) == std::u16string_view::npos);
     return 0;
   }
-  Check(found->offset == fault.offset && found->length == fault.length);
-  Check(fault.length >= 1 && fault.length <= 3);
-  Check(fault.byte == static_cast<uint8_t>(text[fault.offset]));
-  Check(!quorvel::FindUtf8Fault(text.substr(0, fault.offset)));
-  // The maximal subpart is the longest prefix of a sequence there: a lead
-  // byte and what may follow it, cut short alone, broken by the next byte.
+  Check(found->offset == fault.offset && found->length == fault.length &&
+        fault.length >= 1 && fault.length <= 3 &&
+        fault.byte == static_cast<uint8_t>(text[fault.offset]) &&
+        !FindUtf8Fault(text.substr(0, fault.offset)));
+  // The maximal subpart: a lead byte and what may follow it, cut short
+  // alone, broken by the next byte.
   const std::string_view subpart = text.substr(fault.offset, fault.length);
-  const uint8_t lead = fault.byte;
   std::u16string scratch(subpart.size() + 1, u'\0');
-  const quorvel::Utf8Step alone = quorvel::DecodeUtf8(subpart, scratch.data());
-  Check(alone.read == 0);
-  Check((alone.stop == quorvel::Utf8Stop::kCut) ==
-        (lead >= 0xC2 && lead <= 0xF4));
-  Check(fault.length == 1 || alone.stop == quorvel::Utf8Stop::kCut);
+  const Utf8Step alone = DecodeUtf8(subpart, scratch.data());
+  Check(alone.read == 0 &&
+        (fault.length == 1 || alone.stop == Utf8Stop::kCut) &&
+        (alone.stop == Utf8Stop::kCut) ==
+            (fault.byte >= 0xC2 && fault.byte <= 0xF4));
   if (fault.offset + fault.length < text.size()) {
-    const quorvel::Utf8Step longer = quorvel::DecodeUtf8(
-        text.substr(fault.offset, fault.length + 1), scratch.data());
-    Check(longer.stop == quorvel::Utf8Stop::kBad &&
-          longer.bad_length == fault.length);
+    const Utf8Step longer =
+        DecodeUtf8(text.substr(fault.offset, fault.length + 1), scratch.data());
+    Check(longer.stop == Utf8Stop::kBad && longer.bad_length == fault.length);
   }
-  // ... and the lenient decoder replaces it with one U+FFFD.
-  const std::u16string lenient = quorvel::FromUtf8(text);
-  const std::u16string before = quorvel::FromUtf8(text.substr(0, fault.offset));
-  Check(lenient.compare(0, before.size(), before) == 0);
-  Check(lenient.size() > before.size() && lenient[before.size()] == 0xFFFD);
-  Check(!quorvel::FindUtf8Fault(quorvel::ToUtf8(lenient)));
+  const std::u16string lenient = FromUtf8(text);
+  const std::u16string before = FromUtf8(text.substr(0, fault.offset));
+  Check(lenient.compare(0, before.size(), before) == 0 &&
+        lenient.size() > before.size() && lenient[before.size()] == 0xFFFD &&
+        !FindUtf8Fault(ToUtf8(lenient)));
   return 0;
 }

@@ -1,10 +1,10 @@
 // `quorvel base64|lzss|rc4|verhoeff|msgpack`: round trips of every size,
-// agreement with coreutils and with the library, exact bytes, and bad input
+// agreement with coreutils and the library, exact bytes, and bad input
 // refused at its offset.
-#include <filesystem>
 #include <random>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/tool_runner.h"
@@ -33,55 +33,47 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
   const bool coreutils = RunTool("base64 -w 0", "x").has_value();
   for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{56},
                    size_t{57}, size_t{1000}, (size_t{1} << 20) + 1}) {
-    const std::string bytes = RandomBytes(n, static_cast<uint32_t>(n));
+    const auto seed = static_cast<uint32_t>(n);
+    const std::string bytes = RandomBytes(n, seed);
+    const std::string no_zero = RandomBytes(n, seed, 1);
     std::string text;  // text compresses; random bytes do not
     while (text.size() < n)
       text += "line " + std::to_string(text.size()) + "\n";
     text.resize(n);
-    const std::string no_zero = RandomBytes(n, static_cast<uint32_t>(n), 1);
-    const std::pair<std::string, const std::string&> trips[] = {
-        {"base64 encode|base64 decode", bytes},
-        {"base64 encode --wrap 0|base64 decode --strict", bytes},
-        {"lzss compress|lzss decompress", bytes},
-        {"lzss compress|lzss decompress", text},
-        {"lzss compress --raw|lzss decompress", text},
-        {"rc4 encrypt --key secret|rc4 decrypt --key=secret", no_zero},
+    // What the tool writes piece by piece is what the library writes for
+    // the whole ("-": not compared); nothing in is nothing out.
+    const std::span<const uint8_t> whole(
+        reinterpret_cast<const uint8_t*>(text.data()), n);
+    const auto library = [&](auto compress) {  // Compress refuses no bytes
+      return n == 0 ? "-" : Narrow(compress(whole));
     };
-    for (const auto& [run, input] : trips) {
+    const std::tuple<std::string, const std::string&, std::string> trips[] = {
+        {"base64 encode|base64 decode", bytes, "-"},
+        {"base64 encode --wrap 0|base64 decode --strict", bytes, "-"},
+        {"lzss compress|lzss decompress", bytes, "-"},
+        {"lzss compress|lzss decompress", text, library(mLZSS::CompressFrame)},
+        {"lzss compress --raw|lzss decompress", text, library(mLZSS::Compress)},
+        {"rc4 encrypt --key secret|rc4 decrypt --key=secret", no_zero, "-"},
+    };
+    for (const auto& [run, input, written] : trips) {
       const size_t bar = run.find('|');
-      const ToolResult there =
-          RunQuorvel(Words(run.substr(0, bar)), {.input = input});
+      const ToolResult there = Tool(run.substr(0, bar), {.input = input});
       ASSERT_EQ(there.status, 0) << run << " " << n << there.err;
-      if (n == 0) EXPECT_EQ(there.out, "") << run;  // empty in, empty out
-      const ToolResult back =
-          RunQuorvel(Words(run.substr(bar + 1)), {.input = there.out});
+      EXPECT_TRUE(n == 0 ? there.out.empty()
+                         : written == "-" || there.out == written)
+          << run << " " << n;
+      const ToolResult back = Tool(run.substr(bar + 1), {.input = there.out});
       ASSERT_EQ(back.status, 0) << run << " " << n << back.err;
       EXPECT_TRUE(back.out == input) << run << " " << n;
     }
-    // What the tool writes piece by piece is the library's for the whole:
-    // the frame, and with --raw the bare stream.
-    const std::span<const uint8_t> whole(
-        reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    if (n > 0) {
-      EXPECT_TRUE(RunQuorvel({"lzss", "compress"}, {.input = text}).out ==
-                  Narrow(mLZSS::CompressFrame(whole)));
-      EXPECT_TRUE(
-          RunQuorvel({"lzss", "compress", "--raw"}, {.input = text}).out ==
-          Narrow(mLZSS::Compress(whole)));
-    }
-    // Base64 lines as coreutils writes them, at every width, and back.
-    if (!coreutils) continue;
-    for (const char* wrap : {"", "0", "1", "3", "4", "100"}) {
-      if (*wrap != 0 && n > 1000) continue;
-      const ToolResult r = RunQuorvel(Words(std::string("base64 encode") +
-                                            (*wrap ? " --wrap " : "") + wrap),
-                                      {.input = bytes});
-      EXPECT_EQ(
-          r.out,
-          RunTool(std::string("base64 -w ") + (*wrap ? wrap : "76"), bytes))
-          << n << " bytes, --wrap " << wrap;
-      EXPECT_TRUE(RunQuorvel({"base64", "decode"}, {.input = r.out}).out ==
-                  bytes);
+    // Base64 lines as coreutils writes them, at every width.
+    for (const std::string wrap : {"76", "0", "1", "3", "4", "100"}) {
+      if (!coreutils || (wrap != "76" && n > 1000)) continue;
+      const std::string args =
+          "base64 encode" + (wrap == "76" ? "" : " --wrap " + wrap);
+      EXPECT_EQ(Tool(args, {.input = bytes}).out,
+                RunTool("base64 -w " + wrap, bytes))
+          << n << " bytes, " << args;
     }
   }
 }
@@ -94,8 +86,12 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
       std::string("\x04\0\0\0\0\0\0\0\x45\xE5\x98\xAD", 12);
   std::string changed = frame;
   changed[23] = 0x44;
+  std::string groups;
+  for (int i = 0; i < 19; ++i) groups += "YWFh";
   const std::string no_byte = " has no Windows-1252 byte";
   const ToolCase cases[] = {
+      // 76 characters to a line unless told otherwise.
+      {"base64 encode", std::string(58, 'a'), 0, groups + "\nYQ==\n", ""},
       {"base64 decode", "TW Fu\r\n\tTQ==TQ==\n", 0, "ManMM", ""},
       {"base64 decode --strict", "TWFu\r\n", 0, "Man", ""},
       {"base64 decode", "TWFu\nTW!u", 1, "",
@@ -132,7 +128,6 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
        ": the hex text has an odd number of digits", 13},
       {"lzss compress", "aaaa", 0, frame, ""},
       {"lzss compress --raw", "aaaa", 0, bare, ""},
-      {"lzss decompress", frame, 0, "aaaa", ""},
       {"lzss decompress", frame.substr(0, 26), 1, "",
        ": The LZSS frame stream is damaged or cut short in the group at "
        "offset 11",
@@ -146,10 +141,6 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
       {"lzss decompress", std::string("\x00\x01\x00", 3), 1, "",
        ": neither an LZSS frame nor a bare LZSS stream: the first byte is 0x00",
        9},
-      {"lzss decompress",
-       "\xFF"
-       "abcdefgh\x01",
-       1, "", ": the LZSS stream is damaged in the group at offset 9", 9},
       {"verhoeff generate 236 12345 0", "", 0, "3\n1\n4\n", ""},
       {"verhoeff validate", "2363\r\n\n2364\n04\nabc\n-5\n", 0,
        "True\nFalse\nTrue\nFalse\nFalse\n", ""},
@@ -159,13 +150,10 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
        "quorvel: '9x' is not a string of digits", 9},
       // MessagePack: Currency where it is exact, else a Double; text in
       // Windows-1252, and what it cannot hold refused at its place.
-      {"msgpack encode", "{\"a\":1}", 0,
-       Bytes("DE 00 01 D9 01 61 C7 02 10 27 00 00 00 00 00 00"), ""},
       {"msgpack encode",
        "[\"caf\xC3\xA9 \xE2\x82\xAC\", null, true, 1.25, 0.123456]", 0,
-       Bytes(
-           "DC 00 05 D9 06 63 61 66 E9 20 80 C0 C3 C7 02 D4 30 00 00 00 00 00 "
-           "00 CB BF B6 7E FA CF 9A BF 3F"),
+       Bytes("DC 00 05 D9 06 63 61 66 E9 20 80 C0 C3 C7 02 D4 30 00 00 00 00 "
+             "00 00 CB BF B6 7E FA CF 9A BF 3F"),
        ""},
       // The lenient reader's numbers are made to travel the same way.
       {"msgpack encode --lenient", "[0.123456]", 0,
@@ -192,13 +180,12 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
        ":1:1: this string is 65536 characters long, more than the 65535", 5},
       // Values one after another; the dialect's own Date and KxDocRec.
       {"msgpack decode",
-       Bytes(
-           "DE 00 01 D9 01 61 C7 02 10 27 00 00 00 00 00 00 C3 D2 05 00 00 00"),
+       Bytes("DE 00 01 D9 01 61 C7 02 10 27 00 00 00 00 00 00 C3 D2 05 00 00 "
+             "00"),
        0, "{\"a\":1}\ntrue\n5\n", ""},
       {"msgpack decode --indent 1",
-       Bytes(
-           "C7 33 00 01 D9 01 64 C7 01 00 00 00 00 00 00 E2 40 C7 01 00 00 00 "
-           "00 00 00 E2 3F"),
+       Bytes("C7 33 00 01 D9 01 64 C7 01 00 00 00 00 00 00 E2 40 C7 01 00 00 "
+             "00 00 00 00 E2 3F"),
        0, "{\n \"d\": \"2000-12-04\"\n}\n\"1899-12-30T13:30:00\"\n", ""},
       // Cut short, or a type the dialect lacks: the offset of the value.
       {"msgpack decode", Bytes("C3 DC 00 02 C0"), 1, "true\n",
@@ -210,43 +197,19 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
   for (const ToolCase& c : cases) Expect(c);
 }
 
-// Values travel through msgpack and back, one longer than a piece of input
-// among them; a damaged LZSS frame file is refused.
-TEST(CliCodecsTest, LargeValuesAndDamagedFrames) {
+// A value longer than a piece of input travels through msgpack and back.
+TEST(CliCodecsTest, LargeValuesTravelWhole) {
   QUORVEL_REQUIRE_TOOL();
-  std::string big = "[";
+  std::string doc =
+      "{\"name\":\"Ren\xC3\xA9\",\"n\":2.5,\"big\":1e+300,"
+      "\"none\":null,\"list\":[";
   for (int i = 0; i < 60000; ++i)
-    big += (i ? ",\"" : "\"") + std::string(40, 'a' + i % 26) + "\"";
-  big += "]";
-  const std::string doc =
-      "{\"name\":\"Ren\xC3\xA9\",\"tags\":[\"a\",\"\xE2\x82\xAC\"],\"n\":2.5,"
-      "\"big\":1e+300,\"none\":null,"
-      "\"list\":" +
-      big + "}";
-  const ToolResult packed = RunQuorvel({"msgpack", "encode"}, {.input = doc});
+    doc += (i ? ",\"" : "\"") + std::string(40, 'a' + i % 26) + "\"";
+  doc += "]}";
+  const ToolResult packed = Tool("msgpack encode", {.input = doc});
   ASSERT_EQ(packed.status, 0) << packed.err;
   EXPECT_GT(packed.out.size(), 2u << 20);
-  EXPECT_EQ(RunQuorvel({"msgpack", "decode"}, {.input = packed.out}).out,
-            doc + "\n");
-  // A frame file cut or changed anywhere is refused with its name, and -o
-  // leaves nothing in place of the output.
-  ScratchDir dir;
-  const std::string path = dir.Path("doc.qlz"), out = dir.Path("doc");
-  const std::string frame =
-      RunQuorvel({"lzss", "compress"}, {.input = doc}).out;
-  std::mt19937 rng(5);
-  for (int k = 0; k < 12; ++k) {
-    std::string bad = frame;
-    if (k < 6) bad.resize(1 + rng() % (bad.size() - 1));
-    if (k >= 6) bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
-    WriteFile(path, bad);
-    const ToolResult r = RunQuorvel({"lzss", "decompress", "-o", out, path});
-    EXPECT_EQ(r.status, 1) << k;
-    EXPECT_TRUE(r.err.starts_with("quorvel: " + path + ": ") &&
-                r.err.ends_with("(error 9)\n"))
-        << r.err;
-    EXPECT_FALSE(std::filesystem::exists(out));
-  }
+  EXPECT_EQ(Tool("msgpack decode", {.input = packed.out}).out, doc + "\n");
 }
 
 }  // namespace

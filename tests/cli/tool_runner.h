@@ -1,11 +1,5 @@
-// Runs the built quorvel tool for end-to-end tests: arguments in, standard
-// input fed (in timed pieces if asked), both outputs and the exit status
-// collected. Standard output may go to a file (/dev/full), standard error to
-// a pseudo-terminal, and a signal may be sent mid-run:
-//
-//   ToolResult r = RunQuorvel({"json", "check"}, {.input = "[1,2"});
-//
-// Tables of whole runs go through `Expect`.
+// Runs the built quorvel tool: arguments in, standard input fed (in timed
+// pieces if asked), both outputs and the exit status collected.
 #ifndef QUORVEL_TESTS_CLI_TOOL_RUNNER_H_
 #define QUORVEL_TESTS_CLI_TOOL_RUNNER_H_
 
@@ -31,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "testing/paths.h"
+
 namespace quorvel::testing {
 
 struct ToolOptions {
@@ -43,27 +39,17 @@ struct ToolOptions {
   bool stdout_closed = false;    // standard output's reader is gone
   int signal = 0;                // sent once signal_after_ms have passed
   int signal_after_ms = 0;
-  // Runs as the user nobody when the test runs as root, for what only an
-  // unprivileged user meets (a file it may not write).
+  // As the user nobody when run as root: a file it may not write.
   bool unprivileged = false;
 };
 
 struct ToolResult {
   int status = -1;  // the exit status, or 128 + the signal that ended it
-  std::string out;
-  std::string err;
-  // The tool's largest resident size, read from /proc while it runs (the
-  // figures of wait4 also count the test's own pages it held before exec).
+  std::string out, err;
+  // Read from /proc while it runs: wait4's figure also counts the pages
+  // the test held before exec.
   long peak_rss_kb = 0;
 };
-
-inline const char* ToolPath() {
-#ifdef QUORVEL_TOOL_PATH
-  return QUORVEL_TOOL_PATH;
-#else
-  return nullptr;
-#endif
-}
 
 #define QUORVEL_REQUIRE_TOOL()                                         \
   do {                                                                 \
@@ -125,8 +111,7 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
   close(out[1]);
   close(err_write);
   if (options.stdout_closed) close(std::exchange(out[0], -1));
-  // Feeds the input in its own thread; a wait ends early once the tool's
-  // standard input is closed (POLLERR).
+  // A wait ends early once the tool's standard input is closed (POLLERR).
   std::thread feeder([fd = in[1], &options] {
     std::vector<std::pair<int, std::string>> pieces = {{0, options.input}};
     pieces.insert(pieces.end(), options.later.begin(), options.later.end());
@@ -140,7 +125,6 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
     }
     close(fd);
   });
-  // Collects both outputs, sending the signal when it is due.
   const auto start = std::chrono::steady_clock::now();
   bool signalled = options.signal == 0;
   for (int open_outputs = (out[0] >= 0) + 1; open_outputs > 0;) {
@@ -181,10 +165,15 @@ inline std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
-// One run and all that it gives: the arguments (split at spaces), standard
-// input, the exit status, standard output, and standard error. With a
-// `number`, `err` is how the message begins (after "quorvel: standard
-// input" when it begins with ':') and the message ends with that number.
+inline ToolResult Tool(const std::string& args,
+                       const ToolOptions& options = {}) {
+  return RunQuorvel(Words(args), options);
+}
+
+// One whole run: the arguments (split at spaces), standard input, the exit
+// status and both outputs. With a `number`, `err` is how the message begins
+// (after "quorvel: standard input" when it begins with ':') and the message
+// ends with that number.
 struct ToolCase {
   std::string args, input;
   int status;
@@ -193,7 +182,7 @@ struct ToolCase {
 };
 
 inline void Expect(const ToolCase& c) {
-  const ToolResult r = RunQuorvel(Words(c.args), {.input = c.input});
+  const ToolResult r = Tool(c.args, {.input = c.input});
   const std::string shown = c.args + " < " + c.input.substr(0, 40);
   EXPECT_EQ(r.status, c.status) << shown;
   EXPECT_TRUE(r.out == c.out) << shown << "\n" << r.out.substr(0, 200);
@@ -217,7 +206,7 @@ class ScratchDir {
     path_ = mkdtemp(name);
   }
   ~ScratchDir() {
-    std::error_code ec;
+    std::error_code ec;  // a destructor must not throw
     std::filesystem::remove_all(path_, ec);
   }
   std::string Path(std::string_view name) const {
@@ -231,13 +220,11 @@ class ScratchDir {
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace quorvel::testing
