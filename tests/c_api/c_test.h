@@ -1,6 +1,5 @@
-/* A few checks for the C interface's tests, which are plain C programs: each
- * runs its test functions in order and exits non-zero if any check failed,
- * printing every failure with its line. */
+/* Checks for the C interface's tests, plain C programs that run their test
+ * functions in order, print every failed check and then exit non-zero. */
 #ifndef QUORVEL_TESTS_C_API_C_TEST_H_
 #define QUORVEL_TESTS_C_API_C_TEST_H_
 
@@ -18,13 +17,11 @@ static int c_test_failures = 0;
     }                                                                          \
   } while (0)
 
-/* The call succeeds. */
-#define CHECK_OK(call) CHECK_ERROR(call, 0, "", "")
-
-/* The call fails with exactly this number, source and description, and the
- * last error says the same. */
+/* The call returns `number`; unless 0, the last error has this number,
+ * source and description. */
 #define CHECK_ERROR(call, number, source, description) \
   c_test_check_error((call), (number), (source), (description), #call, __LINE__)
+#define CHECK_OK(call) CHECK_ERROR(call, 0, "", "")
 /* The library's own errors, and its invalid-argument ones. */
 #define CHECK_KX(call, number, description) \
   CHECK_ERROR(call, number, "KxQuorvel", description)
@@ -32,7 +29,6 @@ static int c_test_failures = 0;
   CHECK_KX(call, 5, "Invalid procedure call or argument: " what)
 #define NO_MEMBER "Object doesn't support this property or method"
 #define NOT_SET "Object variable or With block variable not set"
-#define WRONG_COUNT "Wrong number of arguments or invalid property assignment"
 
 static void c_test_check_error(int32_t status, int32_t number,
                                const char* source, const char* description,
@@ -51,29 +47,18 @@ static void c_test_check_error(int32_t status, int32_t number,
   ++c_test_failures;
 }
 
-/* Variant builders for arguments. */
 static inline quorvel_variant c_long(int32_t v) {
-  quorvel_variant r;
-  quorvel_variant_init(&r);
-  r.type = QUORVEL_LONG;
-  r.as.long_value = v;
+  quorvel_variant r = {QUORVEL_LONG, 0, {.long_value = v}};
   return r;
 }
 
 static inline quorvel_variant c_text(const char* text) {
-  quorvel_variant r;
-  quorvel_variant_init(&r);
-  r.type = QUORVEL_STRING;
-  r.as.utf8.data = text;
-  r.as.utf8.size = strlen(text);
+  quorvel_variant r = {QUORVEL_STRING, 0, {.utf8 = {text, strlen(text)}}};
   return r;
 }
 
 static inline quorvel_variant c_object(quorvel_object* object) {
-  quorvel_variant r;
-  quorvel_variant_init(&r);
-  r.type = QUORVEL_OBJECT;
-  r.as.object = object;
+  quorvel_variant r = {QUORVEL_OBJECT, 0, {.object = object}};
   return r;
 }
 
@@ -91,8 +76,7 @@ static inline quorvel_object* c_create(const char* class_name) {
   return object;
 }
 
-/* Calls a member and returns its result (Empty on failure, which is
- * reported). */
+/* A member's result: Empty on a failure, which is reported. */
 static inline quorvel_variant c_call(quorvel_object* object, const char* name,
                                      int32_t call_type,
                                      const quorvel_variant* args,

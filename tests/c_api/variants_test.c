@@ -4,8 +4,6 @@
 #include <float.h>
 #include <math.h>
 #include <stdint.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include "c_test.h"
 
@@ -32,34 +30,31 @@ static quorvel_variant of_kind(int32_t type) {
 }
 
 static void test_scalars_keep_kind_and_value(void) {
-  quorvel_variant cases[20];
-  int n = 0;
-  cases[n++] = of_kind(QUORVEL_EMPTY);
-  cases[n++] = of_kind(QUORVEL_NULL);
-  cases[n] = of_kind(QUORVEL_INTEGER), cases[n++].as.integer = INT16_MIN;
-  cases[n] = of_kind(QUORVEL_INTEGER), cases[n++].as.integer = INT16_MAX;
-  cases[n] = of_kind(QUORVEL_LONG), cases[n++].as.long_value = INT32_MIN;
-  cases[n] = of_kind(QUORVEL_LONG), cases[n++].as.long_value = INT32_MAX;
-  cases[n] = of_kind(QUORVEL_SINGLE), cases[n++].as.single = FLT_MAX;
-  cases[n] = of_kind(QUORVEL_DOUBLE), cases[n++].as.double_value = DBL_TRUE_MIN;
-  cases[n] = of_kind(QUORVEL_DOUBLE), cases[n++].as.double_value = -DBL_MAX;
-  cases[n] = of_kind(QUORVEL_CURRENCY), cases[n++].as.currency = INT64_MIN;
-  cases[n] = of_kind(QUORVEL_CURRENCY), cases[n++].as.currency = INT64_MAX;
-  cases[n] = of_kind(QUORVEL_DATE), cases[n++].as.date = -657434.75;
-  cases[n] = of_kind(QUORVEL_DATE), cases[n++].as.date = 2958465.5;
-  cases[n] = of_kind(QUORVEL_ERROR),
-  cases[n++].as.error_code = (int32_t)0x800A0005;
-  cases[n] = of_kind(QUORVEL_BYTE), cases[n++].as.byte = 255;
-  cases[n] = of_kind(QUORVEL_BYTE), cases[n++].as.byte = 0;
-  /* Decimals at their limits: the largest magnitude, and the smallest step,
-   * negative. */
-  const quorvel_decimal decimals[] = {{UINT64_MAX, UINT32_MAX, 0, 0},
-                                      {UINT64_MAX, UINT32_MAX, 28, 1},
-                                      {1, 0, 28, 0},
-                                      {0, 0, 0, 0}};
-  for (int i = 0; i < 4; ++i)
-    cases[n] = of_kind(QUORVEL_DECIMAL), cases[n++].as.decimal = decimals[i];
-  for (int i = 0; i < n; ++i) {
+  /* Static, so that the bytes of each payload past its member are zero. */
+  static const quorvel_variant cases[] = {
+      {QUORVEL_EMPTY, 0, {0}},
+      {QUORVEL_NULL, 0, {0}},
+      {QUORVEL_INTEGER, 0, {.integer = INT16_MIN}},
+      {QUORVEL_INTEGER, 0, {.integer = INT16_MAX}},
+      {QUORVEL_LONG, 0, {.long_value = INT32_MIN}},
+      {QUORVEL_LONG, 0, {.long_value = INT32_MAX}},
+      {QUORVEL_SINGLE, 0, {.single = FLT_MAX}},
+      {QUORVEL_DOUBLE, 0, {.double_value = DBL_TRUE_MIN}},
+      {QUORVEL_DOUBLE, 0, {.double_value = -DBL_MAX}},
+      {QUORVEL_CURRENCY, 0, {.currency = INT64_MIN}},
+      {QUORVEL_CURRENCY, 0, {.currency = INT64_MAX}},
+      {QUORVEL_DATE, 0, {.date = -657434.75}},
+      {QUORVEL_DATE, 0, {.date = 2958465.5}},
+      {QUORVEL_ERROR, 0, {.error_code = (int32_t)0x800A0005}},
+      {QUORVEL_BOOLEAN, 0, {.boolean = -1}},
+      {QUORVEL_BOOLEAN, 0, {.boolean = 0}},
+      {QUORVEL_BYTE, 0, {.byte = 255}},
+      /* The largest magnitude, and the smallest step, negative. */
+      {QUORVEL_DECIMAL, 0, {.decimal = {UINT64_MAX, UINT32_MAX, 0, 0}}},
+      {QUORVEL_DECIMAL, 0, {.decimal = {UINT64_MAX, UINT32_MAX, 28, 1}}},
+      {QUORVEL_DECIMAL, 0, {.decimal = {1, 0, 28, 1}}},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof *cases; ++i) {
     quorvel_variant back;
     CHECK_OK(round_trip(&cases[i], 0, &back));
     CHECK(back.type == cases[i].type && back.flags == 0);
@@ -69,70 +64,47 @@ static void test_scalars_keep_kind_and_value(void) {
                     d->negative == e->negative
               : memcmp(&back.as, &cases[i].as, sizeof back.as) == 0);
   }
-  /* Booleans come back as -1 or 0. */
-  const int16_t given[] = {1, -1, 7, 0}, expected[] = {-1, -1, -1, 0};
-  for (int i = 0; i < 4; ++i) {
-    quorvel_variant in = of_kind(QUORVEL_BOOLEAN), back;
-    in.as.boolean = given[i];
-    CHECK_OK(round_trip(&in, 0, &back));
-    CHECK(back.type == QUORVEL_BOOLEAN && back.as.boolean == expected[i]);
-  }
+  /* Any other Boolean but 0 comes back as -1. */
+  quorvel_variant in = of_kind(QUORVEL_BOOLEAN), back;
+  in.as.boolean = 7;
+  CHECK_OK(round_trip(&in, 0, &back));
+  CHECK(back.type == QUORVEL_BOOLEAN && back.as.boolean == -1);
 }
 
-static void test_strings_in_utf8_and_utf16(void) {
-  /* "h", e acute, euro sign, a NUL, and U+1F600 as a surrogate pair. */
-  const char utf8[] = "h\xC3\xA9\xE2\x82\xAC\0\xF0\x9F\x98\x80";
-  const uint16_t utf16[] = {'h', 0xE9, 0x20AC, 0, 0xD83D, 0xDE00};
+/* Text in UTF-8 from C (UTF-16 is the Python extension's). */
+static void test_strings_in_utf8(void) {
+  /* "h", e acute, a NUL, and U+1F600. */
+  const char utf8[] = "h\xC3\xA9\0\xF0\x9F\x98\x80";
   quorvel_variant in = c_text(""), back;
   in.as.utf8.data = utf8;
   in.as.utf8.size = sizeof utf8 - 1;
   CHECK_OK(round_trip(&in, 0, &back));
-  CHECK(back.type == QUORVEL_STRING && back.flags == QUORVEL_OWNED);
-  CHECK(back.as.utf8.size == sizeof utf8 - 1 &&
+  CHECK(back.type == QUORVEL_STRING && back.flags == QUORVEL_OWNED &&
+        back.as.utf8.size == sizeof utf8 - 1 &&
         memcmp(back.as.utf8.data, utf8, sizeof utf8) == 0);
   quorvel_variant_clear(&back);
   CHECK(back.type == QUORVEL_EMPTY);
-  CHECK_OK(round_trip(&in, QUORVEL_UTF16, &back));
-  CHECK(back.flags == (QUORVEL_OWNED | QUORVEL_UTF16));
-  CHECK(back.as.utf16.size == 6 && back.as.utf16.data[6] == 0 &&
-        memcmp(back.as.utf16.data, utf16, sizeof utf16) == 0);
-  quorvel_variant_clear(&back);
-
-  /* Lone surrogates survive only in UTF-16. */
+  /* Lone surrogates come out as U+FFFD; ill-formed UTF-8 is refused
+   * wherever it comes in. */
   const uint16_t lone[] = {'a', 0xD800, 'b', 0xDFFF};
-  in = of_kind(QUORVEL_STRING);
-  in.flags = QUORVEL_UTF16;
-  in.as.utf16.data = lone;
-  in.as.utf16.size = 4;
-  CHECK_OK(round_trip(&in, QUORVEL_UTF16, &back));
-  CHECK(back.as.utf16.size == 4 &&
-        memcmp(back.as.utf16.data, lone, sizeof lone) == 0);
-  quorvel_variant_clear(&back);
+  in = (quorvel_variant){QUORVEL_STRING, QUORVEL_UTF16, {.utf16 = {lone, 4}}};
   CHECK_OK(round_trip(&in, 0, &back));
   CHECK(c_is_text(&back,
                   "a\xEF\xBF\xBD"
                   "b\xEF\xBF\xBD"));
   quorvel_variant_clear(&back);
-
-  /* Ill-formed UTF-8 is refused wherever it comes in. */
-  const char* ill[] = {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                       "\xE2\x82"};
-  for (size_t i = 0; i < sizeof ill / sizeof *ill; ++i) {
-    in = c_text(ill[i]);
-    CHECK_BAD(round_trip(&in, 0, &back),
-              "a String variant is not well-formed UTF-8");
-  }
-  quorvel_variant v;
-  quorvel_variant_init(&v);
-  CHECK_BAD(quorvel_variant_set_utf8(&v, "\xC3", 1),
+  in = c_text("\xED\xA0\x80");
+  CHECK_BAD(round_trip(&in, 0, &back),
+            "a String variant is not well-formed UTF-8");
+  quorvel_variant text = c_long(1), copy;
+  CHECK_BAD(quorvel_variant_set_utf8(&text, "\xC3", 1),
             "text is not well-formed UTF-8");
-  CHECK(v.type == QUORVEL_EMPTY);
+  CHECK(text.type == QUORVEL_LONG);
   quorvel_object* list = NULL;
   CHECK_BAD(quorvel_create_object("C\xC3rray", &list),
             "class_name is not well-formed UTF-8");
 
   /* Copy and clear follow ownership. */
-  quorvel_variant text, copy;
   CHECK_OK(quorvel_variant_set_utf16(&text, lone + 3, 1));
   CHECK_OK(quorvel_variant_copy(&copy, &text));
   CHECK(copy.flags == (QUORVEL_OWNED | QUORVEL_UTF16) &&
@@ -163,7 +135,7 @@ static void test_malformed_variants_are_refused(void) {
 #define KIND "a variant's kind code is not one of the library's"
       {-1, 0, 0, 0, KIND},
       {18, 0, 0, 0, KIND},
-      {8192 + 18, 0, 0, 0, KIND},
+      {QUORVEL_ARRAY + 18, 0, 0, 0, KIND},
       {QUORVEL_STRING, QUORVEL_UTF16, 3, 0, "a String variant's text is NULL"},
       {QUORVEL_ARRAY + QUORVEL_VARIANT, 0, 0, 0, "an array variant holds NULL"},
       {QUORVEL_DECIMAL, 0, 0, 29, "a Decimal's scale is above 28"},
@@ -188,19 +160,12 @@ static void test_arrays(void) {
   const quorvel_bound bounds[] = {{0, 2}, {1, 3}};
   quorvel_array* grid = NULL;
   CHECK_OK(quorvel_array_create(QUORVEL_VARIANT, 2, bounds, &grid));
-  for (size_t i = 0; i < 6; ++i) {
-    quorvel_variant item = c_long((int32_t)(i * 10));
-    CHECK_OK(quorvel_array_put(grid, i, &item));
-  }
-  quorvel_variant in = of_kind(QUORVEL_ARRAY + QUORVEL_VARIANT), back, item;
-  in.as.array = grid;
+  quorvel_variant in = {QUORVEL_ARRAY + QUORVEL_VARIANT, 0, {.array = grid}};
+  quorvel_variant back, item = c_long(50);
+  CHECK_OK(quorvel_array_put(grid, 5, &item));
   CHECK_OK(round_trip(&in, 0, &back));
   CHECK(back.type == QUORVEL_ARRAY + QUORVEL_VARIANT &&
         back.flags == QUORVEL_OWNED && back.as.array != grid);
-  int32_t element_type = 0, dims = 0;
-  size_t size = 0;
-  CHECK_OK(quorvel_array_shape(back.as.array, &element_type, &dims, &size));
-  CHECK(element_type == QUORVEL_VARIANT && dims == 2 && size == 6);
   quorvel_bound b;
   CHECK_OK(quorvel_array_bound(back.as.array, 2, &b));
   CHECK(b.lower == 1 && b.count == 3);
@@ -216,37 +181,22 @@ static void test_arrays(void) {
   CHECK_BAD(round_trip(&in, 0, &back),
             "an array variant's kind code is not its array's");
   quorvel_array_free(grid);
-
-  /* A Byte array lends its bytes. */
-  const quorvel_bound four = {0, 4};
-  quorvel_array *bytes = NULL, *texts = NULL, *longs = NULL;
-  CHECK_OK(quorvel_array_create(QUORVEL_BYTE, 1, &four, &bytes));
-  uint8_t* data = NULL;
-  CHECK_OK(quorvel_array_bytes(bytes, &data, &size));
-  CHECK(size == 4);
-  data[3] = 255;
-  CHECK_OK(quorvel_array_get(bytes, 3, 0, &item));
-  CHECK(item.type == QUORVEL_BYTE && item.as.byte == 255);
-  /* A String array converts what is put in it; a Long one refuses text. */
-  CHECK_OK(quorvel_array_create(QUORVEL_STRING, 1, &four, &texts));
-  quorvel_variant seven = c_long(7), word = c_text("seven");
-  CHECK_OK(quorvel_array_put(texts, 0, &seven));
-  CHECK_OK(quorvel_array_get(texts, 0, 0, &item));
-  CHECK(c_is_text(&item, "7"));
-  quorvel_variant_clear(&item);
-  CHECK_KX(quorvel_array_bytes(texts, &data, &size), 13, "Type mismatch");
-  CHECK_OK(quorvel_array_create(QUORVEL_LONG, 1, &four, &longs));
-  CHECK_KX(quorvel_array_put(longs, 0, &word), 13, "Type mismatch");
-  CHECK_KX(quorvel_array_put(longs, 4, &seven), 9, "Subscript out of range");
-  quorvel_array_free(bytes);
-  quorvel_array_free(texts);
-  quorvel_array_free(longs);
   quorvel_array_free(NULL);
 
-  /* Creation: 1 to 60 dimensions, counts that fit, a kind that may be. */
+  /* A Long array has no bytes to lend and refuses text. */
   quorvel_bound many[61];
   for (int i = 0; i < 61; ++i) many[i].lower = 0, many[i].count = 1;
   quorvel_array* a = NULL;
+  quorvel_variant word = c_text("seven");
+  uint8_t* data = NULL;
+  size_t size = 0;
+  CHECK_OK(quorvel_array_create(QUORVEL_LONG, 1, many, &a));
+  CHECK_KX(quorvel_array_bytes(a, &data, &size), 13, "Type mismatch");
+  CHECK_KX(quorvel_array_put(a, 0, &word), 13, "Type mismatch");
+  CHECK_KX(quorvel_array_put(a, 1, &item), 9, "Subscript out of range");
+  quorvel_array_free(a);
+
+  /* Creation: 1 to 60 dimensions, counts that fit, a kind that may be. */
   CHECK_OK(quorvel_array_create(QUORVEL_VARIANT, 60, many, &a));
   quorvel_array_free(a);
   CHECK_BAD(quorvel_array_create(QUORVEL_VARIANT, 61, many, &a),
@@ -264,9 +214,9 @@ static void test_arrays(void) {
            "Subscript out of range");
   many[0].lower = 0, many[0].count = 0;
   CHECK_OK(quorvel_array_create(QUORVEL_VARIANT, 1, many, &a));
-  size = 99;
+  int32_t element_type = 0, dims = 0;
   CHECK_OK(quorvel_array_shape(a, &element_type, &dims, &size));
-  CHECK(size == 0);
+  CHECK(element_type == QUORVEL_VARIANT && dims == 1 && size == 0);
   quorvel_array_free(a);
   CHECK_BAD(quorvel_array_create(QUORVEL_VARIANT, 1, NULL, &a),
             "bounds is NULL");
@@ -279,52 +229,37 @@ static void test_arrays(void) {
 /* quorvel_json_write: a tree in its compact, ASCII and indented forms, and
  * what JSON cannot hold. */
 static void test_json_write(void) {
-  quorvel_object* dict = c_create("Scripting.Dictionary");
   quorvel_object* list = c_create("CArray");
-  quorvel_variant args[2] = {c_long(7), of_kind(QUORVEL_NULL)};
-  c_call(list, "AddMultiple", QUORVEL_METHOD, args, 2);
-  args[0] = c_text("k\xC3\xA9y");
-  args[1] = c_text("caf\xC3\xA9 \"\xF0\x9F\x98\x80\"\n");
-  c_call(dict, "Add", QUORVEL_METHOD, args, 2);
-  args[0] = c_text("list");
-  args[1] = c_object(list);
-  c_call(dict, "Add", QUORVEL_METHOD, args, 2);
+  quorvel_variant args[3] = {c_long(7), of_kind(QUORVEL_NULL),
+                             c_text("\xC3\xA9")};
+  c_call(list, "AddMultiple", QUORVEL_METHOD, args, 3);
   const struct {
     int32_t indent;
     uint32_t flags;
     const char* text;
   } cases[] = {
-      {0, 0,
-       "{\"k\xC3\xA9y\":\"caf\xC3\xA9 \\\"\xF0\x9F\x98\x80\\\"\\n\","
-       "\"list\":[7,null]}"},
-      {0, QUORVEL_JSON_ASCII,
-       "{\"k\\u00e9y\":\"caf\\u00e9 \\\"\\ud83d\\ude00\\\"\\n\","
-       "\"list\":[7,null]}"},
-      {2, 0,
-       "{\n  \"k\xC3\xA9y\": \"caf\xC3\xA9 \\\"\xF0\x9F\x98\x80\\\"\\n\",\n"
-       "  \"list\": [\n    7,\n    null\n  ]\n}"},
+      {0, 0, "[7,null,\"\xC3\xA9\"]"},
+      {0, QUORVEL_JSON_ASCII, "[7,null,\"\\u00e9\"]"},
+      {2, 0, "[\n  7,\n  null,\n  \"\xC3\xA9\"\n]"},
   };
-  quorvel_variant tree = c_object(dict), out;
+  quorvel_variant tree = c_object(list), out;
   for (size_t i = 0; i < sizeof cases / sizeof *cases; ++i) {
     CHECK_OK(quorvel_json_write(&tree, cases[i].indent, cases[i].flags, &out));
     CHECK(c_is_text(&out, cases[i].text) && out.flags == QUORVEL_OWNED);
     quorvel_variant_clear(&out);
   }
   CHECK_OK(quorvel_release(list));
-  CHECK_OK(quorvel_release(dict));
 
   quorvel_variant value = of_kind(QUORVEL_DOUBLE);
   value.as.double_value = NAN;
   CHECK_ERROR(quorvel_json_write(&value, 0, 0, &out), 5, "JSON",
               "JSON has no form for NaN or an infinity");
   CHECK(out.type == QUORVEL_EMPTY);
-  value.as.double_value = -0.0;
-  CHECK_OK(quorvel_json_write(&value, 0, 0, &out));
-  CHECK(c_is_text(&out, "-0"));
-  quorvel_variant_clear(&out);
   value.type = QUORVEL_ERROR;
   CHECK_KX(quorvel_json_write(&value, 0, 0, &out), 13, "Type mismatch");
   value.type = QUORVEL_NULL;
+  CHECK_OK(quorvel_json_write(&value, 16, 0, &out));
+  quorvel_variant_clear(&out);
   CHECK_ERROR(quorvel_json_write(&value, 17, 0, &out), 5, "JSON",
               "the indent must be 0 to 16");
   CHECK_BAD(quorvel_json_write(&value, 0, 2, &out),
@@ -342,7 +277,6 @@ static void test_storable_and_exact_calls(void) {
   quorvel_variant rounded = of_kind(QUORVEL_DECIMAL),
                   plain = c_text("caf\xC3\xA9");
   rounded.as.decimal.lo = 123456, rounded.as.decimal.scale = 6;
-  rounded.as.decimal.hi = 0, rounded.as.decimal.negative = 0;
   CHECK_OK(quorvel_check_storable(&number, QUORVEL_STORABLE_MSGPACK));
   CHECK_OK(quorvel_check_storable(&plain, QUORVEL_STORABLE_KV_KEY));
   CHECK_KX(quorvel_check_storable(&key, QUORVEL_STORABLE_KV_KEY), 5,
@@ -366,37 +300,8 @@ static void test_storable_and_exact_calls(void) {
   CHECK_BAD(quorvel_check_storable(&number, 7),
             "target is not a storable target");
 
-  char dir[] = "/tmp/quorvel-exact-XXXXXX";
-  CHECK(mkdtemp(dir) != NULL);
-  char path[64];
-  snprintf(path, sizeof path, "%s/e.kv", dir);
-  quorvel_object* db = c_create("KxKVDB");
-  args[0] = c_text(path), args[1] = number;
-  c_call(db, "OpenDB", QUORVEL_METHOD, args, 1);
-  args[0] = c_text("k");
-  CHECK_ERROR(
-      quorvel_call_by_name(db, "PutValue", QUORVEL_METHOD | QUORVEL_EXACT, args,
-                           2, NULL),
-      5, "CKVDB", "the value is Long, which would come back as a String");
-  CHECK_OK(quorvel_call_by_name(db, "PutValue", QUORVEL_METHOD, args, 2, NULL));
-  quorvel_variant r = c_call(db, "Item", QUORVEL_GET, args, 1);
-  CHECK(c_is_text(&r, "5"));
-  quorvel_variant_clear(&r);
-  /* Opened under the request, the store stays exact. */
-  args[0] = c_text(path);
-  CHECK_OK(quorvel_call_by_name(db, "OpenDB", QUORVEL_METHOD | QUORVEL_EXACT,
-                                args, 1, NULL));
-  args[0] = c_text("\xE6\x9D\xB1"), args[1] = c_text("v");
-  CHECK_ERROR(quorvel_call_by_name(db, "", QUORVEL_LET, args, 2, NULL), 5,
-              "CKVDB",
-              "character U+6771 (\xE6\x9D\xB1) at position 1 of the key has no "
-              "Windows-1252 byte");
-  r = c_call(db, "Count", QUORVEL_GET, NULL, 0);
-  CHECK(r.as.long_value == 1);
-  CHECK_OK(quorvel_release(db));
-  unlink(path);
-  rmdir(dir);
-
+  /* A call made under the request refuses rather than rounds. */
+  quorvel_variant r;
   quorvel_object* pi = c_create("CQuorvelPI");
   CHECK_KX(
       quorvel_call_by_name(pi, "MsgPack_Encode", QUORVEL_METHOD | QUORVEL_EXACT,
@@ -409,6 +314,6 @@ static void test_storable_and_exact_calls(void) {
   CHECK_OK(quorvel_release(pi));
 }
 
-C_TEST_MAIN(test_scalars_keep_kind_and_value, test_strings_in_utf8_and_utf16,
+C_TEST_MAIN(test_scalars_keep_kind_and_value, test_strings_in_utf8,
             test_malformed_variants_are_refused, test_arrays, test_json_write,
             test_storable_and_exact_calls)

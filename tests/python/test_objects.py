@@ -44,37 +44,28 @@ class ObjectsTest(unittest.TestCase):
         self.assertIsNone(d.Add("a", 1))
         d["b"] = 2.5  # Let through the default member
         # Member names in any letter case; properties read at once.
-        self.assertEqual((d.count, d.COUNT, d.item("b"), d["b"], list(d.Keys()), d.CompareMode),
-                         (2, 2, 2.5, 2.5, ["a", "b"], 1))
+        self.assertEqual((d.COUNT, d.item("b"), d["b"], list(d.Keys()), d.CompareMode),
+                         (2, 2.5, 2.5, ["a", "b"], 1))
         del d["a"]
         self.assertEqual(list(d), ["b"])
-        array = numbers(3, 1, 2)
-        self.assertTrue(callable(array.Sort) and callable(array.Item))
-        self.assertEqual(repr(array.Sort), "<quorvel member CArray.Sort>")
-        array.Sort(True)
-        self.assertEqual(list(array), [3, 2, 1])
-        inner = numbers(1)
-        array[1] = inner  # Set: the object itself is stored
-        d["inner"] = inner
+        array, inner = numbers(10, 20, 30), numbers(1)
+        d["inner"] = inner  # Set: the object itself is stored
         inner.Add(2)
-        self.assertEqual((array[-2].Count, d["inner"].Count), (2, 2))
-        self.assertEqual(hash(d["inner"]), hash(inner))
+        self.assertEqual((d["inner"].Count, hash(d["inner"])), (2, hash(inner)))
         self.assertNotEqual(d["inner"], array)
         # Explicit calls, Missing and keyword arguments.
-        array = numbers(10, 20, 30)
         quorvel.call_by_name(array, "Item", CallType.Let, 1, 99)
         self.assertEqual(quorvel.call_by_name(array, "count", CallType.Method), 3)
-        self.assertEqual(list(array.Slice(Step=2)), [10, 30])
         self.assertEqual(list(array.Slice(quorvel.Missing, 1)), [10, 99])
         self.assertEqual(list(array.slice(finish=0, start=1, step=-1)), [99, 10])
         for call, text in [(lambda: array.Slice(Nope=1), r"Slice\(\) has no parameter 'Nope'"),
-                           (lambda: array.Slice(1, Start=2), r"Slice\(\) got 'Start' twice"),
-                           (lambda: array.AddMultiple(Values=1), "has no parameter 'Values'")]:
+                           (lambda: array.Slice(1, Start=2), r"Slice\(\) got 'Start' twice")]:
             with self.assertRaisesRegex(TypeError, text):
                 call()
         self.assertEqual(dir(quorvel.CreateObject("Collection")),
                          ["Add", "Count", "Item", "Remove", "_NewEnum"])
-        self.assertEqual(repr(numbers()), "<quorvel CArray object>")
+        self.assertEqual((repr(array), repr(array.Sort)),
+                         ("<quorvel CArray object>", "<quorvel member CArray.Sort>"))
 
     def test_len_bool_in_and_iteration(self):
         array = numbers(10, "b", None)
@@ -91,26 +82,16 @@ class ObjectsTest(unittest.TestCase):
                 walk(builder)
         kv = self.opened("KxKVDB", "w.kv")
         kv["b"], kv["a"] = "1", "2"
-        docs = self.opened("KxDocsDB", "w.docs")
-        docs.AddDoc("x").Save()
-        docs.AddDoc("y").Save()
-        record = docs.GetDoc("X")
-        record["f"], record["g"] = 1, 2
-        table = made("CDataset", ("AddColumn", "a"), ("AddColumn", "b"),
-                     ("AddRow", 1, "p"), ("AddRow", 2, "q"))
-        # What each walks (in its own order, twice), a value in it, one not.
+        # One of each way to walk: an enumerator, Keys, Item(1) to Item(Count),
+        # rows; what it yields (in its own order, twice), a value in it, one not.
         cases = [
             (numbers(3, "b", None), [3, "b", None], None, 4),  # `in` walks
-            (made("Collection", ("Add", "p"), ("Add", 2)), ["p", 2], 2, "q"),
             (made("Scripting.Dictionary", ("Add", "k", 1), ("Add", "j", 2)), ["k", "j"], "j", 1),
             (made("CDict", ("Add", "k", 1)), ["k"], "k", "x"),
-            (made("KxDocStore", ("AddDoc", "d1")), ["D1"], "D1", "d2"),
-            (record, ["f", "g"], "g", 1),
             (made("CStack", ("Push", 1), ("Push", 2)), [1, 2], 2, 3),
-            (made("CQueue", ("Push", "a"), ("Push", "b")), ["a", "b"], "a", "c"),
-            (table, [[1, "p"], [2, "q"]], [2, "q"], [1, "q"]),
+            (made("CDataset", ("AddColumn", "a"), ("AddColumn", "b"), ("AddRow", 1, "p"),
+                  ("AddRow", 2, "q")), [[1, "p"], [2, "q"]], [2, "q"], [1, "q"]),
             (kv, ["b", "a"], "a", "c"),
-            (docs, ["X", "Y"], "Y", "y"),  # ids are stored normalised
         ]
         for obj, items, present, absent in cases:
             with self.subTest(cls=repr(obj)):
@@ -119,42 +100,33 @@ class ObjectsTest(unittest.TestCase):
                 self.assertNotIn(absent, obj)
 
     def test_databases_are_context_managers_that_close_the_file(self):
-        for class_name, name in (("KxKVDB", "c.kv"), ("KxDocsDB", "c.docs")):
-            with self.subTest(class_name):
-                with self.assertRaises(KeyError):  # closed on an exception too
-                    with quorvel.CreateObject(class_name) as db:
-                        self.assertIsInstance(db, quorvel.Database)
-                        db.OpenDB(str(self.dir / name))
-                        self.assertEqual(len(db), 0)
-                        raise KeyError("inside")
-                with self.assertRaisesRegex(quorvel.Error, "DB is not open"):
-                    db["k"]
+        with self.assertRaises(KeyError):  # closed on an exception too
+            with quorvel.CreateObject("KxDocsDB") as db:
+                self.assertIsInstance(db, quorvel.Database)
+                db.OpenDB(str(self.dir / "c.docs"))
+                raise KeyError("inside")
+        self.assertRaisesRegex(quorvel.Error, "DB is not open", db.__getitem__, "k")
+        self.assertIsInstance(quorvel.CreateObject("KxKVDB"), quorvel.Database)
         self.assertFalse(hasattr(numbers(), "__enter__"))
 
     def test_maps_have_python_names_beside_the_librarys(self):
         docs = self.opened("KxDocsDB", "m.docs")
-        for cls, make in (("Scripting.Dictionary", lambda: quorvel.CreateObject("Dictionary")),
-                          ("CDict", lambda: quorvel.CreateObject("CDict")),
-                          ("KxDocRec", lambda: docs.AddDoc())):
-            with self.subTest(cls):
-                m = make()
+        for m in (quorvel.CreateObject("Dictionary"), quorvel.CreateObject("CDict"), docs.AddDoc()):
+            with self.subTest(repr(m)):
                 m.Add("a", 1)
                 m.Add("b", "two")
-                self.assertEqual((m.items(), m.keys(), m.values(), m.get("a"), m.get("z"), m.get("z", 0)),
-                                 ([("a", 1), ("b", "two")], ["a", "b"], [1, "two"], 1, None, 0))
+                self.assertEqual((m.items(), m.keys(), m.values(), m.get("a"), m.get("z", 0)),
+                                 ([("a", 1), ("b", "two")], ["a", "b"], [1, "two"], 1, 0))
                 with self.assertRaises(quorvel.KeyNotFoundError) as caught:
                     m["z"]
                 self.assertEqual((caught.exception.number, len(m)), (32811, 2))  # nothing added
                 self.assertEqual((m.Item("z"), len(m)), (None, 3))  # the library's member adds
         d = made("Scripting.Dictionary", ("Add", "a", 1), ("Add", "b", 2))
-        self.assertEqual(list(d.Items()), [1, 2])
         self.assertEqual((d.pop("a"), d.pop("a", "gone"), list(d)), (1, "gone", ["b"]))
-        with self.assertRaises(KeyError):
-            d.pop("a")
-        with self.assertRaisesRegex(AttributeError, "a CDict has no Remove"):
-            quorvel.CreateObject("CDict").pop("a")
-        with self.assertRaises(quorvel.MemberError):  # not a map: a member name
-            numbers().items()
+        self.assertRaises(KeyError, d.pop, "a")
+        self.assertRaisesRegex(AttributeError, "a CDict has no Remove",
+                               quorvel.CreateObject("CDict").pop, "a")
+        self.assertRaises(quorvel.MemberError, getattr, numbers(), "items")  # a member name
 
     def test_files_and_codecs_refuse_what_they_would_lose_unless_asked(self):
         pi = quorvel.CreateObject("CQuorvelPI")
@@ -165,18 +137,16 @@ class ObjectsTest(unittest.TestCase):
         cases = [
             (lambda **o: pi.MsgPack_Encode(numbers("x", rounded), **o),
              r"0\.123456 at \[1\] would be rounded"),
-            (lambda **o: pi.RC4_Encrypt("\u6771", "key", **o), "U\\+6771 .* of the text"),
             (lambda **o: quorvel.call_by_name(pi, "RC4_Encrypt", CallType.Method, "a", "\u0100", **o),
              "U\\+0100 .* of the key"),
         ]
         for call, place in cases:
             with self.subTest(place):
-                with self.assertRaisesRegex(quorvel.ArgumentError, place) as caught:
+                with self.assertRaisesRegex(quorvel.ArgumentError, place):
                     call()
-                self.assertIsInstance(caught.exception, ValueError)
                 self.assertTrue(call(errors="replace"))
         # A database keeps what its open chose, for every write made to it.
-        for write in (lambda: kv.PutValue("k", "\u6771"), lambda: kv.__setitem__("k", 5),
+        for write in (lambda: kv.__setitem__("k", 5),
                       lambda: kv.PutValue("k", "\u6771", errors="replace"),
                       lambda: docs.AddDoc("\u6771")):
             with self.assertRaises(ValueError):
@@ -195,86 +165,59 @@ class ObjectsTest(unittest.TestCase):
 
     def test_members_carry_signatures_and_docstrings(self):
         array = numbers()
-        cases = [
+        for member, signature in [
             (array.Slice, "(Start=quorvel.Missing, Finish=quorvel.Missing, "
              "Step=quorvel.Missing, *, errors=None)"),
             (array.AddMultiple, "(*Values, errors=None)"),
             (quorvel.member(array, "count"), "(*, errors=None)"),
-            (quorvel.CreateObject("KxDocsDB").GetDoc,
-             "(doc_id, AutoCreate=quorvel.Missing, *, errors=None)"),
-        ]
-        for member, signature in cases:
+        ]:
             with self.subTest(signature):
                 self.assertEqual(str(inspect.signature(member)), signature)
                 self.assertTrue(member.__doc__.startswith(member.__name__ + signature))
         self.assertIn("Calls the method Slice of the library's CArray", array.Slice.__doc__)
-        self.assertIn("property Count of the library's CArray", quorvel.member(array, "Count").__doc__)
         self.assertEqual(quorvel.member(array, "count")(), 0)
-        with self.assertRaises(quorvel.MemberError):
-            quorvel.member(array, "Nope")
+        self.assertRaises(quorvel.MemberError, quorvel.member, array, "Nope")
 
     def test_library_errors_carry_number_source_description_and_place(self):
         array = numbers(1, 2)
-        no_member = "Object doesn't support this property or method"
         wrong_count = "Wrong number of arguments or invalid property assignment"
-        kx = "error {} (KxQuorvel): {}"
-        # The call, number, source, description, then str(error), which also
-        # names class, member and counts; the numbers Python has an exception
-        # type for raise that type too.
+        # The call, the number, the description, the exception type the number
+        # raises as, and what str(error) puts before and after them.
         cases = [
-            (lambda: array.Item(9), 9, "CArray", "Index (9) is out of bounds (0 - 1)", IndexError,
-             "CArray.Item: error 9 (CArray): Index (9) is out of bounds (0 - 1)"),
-            (lambda: array.Nope, 438, "KxQuorvel", no_member, AttributeError,
-             "CArray.Nope: " + kx.format(438, no_member)),
-            (lambda: setattr(array, "Nope", 1), 438, "KxQuorvel", no_member, AttributeError,
-             "CArray.Nope: " + kx.format(438, no_member)),
-            (lambda: array.Add(), 450, "KxQuorvel", wrong_count, quorvel.Error,
-             "CArray.Add: " + kx.format(450, wrong_count) + " (Add takes 1 argument, 0 given)"),
-            (lambda: array.Slice(1, 2, 3, 4), 450, "KxQuorvel", wrong_count, quorvel.Error,
-             "CArray.Slice: " + kx.format(450, wrong_count) + " (Slice takes 0 to 3 arguments, 4 given)"),
-            (lambda: array.Item("x"), 13, "KxQuorvel", "Type mismatch", TypeError,
-             "CArray.Item: " + kx.format(13, "Type mismatch")),
-            (lambda: array.Item(2**40), 6, "KxQuorvel", "Overflow", OverflowError,
-             "CArray.Item: " + kx.format(6, "Overflow")),
-            (lambda: array.Add(quorvel.Missing), 449, "KxQuorvel", "Argument not optional", quorvel.Error,
-             "CArray.Add: " + kx.format(449, "Argument not optional")),
-            (lambda: array.Map(None), 13, "KxQuorvel", "Type mismatch", TypeError,
-             "CArray.Map: " + kx.format(13, "Type mismatch")),
-            (lambda: quorvel.call_by_name(None, "Count", CallType.Get), 91, "KxQuorvel",
-             "Object variable or With block variable not set", quorvel.Error,
-             "Count: " + kx.format(91, "Object variable or With block variable not set")),
-            (lambda: quorvel.call_by_name(5, "Count", CallType.Get), 424, "KxQuorvel",
-             "Object required", quorvel.Error, kx.format(424, "Object required")),
-            (lambda: quorvel.call_by_name(array, "Count", 3), 5, "KxQuorvel",
-             "Invalid procedure call or argument: call_type is not Method, Get, Let or Set", ValueError,
-             "CArray.Count: " + kx.format(5, "Invalid procedure call or argument: "
-                                             "call_type is not Method, Get, Let or Set")),
-            (lambda: quorvel.CreateObject("NoSuchClass"), 429, "KxQuorvel",
-             "ActiveX component can't create object", quorvel.Error,
-             kx.format(429, "ActiveX component can't create object") + " (class 'NoSuchClass')"),
-            (lambda: quorvel.CreateObject("Scripting.Dictionary").Remove("x"), 32811, "KxQuorvel",
-             "Element not found", KeyError, "Dictionary.Remove: " + kx.format(32811, "Element not found")),
-            (lambda: made("Scripting.Dictionary", ("Add", "a", 1)).Add("a", 2), 457, "KxQuorvel",
-             None, quorvel.Error, None),
+            (lambda: array.Item(9), 9, "Index (9) is out of bounds (0 - 1)", IndexError,
+             "CArray.Item", ""),
+            (lambda: setattr(array, "Nope", 1), 438, "Object doesn't support this property or "
+             "method", AttributeError, "CArray.Nope", ""),
+            (lambda: array.Add(), 450, wrong_count, quorvel.Error, "CArray.Add",
+             " (Add takes 1 argument, 0 given)"),
+            (lambda: array.Slice(1, 2, 3, 4), 450, wrong_count, quorvel.Error, "CArray.Slice",
+             " (Slice takes 0 to 3 arguments, 4 given)"),
+            (lambda: array.Item("x"), 13, "Type mismatch", TypeError, "CArray.Item", ""),
+            (lambda: array.Item(2**40), 6, "Overflow", OverflowError, "CArray.Item", ""),
+            (lambda: quorvel.call_by_name(None, "Count", CallType.Get), 91,
+             "Object variable or With block variable not set", quorvel.Error, "Count", ""),
+            (lambda: quorvel.call_by_name(5, "Count", CallType.Get), 424, "Object required",
+             quorvel.Error, "", ""),
+            (lambda: quorvel.call_by_name(array, "Count", 3), 5, "Invalid procedure call or "
+             "argument: call_type is not Method, Get, Let or Set", ValueError, "CArray.Count", ""),
+            (lambda: quorvel.CreateObject("NoSuchClass"), 429,
+             "ActiveX component can't create object", quorvel.Error, "", " (class 'NoSuchClass')"),
+            (lambda: quorvel.CreateObject("Scripting.Dictionary").Remove("x"), 32811,
+             "Element not found", KeyError, "Dictionary.Remove", ""),
         ]
-        for call, number, source, description, python_type, text in cases:
-            with self.subTest(number=number, text=text):
+        for call, number, description, python_type, place, more in cases:
+            with self.subTest(number=number, place=place):
                 with self.assertRaises(python_type) as caught:
                     call()
                 error = caught.exception
                 self.assertIsInstance(error, quorvel.Error)
-                self.assertEqual((error.number, error.source), (number, source))
-                if description is not None:
-                    self.assertEqual(error.description, description)
-                if text is not None:
-                    self.assertEqual(str(error), text)
+                source = "CArray" if number == 9 else "KxQuorvel"
+                self.assertEqual((error.number, error.source, error.description, str(error)),
+                                 (number, source, description, (place and place + ": ") +
+                                  f"error {number} ({source}): {description}{more}"))
         # Unknown members are attribute errors to Python's own functions too.
         self.assertEqual((hasattr(array, "Nope"), getattr(array, "Nope", "d"), hasattr(array, "Count")),
                          (False, "d", True))
         with self.assertRaisesRegex(TypeError, "cannot be deleted"):
             del array.Count
         self.assertIs(array.__class__, quorvel.Object)  # Python's own stay Python's
-
-
-if __name__ == "__main__":
-    unittest.main()
