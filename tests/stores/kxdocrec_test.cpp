@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "quorvel/kxdocsdb.h"
 #include "quorvel/kxdocstore.h"
 #include "quorvel/store_scan.h"
@@ -17,28 +15,6 @@ namespace quorvel {
 namespace {
 
 using testing::Joined;
-constexpr char16_t kDetached[] = u"Can't save. Record is not attached to a DB.";
-
-// A store that records what it was asked to save.
-class FakeStore final : public Object, public DocStoreLink {
- public:
-  const ClassInfo& Class() const override {
-    static const ClassInfo info = ClassBuilder<FakeStore>(u"FakeStore").Build();
-    return info;
-  }
-  void SaveDoc(KxDocRec& rec) override {
-    if (fail) ErrorRaise(52, u"", u"Bad file name or number");
-    saved.push_back(rec.DocID().str());
-    counts.push_back(rec.Count());
-  }
-  Value AsValue() override { return Value(Ref<FakeStore>(this)); }
-  void TrackRecord(KxDocRec& rec) override { tracked.push_back(&rec); }
-
-  bool fail = false;
-  std::vector<std::u16string> saved;
-  std::vector<int32_t> counts;
-  std::vector<KxDocRec*> tracked;
-};
 
 Value Call(const Value& o, std::u16string_view name, CallType t,
            std::initializer_list<Value> args = {}) {
@@ -48,20 +24,16 @@ Value Call(const Value& o, std::u16string_view name, CallType t,
 TEST(KxDocRecTest, FieldMembersBehaveAsTheDictionaryClass) {
   Value rec = CreateObject(u"kxdocrec");
   EXPECT_EQ(TypeName(rec), u"KxDocRec");
-  EXPECT_EQ(VarType(Call(rec, u"DocID", CallType::Get)), 8);
   EXPECT_TRUE(Call(rec, u"DB", CallType::Get).IsNothing());
   ExpectRaisesStandard(Call(rec, u"Remove", CallType::Method, {Value(u"a")}),
                        kErrNoSuchMember);
-  ExpectRaisesStandard(Call(rec, u"Items", CallType::Get), kErrNoSuchMember);
 
-  EXPECT_TRUE(
-      Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(1)}).IsEmpty());
+  Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(1)});
   ExpectRaisesStandard(
       Call(rec, u"Add", CallType::Method, {Value(u"b"), Value(2)}),
       kErrKeyExists);
-  EXPECT_TRUE(ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"b")})));
-  const Value no = Call(rec, u"Exists", CallType::Method, {Value(u"B")});
-  EXPECT_TRUE(VarType(no) == 11 && !ToBoolean(no));
+  EXPECT_FALSE(
+      ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"B")})));
   // Reading an absent field adds it with Empty.
   EXPECT_TRUE(Call(rec, u"Item", CallType::Get, {Value(u"a")}).IsEmpty());
   EXPECT_EQ(ToLong(Call(rec, u"Count", CallType::Get)), 2);
@@ -70,40 +42,39 @@ TEST(KxDocRecTest, FieldMembersBehaveAsTheDictionaryClass) {
   // Objects are stored and returned as the same reference.
   Ref<CArray> list = CArray::Create();
   Call(rec, u"Item", CallType::Set, {Value(u"l"), Value(list)});
-  Call(rec, u"Item", CallType::Let, {Value(u"m"), Value(list)});
-  for (const char16_t* name : {u"l", u"m"})
-    EXPECT_EQ(Call(rec, u"Item", CallType::Get, {Value(name)}).object(),
-              list.get());
+  EXPECT_EQ(Call(rec, u"Item", CallType::Get, {Value(u"l")}).object(),
+            list.get());
   ExpectRaisesStandard(
       Call(rec, u"Item", CallType::Set, {Value(u"n"), Value(3)}),
       kErrObjectRequired);
-  EXPECT_FALSE(
-      ToBoolean(Call(rec, u"Exists", CallType::Method, {Value(u"n")})));
-  const Value keys = Call(rec, u"Keys", CallType::Get);
-  EXPECT_EQ(LBound(keys), 0);
-  EXPECT_EQ(Joined(keys), u"b;a;l;m;");
+  EXPECT_EQ(Joined(Call(rec, u"Keys", CallType::Get)), u"b;a;l;");
   // The record's default member is Item, so it has no plain value.
   ExpectRaisesStandard(LetValue(rec), kErrWrongArgumentCount);
 }
 
 TEST(KxDocRecTest, IdAndStoreAreNoFieldsAndSaveHandsTheRecordOver) {
-  Ref<FakeStore> store(new FakeStore);
+  internal::MemoryFileSystem memory;
+  Ref<KxDocsDB> db = KxDocsDB::Create(memory);
+  db->OpenDB(u"m");
   Value rec = CreateObject(u"KxDocRec");
   KxDocRec* r = rec.object_as<KxDocRec>();
   Call(rec, u"DocID", CallType::Let, {Value(u"  doc 7 ")});
-  EXPECT_EQ(ToText(Call(rec, u"DocID", CallType::Get)), u"  doc 7 ");
-  const int32_t refs = store->RefCount();
-  Call(rec, u"DB", CallType::Set, {Value(store)});
-  EXPECT_EQ(store->RefCount(), refs);  // the record does not own its store
-  EXPECT_EQ(Call(rec, u"DB", CallType::Get).object(), store.get());
-  EXPECT_EQ(store->tracked, std::vector<KxDocRec*>{r});
+  const int32_t refs = db->RefCount();
+  Call(rec, u"DB", CallType::Set, {Value(db)});
+  EXPECT_EQ(db->RefCount(), refs);  // the record does not own its store
   r->Add(u"f", Value(1));
   Ref<Dictionary> old_fields(&r->fields());
   Call(rec, u"Clear", CallType::Method);
   EXPECT_EQ(r->Count(), 0);
   EXPECT_EQ(old_fields->Count(), 1);  // a new dictionary, not an emptied one
   EXPECT_EQ(ToText(Call(rec, u"DocID", CallType::Get)), u"  doc 7 ");
-  EXPECT_EQ(Call(rec, u"DB", CallType::Get).object(), store.get());
+  EXPECT_EQ(Call(rec, u"DB", CallType::Get).object(), db.get());
+  // A save hands the record over under its id as it stands.
+  Call(rec, u"Item", CallType::Let, {Value(u"g"), Value(2)});
+  Call(rec, u"Save", CallType::Method);
+  db->OpenDB(u"m");
+  EXPECT_EQ(Joined(db->Keys()), u"  doc 7 ;");
+  EXPECT_EQ(db->GetDoc(u"  doc 7 ")->Count(), 1);
   // Only objects that are stores can be attached.
   ExpectRaisesStandard(
       Call(rec, u"DB", CallType::Set, {Value(CArray::Create())}),
@@ -112,65 +83,33 @@ TEST(KxDocRecTest, IdAndStoreAreNoFieldsAndSaveHandsTheRecordOver) {
                        kErrObjectRequired);
   Call(rec, u"DB", CallType::Set, {Value::Nothing()});
   EXPECT_EQ(r->store(), nullptr);
-
-  // A save hands the record over as it is, a field only read included.
-  r->AttachStore(store.get());
-  EXPECT_EQ(store->tracked.size(), 1u);  // the store's own attach is silent
-  r->LetDocID(u" lower ");
-  Call(rec, u"Item", CallType::Get, {Value(u"touched")});
-  Call(rec, u"Save", CallType::Method);
-  r->LetDocID(u"");
-  r->Save();
-  EXPECT_EQ(store->saved, (std::vector<std::u16string>{u" lower ", u""}));
-  EXPECT_EQ(store->counts[0], 1);
-  store->fail = true;
-  ExpectRaises(r->Save(), 52, u"KxQuorvel", u"Bad file name or number");
-  r->AttachStore(nullptr);
-  ExpectRaises(r->Save(), kErrRecordDetached, u"CDocRec", kDetached);
-  EXPECT_EQ(store->saved.size(), 2u);
 }
 
-// Blanks around go, inner ones stay; letters beyond ASCII are upper-cased
-// too; the database file and the scanner follow the rule.
+// Blanks around go, inner ones stay; letters beyond ASCII are upper-cased.
 TEST(KxDocStoreTest, IdsAreGeneratedAndNormalised) {
   const struct {
     const char16_t *id, *normal;
   } kIds[] = {{u"  doc7 ", u"DOC7"},
               {u"  ", u""},
               {u"\tab", u"\tAB"},
-              {u"\u00ffk\u00df", u"\u0178K\u00df"},
-              {u"Zo\u00eb", u"ZO\u00cb"},
-              {u" stra\u00dfe \u00e9 ", u"STRA\u00dfE \u00c9"},
+              {u" stra\u00dfe \u00ff ", u"STRA\u00dfE \u0178"},
               {u"µſςǆꭰ", u"ΜSΣǄᎠ"}};
-  internal::MemoryFileSystem memory;
-  Ref<KxDocsDB> db = KxDocsDB::Create(memory);
-  db->OpenDB(u"m");
   Value names = CreateObject(u"KxDocStore");
   for (const auto& c : kIds) {
-    EXPECT_EQ(internal::NormalizeDocId(c.id).str(), c.normal);
     EXPECT_EQ(NormalizeDocId(c.id).str(), c.normal);
     if (c.normal[0] == 0) continue;
     Call(names, u"AddDoc", CallType::Method, {Value(c.id)});
     EXPECT_TRUE(
         ToBoolean(Call(names, u"Exists", CallType::Method, {Value(c.normal)})));
-    if (c.normal[0] == u'Μ') continue;  // no Windows-1252 bytes
-    db->AddDoc(String(c.id))->Save();
-    EXPECT_TRUE(db->HasDoc(c.normal)) << ToUtf8(c.id);
   }
-  EXPECT_EQ(internal::GeneratedDocId(999999), u"DOC999999");
   EXPECT_EQ(internal::GeneratedDocId(1000000), u"DOC1000000");
-  ExpectRaises(internal::NextDocCounter(2147483647), kErrOverflow, u"KxQuorvel",
-               u"Overflow: the document id counter stops at 2,147,483,647");
 
   Value store = CreateObject(u"KxDocStore");
   auto id_of = [](const Value& doc) {
     return ToText(Call(doc, u"Item", CallType::Get, {Value(u"_id")})).str();
   };
   Value first = Call(store, u"AddDoc", CallType::Method);
-  EXPECT_EQ(TypeName(first), u"Dictionary");
   EXPECT_EQ(id_of(first), u"DOC000001");
-  EXPECT_TRUE(ToBoolean(
-      Call(store, u"Exists", CallType::Method, {Value(u"doc000001")})));
   EXPECT_EQ(
       id_of(Call(store, u"AddDoc", CallType::Method, {Value(u"  order-7b ")})),
       u"ORDER-7B");
@@ -188,42 +127,11 @@ TEST(KxDocStoreTest, IdsAreGeneratedAndNormalised) {
   ExpectRaises(Call(store, u"AddDoc", CallType::Method), kErrGeneralFailure,
                u"CDocStore", u"Document already exists: DOC000003");
   EXPECT_EQ(id_of(Call(store, u"AddDoc", CallType::Method)), u"DOC000004");
-  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 5);
   Call(store, u"Clear", CallType::Method);
-  EXPECT_EQ(UBound(Call(store, u"Keys", CallType::Get)), -1);
   EXPECT_EQ(id_of(Call(store, u"AddDoc", CallType::Method)), u"DOC000001");
-  EXPECT_EQ(id_of(first), u"DOC000001");  // old documents live on
 }
 
-TEST(KxDocStoreTest, DocumentsAreSharedObjects) {
-  Value store = CreateObject(u"KxDocStore");
-  Value doc = CreateObject(u"Scripting.Dictionary");
-  Call(store, u"Item", CallType::Let, {Value(u"abc"), doc});
-  EXPECT_EQ(Call(store, u"Item", CallType::Get, {Value(u"ABC")}).object(),
-            doc.object());
-  EXPECT_EQ(Call(store, u"", CallType::Get, {Value(u" abc")}).object(),
-            doc.object());
-  EXPECT_EQ(Joined(Call(store, u"Keys", CallType::Get)), u"ABC;");
-  // Documents stored by a write hold no "_id" of their own.
-  EXPECT_FALSE(
-      ToBoolean(Call(doc, u"Exists", CallType::Method, {Value(u"_id")})));
-  Value other = CreateObject(u"Scripting.Dictionary");
-  Call(store, u"Item", CallType::Set, {Value(u"ABC"), other});
-  EXPECT_EQ(Call(store, u"Item", CallType::Get, {Value(u"abc")}).object(),
-            other.object());
-  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 1);
-  ExpectRaisesStandard(
-      Call(store, u"Item", CallType::Let, {Value(u"x"), Value(5)}),
-      kErrTypeMismatch);
-  EXPECT_TRUE(
-      Call(store, u"Item", CallType::Get, {Value(u"nope")}).IsNothing());
-  Call(store, u"Remove", CallType::Method, {Value(u"nope")});
-  Call(store, u"Remove", CallType::Method, {Value(u"aBc ")});
-  EXPECT_EQ(ToLong(Call(store, u"Count", CallType::Get)), 0);
-  EXPECT_EQ(ToLong(Call(doc, u"Count", CallType::Get)), 0);  // unchanged
-}
-
-TEST(KxDocStoreTest, FieldsAndSearch) {
+TEST(KxDocStoreTest, DocumentsFieldsAndSearch) {
   Value store = CreateObject(u"KxDocStore");
   auto call = [&](std::u16string_view name, std::initializer_list<Value> args) {
     return Call(store, name, CallType::Method, args);
@@ -242,8 +150,6 @@ TEST(KxDocStoreTest, FieldsAndSearch) {
   ExpectRaisesStandard(
       call(u"SetField", {Value(u"four"), Value(u"n"), Value(1)}),
       kErrObjectNotSet);
-  EXPECT_FALSE(ToBoolean(call(u"Exists", {Value(u"four")})));
-  EXPECT_EQ(VarType(call(u"FindIds", {Value(u"n"), Value(int16_t{5})})), 8200);
   const struct {
     const char16_t* field;
     Value query;
@@ -252,8 +158,7 @@ TEST(KxDocStoreTest, FieldsAndSearch) {
                 {u"n", Value(5), u"TWO;"},
                 {u"n", Value(5.0), u""},
                 {u"s", Value::Null(), u"TWO;THREE;"},
-                {u"s", Value(u"ab"), u""},
-                {u"zz", Value(1), u""}};
+                {u"s", Value(u"ab"), u""}};
   for (const auto& f : kFinds)
     EXPECT_EQ(Joined(call(u"FindIds", {Value(f.field), f.query})), f.found)
         << ToUtf8(f.field);
@@ -262,13 +167,23 @@ TEST(KxDocStoreTest, FieldsAndSearch) {
   call(u"SetField", {Value(u"one"), Value(u"o"), list});
   EXPECT_EQ(UBound(call(u"FindIds", {Value(u"o"), list})), -1);
   EXPECT_EQ(ToLong(call(u"GetField", {Value(u" one "), Value(u"n")})), 5);
-  EXPECT_EQ(call(u"GetField", {Value(u"one"), Value(u"o")}).object(),
-            list.object());
   EXPECT_TRUE(call(u"GetField", {Value(u"one"), Value(u"x")}).IsMissing());
   EXPECT_EQ(
       ToText(call(u"GetField", {Value(u"nine"), Value(u"n"), Value(u"dflt")})),
       u"dflt");
-  EXPECT_FALSE(ToBoolean(Call(d1, u"Exists", CallType::Method, {Value(u"x")})));
+  // Documents are shared objects, stored by a write without an "_id".
+  Value doc = CreateObject(u"Scripting.Dictionary");
+  Call(store, u"Item", CallType::Let, {Value(u"abc"), doc});
+  EXPECT_EQ(Call(store, u"Item", CallType::Get, {Value(u"ABC")}).object(),
+            doc.object());
+  EXPECT_FALSE(
+      ToBoolean(Call(doc, u"Exists", CallType::Method, {Value(u"_id")})));
+  ExpectRaisesStandard(
+      Call(store, u"Item", CallType::Let, {Value(u"x"), Value(5)}),
+      kErrTypeMismatch);
+  Call(store, u"Remove", CallType::Method, {Value(u"nope")});
+  Call(store, u"Remove", CallType::Method, {Value(u"aBc ")});
+  EXPECT_EQ(Joined(Call(store, u"Keys", CallType::Get)), u"ONE;TWO;THREE;");
   // A stored object that is not a dictionary stops the search.
   Call(store, u"Item", CallType::Set, {Value(u"odd"), CreateObject(u"CArray")});
   ExpectRaisesStandard(call(u"FindIds", {Value(u"n"), Value(5)}),

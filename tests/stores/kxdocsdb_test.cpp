@@ -1,15 +1,11 @@
 // What only the document file does: its bytes and chain, ids, cache,
-// fields, records' link to it, and the damage, failures and openers a chain
-// meets.
+// fields, search, and the damage, failures and openers a chain meets.
 #include "quorvel/kxdocsdb.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "stores/store_file_test.h"
 
@@ -67,7 +63,6 @@ TEST_F(KxDocsDBTest, GoldenBytesOfChainedRecords) {
   Ref<KxDocRec> second = db->AddDoc();
   EXPECT_EQ(first->DocID(), u"DOC000001");
   EXPECT_EQ(second->DocID(), u"DOC000002");
-  EXPECT_EQ(db->Count(), 0);  // nothing saved yet
   first->fields().LetItem(u"name", Value(u"Ada"));
   first->fields().LetItem(u"n", Value(7));
   Save(first);
@@ -78,7 +73,6 @@ TEST_F(KxDocsDBTest, GoldenBytesOfChainedRecords) {
                           H("5F0B 02000000 00000000 00 09000000 "
                             "444F43303030303031 16000000 C7330002 D9046E616D65 "
                             "D903416461 D9016E D207000000"));
-  EXPECT_EQ(db->Count(), 1);
   // The second record links from the first: its position + 1.
   const size_t second_at = b.size();
   second->fields().LetItem(u"e", Value(u"\u00e9"));
@@ -122,39 +116,25 @@ TEST_F(KxDocsDBTest, WhatIsCachedAndWhatIsReadAgain) {
   Ref<KxDocRec> saved = Put(*db, u"a", u"x", Value(1));
   // Saved through this object: the cached record, the same each time.
   EXPECT_EQ(db->GetDoc(u"A").get(), saved.get());
-  EXPECT_EQ(db->Item(u"A").get(), saved.get());
-  Value by_name = CallByName(Value(db), u"", CallType::Get, {Value(u"A")});
-  EXPECT_EQ(by_name.object(), saved.get());
-  EXPECT_EQ(CallByName(by_name, u"DB", CallType::Get).object(), db.get());
+  EXPECT_EQ(CallByName(Value(db), u"", CallType::Get, {Value(u"A")}).object(),
+            saved.get());
   db->CloseDB();
-  EXPECT_EQ(saved->store(), static_cast<DocStoreLink*>(db.get()));
-  // Closed: a stored id reaches for the file; others do not; a save fails.
-  EXPECT_EQ(ToLong(db->GetField(u"b", u"f", Value(9))), 9);
   ExpectRaisesStandard(Save(saved), kErrBadFileNameOrNumber);
 
   db->OpenDB(upath_);
   Ref<KxDocRec> r1 = db->GetDoc(u"A");
-  Ref<KxDocRec> r2 = db->GetDoc(u"A");
-  ASSERT_TRUE(r1 && r2);
-  EXPECT_NE(r1.get(), r2.get());  // reads are not cached
-  EXPECT_NE(r1.get(), saved.get());
+  ASSERT_TRUE(r1);
+  EXPECT_NE(r1.get(), db->GetDoc(u"A").get());  // reads are not cached
   EXPECT_EQ(ToLong(r1->fields().Item(u"x")), 1);
   Save(r1);  // saving a read record makes it the cached one
   EXPECT_EQ(db->GetDoc(u"A").get(), r1.get());
-  EXPECT_EQ(db->Count(), 1);
 
-  // The id counter comes back from the header; an empty file keeps the
-  // counter the object has.
+  // The id counter comes back from the header.
   Ref<KxDocRec> gen = db->AddDoc();
   EXPECT_EQ(gen->DocID(), u"DOC000001");
   Save(gen);
   db->OpenDB(upath_);  // reopening an open database closes the old file
   EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000002");
-  std::filesystem::remove(path_);
-  db->OpenDB(upath_);
-  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000003");
-  EXPECT_EQ(db->Count(), 0);
-  EXPECT_TRUE(db->GetDoc(u"A").get() == nullptr);
 }
 
 TEST_F(KxDocsDBTest, IdentifierRules) {
@@ -170,24 +150,13 @@ TEST_F(KxDocsDBTest, IdentifierRules) {
     ExpectRaises(add(*db), kErrGeneralFailure, kSource,
                  u"Document already exists: ORDER-1B");
   EXPECT_EQ(db->GetDoc(u"new one", true)->DocID(), u"NEW ONE");
-  EXPECT_EQ(db->Count(), 1);
-
-  // DocID is stored exactly as the record holds it, even unnormalised.
-  Ref<KxDocRec> odd = db->AddDoc(u"x");
-  odd->LetDocID(u" low");
-  Save(odd);
-  EXPECT_EQ(Joined(db->Keys()), u"ORDER-1B; low;");
-  db->OpenDB(upath_);
-  EXPECT_TRUE(db->GetDoc(u" low"));
-  EXPECT_TRUE(db->GetField(u" low", u"q").IsMissing());  // normalised: LOW
 
   // A generated id passes over stored ones, and the counter moves past
   // them: a client's DOC000001 and DOC000002 never block the generator.
   Put(*db, u"DOC000001", u"f", Value(1));
   Put(*db, u"DOC000002", u"f", Value(2));
   EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000003");
-  EXPECT_EQ(db->AddDoc()->DocID(), u"DOC000004");
-  EXPECT_EQ(db->next_id(), 5);
+  EXPECT_EQ(db->next_id(), 4);
   // The counter cannot pass the 32-bit range; given ids still work.
   WriteFile(FromHex(Headers(0, 0, 0, 2147483647)));
   db->OpenDB(upath_);
@@ -199,17 +168,14 @@ TEST_F(KxDocsDBTest, IdentifierRules) {
 TEST_F(KxDocsDBTest, FieldsAndSearch) {
   auto db = Open();
   Value v(db);
-  Value none =
-      CallByName(v, u"FindIds", CallType::Method, {Value(u"n"), Value(1)});
-  EXPECT_EQ(VarType(none), 8204);
-  EXPECT_EQ(UBound(none), -1);
+  EXPECT_EQ(VarType(CallByName(v, u"FindIds", CallType::Method,
+                               {Value(u"n"), Value(1)})),
+            8204);
   Put(*db, u"i", u"n", Value(int16_t{5}));
   Put(*db, u"l", u"n", Value(5));
   Put(*db, u"z", u"n", Value::Null());
   Put(*db, u"s", u"n", Value(u"Five"));
-  Value ints = db->FindIds(u"n", Value(int16_t{5}));
-  EXPECT_EQ(VarType(ints), 8200);
-  EXPECT_EQ(Joined(ints), u"I;");
+  EXPECT_EQ(Joined(db->FindIds(u"n", Value(int16_t{5}))), u"I;");
   EXPECT_EQ(Joined(db->FindIds(u"n", Value(5))), u"L;");
   EXPECT_EQ(Joined(db->FindIds(u"n", Value(u"five"))), u"");
   // Read from the file, an Integer comes back as the Long the codec wrote.
@@ -228,17 +194,8 @@ TEST_F(KxDocsDBTest, FieldsAndSearch) {
   EXPECT_EQ(ToText(db->GetField(u"m", u"t")), u"kept");
   db->OpenDB(upath_);
   EXPECT_EQ(db->GetField(u"m", u"t", Value(u"gone")).string_view(), u"gone");
-  // AutoCreate through SetField makes nothing stored.
-  db->SetField(u"new", u"t", Value(1));
+  db->SetField(u"new", u"t", Value(1));  // AutoCreate stores nothing
   EXPECT_EQ(db->Count(), 5);
-  EXPECT_EQ(ToText(CallByName(v, u"GetField", CallType::Method,
-                              {Value(u"absent"), Value(u"t"), Value(u"d")})),
-            u"d");
-  // An object field comes back as the same reference.
-  Value obj = CreateObject(u"CArray");
-  Ref<KxDocRec> holder = Put(*db, u"o", u"n", Value(1));
-  holder->fields().LetItem(u"obj", obj);
-  EXPECT_EQ(db->GetField(u"o", u"obj").object(), obj.object());
   // A body that decodes to anything but a record is a type mismatch.
   WriteFile(FromHex(Headers(1, 0, 1, 1) +
                     "5F0B 00000000 00000000 00 01000000 42 01000000 D900"));
@@ -253,15 +210,10 @@ TEST_F(KxDocsDBTest, RecordsAreDetachedWhenTheDatabaseGoes) {
   {
     auto db = Open();
     CallByName(Value(client), u"DB", CallType::Set, {Value(db)});
-    EXPECT_EQ(CallByName(Value(client), u"DB", CallType::Get).object(),
-              db.get());
     saved = Put(*db, u"a", u"n", Value(1));
     unsaved = db->AddDoc(u"b");
     db->OpenDB(upath_);  // the cache is dropped; the records stay attached
     read = db->GetDoc(u"A");
-    EXPECT_EQ(unsaved->store(), static_cast<DocStoreLink*>(db.get()));
-    // Many hand-outs that nobody keeps do not pile up.
-    for (int i = 0; i < 1000; ++i) db->GetDoc(u"A");
   }
   for (const Ref<KxDocRec>& rec : {saved, unsaved, read})
     EXPECT_EQ(rec->store(), nullptr);
@@ -270,19 +222,11 @@ TEST_F(KxDocsDBTest, RecordsAreDetachedWhenTheDatabaseGoes) {
                u"Can't save. Record is not attached to a DB.");
 }
 
-TEST_F(KxDocsDBTest, OpenersShareTheIdCounterAndEachOthersSaves) {
+TEST_F(KxDocsDBTest, OpenersAddingOneIdAndUpdatingOneDocument) {
   auto a = Open();
   auto b = Open();
-  // The counter lives in the file: the second object does not hand out the
-  // first one's id.
-  Ref<KxDocRec> ra = a->AddDoc();
-  Ref<KxDocRec> rb = b->AddDoc();
-  EXPECT_EQ(ra->DocID(), u"DOC000001");
-  EXPECT_EQ(rb->DocID(), u"DOC000002");
-  Save(ra);
-  Save(rb);  // after a's record, never over it
-  EXPECT_EQ(FileBytes()[120 + 15 + 8], '1');
-  // Two openers adding one id cannot both succeed.
+  // Two openers adding one id cannot both succeed; updates under the lock
+  // keep every opener's field and never revive a deleted document.
   Ref<KxDocRec> r4a = a->AddDoc(u"r4"), r4b = b->AddDoc(u" R4 ");
   r4a->fields().LetItem(u"by", Value(u"a"));
   r4b->fields().LetItem(u"by", Value(u"b"));
@@ -293,9 +237,8 @@ TEST_F(KxDocsDBTest, OpenersShareTheIdCounterAndEachOthersSaves) {
                u"Document already exists: R4");
   Save(r4a);  // saved through this object before: a save replaces it
   auto reopened = Open();
-  EXPECT_EQ(Joined(reopened->Keys()), u"DOC000001;DOC000002;R4;");
+  EXPECT_EQ(Joined(reopened->Keys()), u"R4;");
   EXPECT_EQ(reopened->GetField(u"R4", u"by").string(), u"a");
-  // Updates under the lock keep every opener's field and never revive.
   for (int i = 0; i < 20; ++i) {
     KxDocsDB& by = i % 2 ? *a : *b;
     const String field(u"f" + FromUtf8(std::to_string(i)));
@@ -306,7 +249,7 @@ TEST_F(KxDocsDBTest, OpenersShareTheIdCounterAndEachOthersSaves) {
   b->Delete(u"R4");
   EXPECT_FALSE(a->UpdateDoc(
       u"R4", [](KxDocRec& rec) { rec.fields().LetItem(u"x", Value(1)); }));
-  EXPECT_EQ(Joined(Open()->Keys()), u"DOC000001;DOC000002;");
+  EXPECT_EQ(Open()->Count(), 0);
 }
 
 TEST_F(KxDocsDBTest, ARecordCachedFromAReplacedFileIsNotWrittenBack) {
@@ -334,11 +277,6 @@ TEST_F(KxDocsDBTest, DamageEndsTheWalk) {
   Put(*db, u"b", u"n", Value(1));
   db->OpenDB(upath_);
   EXPECT_EQ(Joined(db->Keys()), u"A;B;");
-  // Negative lengths stop the walk too.
-  WriteFile(FromHex(Headers(0, 0, 0, 1) + "5F0B 00000000 00000000 00 FFFFFFFF" +
-                    std::string(40, '0')));
-  db->OpenDB(upath_);
-  EXPECT_EQ(db->Count(), 0);
 }
 
 TEST_F(KxDocsDBTest, FailedSavesLeaveAReadableChain) {
@@ -363,6 +301,43 @@ TEST_F(KxDocsDBTest, FailedSavesLeaveAReadableChain) {
   db->OpenDB(upath_);
   EXPECT_EQ(Joined(db->Keys()), u"A;B;D;E;");
   EXPECT_EQ(ToLong(db->GetField(u"d", u"n")), 4);
+}
+
+// A search decides from the encoded body where it can, and decodes the
+// record where the bytes cannot tell.
+TEST_F(KxDocsDBTest, RecordsTheBytesCannotDecideAreDecoded) {
+  {
+    auto db = Open();
+    for (const char16_t* id : {u"A", u"B", u"C", u"D"}) {
+      Ref<KxDocRec> rec = db->AddDoc(String(id));
+      rec->fields().LetItem(String(u"xyz"), Value(5));
+      rec->Save();
+    }
+  }
+  auto db = Open();
+  Bytes file = FileBytes();
+  // Each record: a 15-byte header, the id, the body's length, and the body
+  // C733 0001 D90378797A D205000000.
+  const size_t at[] = {140, 174, 208, 242};
+  ASSERT_EQ(ToHex(file, at[3], 14), "C7330001D90378797AD205000000");
+  // B's name becomes the number 5, which the decoder reads as "5"; C loses
+  // its signature and is no document.
+  const Bytes long_name = FromHex("D205000000");
+  std::copy(long_name.begin(), long_name.end(), file.begin() + at[1] + 4);
+  file[at[2] - 20] = 0;
+  WriteFile(file);
+  EXPECT_EQ(Joined(db->FindIds(u"xyz", Value(5))), u"A;D;");
+  EXPECT_EQ(Joined(db->FindIds(u"5", Value(5))), u"B;");
+  // D's value becomes a type the decoder refuses: the search raises as
+  // reading D does.
+  file[at[3] + 9] = 0xC1;
+  WriteFile(file);
+  const std::u16string damaged =
+      u"Document D at offset " + FromUtf8(std::to_string(at[3] - 20)) +
+      u" cannot be read: Unsupported MsgPack type: C1";
+  ExpectRaises(db->GetDoc(u"D"), kErrInvalidCall, u"KxDocsDB", damaged);
+  ExpectRaises(db->FindIds(u"xyz", Value(5)), kErrInvalidCall, u"KxDocsDB",
+               damaged);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// A fixture for tests of one store file on disk, its bytes read and written
-// behind the store's back, and what the suites typed over both stores need
-// of each: one record written, read, looked for and removed, the store's
-// error texts and header.
+// A fixture for one store file on disk, its bytes read and written behind
+// the store's back, and one record written, read and removed in either store.
 #ifndef QUORVEL_TESTS_STORES_STORE_FILE_TEST_H_
 #define QUORVEL_TESTS_STORES_STORE_FILE_TEST_H_
 
@@ -23,11 +21,6 @@
 namespace quorvel::testing {
 
 using Bytes = std::vector<uint8_t>;
-
-inline Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 template <class Store>
 struct StoreOps;
@@ -91,7 +84,6 @@ class StoreFileTest : public TempDirTest {
     out.write(reinterpret_cast<const char*>(b.data()),
               static_cast<std::streamsize>(std::min(n, b.size())));
   }
-  void AppendFile(const Bytes& b) const { WriteFile(Cat(FileBytes(), b)); }
   Ref<Store> Open(internal::FileSystem& fs = internal::FileSystem::Default()) {
     Ref<Store> db = Store::Create(fs);
     db->OpenDB(upath_);

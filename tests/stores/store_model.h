@@ -1,6 +1,5 @@
-// Models of what the two database files hold, the random texts and
-// documents written into them, and one rendering of store and model. Free
-// of GoogleTest for the fuzz targets.
+// Models of what the two database files hold, random texts and documents,
+// and one rendering of store and model; free of GoogleTest for the fuzzers.
 #ifndef QUORVEL_TESTS_STORES_STORE_MODEL_H_
 #define QUORVEL_TESTS_STORES_STORE_MODEL_H_
 

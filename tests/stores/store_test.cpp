@@ -1,14 +1,13 @@
-// What both database files do alike: states without a file, the two header
-// copies, openers deciding under the lock, batches, crashes, byte-exact
-// compaction, writers killed, files cut short or opened for reading only.
+// What both database files do alike: no file, header copies, openers, locks,
+// batches, crashes, kills, cut and read-only files, file errors, exactness.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,13 +18,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "quorvel/storable.h"
 #include "quorvel/store_scan.h"
 #include "stores/store_file_test.h"
 
 namespace quorvel {
 namespace {
 
-namespace fs = std::filesystem;
 using internal::FaultyFileSystem;
 using internal::MemoryFileSystem;
 using testing::Bytes;
@@ -34,49 +33,12 @@ constexpr char16_t kNotOpen[] = u"DB is not open";
 constexpr char16_t kReadOnly[] =
     u"Path/File access error: m (opened for reading only)";
 
-// A member called by name, and whether it needs the file before any open
-// (kNever), after a close (kClosed) or both.
-enum When { kNever = 1, kClosed = 2, kBoth = 3 };
-struct Call {
-  const char16_t* name;
-  CallType type;
-  std::vector<Value> args;
-  When when = kBoth;
-};
-std::vector<Call> NeedingTheFile(const KxKVDB*) {
-  return {{u"PutValue", CallType::Method, {Value(u"K"), Value(u"v")}},
-          {u"DeleteKey", CallType::Method, {Value(u"K")}},
-          {u"Compact", CallType::Method, {}},
-          {u"Item", CallType::Get, {Value(u"K")}}};
-}
-std::vector<Call> NeedingTheFile(const KxDocsDB*) {
-  return {{u"AddDoc", CallType::Method, {}},
-          {u"GetDoc", CallType::Method, {Value(u"K")}},
-          {u"Item", CallType::Get, {Value(u"K")}, kNever},
-          {u"Delete", CallType::Method, {Value(u"K")}, kNever},
-          {u"Compact", CallType::Method, {}},
-          {u"SetField",
-           CallType::Method,
-           {Value(u"K"), Value(u"f"), Value(1)},
-           kNever},
-          {u"GetField", CallType::Method, {Value(u"K"), Value(u"v")}, kClosed},
-          {u"FindIds", CallType::Method, {Value(u"v"), Value(1)}, kClosed}};
-}
-
 template <class Store>
 class StoreTest : public testing::StoreFileTest<Store> {
  protected:
   using Ops = testing::StoreOps<Store>;
   static constexpr bool kKv = std::is_same_v<Store, KxKVDB>;
   static constexpr size_t kH = Ops::kHeader;
-
-  void ExpectNeedsTheFile(Store& db, When when) {
-    for (const Call& c : NeedingTheFile(&db)) {
-      if ((c.when & when) == 0) continue;
-      ExpectRaises(InvokeByName(Value(Ref<Store>(&db)), c.name, c.type, c.args),
-                   kErrGeneralFailure, Ops::kSource, kNotOpen);
-    }
-  }
 };
 TYPED_TEST_SUITE(StoreTest, testing::Stores);
 
@@ -86,19 +48,19 @@ TYPED_TEST(StoreTest, WithoutAnOpenFile) {
   const Value v(db);
   CallByName(v, u"FlushData", CallType::Method);  // nothing to do
   CallByName(v, u"CloseDB", CallType::Method);
-  this->ExpectNeedsTheFile(*db, kNever);
+  ExpectRaises(Ops::Write(*db, u"K", u"v"), kErrGeneralFailure, Ops::kSource,
+               kNotOpen);
   ExpectRaisesStandard(CallByName(v, u"Keys", CallType::Get), kErrObjectNotSet);
   ExpectRaisesStandard(CallByName(v, u"Count", CallType::Get),
                        kErrObjectNotSet);
   CallByName(v, u"OpenDB", CallType::Method, {Value(this->upath_)});
   Ops::Write(*db, u"K", u"v");
-  CallByName(v, u"FlushData", CallType::Method);
-  EXPECT_EQ(Ops::Read(*db, u"K"), u"v");
   db->CloseDB();
   // The kept index answers; nothing cached is read once closed.
   EXPECT_EQ(db->Count(), 1);
   EXPECT_EQ(this->Keys(*db), u"K;");
-  this->ExpectNeedsTheFile(*db, kClosed);
+  ExpectRaises(Ops::Read(*db, u"K"), kErrGeneralFailure, Ops::kSource,
+               kNotOpen);
 }
 
 TYPED_TEST(StoreTest, TheHeaderCopyAStoreReadsIsWrittenToBoth) {
@@ -117,7 +79,6 @@ TYPED_TEST(StoreTest, TheHeaderCopyAStoreReadsIsWrittenToBoth) {
     int chosen;  // 0 A, 1 B, -1 neither
   } cases[] = {
       {"both good", {}, 0},
-      {"A's magic damaged", {{0, 'X'}}, 1},
       {"A's version 2", {{kVersion, 2}}, 1},
       {"A bad, B any version", {{3, 0}, {kH + kVersion, 7}}, 1},
       {"both magics damaged", {{1, 0}, {kH + 1, 0}}, -1},
@@ -149,7 +110,7 @@ TYPED_TEST(StoreTest, TheHeaderCopyAStoreReadsIsWrittenToBoth) {
                 c.chosen == 0 ? u"DOC000009" : u"DOC000005");
     }
   }
-  for (size_t size : {size_t{1}, kH - 1, 2 * kH - 1}) {
+  for (size_t size : {size_t{1}, 2 * kH - 1}) {
     this->WriteFile(good, size);
     ExpectRaises(this->Open(), kErrGeneralFailure, Ops::kSource, Ops::kInvalid);
   }
@@ -191,16 +152,6 @@ TYPED_TEST(StoreTest, OpenersShareTheFileUnderTheLock) {
   holder->Unlock();
   t.join();
   EXPECT_EQ(Ops::Read(*this->Open(), u"C"), u"3");
-
-  // A lock the OS refuses stops the write: others rely on it.
-  FaultyFileSystem faulty(internal::FileSystem::Default());
-  auto c = this->Open(faulty);
-  faulty.FailLocks(true);
-  const Bytes before = this->FileBytes();
-  ExpectRaisesStandard(Ops::Write(*c, u"J", u"1"), kErrDeviceIo);
-  faulty.FailLocks(false);
-  EXPECT_EQ(this->FileBytes(), before);
-  EXPECT_FALSE(Ops::Has(*c, u"J"));
 }
 
 TYPED_TEST(StoreTest, DeletesDecideOnTheFileNotOnWhatTheyHadSeen) {
@@ -239,13 +190,8 @@ TYPED_TEST(StoreTest, ACrashKeepsWhatWasFlushedAndCompactionsWhole) {
   EXPECT_EQ(this->Keys(*this->Open(faulty)), u"A;C;");
 }
 
-// A batch of random sizes up to 3 KiB crosses the 1 MiB buffer and the
-// read windows; now and then a key-value record too large for the buffer
-// goes directly between buffered ones (a document's text stops at 65,535).
-// Then another program cuts the file short under open objects, at record
-// and page boundaries and inside records: every read gives the value
-// written or raises 62, never the zeros a cut page reads as; a writer
-// walks the file again and what it writes after is read back.
+// The batch crosses the 1 MiB buffer; then the file is cut under open
+// objects, whose reads give the value or 62, never a cut page's zeros.
 TYPED_TEST(StoreTest, BatchesAndAFileCutShortWhileOpen) {
   using Ops = typename TestFixture::Ops;
   auto db = this->Open();
@@ -254,32 +200,25 @@ TYPED_TEST(StoreTest, BatchesAndAFileCutShortWhileOpen) {
   db->BeginBatch();
   ExpectRaises(db->BeginBatch(), kErrInvalidCall, Ops::kSource,
                u"A batch is open already");
-  std::vector<std::u16string> keys;
   std::map<std::u16string, std::u16string> model;
-  const std::u16string letters = u"a z\u00e9\u20ac\u00fc";
+  const auto key = [](int i) { return u"K" + FromUtf8(std::to_string(i)); };
   for (int i = 0; i < 3000; ++i) {
     std::u16string value(rng() % 3000, u' ');
-    for (char16_t& c : value) c = letters[rng() % letters.size()];
+    for (char16_t& c : value) c = u"a z\u00e9\u20ac\u00fc"[rng() % 6];
     if (TestFixture::kKv && i % 700 == 350) value.assign(300000, u'\u00fc');
-    keys.push_back(u"K" + FromUtf8(std::to_string(i)));
-    Ops::Write(*db, String(keys.back()), String(value));
-    model[keys.back()] = value;
+    Ops::Write(*db, key(i), String(value));
+    model[key(i)] = value;
     if (i % 7 == 3) {
-      Ops::Remove(*db, String(keys[i - 2]));
-      model.erase(keys[i - 2]);
+      Ops::Remove(*db, key(i - 2));
+      model.erase(key(i - 2));
     }
   }
-  // Read back inside the batch, then from a fresh object.
-  auto differs = [&](TypeParam& store) {
-    int wrong = 0;
-    for (const auto& [key, value] : model)
-      wrong += Ops::Read(store, String(key)) != value;
-    return wrong + std::abs(store.Count() - static_cast<int>(model.size()));
-  };
-  EXPECT_EQ(differs(*db), 0);
   db->CommitBatch();
   db->CommitBatch();  // nothing open: nothing
-  EXPECT_EQ(differs(*this->Open()), 0);
+  auto fresh = this->Open();
+  EXPECT_EQ(fresh->Count(), static_cast<int>(model.size()));
+  for (const auto& [k, value] : model)
+    EXPECT_EQ(Ops::Read(*fresh, k), value) << ToUtf8(k);
   Ops::Write(*reader, u"LATE", u"x");  // the lock was released
   model[u"LATE"] = u"x";
   EXPECT_TRUE(Ops::Has(*this->Open(), u"LATE"));
@@ -291,8 +230,8 @@ TYPED_TEST(StoreTest, BatchesAndAFileCutShortWhileOpen) {
   });
   const int64_t size = static_cast<int64_t>(whole.size());
   const int64_t middle = ends[u"K1500"];
-  for (int64_t cut : {size - 1, middle, middle - 1, middle - 7, int64_t{4096},
-                      int64_t{4095}, int64_t{8193}, int64_t{200}, int64_t{0}}) {
+  for (int64_t cut : {size - 1, middle, middle - 1, int64_t{4096},
+                      int64_t{4095}, int64_t{0}}) {
     SCOPED_TRACE(cut);
     this->WriteFile(whole);
     auto cut_under = this->Open();  // indexed, nothing read yet
@@ -316,129 +255,32 @@ TYPED_TEST(StoreTest, BatchesAndAFileCutShortWhileOpen) {
   EXPECT_EQ(this->FileBytes().size(), 20u);
 }
 
+// The tool's tests cover the other writes; a compaction must not slip by.
 TYPED_TEST(StoreTest, AFileThatMayNotBeWrittenOpensForReading) {
   using Ops = typename TestFixture::Ops;
   MemoryFileSystem memory;
   Ref<TypeParam> db = TypeParam::Create(memory);
   db->OpenDB(u"m");
   Ops::Write(*db, u"K", u"v");
-  Ops::Write(*db, u"J", u"w");
   const Bytes before = memory.Get(u"m");
   memory.SetReadOnly(u"m", true);
-  std::vector<std::function<void()>> writes = {
-      [&] { db->Compact(); }, [&] { Ops::Write(*db, u"a", u"b"); },
-      [&] { Ops::Remove(*db, u"K"); }};
-  if constexpr (!TestFixture::kKv) {
-    // A generated id needs no reservation where nothing can be saved.
-    writes.push_back([&] {
-      Ref<KxDocRec> rec = db->AddDoc();
-      EXPECT_EQ(rec->DocID(), u"DOC000001");
-      rec->Save();
-    });
-  }
-  for (const OpenOptions& options :
-       {OpenOptions{}, OpenOptions{.create_if_missing = false}}) {
-    db->OpenDB(u"m", options);
-    EXPECT_EQ(db->Count(), 2);
-    EXPECT_EQ(Ops::Read(*db, u"J"), u"w");
-    if constexpr (!TestFixture::kKv) {
-      EXPECT_EQ(testing::Joined(db->FindIds(u"v", Value(u"v"))), u"K;");
-    }
-    for (const auto& write : writes)
-      ExpectRaises(write(), kErrPathFileAccess, u"KxQuorvel", kReadOnly);
-    Ops::Remove(*db, u"ABSENT");  // nothing to write, nothing raised
-    db->FlushData();
-    EXPECT_TRUE(db->IsReadOnly());
-    EXPECT_EQ(db->Count(), 2);
-    EXPECT_EQ(memory.Get(u"m"), before);
-  }
+  db->OpenDB(u"m", OpenOptions{.create_if_missing = false});
+  EXPECT_EQ(Ops::Read(*db, u"K"), u"v");
+  ExpectRaises(db->Compact(), kErrPathFileAccess, u"KxQuorvel", kReadOnly);
+  Ops::Remove(*db, u"ABSENT");  // nothing to write, nothing raised
+  EXPECT_EQ(memory.Get(u"m"), before);
   // Asked for, on a file that could be written.
   memory.SetReadOnly(u"m", false);
   db->OpenDB(u"m", OpenOptions{.read_only = true});
-  EXPECT_TRUE(db->IsReadOnly());
-  ExpectRaises(Ops::Write(*db, u"A", u"b"), kErrPathFileAccess, u"KxQuorvel",
+  ExpectRaises(Ops::Remove(*db, u"K"), kErrPathFileAccess, u"KxQuorvel",
                kReadOnly);
-  db->OpenDB(u"m");
-  EXPECT_FALSE(db->IsReadOnly());
-  Ops::Write(*db, u"A", u"b");
-  EXPECT_EQ(db->Count(), 3);
 }
 
-// Texts around the read piece (64 KiB) and the write block (1 MiB).
-const std::vector<size_t> kSizes = {
-    0, 1, 65536 - 20, 65536 + 1, (1 << 20) - 9, (1 << 20) + 3, 3 << 20, 100};
-
-String Text(size_t n, size_t seed) {
-  std::u16string s(n, u'a');
-  for (size_t i = 0; i < n; i += 97)
-    s[i] = static_cast<char16_t>('a' + (i + seed) % 26);
-  return String(s);
-}
-std::u16string Key(size_t i) {
-  return u"D" + ToText(Value(static_cast<int32_t>(i))).str();
-}
-
-// Record i with a text of kSizes[i] characters: a pair, or a document whose
-// text spreads over fields short enough for MessagePack strings.
-void WriteSized(KxKVDB& db, size_t i) {
-  db.PutValue(Key(i), Text(kSizes[i], i));
-}
-void WriteSized(KxDocsDB& db, size_t i) {
-  Ref<KxDocRec> rec = db.GetDoc(Key(i), true);
-  rec->Clear();
-  for (size_t at = 0, field = 0; at < kSizes[i] || field == 0;
-       at += 60000, ++field)
-    rec->LetItem(
-        u"t" + ToText(Value(static_cast<int32_t>(field))).str(),
-        Value(Text(std::min<size_t>(kSizes[i] - at, 60000), i + field)));
-  rec->LetItem(u"n", Value(static_cast<int32_t>(i)));
-  rec->Save();
-}
-
-// Superseded, deleted and torn records go; what stays is byte for byte the
-// file a store that only ever wrote the live records would write, cached
-// records as they stand, unsaved changes too.
-TYPED_TEST(StoreTest, TheFileIsWhatAFreshStoreWritesForTheLiveRecords) {
-  using Ops = testing::StoreOps<TypeParam>;
-  auto db = this->Open();
-  for (size_t i = 0; i < kSizes.size(); ++i) {
-    Ops::Write(*db, Key(i), Text(7, i));
-    Ops::Write(*db, u"GONE" + Key(i), u"x");
-  }
-  for (size_t i = 0; i < kSizes.size(); ++i) {
-    WriteSized(*db, i);
-    Ops::Remove(*db, u"GONE" + Key(i));
-  }
-  this->AppendFile({0x5F, 0x0B, 3, 0});  // a torn append
-  db->OpenDB(this->upath_);              // nothing cached
-  Ops::Write(*db, u"LATE", u"1");
-  if constexpr (std::is_same_v<TypeParam, KxKVDB>) {
-    Ops::Write(*db, u"LATE", u"2");
-  } else {
-    db->GetDoc(u"LATE")->LetItem(u"v", Value(u"2"));
-  }
-  db->Compact();
-  const testing::Bytes compacted = this->FileBytes();
-  EXPECT_EQ(db->Count(), static_cast<int32_t>(kSizes.size()) + 1);
-  EXPECT_EQ(Ops::Read(*db, u"LATE"), u"2");
-
-  fs::remove(this->path_);
-  auto fresh = this->Open();
-  for (size_t i = 0; i < kSizes.size(); ++i) WriteSized(*fresh, i);
-  Ops::Write(*fresh, u"LATE", u"2");
-  fresh->CloseDB();
-  EXPECT_TRUE(compacted == this->FileBytes());
-}
-
-// A child writes and reports each acknowledged write (its number and key)
-// through a pipe, and is killed at a random moment. The file must always
-// open and hold every acknowledged record.
+// A child reports each acknowledged write through a pipe until killed.
 TYPED_TEST(StoreTest, KilledWritersLoseNoAcknowledgedWrite) {
-  struct Ack {
-    int n;
-    char key[24];
-  };
-  auto value = [](int n) { return std::u16string(n % 300, u'\u00e9'); };
+  using Ops = typename TestFixture::Ops;
+  const auto key = [](int n) { return u"K" + FromUtf8(std::to_string(n)); };
+  const auto value = [](int n) { return std::u16string(n % 300, u'\u00e9'); };
   std::mt19937 rng(TestFixture::kKv ? 7 : 9);
   int unopenable = 0, lost = 0, next = 0;
   for (int cycle = 0; cycle < testing::Scaled(1000); ++cycle) {
@@ -452,19 +294,8 @@ TYPED_TEST(StoreTest, KilledWritersLoseNoAcknowledgedWrite) {
       try {
         auto db = this->Open();
         for (int n = first;; ++n) {
-          Ack ack{n, {}};
-          if constexpr (TestFixture::kKv) {
-            std::snprintf(ack.key, sizeof ack.key, "k%d", n);
-            db->PutValue(FromUtf8(ack.key), value(n));
-          } else {
-            Ref<KxDocRec> rec = db->AddDoc();
-            rec->fields().LetItem(u"n", Value(n));
-            rec->fields().LetItem(u"text", Value(value(n)));
-            rec->Save();
-            std::snprintf(ack.key, sizeof ack.key, "%s",
-                          ToUtf8(rec->DocID()).c_str());
-          }
-          if (write(fds[1], &ack, sizeof ack) != sizeof ack) _exit(1);
+          Ops::Write(*db, key(n), value(n));
+          if (write(fds[1], &n, sizeof n) != sizeof n) _exit(1);
         }
       } catch (...) {
       }
@@ -474,66 +305,20 @@ TYPED_TEST(StoreTest, KilledWritersLoseNoAcknowledgedWrite) {
     usleep(rng() % (TestFixture::kKv ? 3000 : 5000));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    std::vector<Ack> acks;
-    for (Ack ack; read(fds[0], &ack, sizeof ack) == sizeof ack;)
-      acks.push_back(ack);
+    std::vector<int> acks;
+    for (int n; read(fds[0], &n, sizeof n) == sizeof n;) acks.push_back(n);
     close(fds[0]);
     // The next child skips the number whose write may have been cut.
-    next = acks.empty() ? first : acks.back().n + 2;
+    next = acks.empty() ? first : acks.back() + 2;
     try {
       auto db = this->Open();
-      for (const Ack& a : acks) {
-        if constexpr (TestFixture::kKv) {
-          lost += db->Item(FromUtf8(a.key)).view() != value(a.n);
-        } else {
-          Ref<KxDocRec> rec = db->GetDoc(FromUtf8(a.key));
-          lost += !rec || ToLong(rec->fields().Item(u"n")) != a.n;
-        }
-      }
+      for (int n : acks) lost += Ops::Read(*db, key(n)) != value(n);
     } catch (const Error&) {
       ++unopenable;
     }
   }
   EXPECT_EQ(unopenable, 0);
   EXPECT_EQ(lost, 0);
-}
-
-// A batch killed at a random moment, once a first 1 MiB piece reached the
-// file, leaves a prefix of itself.
-using StoreBatchKillTest = testing::StoreFileTest<KxKVDB>;
-TEST_F(StoreBatchKillTest, AKilledBatchLeavesAPrefix) {
-  std::mt19937 rng(11);
-  int not_prefix = 0, partial = 0;
-  for (int cycle = 0; cycle < 25; ++cycle) {
-    fs::remove(path_);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      try {
-        auto db = Open();
-        db->BeginBatch();
-        for (int k = 0; k < 200000; ++k)
-          db->PutValue(FromUtf8("k" + std::to_string(k)), u"value");
-        db->CommitBatch();
-      } catch (...) {
-      }
-      _exit(0);
-    }
-    std::error_code ec;
-    for (int i = 0; i < 5000 && !(fs::file_size(path_, ec) > 1000000 && !ec);
-         ++i)
-      usleep(1000);
-    usleep(rng() % 20000);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    auto db = Open();
-    const int count = db->Count();
-    partial += count > 0 && count < 200000;
-    for (int k = 0; k < count; ++k)
-      not_prefix += !db->HasKey(FromUtf8("k" + std::to_string(k)));
-  }
-  EXPECT_EQ(not_prefix, 0);
-  EXPECT_GT(partial, 0);  // some kills did land inside a batch
 }
 
 TEST(StoreOpenTest, MissingFilesAreCreatedOnlyWhenAllowed) {
@@ -546,22 +331,138 @@ TEST(StoreOpenTest, MissingFilesAreCreatedOnlyWhenAllowed) {
                kErrFileNotFound, u"KxQuorvel", missing);
   ExpectRaises(kv->OpenDB(u"m", OpenOptions{.read_only = true}),
                kErrFileNotFound, u"KxQuorvel", missing);
-  ExpectRaises(docs->OpenDB(u"m", OpenOptions{.create_if_missing = false}),
-               kErrFileNotFound, u"KxQuorvel", missing);
   EXPECT_FALSE(memory.Exists(u"m"));
-  EXPECT_FALSE(kv->IsOpen());
   // An empty file opened for reading is an empty database left empty.
   memory.Put(u"m", {});
   kv->OpenDB(u"m", OpenOptions{.read_only = true});
   EXPECT_EQ(kv->Count(), 0);
-  EXPECT_EQ(kv->Item(u"k"), u"");
   docs->OpenDB(u"m", OpenOptions{.read_only = true});
   EXPECT_EQ(docs->Count(), 0);
   EXPECT_TRUE(memory.Get(u"m").empty());
-  // Refusing to create still opens an existing file for writing.
   kv->OpenDB(u"m", OpenOptions{.create_if_missing = false});
-  EXPECT_FALSE(kv->IsReadOnly());
-  EXPECT_EQ(memory.Get(u"m").size(), 104u);
+  EXPECT_EQ(memory.Get(u"m").size(), 104u);  // opened for writing
+}
+
+using StoreFileErrorTest = testing::TempDirTest;
+
+// The file layer's errors name the path and the OS's reason, under the
+// number the platform's error maps to.
+TEST_F(StoreFileErrorTest, FileErrorsCarryPlatformNumbersAndNameThePath) {
+  internal::FileSystem& fs = internal::FileSystem::Default();
+  const std::u16string dir = FromUtf8(dir_);
+  ExpectRaises(fs.Open(dir + u"/no/such/dir.bin"), kErrPathNotFound,
+               u"KxQuorvel",
+               u"Path not found: " + dir +
+                   u"/no/such/dir.bin (No such file or directory)");
+  ExpectRaises(fs.Open(dir), kErrPathFileAccess, u"KxQuorvel",
+               u"Path/File access error: " + dir + u" (Is a directory)");
+  ExpectRaises(
+      fs.Rename(dir + u"/gone", dir + u"/x"), kErrFileNotFound, u"KxQuorvel",
+      u"File not found: " + dir + u"/gone (No such file or directory)");
+  ExpectRaisesStandard(fs.Open(std::u16string(u"a\0b", 3)),
+                       kErrBadFileNameOrNumber);
+  fs.Open(dir + u"/r.bin")->WriteAt(0, Bytes{1, 2});
+  ExpectRaises(
+      fs.Open(dir + u"/r.bin", internal::OpenMode::kReadOnly)
+          ->WriteAt(0, Bytes{3}),
+      kErrBadFileNameOrNumber, u"KxQuorvel",
+      u"Bad file name or number: " + dir + u"/r.bin (Bad file descriptor)");
+  const struct {
+    int err;
+    int32_t number;
+  } kTable[] = {{ENOENT, 53}, {ENOTDIR, 76}, {EACCES, 75}, {EBADF, 52},
+                {ENOSPC, 61}, {EIO, 57},     {ENOMEM, 7}};
+  for (const auto& row : kTable)
+    ExpectRaisesStandard(internal::RaiseFileError(row.err), row.number);
+}
+
+const Value kRounding = Value::Decimal(*Decimal::Parse(u"0.123456"));
+constexpr char16_t kRounded[] =
+    u"the number 0.123456 at price would be rounded to 4 decimal places";
+constexpr char16_t kNoKeyByte[] =
+    u"character U+6771 (\u6771) at position 1 of the key has no "
+    u"Windows-1252 byte";
+
+// Exact writes: what would not come back is refused before anything is
+// written, while the default stores '?'.
+TEST(KxKVDBExactTest, RefusesBeforeWritingWhileTheDefaultStoresQuestionMarks) {
+  MemoryFileSystem fs;
+  Ref<KxKVDB> db = KxKVDB::Create(fs);
+  const Value bound(db);
+  db->OpenDB(u"kv", OpenOptions{.exact = true});
+  db->PutValue(u"a", u"\u00E9");
+  const Bytes before = fs.Get(u"kv");
+  const struct {
+    std::function<void()> write;
+    std::u16string description;
+  } refused[] = {
+      {[&] { db->PutValue(u"\u6771", u"v"); }, kNoKeyByte},
+      {[&] { db->PutValue(std::u16string(32768, u'k'), u"v"); },
+       u"the key is 32768 characters long, more than the 32767 a KxKVDB key "
+       u"holds"},
+      {[&] {
+         CallByName(bound, u"PutValue", CallType::Method, {u"n", Value(5)});
+       },
+       u"the value is Long, which would come back as a String"},
+      {[&] {
+         CallByName(bound, u"", CallType::Let, {Value(1.5), u"v"});
+       },
+       u"the key is Double, which would come back as a String"},
+  };
+  for (const auto& r : refused)
+    ExpectRaises(r.write(), 5, u"CKVDB", r.description);
+  EXPECT_EQ(fs.Get(u"kv"), before);
+  EXPECT_EQ(testing::Joined(db->Keys()), u"a;");
+
+  // A compaction reopens the file exact; a scope makes a write or an open
+  // exact.
+  db->Compact();
+  ExpectRaises(db->PutValue(u"\u6771", u"v"), 5, u"CKVDB", kNoKeyByte);
+  db->OpenDB(u"kv");
+  {
+    ExactScope exact;
+    ExpectRaises(db->PutValue(u"x", u"\u6771"), 5, u"CKVDB",
+                 u"character U+6771 (\u6771) at position 1 of the value has "
+                 u"no Windows-1252 byte");
+  }
+  db->PutValue(u"k\u6771", u"v");
+  CallByName(bound, u"PutValue", CallType::Method, {u"n", Value(5)});
+  {
+    ExactScope exact;
+    db->OpenDB(u"kv");
+  }
+  EXPECT_EQ(testing::Joined(db->Keys()), u"a;k?;n;");
+  EXPECT_EQ(db->Item(u"n"), u"5");
+  ExpectRaises(db->PutValue(u"\u6771", u"v"), 5, u"CKVDB", kNoKeyByte);
+}
+
+TEST(KxDocsDBExactTest, RefusesIdsAndFieldsBeforeWriting) {
+  MemoryFileSystem fs;
+  Ref<KxDocsDB> db = KxDocsDB::Create(fs);
+  db->OpenDB(u"docs", OpenOptions{.exact = true});
+  Ref<KxDocRec> kept = db->AddDoc(u"a");
+  kept->Save();
+  const Bytes before = fs.Get(u"docs");
+  // Ids are normalised first: the upper case of U+00B5 has no byte.
+  ExpectRaises(db->AddDoc(u"\u00B5"), 5, u"KxDocsDB",
+               u"character U+039C (\u039C) at position 1 of the document id "
+               u"has no Windows-1252 byte");
+  Ref<KxDocRec> rec = db->AddDoc(u"b");
+  rec->LetItem(u"price", kRounding);
+  ExpectRaises(rec->Save(), 5, u"KxDocsDB", kRounded);
+  // A cached record changed since its save stops a compaction as well.
+  kept->LetItem(u"bad", Value());
+  ExpectRaises(db->Compact(), 5, u"KxDocsDB",
+               u"the value at bad is Empty, which a MessagePack encoding "
+               u"cannot hold");
+  EXPECT_EQ(fs.Get(u"docs"), before);
+  EXPECT_EQ(db->GetDoc(u"A").get(), kept.get());
+
+  // Opened without, what it stores comes back rounded.
+  db->OpenDB(u"docs");
+  rec->Save();
+  db->OpenDB(u"docs");
+  EXPECT_EQ(db->GetDoc(u"B")->Item(u"price").currency(), 1235);
 }
 
 }  // namespace

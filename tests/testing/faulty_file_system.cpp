@@ -39,12 +39,10 @@ class FaultyFileSystem::File final : public DbFile {
   }
   void LockExclusive() override {
     Live();
-    if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
     base_->LockExclusive();
   }
   void Unlock() override {
     Live();
-    if (fs_.fail_locks_) RaiseStandard(kErrDeviceIo);
     base_->Unlock();
   }
   DbFile& base() { return *base_; }

@@ -1,6 +1,5 @@
-// Wraps another FileSystem and injects the faults a store must survive: a
-// write that fails or is cut short, and a crash that loses what was written
-// since the last FlushData and renamed since the last SyncDirectory.
+// Wraps another FileSystem to fail or cut writes short, and to crash,
+// losing what was not flushed and renames not synced.
 #ifndef QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 #define QUORVEL_TESTS_TESTING_FAULTY_FILE_SYSTEM_H_
 
@@ -27,10 +26,8 @@ class FaultyFileSystem final : public FileSystem {
   void FailWrite(int nth);
   // The `nth` write from now writes its first `keep` bytes and raises 57.
   void CutWrite(int nth, size_t keep);
-  void FailLocks(bool fail) { fail_locks_ = fail; }  // each lock raises 57
-  int writes() const { return writes_; }             // done or tried
-  // Puts every file seen back as it was at its last FlushData (or first
-  // open).
+  int writes() const { return writes_; }  // done or tried
+  // Puts every file back as at its last FlushData (or first open).
   void Crash();
 
   using FileSystem::Open;
@@ -58,7 +55,6 @@ class FaultyFileSystem final : public FileSystem {
   int fail_at_ = 0;  // absolute write number, 0 none
   int cut_at_ = 0;
   size_t cut_keep_ = 0;
-  bool fail_locks_ = false;
   uint64_t generation_ = 0;
   std::map<std::u16string, std::vector<uint8_t>> durable_;
   // Renames done since the last SyncDirectory, oldest first.

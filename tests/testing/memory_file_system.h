@@ -20,11 +20,9 @@ namespace quorvel::internal {
 
 class MemoryFileSystem final : public FileSystem {
  public:
-  // Makes `path` hold the first `n` bytes of `bytes`.
-  void Put(const std::u16string& path, std::span<const uint8_t> bytes,
-           size_t n = std::string::npos) {
-    files_[path] = std::make_shared<std::vector<uint8_t>>(
-        bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
+  void Put(const std::u16string& path, std::span<const uint8_t> bytes) {
+    files_[path] =
+        std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
   }
   const std::vector<uint8_t>& Get(const std::u16string& path) const {
     return *files_.at(path);

@@ -1,6 +1,4 @@
-// Where the tests find what lies outside the test binary. The paths are
-// compiled into one file only: on every test file's command line they would
-// keep a copy of the tree elsewhere from reusing the compiler cache.
+// Compiled into one file only, so that the compiler cache serves a copy.
 #pragma once
 
 namespace quorvel::testing {

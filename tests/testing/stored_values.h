@@ -12,9 +12,7 @@
 
 namespace quorvel::testing {
 
-// Scalars with random bits, Dates and Decimals in and out of range, text
-// from ASCII, Windows-1252 and all of UTF-16 (lone surrogates too), and
-// trees three levels deep, now and then of a kind no file holds.
+// Values of every kind, out of range and unstorable ones too.
 class RandomValues {
  public:
   explicit RandomValues(uint32_t seed) : rng_(seed) {}
@@ -128,10 +126,8 @@ inline bool SameFields(const Dictionary& sent, const Dictionary& back) {
   return true;
 }
 
-// Whether `back` is what reading `sent` back should give: the same number
-// (Integer as Long, Single as Double, a Decimal as the Currency of the same
-// value), bit-identical doubles and dates, the same text, and containers of
-// the same class equal member by member, in order.
+// Whether `back` is what reading `sent` back should give: numbers widened
+// (a Decimal as Currency), doubles bit for bit, containers member by member.
 inline bool SameStored(const Value& sent, const Value& back) {
   const auto bits = [](double d) { return std::bit_cast<uint64_t>(d); };
   switch (sent.kind()) {
