@@ -20,8 +20,7 @@
 
 namespace quorvel::testing {
 
-// A count of operations, smaller under the sanitizers: they look for memory
-// errors, not volume.
+// Smaller under the sanitizers: they look for memory errors, not volume.
 inline int Scaled(int n) {
 #if defined(__SANITIZE_ADDRESS__)
   return n / 4;
@@ -32,8 +31,7 @@ inline int Scaled(int n) {
 
 inline std::string U8(std::u16string_view s) { return ToUtf8(s); }
 
-// The text of each element of a one-dimensional array, each followed by
-// ';': a list of keys or ids in one comparable string.
+// The text of each element of a one-dimensional array, each followed by ';'.
 inline std::u16string Joined(const Value& array) {
   std::u16string out;
   for (int32_t i = LBound(array); i <= UBound(array); ++i) {
@@ -69,29 +67,6 @@ inline std::string ToHex(std::span<const uint8_t> bytes, size_t from = 0,
   return out;
 }
 
-// What a shell command wrote to standard output, given `input`; nothing when
-// it is not there or fails (the tests that use it skip then).
-inline std::optional<std::string> RunTool(const std::string& command,
-                                          std::string_view input) {
-  char path[] = "/tmp/quorvel-toolXXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return std::nullopt;
-  close(fd);
-  std::optional<std::string> out;
-  if (std::ofstream(path, std::ios::binary).write(input.data(), input.size())) {
-    const std::string line = command + " < " + path + " 2>/dev/null";
-    if (FILE* pipe = popen(line.c_str(), "r")) {
-      std::string text;
-      char buf[65536];
-      for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
-        text.append(buf, n);
-      if (pclose(pipe) == 0) out = std::move(text);
-    }
-  }
-  unlink(path);
-  return out;
-}
-
 // A test with a fresh directory of its own, removed after it.
 class TempDirTest : public ::testing::Test {
  protected:
@@ -106,10 +81,7 @@ class TempDirTest : public ::testing::Test {
   std::string dir_;
 };
 
-// A "CArray" of one element (7) whose reading drops the entry `key` of
-// `holder` and adds 200 entries there: a writer walking `holder` meets a map
-// that moved and a list that lost its last other reference. Non-owning, so
-// that no reference cycle keeps either alive.
+// A "CArray" whose reading changes `holder`; non-owning, so no cycle.
 class ListThatChangesItsHolder final : public Object {
  public:
   ListThatChangesItsHolder(Dictionary* holder, std::u16string key)
@@ -136,8 +108,7 @@ class ListThatChangesItsHolder final : public Object {
   std::u16string key_;
 };
 
-// root = {"list": [changer, 1], "x": 2}, the changer a
-// ListThatChangesItsHolder of "list".
+// root = {"list": [ListThatChangesItsHolder of "list", 1], "x": 2}.
 inline Ref<Dictionary> RootWithAChangingList() {
   Ref<Dictionary> root = Dictionary::Create();
   {
@@ -153,8 +124,7 @@ inline Ref<Dictionary> RootWithAChangingList() {
 
 }  // namespace quorvel::testing
 
-// Checks that `statement` raises a quorvel::Error with exactly this number,
-// source and description (UTF-16 literals), and nothing else.
+// Checks the number, source and description of the raised quorvel::Error.
 #define ExpectRaises(statement, number_, source_, description_)             \
   do {                                                                      \
     bool quorvel_raised_ = false;                                           \
@@ -169,10 +139,6 @@ inline Ref<Dictionary> RootWithAChangingList() {
       EXPECT_EQ(::quorvel::testing::U8(quorvel_e_.description()),           \
                 ::quorvel::testing::U8(description_))                       \
           << #statement;                                                    \
-    } catch (const std::exception& quorvel_other_) {                        \
-      ADD_FAILURE() << #statement << " threw a non-quorvel exception: "     \
-                    << quorvel_other_.what();                               \
-      quorvel_raised_ = true;                                               \
     }                                                                       \
     if (!quorvel_raised_) ADD_FAILURE() << #statement << " raised nothing"; \
   } while (false)

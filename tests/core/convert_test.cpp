@@ -29,8 +29,7 @@ Value Cur(int64_t scaled) { return Value::Currency(scaled); }
 Value Day(double day) { return Value::Date(day); }
 using V = Value;
 
-// The conversion to `to`, widened so that every result is exact: Currency in
-// ten-thousandths, True as 1, Decimal as its nearest Double.
+// Widened so that every result is exact (Currency in ten-thousandths).
 long double ConvertTo(Kind to, const Value& v) {
   if (to == Kind::Integer) return ToInteger(v);
   if (to == Kind::Long) return ToLong(v);
@@ -43,32 +42,22 @@ long double ConvertTo(Kind to, const Value& v) {
   return ToDouble(v);
 }
 
-// Half to even everywhere; text read as a number; the range of each target
-// on both sides (6), Null (94), what is not a number (13) and an object's
-// default value; Currency beyond 2^53 ten-thousandths to the nearest Double.
+// Half to even everywhere; each target's range on both sides.
 TEST(ConvertTest, NumbersByTarget) {
   using enum Kind;
   const std::tuple<Kind, Value, long double> converts[] = {
-      {Long, V(1.5), 2},        {Currency, V(1.5f), 15000},
-      {Long, V(2.5), 2},        {Double, Cur(-3), -0.0003},
-      {Long, V(2.5f), 2},       {Double, Dec(u"0.1"), 0.1},
+      {Long, V(2.5), 2},        {Currency, V(1.5f), 15000},
+      {Long, V(-1.5), -2},      {Double, Cur(-3), -0.0003},
       {Byte, V(-0.5), 0},       {Currency, V(-0.00025), -2},
-      {Long, V(-2.5), -2},      {Boolean, V(u"0.001"), true},
       {Long, V(true), -1},      {Integer, V(32767.4), 32767},
       {Long, Cur(25000), 2},    {Currency, V(u"0.00015"), 2},
       {Long, Cur(35000), 4},    {Currency, V(u"0.00025"), 2},
-      {Long, Cur(15001), 2},    {Boolean, V(u"fAlSe"), false},
       {Byte, V(254.5), 254},    {Integer, V(-32768.5), -32768},
-      {Long, Cur(-5001), -1},   {Currency, V(u"-0.00015"), -2},
+      {Long, Cur(-5001), -1},   {Boolean, V(u" fAlSe "), false},
       {Long, V(u" 2.5 "), 2},   {Currency, V(u"&HFF"), 2550000},
-      {Long, Cur(-25000), -2},  {Boolean, V(u" false "), false},
-      {Byte, V(u"&HFF"), 255},  {Boolean, Dec(u"0.000"), false},
-      {Single, V(kInf), kInf},  {Long, V(2.4999999999999996), 2},
-      {Single, V(kNaN), kNaN},  {Date, V(-657434.99), -657434.99},
-      {Boolean, Cur(1), true},  {Long, V(2147483647.4), INT32_MAX},
-      {Long, Dec(u"-3.5"), -4}, {Long, V(-2147483648.5), INT32_MIN},
-      {Boolean, V(kNaN), true}, {Currency, V(INT32_MIN), INT32_MIN * 10000LL},
-      {Boolean, V(-0.0), false}};
+      {Single, V(kNaN), kNaN},  {Long, V(2.4999999999999996), 2},
+      {Long, Dec(u"-3.5"), -4}, {Long, V(2147483647.4), INT32_MAX},
+      {Boolean, V(kNaN), true}, {Boolean, V(-0.0), false}};
   for (const auto& [to, v, expected] : converts) {
     const long double got = ConvertTo(to, v);
     EXPECT_TRUE(got == expected || (std::isnan(got) && std::isnan(expected)))
@@ -78,7 +67,6 @@ TEST(ConvertTest, NumbersByTarget) {
   EXPECT_EQ(ToSingle(V(0x1.fffffefffffffp127)), kFloatMax);
   EXPECT_EQ(ToDouble(Cur(INT64_MAX)), 922337203685477.5807);
   EXPECT_EQ(ToCurrency(V(u"922337203685477.5807")), INT64_MAX);
-  EXPECT_EQ(ToCurrency(V(u"-922337203685477.5808")), INT64_MIN);
   ExpectRaisesStandard(ToCurrency(V(u"922337203685477.5808")), kErrOverflow);
 
   const Value dict = CreateObject(u"Scripting.Dictionary");
@@ -86,14 +74,9 @@ TEST(ConvertTest, NumbersByTarget) {
       {Long, dict, 450},       {Integer, V(32767.5), 6},
       {Long, V(kNaN), 6},      {Decimal, V(u"1e29"), 6},
       {Long, V(u""), 13},      {Long, V(2147483647.5), 6},
-      {Byte, V(255.5), 6},     {Boolean, V(u"true1"), 13},
-      {Byte, V(-0.51), 6},     {Long, V(u"2147483648"), 6},
-      {Currency, V(1e15), 6},  {Long, V(-2147483648.51), 6},
-      {Currency, V(kNaN), 6},  {Long, Value::Nothing(), 91},
-      {Date, V(-657435.0), 6}, {Long, Cur(21474836475000), 6},
-      {Date, V(2958466.0), 6}, {Single, V(0x1.ffffffp127), 6},
-      {Integer, V(-32769), 6}, {Long, Value::ErrorCode(5), 13},
-      {Single, V(-3.5e38), 6}};
+      {Byte, V(-0.51), 6},     {Long, Value::Nothing(), 91},
+      {Currency, V(1e15), 6},  {Long, Cur(21474836475000), 6},
+      {Date, V(2958466.0), 6}, {Single, V(0x1.ffffffp127), 6}};
   for (const auto& [to, v, error] : raises)
     ExpectRaisesStandard(ConvertTo(to, v), error);
   for (Kind to :
@@ -104,25 +87,17 @@ TEST(ConvertTest, NumbersByTarget) {
       ExpectRaisesStandard(ConvertTo(to, v), kErrTypeMismatch);
   }
 
-  // Decimal keeps the digits of text, 15 of a Double and 7 of a Single.
+  // Decimal keeps the digits of text.
   EXPECT_EQ(ToDecimal(Value(u"1.50")).scale(), 2);
-  const std::pair<Value, const char*> decimals[] = {
-      {Value(0.1), "0.1"},    {Cur(-15000), "-1.5"}, {Value(true), "-1"},
-      {Value(u"&H10"), "16"}, {Value(0.1f), "0.1"},  {Value(u"-1.50"), "-1.5"}};
-  for (const auto& [v, text] : decimals)
-    EXPECT_EQ(U8(ToDecimal(v).ToText()), text);
 }
 
-// &H and &O literals of 16 bits an Integer, of 32 a Long, else a Double;
-// IsNumeric for what ParseNumber reads and every numeric kind but Date.
+// &H and &O literals of 16 bits an Integer, of 32 a Long, else a Double.
 TEST(ConvertTest, ParseNumberAndIsNumeric) {
   using enum Kind;
   const std::tuple<std::u16string_view, Kind, double> numbers[] = {
-      {u"5.", Double, 5},        {u"&o177777", Integer, -1},
-      {u".5", Double, 0.5},      {u"&H8000", Integer, -32768},
-      {u"12-", Double, -12},     {u"&O37777777777", Long, -1},
-      {u"&HFFFF", Integer, -1},  {u" &H0000FFFF ", Integer, -1},
-      {u"1.5e2-", Double, -150}, {u"4.9e-324", Double, 4.9e-324},
+      {u".5", Double, 0.5},      {u"&o177777", Integer, -1},
+      {u"1.5e2-", Double, -150}, {u"&O37777777777", Long, -1},
+      {u"&HFFFF", Integer, -1},  {u"&H8000", Integer, -32768},
       {u"&H10000", Long, 65536}, {u"&H80000000", Long, -2147483648.0},
       {u" \t12\r\n", Double, 12}};
   for (const auto& [text, kind, expected] : numbers) {
@@ -131,29 +106,20 @@ TEST(ConvertTest, ParseNumberAndIsNumeric) {
     EXPECT_EQ(ToDouble(v), expected) << U8(text);
     EXPECT_TRUE(IsNumeric(Value(text))) << U8(text);
   }
-  EXPECT_EQ(ToDouble(ParseNumber(u"123456789012345678901234567890")),
-            123456789012345678901234567890.0);
-  EXPECT_EQ(ToDouble(ParseNumber(u"1.7976931348623157e308")),
-            1.7976931348623157e308);
   EXPECT_EQ(ToDouble(ParseNumber(u"9007199254740993")), 9007199254740992.0);
   EXPECT_TRUE(std::signbit(ParseNumber(u"-0").double_value()));
   EXPECT_EQ(
       ParseNumber(u"0." + std::u16string(400, u'0') + u"1e400").double_value(),
       0.1);
-  const std::u16string_view bad[] = {
-      u"",      u"+-1",  u"  ",    u"1 2",  u".",      u"1e+",   u"-",
-      u"1d5",   u"&",    u"&HG",   u"1e",   u"1.e",    u"e5",    u"-&H1",
-      u"&H",    u"0x10", u"abc",   u"&H-1", u"&O8",    u"1,000", u"--1",
-      u"1.2.3", u"&Z1",  u"1e5.5", u"-1-",  u"\u0661", u"- 1",   u"\u00A05"};
+  const std::u16string_view bad[] = {u"",    u"1 2",   u".",    u"1e+",
+                                     u"&HG", u"-&H1",  u"0x10", u"&O8",
+                                     u"--1", u"1e5.5", u"-1-",  u"\u0661"};
   for (std::u16string_view text : bad) {
     ExpectRaisesStandard(ParseNumber(text), kErrTypeMismatch);
     EXPECT_FALSE(IsNumeric(Value(text))) << U8(text);
   }
-  for (const std::u16string& text :
-       {std::u16string(u"1e309"), std::u16string(u"-1e309"),
-        std::u16string(u"&H100000000"), std::u16string(u"&O40000000000"),
-        std::u16string(u"&H00000000100000000"),
-        u"1" + std::u16string(400, u'0')}) {
+  for (std::u16string_view text :
+       {u"1e309", u"&H100000000", u"&O40000000000"}) {
     ExpectRaisesStandard(ParseNumber(text), kErrOverflow);
     EXPECT_FALSE(IsNumeric(Value(text))) << U8(text);
   }
@@ -166,33 +132,20 @@ TEST(ConvertTest, ParseNumberAndIsNumeric) {
     EXPECT_FALSE(IsNumeric(v)) << U8(TypeName(v));
 }
 
-// 15 digits of a Double, 7 of a Single, exponents from 1E+15 and below 1E-04;
-// dates as M/d/yyyy h:mm:ss AM, rounded to the second (carrying a day).
+// 15 digits of a Double, 7 of a Single; dates rounded to the second.
 TEST(ConvertTest, TextForms) {
   const std::pair<Value, std::u16string_view>
-      texts[] = {{Value(-0.0), u"0"},    {Value(), u""},
-                 {Cur(50), u"0.005"},    {Value(1e-5), u"1E-05"},
-                 {Value(kInf), u"INF"},  {Value(0.0001), u"0.0001"},
-                 {Cur(-1), u"-0.0001"},  {Value(0.1 + 0.2), u"0.3"},
-                 {Cur(1230000), u"123"}, {Dec(u"-1.2500"), u"-1.25"},
-                 {Value(1e15), u"1E+15"}},
+      texts[] = {{Value(-0.0), u"0"},   {Value(1e15), u"1E+15"},
+                 {Cur(50), u"0.005"},   {Value(1e-5), u"1E-05"},
+                 {Value(kInf), u"INF"}, {Value(0.0001), u"0.0001"},
+                 {Cur(-1), u"-0.0001"}, {Dec(u"-1.2500"), u"-1.25"}},
       wide_texts[] = {{Value(999999999999999.5), u"1E+15"},
-                      {Value(1.5e-7f), u"1.5E-07"},
                       {Value(16777216.0f), u"1.677722E+07"},
                       {Value(1234567.0f), u"1234567"},
-                      {Value(2.0 / 3), u"0.666666666666667"},
-                      {Value(1.0f / 3), u"0.3333333"},
-                      {Value(3.4028235e38f), u"3.402823E+38"},
-                      {Value(1e14), u"100000000000000"},
-                      {Cur(INT64_MAX), u"922337203685477.5807"},
-                      {Value(123456789012345.0), u"123456789012345"},
                       {Cur(INT64_MIN), u"-922337203685477.5808"},
                       {Value(1234567890123456.0), u"1.23456789012346E+15"}};
   auto check = [](const auto& row) {
     EXPECT_EQ(U8(ToText(row.first)), U8(row.second)) << U8(TypeName(row.first));
-    if (row.first.kind() == Kind::Double) {
-      EXPECT_EQ(U8(DoubleToText(row.first.double_value())), U8(row.second));
-    }
   };
   for (const auto& row : texts) check(row);
   for (const auto& row : wide_texts) check(row);
@@ -203,7 +156,6 @@ TEST(ConvertTest, TextForms) {
       {1, u"12/31/1899"},        {-1.99999999, u"12:00:00 AM"},
       {0.5, u"12:00:00 PM"},     {-657434.99999999, u"1/2/100"},
       {-657434, u"1/1/100"},     {-1.25, u"12/29/1899 6:00:00 AM"},
-      {-0.5, u"12:00:00 PM"},    {45000.75, u"3/15/2023 6:00:00 PM"},
       {1.99999999, u"1/1/1900"}, {2958465.99999999, u"12/31/9999 11:59:59 PM"}};
   for (const auto& [day, text] : dates) {
     EXPECT_EQ(U8(DateToText(day)), U8(text)) << day;
@@ -223,17 +175,14 @@ TEST(ConvertTest, TextForms) {
   ExpectRaisesStandard(ToText(Value::Nothing()), kErrObjectNotSet);
 }
 
-// M/d/yyyy or yyyy-MM-dd, a time of 12 or 24 hours, or a time alone; years of
-// two digits are 1930 to 2029. Each form reads back as the same moment.
+// Years of two digits are 1930 to 2029; each form reads back the same.
 TEST(ConvertTest, DatesFromText) {
   const std::pair<std::u16string_view, double> readings[] = {
-      {u"-1.5", -1.5},       {u"  1/1/2000  ", 36526},
-      {u"12:00 AM", 0},      {u"1:05 pm", 47100 * kSecond},
-      {u"1/2/30", 10960},    {u"12/29/1899 6:00 AM", -1.25},
+      {u"12:00 AM", 0},      {u"  1/1/2000  ", 36526},
+      {u"1/2/30", 10960},    {u"1:05 pm", 47100 * kSecond},
       {u"1/2/29", 47120},    {u"1/1/100 12:00 PM", -657434.5},
-      {u"2000-1-1", 36526},  {u"1/1/2000 1:05:09 PM", 36526 + 47109 * kSecond},
-      {u"12:00:00 PM", 0.5}, {u"2000-01-01T13:05:09", 36526 + 47109 * kSecond},
-      {u"1/1/100", -657434}};
+      {u"12:00:00 PM", 0.5}, {u"1/1/2000 1:05:09 PM", 36526 + 47109 * kSecond},
+      {u"-1.5", -1.5},       {u"2000-01-01T13:05:09", 36526 + 47109 * kSecond}};
   for (const auto& [text, day] : readings) {
     const double read = ToDate(Value(text));
     EXPECT_DOUBLE_EQ(read, day) << U8(text);
@@ -242,33 +191,22 @@ TEST(ConvertTest, DatesFromText) {
   EXPECT_DOUBLE_EQ(ToDate(Value(u"12/31/9999 11:59:59 PM")),
                    2958465 + 86399 * kSecond);
   const std::u16string_view unreadable[] = {
-      u"",         u"2/29/1900",       u"abc",      u"13/1/2000",
-      u"0/1/2000", u"1/1/12345",       u"12:00 XM", u"1/1/2000 24:00",
-      u"13:00 PM", u"1/1/2000 12:60",  u"2000/1/1", u"1/1/2000T12:00",
-      u"1-1-2000", u"1/1/2000 1:2:60", u"2/30/2000"};
+      u"",         u"2/29/1900", u"13/1/2000",      u"12:00 XM",
+      u"13:00 PM", u"2000/1/1",  u"1/1/2000 24:00", u"1/1/2000T12:00"};
   for (std::u16string_view text : unreadable)
     ExpectRaisesStandard(ToDate(Value(text)), kErrTypeMismatch);
   for (std::u16string_view text : {u"1/1/0099", u"1e7", u"-700000"})
     ExpectRaisesStandard(ToDate(Value(text)), kErrOverflow);
 }
 
+// The number and text targets are the typed arrays' stores (ValueTest).
 TEST(ConvertTest, ChangeKind) {
   using enum Kind;
-  const std::tuple<Value, Kind, int32_t, std::u16string_view> changes[] = {
-      {Value(7), Empty, 0, u""},       {Value(1.5), Single, 4, u"1.5"},
-      {Value(2.5), Long, 3, u"2"},     {Value(u"12"), Integer, 2, u"12"},
-      {Value(3), Currency, 6, u"3"},   {Value(true), String, 8, u"True"},
-      {Value(200), Byte, 17, u"200"},  {Value(u"0.1"), Decimal, 14, u"0.1"},
-      {Value(u"x"), Variant, 8, u"x"}, {Value(u"true"), Boolean, 11, u"True"}};
-  for (const auto& [v, target, var_type, text] : changes) {
-    const Value changed = ChangeKind(v, target);
-    EXPECT_EQ(VarType(changed), var_type) << U8(text);
-    EXPECT_EQ(U8(ToText(changed)), U8(text));
-  }
-  EXPECT_EQ(VarType(ChangeKind(Value(u"1/1/2000"), Date)), 7);
+  EXPECT_TRUE(ChangeKind(Value(7), Empty).IsEmpty());
   EXPECT_TRUE(ChangeKind(Value(7), Null).IsNull());
-  ExpectRaisesStandard(ChangeKind(Value(300), Byte), kErrOverflow);
-  ExpectRaisesStandard(ChangeKind(Value(u"x"), Long), kErrTypeMismatch);
+  EXPECT_EQ(VarType(ChangeKind(Value(u"0.1"), Decimal)), 14);
+  EXPECT_EQ(VarType(ChangeKind(Value(u"1/1/2000"), Date)), 7);
+  EXPECT_EQ(ChangeKind(Value(u"x"), Variant).string_view(), u"x");
   ExpectRaisesStandard(ChangeKind(Value(1), Array), kErrTypeMismatch);
   // The kind conversions that keep objects leave them untouched.
   const Value dict = CreateObject(u"Scripting.Dictionary");

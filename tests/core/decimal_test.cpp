@@ -26,28 +26,21 @@ Decimal MustParse(std::u16string_view text) {
   return d.value_or(Decimal());
 }
 
-// The text form drops trailing zeros and never shows -0; digits past scale
-// 28, or past 29 significant ones (28 where 29 pass 96 bits), round half to
-// even. Each text form reads back as the same number.
+// Digits past scale 28 or past 96 bits round half to even; no -0.
 TEST(DecimalTest, ParsesAndPrintsExactly) {
   const struct {
     std::u16string_view text, expected;
-  } parsed[] = {{u"0", u"0"},    {u"1.500", u"1.5"},
-                {kMax, kMax},    {u"1.5E-3", u"0.0015"},
-                {u"-0", u"0"},   {u"12.34-", u"-12.34"},
-                {kTiny, kTiny},  {u"  -12.34 \t", u"-12.34"},
-                {u"+.5", u"0.5"}},
+  } parsed[] = {{u"+.5", u"0.5"}, {u"1.500", u"1.5"},
+                {kMax, kMax},     {u"1.5E-3", u"0.0015"},
+                {u"-0", u"0"},    {u"12.34-", u"-12.34"},
+                {kTiny, kTiny},   {u"  -12.34 \t", u"-12.34"}},
     wide_parsed[] = {
-        {u"1e-1000000000000000000000", u"0"},
         {u"0.00000000000000000000000000005", u"0"},
         {u"79228162514264337593543950335.4", kMax},
-        {u"1e28", u"10000000000000000000000000000"},
         {u"7.9228162514264337593543950336", u"7.922816251426433759354395034"},
         {u"1.23456789012345678901234567885", u"1.2345678901234567890123456788"},
-        {u"-79228162514264337593543950335", u"-79228162514264337593543950335"},
         {u"123456789012345678901234567890e-5",
          u"1234567890123456789012345.6789"},
-        {u"1.2345678901234567890123456789", u"1.2345678901234567890123456789"},
         {u"0.000000000000000000000000000250000001",
          u"0.0000000000000000000000000003"},
         {u"0.00000000000000000000000000025",
@@ -67,20 +60,16 @@ TEST(DecimalTest, ParsesAndPrintsExactly) {
   EXPECT_EQ(max.lo(), 0xFFFFFFFFFFFFFFFFu);
   EXPECT_EQ(max.scale(), 0);
 
-  for (std::u16string_view text :
-       {u"", u"  ", u"abc", u"1..2", u"1e", u"1e+", u"--1", u"-1-", u"+-1",
-        u"1 2", u".", u"-", u"e5", u"&H10", u"1,000", u"1d5", u"0x1", u"- 1",
-        u"\u00A01"})
+  for (std::u16string_view text : {u"", u"1..2", u"1e+", u"-1-", u"+-1", u"1 2",
+                                   u".", u"&H10", u"1,000", u"\u00A01"})
     EXPECT_FALSE(Decimal::Parse(text).has_value()) << U8(text);
   for (std::u16string_view text :
-       {u"79228162514264337593543950336", u"-79228162514264337593543950336",
-        u"79228162514264337593543950335.5", u"1e29", u"1e1000000",
-        u"100000000000000000000000000000.0"})
+       {u"79228162514264337593543950336", u"79228162514264337593543950335.5",
+        u"1e1000000"})
     ExpectRaisesStandard(Decimal::Parse(text), kErrOverflow);
 }
 
-// To whole numbers and to Currency's four places, half to even; {} marks
-// an overflow (6).
+// {} marks an overflow (6).
 TEST(DecimalTest, RoundsHalfToEven) {
   using Rounded = std::pair<std::u16string_view, std::optional<int64_t>>;
   const Rounded whole[] = {
@@ -112,35 +101,7 @@ TEST(DecimalTest, RoundsHalfToEven) {
   }
 }
 
-// Scaling kMax by 10^28 to compare it with kTiny passes 128 bits.
-TEST(DecimalTest, ComparesExactlyAcrossScales) {
-  const struct {
-    std::u16string_view a, b;
-    int expected;
-  } compared[] = {{u"-0", u"0", 0},
-                  {u"-2", u"-3", 1},
-                  {kMax, kTiny, 1},
-                  {u"12.5", u"12.50000", 0},
-                  {u"2", u"-3", 1}},
-    wide_compared[] = {{kMax, u"7.9228162514264337593543950335", 1},
-                       {u"0.1", u"0.1000000000000000000000000001", -1},
-                       {u"0", u"-0.0000000000000000000000000001", 1},
-                       {u"-79228162514264337593543950335",
-                        u"-0.0000000000000000000000000001", -1},
-                       {u"7.9228162514264337593543950335",
-                        u"7.9228162514264337593543950334", 1}};
-  auto check = [](const auto& row) {
-    const Decimal a = MustParse(row.a), b = MustParse(row.b);
-    EXPECT_EQ(Decimal::Compare(a, b), row.expected) << U8(row.a);
-    EXPECT_EQ(Decimal::Compare(b, a), -row.expected) << U8(row.b);
-  };
-  for (const auto& row : compared) check(row);
-  for (const auto& row : wide_compared) check(row);
-}
-
-// From binary at 15 digits (Single 7), from integers and Currency exactly;
-// to the nearest Double, ties to even (either side of the midpoint between
-// 0.3 and the next Double too).
+// From binary at 15 digits (Single 7); to the nearest Double, ties to even.
 TEST(DecimalTest, ConvertsToAndFromOtherKinds) {
   const auto dbl = Decimal::FromDouble;
   const auto sgl = Decimal::FromSingle;
@@ -153,8 +114,7 @@ TEST(DecimalTest, ConvertsToAndFromOtherKinds) {
   } made[] =
       {{dbl(-0.0), u"0", 0},    {cur(-1), u"-0.0001", 4},
        {dbl(0.1), u"0.1", 1},   {sgl(1.0f / 3), u"0.3333333", 7},
-       {dbl(1e-30), u"0", 0},   {dbl(1.0 / 3), u"0.333333333333333", 15},
-       {cur(20000), u"2", 0},   {dbl(2.0 / 3), u"0.666666666666667", 15},
+       {dbl(1e-30), u"0", 0},   {dbl(2.0 / 3), u"0.666666666666667", 15},
        {dbl(-1.5), u"-1.5", 1}, {i64(INT64_MIN), u"-9223372036854775808", 0},
        {cur(15000), u"1.5", 1}, {cur(INT64_MIN), u"-922337203685477.5808", 4}},
     wide_made[] = {{dbl(123456789012345678.0), u"123456789012346000", 0},
@@ -175,8 +135,7 @@ TEST(DecimalTest, ConvertsToAndFromOtherKinds) {
   const struct {
     std::u16string_view text;
     double expected;
-  } doubles[] = {{u"0", 0.0},    {u"-123.456", -123.456},
-                 {u"0.1", 0.1},  {u"0.3000000000000000166533453693", 0.3},
+  } doubles[] = {{u"0.1", 0.1},  {u"0.3000000000000000166533453693", 0.3},
                  {kTiny, 1e-28}, {u"9007199254740993", 9007199254740992.0},
                  {kMax, 0x1p96}, {u"9007199254740995", 9007199254740996.0}},
     wide_doubles[] = {

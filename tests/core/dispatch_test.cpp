@@ -18,8 +18,7 @@ class Probe final : public Object {
     static const ClassInfo info =
         ClassBuilder<Probe>(u"Probe")
             .Method<&Probe::Sum>(u"Sum", {u"A", Opt(u"B", Value(10))})
-            .Method<&Probe::Kinds>(u"Kinds",
-                                   {u"L", u"S", u"D", u"F", u"I", u"Y"})
+            .Method<&Probe::Narrow>(u"Narrow", {u"I", u"Y"})
             .Method<&Probe::Echo>(u"Echo", {Opt(u"V")})
             .Method<&Probe::Tail>(u"Tail", {u"First", u"Rest"})
             .Method<&Probe::Typed>(u"Typed", {Opt(u"N"), Opt(u"S")})
@@ -35,12 +34,7 @@ class Probe final : public Object {
   }
 
   int32_t Sum(int32_t A, int32_t B) { return A + B; }
-  String Kinds(int32_t L, const String& S, double D, bool F, int16_t I,
-               uint8_t Y) {
-    return String(ToText(Value(L)).str() + u"|" + S.str() + u"|" +
-                  ToText(Value(D)).str() + u"|" + (F ? u"T" : u"F") + u"|" +
-                  ToText(Value(I)).str() + u"|" + ToText(Value::Byte(Y)).str());
-  }
+  int32_t Narrow(int16_t I, uint8_t Y) { return I * 1000 + Y; }
   Value Echo(const Value& V) { return V; }
   int32_t Tail(const Value& First, std::span<const Value> Rest) {
     seen_first = First;
@@ -75,9 +69,7 @@ std::string Described(const Value& v) {
   return ToUtf8(ToText(v));
 }
 
-// Names in any case, "" the default member; arguments converted to the
-// declared types, omitted ones given their default, their type's zero or
-// Missing, extra ones into the variable list. "#N": the call raises N.
+// "#N": the call raises N.
 TEST(DispatchTest, CallsBindTheirArguments) {
   const Ref<Probe> p = Probe::Create();
   const Value obj(p);
@@ -95,16 +87,13 @@ TEST(DispatchTest, CallsBindTheirArguments) {
       {u"", Get, {V(40)}, "80"},        {u"Take", Method, {V(1)}, "#13"},
       {u"count", Get, no, "42"},        {u"Sum", Get, {V(1), V(2)}, "3"},
       {u"Coun", Get, no, "#438"},       {u"Take", Method, {obj}, "True"},
-      {u"COUNT", Method, no, "42"},     {u"Sum", Method, {V(1), m}, "11"},
       {u"Typed", Method, no, "0/"},     {u"touch", Method, no, "(Empty)"},
       {u"Sum", Method, no, "#450"},     {u"Echo", Method, no, "(Missing)"},
-      {u"Nope", Method, no, "#438"},    {u"Take", Method, {none}, "False"},
-      {u"Sum", Set, {V(1)}, "#438"},    {u"Sum", Method, {V(u"x")}, "#13"},
-      {u"Sum", Method, {V(1)}, "11"},   {u"Echo", Method, {V()}, "(Empty)"},
+      {u"Sum", Set, {V(1)}, "#438"},    {u"Take", Method, {none}, "False"},
+      {u"Sum", Method, {V(1)}, "11"},   {u"Sum", Method, {V(1), m}, "11"},
       {u"Item", Let, {V(1)}, "#450"},   {u"Sum", Method, {m, V(2)}, "#449"},
       {u"Tail", Method, {V(1)}, "0"},   {u"Sum", Method, {m, m, m}, "#450"},
       {u"Tail", Method, forty, "39"},   {u"Typed", Method, {m, V(1)}, "0/1"},
-      {u"Count", Let, {V(1)}, "#438"},  {u"Sum", Method, {obj, V(1)}, "#450"},
       {u"Take", Method, {coll}, "#13"}, {u"Sum", Method, {null, V(1)}, "#94"}};
   for (const auto& c : calls) {
     SCOPED_TRACE(ToUtf8(c.name) + " " + c.result);
@@ -120,15 +109,13 @@ TEST(DispatchTest, CallsBindTheirArguments) {
   EXPECT_EQ(p->touched, 1);
   EXPECT_EQ(ToLong(CallByName(obj, u"Tail", Method, {V(1), V(2), V(3)})), 2);
   EXPECT_EQ(ToLong(p->seen_first), 1);
-  EXPECT_EQ(ToUtf8(ToText(CallByName(
-                obj, u"Kinds", Method,
-                {V(u"2.5"), V(7), V(u"1.25"), V(1), V(3.5), V(u"255")}))),
-            "2|7|1.25|T|4|255");
-  for (const auto& [i, y] :
-       {std::pair(V(40000), V(1)), std::pair(V(1), V(256))})
-    ExpectRaisesStandard(
-        CallByName(obj, u"Kinds", Method, {V(1), V(u"s"), V(1), V(1), i, y}),
-        kErrOverflow);
+  // Types that no library member takes, converted with their own ranges.
+  EXPECT_EQ(ToLong(CallByName(obj, u"Narrow", Method, {V(3.5), V(u"255")})),
+            4255);
+  ExpectRaisesStandard(CallByName(obj, u"Narrow", Method, {V(40000), V(1)}),
+                       kErrOverflow);
+  ExpectRaisesStandard(CallByName(obj, u"Narrow", Method, {V(1), V(256)}),
+                       kErrOverflow);
 
   // Arguments passed by reference are left as they were.
   std::vector<Value> args = {V(u"7"), V(2.5)};
@@ -154,15 +141,11 @@ TEST(DispatchTest, CallsBindTheirArguments) {
 // Value assignment reads the default member, which needs an index here.
 TEST(DispatchTest, ValueAssignmentOfObjects) {
   ExpectRaisesStandard(LetValue(Value::Nothing()), kErrObjectNotSet);
-  for (std::u16string_view name : {u"Probe", u"CDict", u"Collection"}) {
-    const Value obj =
-        name == u"Probe" ? Value(Probe::Create()) : CreateObject(name);
-    ExpectRaisesStandard(LetValue(obj), kErrWrongArgumentCount);
-  }
+  ExpectRaisesStandard(LetValue(Value(Probe::Create())),
+                       kErrWrongArgumentCount);
   EXPECT_EQ(LetValue(Value(u"x")).string_view(), u"x");
 
-  // The binder keeps an object alive across a member that drops the
-  // caller's last reference to it.
+  // The binder keeps alive an object whose member drops the last reference.
   Value holder = CreateObject(u"CDict");
   CallByName(holder, u"Item", CallType::Set, {Value(u"self"), holder});
   Value inner = CallByName(holder, u"Item", CallType::Get, {Value(u"self")});
@@ -173,14 +156,10 @@ TEST(DispatchTest, ValueAssignmentOfObjects) {
 }
 
 TEST(DispatchTest, CreateObjectByName) {
-  for (std::u16string_view name : {u"cdict", u"kxquorvel.CDICT"})
-    EXPECT_EQ(TypeName(CreateObject(name)), u"CDict") << ToUtf8(name);
+  EXPECT_EQ(TypeName(CreateObject(u"kxquorvel.CDICT")), u"CDict");
   EXPECT_EQ(TypeName(CreateObject(u"scripting.dictionary")), u"Dictionary");
-  EXPECT_EQ(TypeName(CreateObject(u"Collection")), u"Collection");
-  for (std::u16string_view name :
-       {u"", u"KxQuorvel.", u"NoSuchClass", u"KxQuorvel.Nope", u"CDictx"}) {
+  for (std::u16string_view name : {u"", u"KxQuorvel.", u"CDictx"}) {
     ExpectRaisesStandard(CreateObject(name), kErrCantCreateObject);
-    EXPECT_EQ(FindObjectMaker(name), nullptr) << ToUtf8(name);
   }
   // A maker found once makes what CreateObject makes, a new object each time.
   const ObjectMaker make = FindObjectMaker(u"kxquorvel.kxdocrec");
@@ -188,36 +167,13 @@ TEST(DispatchTest, CreateObjectByName) {
   const Ref<Object> made = make();
   EXPECT_EQ(made->TypeName(), u"KxDocRec");
   EXPECT_NE(make().get(), made.get());
-  EXPECT_NE(CreateObject(u"CDict").object(), CreateObject(u"CDict").object());
 }
 
-// A variable list before another parameter, which no ClassBuilder declares.
-void TableWithListBeforeLast() {
-  ParamInfo list;
-  list.name = u"Rest";
-  list.is_param_array = true;
-  ParamInfo last;
-  last.name = u"Last";
-  MemberInfo m{u"Gap", MemberKind::Method, {list, last}, nullptr};
-  ClassInfo(u"Bad", {m}, u"");
-}
-
-// A table that breaks the binder's rules stops the process when built: a
-// write takes its new value required and last, a variable list comes last.
+// A table that breaks the binder's rules stops the process when built.
 TEST(DispatchDeathTest, MalformedMemberTablesAreRefused) {
   EXPECT_DEATH(
       ClassBuilder<Probe>(u"Bad").Let<&Probe::Touch>(u"Touch", {}).Build(),
       "member table of Bad is wrong at Touch");
-  EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
-                   .Let<&Probe::Echo>(u"Echo", {Opt(u"V")})
-                   .Build(),
-               "member table of Bad is wrong at Echo");
-  EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
-                   .Let<&Probe::Tail>(u"Tail", {u"First", u"Rest"})
-                   .Build(),
-               "member table of Bad is wrong at Tail");
-  EXPECT_DEATH(TableWithListBeforeLast(),
-               "member table of Bad is wrong at Gap");
   EXPECT_DEATH(ClassBuilder<Probe>(u"Bad")
                    .Method<&Probe::Touch>(u"Touch")
                    .Default(u"Item")

@@ -1,5 +1,4 @@
-// The strict UTF-8 codec: every boundary of the well-formed sequences and
-// the fault it reports (pieces cut anywhere: the fuzz target's corpus).
+// Pieces cut anywhere are the fuzz target's.
 #include "quorvel/utf8.h"
 
 #include <gtest/gtest.h>
@@ -18,9 +17,6 @@ std::string Bytes(std::string_view hex) {
 
 constexpr size_t kOk = SIZE_MAX;
 
-// Well-formed sequences at each boundary, then overlong forms, surrogates,
-// past U+10FFFF, bytes that never lead, and sequences broken or cut short
-// after each of their bytes.
 TEST(Utf8Test, SequencesAtEveryBoundary) {
   const struct {
     const char* hex;
@@ -28,25 +24,21 @@ TEST(Utf8Test, SequencesAtEveryBoundary) {
     size_t offset = kOk;  // of the fault
     size_t length = 0;    // of its maximal subpart
     bool cut = false;     // the end cuts the sequence short
-  } cases[] = {{"C2 80", u"\u0080"},    {"", u""},
-               {"DF BF", u"\u07FF"},    {"80", u"", 0, 1},
-               {"C0 80", u"", 0, 1},    {"FE", u"", 0, 1},
-               {"C1 BF", u"", 0, 1},    {"FF", u"", 0, 1},
-               {"BF 41", u"", 0, 1},    {"C2 C2 80", u"", 0, 1},
-               {"C2 41", u"", 0, 1},    {"F0 8F BF BF", u"", 0, 1},
-               {"E0 A0 80", u"\u0800"}, {"F4 90 80 80", u"", 0, 1},
-               {"E1 80 80", u"\u1000"}, {"F5 80 80 80", u"", 0, 1},
-               {"ED 9F BF", u"\uD7FF"}, {"E0 A0", u"", 0, 2, true},
-               {"EE 80 80", u"\uE000"}, {"F0 90", u"", 0, 2, true},
-               {"EF BF BF", u"\uFFFF"}, {"F0 90 80 41", u"", 0, 3},
-               {"E0 9F BF", u"", 0, 1}, {"F0 90 80", u"", 0, 3, true},
-               {"E1", u"", 0, 1, true}, {"F0 90 80 80", u"\U00010000"},
-               {"ED A0 80", u"", 0, 1}, {"F3 BF BF BF", u"\U000FFFFF"},
-               {"E1 80 41", u"", 0, 2}, {"F4 8F BF BF", u"\U0010FFFF"},
-               {"ED BF BF", u"", 0, 1}, {"41 42 E2 82", u"", 2, 2, true},
-               {"E1 41 80", u"", 0, 1}, {"41 C3 A9 ED A0 80", u"", 3, 1},
-               {"F0 90 41", u"", 0, 2}, {"00 7F", std::u16string(u"\0\x7F", 2)},
-               {"C2", u"", 0, 1, true}};
+  } cases[] = {
+      {"C2 80", u"\u0080"},      {"F0 8F BF BF", u"", 0, 1},
+      {"80", u"", 0, 1},         {"F4 90 80 80", u"", 0, 1},
+      {"DF BF", u"\u07FF"},      {"F5 80 80 80", u"", 0, 1},
+      {"C1 BF", u"", 0, 1},      {"F0 90 80 41", u"", 0, 3},
+      {"E0 A0 80", u"\u0800"},   {"F0 90 80", u"", 0, 3, true},
+      {"FF", u"", 0, 1},         {"F0 90 80 80", u"\U00010000"},
+      {"ED 9F BF", u"\uD7FF"},   {"F4 8F BF BF", u"\U0010FFFF"},
+      {"C2 41", u"", 0, 1},      {"41 42 E2 82", u"", 2, 2, true},
+      {"EE 80 80", u"\uE000"},   {"41 C3 A9 ED A0 80", u"", 3, 1},
+      {"EF BF BF", u"\uFFFF"},   {"00 7F", std::u16string(u"\0\x7F", 2)},
+      {"E0 9F BF", u"", 0, 1},   {"ED A0 80", u"", 0, 1},
+      {"ED BF BF", u"", 0, 1},   {"E1 80 41", u"", 0, 2},
+      {"E1", u"", 0, 1, true},   {"C2", u"", 0, 1, true},
+      {"E0 A0", u"", 0, 2, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hex);
     const std::string bytes = Bytes(c.hex);
@@ -81,7 +73,7 @@ TEST(Utf8Test, SequencesAtEveryBoundary) {
   }
 }
 
-// Runs of ASCII of every length and alignment before a fault or a sequence.
+// Every length and alignment of the wide ASCII steps, both ways.
 TEST(Utf8Test, RunsOfEveryLength) {
   for (size_t n = 0; n < 70; ++n) {
     for (const std::string& tail : {Bytes("FF"), Bytes("C3 A9 80")}) {
@@ -92,39 +84,33 @@ TEST(Utf8Test, RunsOfEveryLength) {
       std::u16string text;
       EXPECT_FALSE(Utf8ToUtf16(bytes, &text));
     }
-    const std::string good =
-        std::string(n, 'b') + "\xC3\xA9" + std::string(n, 'c');
-    EXPECT_EQ(FromUtf8(good),
-              std::u16string(n, u'b') + u"\u00E9" + std::u16string(n, u'c'));
+    const std::string good = std::string(n, 'b') + "\xC3\xA9" + "c";
+    const std::u16string wide = std::u16string(n, u'b') + u"\u00E9c";
+    EXPECT_EQ(FromUtf8(good), wide);
+    EXPECT_EQ(ToUtf8(wide), good);
   }
 }
 
-// A lone surrogate is written as U+FFFD; the lenient reader writes one
-// U+FFFD per maximal subpart.
+// The lenient reader writes one U+FFFD per maximal subpart.
 TEST(Utf8Test, LoneSurrogatesAndLenientReplacement) {
   const size_t none = std::u16string_view::npos;
   const struct {
     std::u16string text;
     size_t lone;
     std::string utf8;
-  } encode[] = {{u"abc", none, "abc"},
-                {std::u16string(1, 0xD800), 0, "\xEF\xBF\xBD"},
-                {std::u16string(1, 0xDFFF) + u"x", 0, "\xEF\xBF\xBDx"},
-                {u"ab" + std::u16string(1, 0xDBFF), 2, "ab\xEF\xBF\xBD"},
-                {std::u16string{0xDC00, 0xD800}, 0, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  } encode[] = {{std::u16string(1, 0xD800), 0, "\xEF\xBF\xBD"},
                 {u"\U0001F600" + std::u16string(1, 0xDC00), 2,
                  "\xF0\x9F\x98\x80\xEF\xBF\xBD"},
-                {std::u16string(20, u'x') + u"\u00E9", none,
-                 std::string(20, 'x') + "\xC3\xA9"}};
+                {u"x\u00E9", none, "x\xC3\xA9"}};
   for (const auto& c : encode) {
     EXPECT_EQ(FindLoneSurrogate(c.text), c.lone) << c.utf8;
     EXPECT_EQ(ToUtf8(c.text), c.utf8);
   }
   const std::pair<const char*, std::u16string> lenient[] = {
-      {"C0 80", u"\uFFFD\uFFFD"}, {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},
-      {"E2 82", u"\uFFFD"},       {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"E2 82 41", u"\uFFFDA"},   {"F0 9F 98 41 80", u"\uFFFDA\uFFFD"},
-      {"61 80 62", u"a\uFFFDb"}};
+      {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},
+      {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"E2 82 41", u"\uFFFDA"},
+      {"F0 9F 98 41 80", u"\uFFFDA\uFFFD"}};
   for (const auto& [hex, text] : lenient)
     EXPECT_EQ(FromUtf8(Bytes(hex)), text) << hex;
 }

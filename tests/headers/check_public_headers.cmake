@@ -1,7 +1,5 @@
 # Fails when an installed header names `internal::` (outside the headers
-# listed below, whose inline code needs it), a test double of the file seam,
-# or a header under src/. Run with
-#   cmake -DROOT=<source tree> -P check_public_headers.cmake
+# listed below), a test double, or a header under src/.
 cmake_minimum_required(VERSION 3.22)
 
 if(NOT DEFINED ROOT)
@@ -26,22 +24,20 @@ foreach(header ${headers})
   file(READ ${ROOT}/include/quorvel/${header} text)
   string(REPLACE ";" "," text "${text}")
   string(REPLACE "\n" ";" lines "${text}")
-  set(number 0)
   foreach(line IN LISTS lines)
-    math(EXPR number "${number} + 1")
     if(line MATCHES "^[ \t]*//")
       continue()
     endif()
     if(line MATCHES "internal::|namespace internal" AND
        NOT header IN_LIST internal_allowed)
-      list(APPEND faults "${header}:${number}: names the internals: ${line}")
+      list(APPEND faults "${header}: names the internals: ${line}")
     endif()
     if(line MATCHES "FaultyFileSystem|MemoryFileSystem")
-      list(APPEND faults "${header}:${number}: names a test double: ${line}")
+      list(APPEND faults "${header}: names a test double: ${line}")
     endif()
     if(line MATCHES "#[ \t]*include[ \t]*\"" AND
        NOT line MATCHES "#[ \t]*include[ \t]*\"quorvel/")
-      list(APPEND faults "${header}:${number}: includes outside the public headers: ${line}")
+      list(APPEND faults "${header}: includes outside the public headers: ${line}")
     endif()
   endforeach()
 endforeach()

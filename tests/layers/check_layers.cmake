@@ -1,8 +1,5 @@
-# Fails when a file of a layer (src/ or a public header) includes a header
-# of a layer it may not use, or a client tree (tool, Python package,
-# benchmarks, fuzz targets) includes anything but public headers and its
-# own files:
-#   core <- collections <- (json, codecs, dataset) <- stores <- facade <- c_api
+# Fails when a layer includes a header of a layer it may not use, or a client
+# tree includes anything but public headers and its own files.
 # Run with cmake -DROOT=<source tree> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.22)
 
@@ -40,14 +37,11 @@ set(headers_c_api quorvel_c.h)
 set(clients tools python bench fuzz)
 set(shares_fuzz tests)
 
-# Known crossings, "FILE -> HEADER", each with its reason; an entry that no
-# longer occurs fails too, so the list only shrinks.
+# Known crossings; an entry that no longer occurs fails, so the list shrinks.
 set(allowed
-  # The model of a document file makes the ids a store generates, by the
-  # stores' own rule, which no client needs.
+  # The document file's model makes ids by the stores' private rule.
   "fuzz/store_ops_fuzz.cpp -> stores/doc_rules.h"
-  # The field matcher of the document file is private; its fuzz target
-  # compares it with the decoding rule it stands in for.
+  # The private field matcher is fuzzed against the rule it stands in for.
   "fuzz/doc_match_fuzz.cpp -> stores/doc_match.h"
   "fuzz/doc_match_fuzz.cpp -> stores/doc_rules.h"
 )
@@ -79,26 +73,51 @@ function(layer_of_include include out)
   endif()
 endfunction()
 
-# Checks every quoted include of `file` (a path under ROOT) against `layer`.
-function(check_file file layer)
+# Checks every quoted include of `file` (a path under ROOT), a file of the
+# layer or the client tree `owner`.
+function(check_file file owner)
+  get_filename_component(dir ${file} DIRECTORY)
   file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   foreach(line ${lines})
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1"
            include "${line}")
-    layer_of_include("${include}" target)
-    if(target STREQUAL "" OR target STREQUAL layer OR
-       target IN_LIST uses_${layer})
-      continue()
+    if(owner IN_LIST clients)
+      if(include MATCHES "^quorvel/")
+        continue()
+      endif()
+      # Its own: in its tree or a shared one, never a name also under src/.
+      get_filename_component(found ${ROOT}/${dir}/${include} ABSOLUTE)
+      file(RELATIVE_PATH found ${ROOT} ${found})
+      set(own FALSE)
+      if(EXISTS ${ROOT}/${found} AND found MATCHES "^${owner}/")
+        set(own TRUE)
+      endif()
+      foreach(shared ${shares_${owner}})
+        if(EXISTS ${ROOT}/${shared}/${include})
+          set(own TRUE)
+        endif()
+      endforeach()
+      if(own AND NOT EXISTS ${ROOT}/src/${include})
+        continue()
+      endif()
+      set(why "${owner} may include public headers and its own files only")
+    else()
+      layer_of_include("${include}" target)
+      if(target STREQUAL "" OR target STREQUAL owner OR
+         target IN_LIST uses_${owner})
+        continue()
+      endif()
+      set(why "${owner} may not use ${target}")
     endif()
     set(entry "${file} -> ${include}")
     if(entry IN_LIST allowed)
       list(APPEND allowed_seen "${entry}")
-      set(allowed_seen "${allowed_seen}" PARENT_SCOPE)
-      continue()
+    else()
+      list(APPEND faults "${entry} (${why})")
     endif()
-    list(APPEND faults "${entry} (${layer} may not use ${target})")
-    set(faults "${faults}" PARENT_SCOPE)
   endforeach()
+  set(faults "${faults}" PARENT_SCOPE)
+  set(allowed_seen "${allowed_seen}" PARENT_SCOPE)
 endfunction()
 
 # The sources of each layer.
@@ -130,44 +149,6 @@ foreach(header ${public})
   check_file(include/quorvel/${header} ${layer_of_quorvel/${header}})
 endforeach()
 
-# Checks every quoted include of `file`, a file of the client tree `tree`.
-function(check_client_file file tree)
-  get_filename_component(dir ${file} DIRECTORY)
-  file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
-  foreach(line ${lines})
-    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1"
-           include "${line}")
-    if(include MATCHES "^quorvel/")
-      continue()
-    endif()
-    # Its own: found from its folder inside its tree, or in a shared tree;
-    # never a name that is also a header of src/.
-    get_filename_component(found ${ROOT}/${dir}/${include} ABSOLUTE)
-    file(RELATIVE_PATH found ${ROOT} ${found})
-    set(own FALSE)
-    if(EXISTS ${ROOT}/${found} AND found MATCHES "^${tree}/")
-      set(own TRUE)
-    endif()
-    foreach(shared ${shares_${tree}})
-      if(EXISTS ${ROOT}/${shared}/${include})
-        set(own TRUE)
-      endif()
-    endforeach()
-    if(own AND NOT EXISTS ${ROOT}/src/${include})
-      continue()
-    endif()
-    set(entry "${file} -> ${include}")
-    if(entry IN_LIST allowed)
-      list(APPEND allowed_seen "${entry}")
-      set(allowed_seen "${allowed_seen}" PARENT_SCOPE)
-      continue()
-    endif()
-    list(APPEND faults
-         "${entry} (${tree} may include public headers and its own files only)")
-    set(faults "${faults}" PARENT_SCOPE)
-  endforeach()
-endfunction()
-
 foreach(tree ${clients})
   if(NOT IS_DIRECTORY ${ROOT}/${tree})
     continue()
@@ -175,7 +156,7 @@ foreach(tree ${clients})
   file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/${tree}/*)
   foreach(source ${sources})
     if(source MATCHES "\\.(h|hpp|c|cc|cpp|inc)$")
-      check_client_file(${source} ${tree})
+      check_file(${source} ${tree})
     endif()
   endforeach()
 endforeach()

@@ -1,1 +1,0 @@
-// A public header placed in no layer.

@@ -1,1 +1,0 @@
-// A folder the layers do not name.

@@ -1,1 +1,0 @@
-// A header of the tool's own.
