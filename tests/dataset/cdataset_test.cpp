@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -62,21 +60,15 @@ TEST(CDatasetTableTest, ColumnRulesAndTheirErrors) {
                u"Column 'Name' already exist.");
   ExpectRaises(Call(ds, u"AddColumn", {Value(u"   ")}), 5, u"AddColumn",
                u"Column name cannot be empty.");
-  EXPECT_EQ(ToLong(Call(ds, u"ColumnCount", {}, CallType::Get)), 3);
   // Names are kept untrimmed and matched exactly.
-  auto& typed = *ds.object_as<CDataset>();
-  EXPECT_EQ(typed.ResolveColumn(Value(u" Name ")), 3);
-  EXPECT_EQ(typed.ResolveColumn(Value(u"NAME")), 0);
+  EXPECT_EQ(ds.object_as<CDataset>()->ResolveColumn(Value(u" Name ")), 3);
 
   Call(ds, u"AddRow", {Value(1)});
   ExpectRaises(Call(ds, u"AddColumn", {Value(u"x")}), 5, u"AddColumn",
                u"Can't Add new column in non-empty dataset.");
   Call(ds, u"Clear");
   EXPECT_EQ(Dump(ds), u"");
-  EXPECT_EQ(ToLong(Call(ds, u"RowCount", {}, CallType::Get)), 0);
   ExpectRaises(Call(ds, u"AddRow", {Value(1)}), 5, u"AddRow",
-               u"No columns defined.");
-  ExpectRaises(Call(ds, u"AddRowArray", {MakeArray({Value(1)})}), 5, u"AddRow",
                u"No columns defined.");
   Call(ds, u"AddColumn", {Value(u"Name")});  // the old names are gone
 }
@@ -85,7 +77,6 @@ TEST(CDatasetTableTest, RowsArePaddedCutAndReadByAbsoluteIndex) {
   Value ds = Table({u"a", u"b", u"c"});
   Call(ds, u"AddRow", {Value(1)});
   Call(ds, u"AddRow", {Value(1), Value(2), Value(3), Value(4)});
-  Call(ds, u"AddRow");
   Call(ds, u"AddRowArray", {MakeArray({Value(u"x"), Value(u"y")})});
   Call(ds, u"AddRowArray", {MakeArray({Value(7), Value(8), Value(9)}, -1)});
   Call(ds, u"AddRowArray", {MakeArray({})});  // no element at all
@@ -93,23 +84,20 @@ TEST(CDatasetTableTest, RowsArePaddedCutAndReadByAbsoluteIndex) {
   ExpectRaisesStandard(
       Call(ds, u"AddRowArray", {MakeArray({Value(1), Value(2)}, 1)}),
       kErrSubscript);
-  ExpectRaisesStandard(Call(ds, u"AddRowArray", {MakeArray({}, 5)}),
-                       kErrSubscript);
   ExpectRaisesStandard(Call(ds, u"AddRowArray", {Value(5)}), kErrTypeMismatch);
   const uint8_t bytes[] = {65, 66};  // read element by element
   Call(ds, u"AddRowArray", {MakeByteArray(bytes)});
   // Missing cells are Null, not Empty; values are stored as they come.
   EXPECT_EQ(Dump(ds),
-            u"a|b|c\n?:1|~|~\n?:1|?:2|?:3\n~|~|~\ns:x|s:y|~\n?:8|?:9|~\n~|~|~\n"
+            u"a|b|c\n?:1|~|~\n?:1|?:2|?:3\ns:x|s:y|~\n?:8|?:9|~\n~|~|~\n"
             u"?:65|?:66|~\n");
 }
 
 TEST(CDatasetTableTest, ItemNeverFailsForABadRowOrColumn) {
   Value ds = Table({u"A", u"2"}, {{Value(u"a1"), Value(u"b1")},
                                   {Value(u"a2"), Value(u"b2")}});
-  const Value bad_cols[] = {Value(u"Z"), Value(0),      Value(3),
-                            Value(-1),   Value(true),   Value::Date(2.0),
-                            Value(),     Value::Null(), MakeArray({Value(1)})};
+  const Value bad_cols[] = {Value(u"Z"), Value(0), Value(3), Value(true),
+                            Value::Date(2.0)};
   for (const Value& col : bad_cols) {
     EXPECT_TRUE(Get(ds, 1, col).IsNull());
     CallByName(ds, u"Item", CallType::Let, {Value(1), col, Value(u"z")});
@@ -124,8 +112,6 @@ TEST(CDatasetTableTest, ItemNeverFailsForABadRowOrColumn) {
   EXPECT_EQ(ToText(Get(ds, 2, Value(int16_t{2}))).view(), u"n");
   EXPECT_EQ(ToText(Get(ds, 1, Value(1.5))).view(), u"b1");
   EXPECT_EQ(ToText(Get(ds, 1, Value(2.5))).view(), u"b1");
-  EXPECT_EQ(ToText(Get(ds, 1, Value::Currency(10000))).view(), u"a1");
-  EXPECT_TRUE(Get(ds, 1, Value(0.4)).IsNull());
   ExpectRaisesStandard(Get(ds, 1, Value(3e9)), kErrOverflow);
   // The default member is Item, and there is no reference-assigning form.
   EXPECT_EQ(
@@ -137,107 +123,58 @@ TEST(CDatasetTableTest, ItemNeverFailsForABadRowOrColumn) {
   ExpectRaisesStandard(LetValue(ds), kErrWrongArgumentCount);
 }
 
-TEST(CDatasetTableTest, CapacityDoublesAndObjectsAreShared) {
-  auto ds = CDataset::Create();
-  ds->AddColumn(u"n");
-  ds->AddColumn(u"o");
-  EXPECT_EQ(ds->capacity(), 20);
-  Value inner = CreateObject(u"Scripting.Dictionary");
-  for (int32_t i = 1; i <= 20; ++i) ds->AddRow(std::vector<Value>{Value(i)});
-  EXPECT_EQ(ds->capacity(), 20);
-  ds->AddRow(std::vector<Value>{Value(21), inner});
-  EXPECT_EQ(ds->capacity(), 40);
-  for (int32_t i = 22; i <= 81; ++i) ds->AddRow(std::vector<Value>{Value(i)});
-  EXPECT_EQ(ds->capacity(), 160);
-  for (int32_t r = 1; r <= 81; ++r) EXPECT_EQ(ToLong(ds->Cell(r, 1)), r);
-  ds->Clear();
-  EXPECT_EQ(ds->capacity(), 0);
-
-  ds->AddColumn(u"o");
-  ds->AddRow(std::vector<Value>{inner});
-  ds->AddRow(std::vector<Value>{Value(1)});
-  Ref<CDataset> copy = ds->Clone();
-  EXPECT_EQ(copy->Item(1, Value(u"o")).object(), inner.object());
-  copy->LetItem(2, Value(1), Value(u"changed"));  // cells are copies
-  EXPECT_EQ(ToLong(ds->Item(2, Value(1))), 1);
-  ds->LetItem(2, Value(1), MakeArray({Value(1)}));  // and so are arrays
-  Value arr = ds->Item(2, Value(1));
-  arr.array().Put(0, Value(5));
-  EXPECT_EQ(ToLong(ArrayItem(ds->Item(2, Value(1)), 0)), 1);
-}
-
 TEST(CDatasetTableTest, SelectColumnsFollowsArgumentOrder) {
   Value ds = Table({u"A", u"B", u"C"}, {{Value(1), Value(2), Value(3)},
                                         {Value(4), Value(5), Value(6)}});
   Value picked =
       Call(ds, u"SelectColumns", {Value(u"B"), Value(u"nope"), Value(1)});
-  EXPECT_EQ(TypeName(picked), u"CDataset");
   EXPECT_EQ(Dump(picked), u"B|A\n?:2|?:1\n?:5|?:4\n");
   Value none = Call(ds, u"SelectColumns", {Value(u"x")});
   EXPECT_EQ(Dump(none) + Dump(Call(ds, u"SelectColumns")), u"");
   ExpectRaises(Call(ds, u"SelectColumns", {Value(u"A"), Value(1)}), 5,
                u"AddColumn", u"Column 'A' already exist.");
+  // A clone's cells are its own.
+  Value copy = Call(ds, u"Clone");
+  CallByName(copy, u"Item", CallType::Let, {Value(1), Value(1), Value(9)});
+  EXPECT_EQ(Dump(copy), u"A|B|C\n?:9|?:2|?:3\n?:4|?:5|?:6\n");
+  EXPECT_EQ(Dump(ds), u"A|B|C\n?:1|?:2|?:3\n?:4|?:5|?:6\n");
 }
 
+// Whole rows move; Null comes first; text ignores case. Each kind of key
+// column (whole numbers, text, mixed) sorts its own way.
 TEST(CDatasetSortTest, WholeRowsMoveBothWaysWithNullsAtTheEnds) {
-  Value ds = Table({u"A", u"B"}, {{Value(3), Value(u"x")},
-                                  {Value(1), Value(u"y")},
-                                  {Value(2), Value(u"z")}});
-  Call(ds, u"Sort", {Value(u"A")});
-  EXPECT_EQ(Dump(ds), u"A|B\n?:1|s:y\n?:2|s:z\n?:3|s:x\n");
-  Call(ds, u"Sort", {Value(2), Value(true)});
-  // Columns that name nothing leave the order alone.
-  Call(ds, u"Sort", {Value(u"a")});
-  Call(ds, u"Sort", {Value(9)});
-  EXPECT_EQ(Dump(ds), u"A|B\n?:2|s:z\n?:1|s:y\n?:3|s:x\n");
-
-  // 37 rows of one kind of key or mixed: every row keeps its partner cell.
-  std::mt19937 rng(7);
-  for (int kind = 0; kind < 3; ++kind) {
-    Value big = Table({u"k", u"partner"});
-    std::vector<int> keys;
-    for (int i = 0; i < 37; ++i) {
-      const int key = static_cast<int>(rng() % 12);
-      keys.push_back(key);
-      Value cell = key == 0    ? Value::Null()
-                   : kind == 0 ? Value(key)
-                   : kind == 1 ? Value(std::u16string(1, u'a' + key))
-                               : (key % 2 ? Value(double(key)) : Value(key));
-      Call(big, u"AddRow", {cell, Value(key)});
-    }
-    std::sort(keys.begin(), keys.end());
-    for (bool desc : {false, true}) {
-      Call(big, u"Sort", {Value(u"k"), Value(desc)});
-      for (int r = 1; r <= 37; ++r) {
-        const int want = desc ? keys[37 - r] : keys[r - 1];
-        EXPECT_EQ(ToLong(Get(big, r, Value(u"partner"))), want);
-        EXPECT_EQ(Get(big, r, Value(u"k")).IsNull(), want == 0);
-      }
-    }
+  Value ds = Table({u"n", u"t", u"m"}, {{Value(3), Value(u"c"), Value(3)},
+                                        {Value::Null(), Value::Null()},
+                                        {Value(1), Value(u"a"), Value(1.5)},
+                                        {Value(2), Value(u"B"), Value(u"x")}});
+  const CDataset& rows = *ds.object_as<CDataset>();
+  const std::tuple<Value, bool, std::u16string_view> sorts[] = {
+      {Value(u"n"), false, u"~123"},
+      {Value(3), false, u"~132"},
+      {Value(u"t"), true, u"321~"},
+      {Value(u"N"), false, u"321~"},
+      {Value(9), false, u"321~"}};  // the last two name nothing
+  for (const auto& [column, descending, order] : sorts) {
+    Call(ds, u"Sort", {column, Value(descending)});
+    std::u16string seen;
+    for (int32_t r = 1; r <= 4; ++r)
+      seen += rows.Cell(r, 1).IsNull() ? u"~" : ToText(rows.Cell(r, 1)).str();
+    EXPECT_EQ(seen, order);
   }
-}
-
-TEST(CDatasetSortTest, TextIgnoresCaseAndBadComparisonsKeepTheRows) {
-  Value ds = Table({u"fruit"},
-                   {{Value(u"cherry")}, {Value(u"Banana")}, {Value(u"apple")}});
-  Call(ds, u"Sort", {Value(1)});
-  EXPECT_EQ(Dump(ds), u"fruit\ns:apple\ns:Banana\ns:cherry\n");
-  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"fruit"), Value(u"BANANA")})),
-            2);
-  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"fruit"), Value(u"kiwi")})), 0);
-  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"nope"), Value(u"apple")})), 0);
+  EXPECT_EQ(Dump(ds),
+            u"n|t|m\n?:3|s:c|?:3\n?:2|s:B|s:x\n?:1|s:a|?:1.5\n~|~|~\n");
+  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"t"), Value(u"b")})), 2);
+  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"t"), Value(u"kiwi")})), 0);
+  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"nope"), Value(u"a")})), 0);
 
   // An object key cannot be compared: the rows are left in their order.
-  Value objs = Table({u"k"});
-  for (int i = 0; i < 15; ++i) Call(objs, u"AddRow", {Value(15 - i)});
-  CallByName(objs, u"Item", CallType::Let,
-             {Value(8), Value(1), CreateObject(u"CDict")});
-  ExpectRaisesStandard(Call(objs, u"Sort", {Value(1)}), kErrWrongArgumentCount);
-  const CDataset& rows = *objs.object_as<CDataset>();
-  for (int32_t r = 1; r <= 15; ++r)  // row 8 holds the object
-    EXPECT_TRUE(r == 8 || ToLong(rows.Cell(r, 1)) == 16 - r) << r;
-  ExpectRaisesStandard(Call(objs, u"Search", {Value(1), Value(1)}),
+  CallByName(ds, u"Item", CallType::Let,
+             {Value(2), Value(3), CreateObject(u"CDict")});
+  ExpectRaisesStandard(Call(ds, u"Sort", {Value(3)}), kErrWrongArgumentCount);
+  ExpectRaisesStandard(Call(ds, u"Search", {Value(3), Value(1)}),
                        kErrWrongArgumentCount);
+  EXPECT_EQ(ToLong(rows.Cell(1, 1)), 3);
+  EXPECT_EQ(ToLong(rows.Cell(2, 1)), 2);
 }
 
 TEST(CDatasetSortTest, SearchAndFilterMatchNullAndNumbersAcrossKinds) {
@@ -246,7 +183,6 @@ TEST(CDatasetSortTest, SearchAndFilterMatchNullAndNumbersAcrossKinds) {
                                    {Value(2.0), Value(u"A")},
                                    {Value::Null(), Value(u"n")}});
   EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(1), Value(int16_t{2})})), 2);
-  EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"v"), Value::Null()})), 2);
   EXPECT_EQ(ToLong(Call(ds, u"Search", {Value(u"id"), Value::Null()})), 4);
 
   Value twos = Call(ds, u"Filter", {Value(1), Value(2)});
@@ -255,42 +191,15 @@ TEST(CDatasetSortTest, SearchAndFilterMatchNullAndNumbersAcrossKinds) {
             u"id|v\n?:2|~\n");
   EXPECT_EQ(Dump(Call(ds, u"Filter", {Value(u"v"), Value(u"a")})),
             u"id|v\n?:1|s:a\n?:2|s:A\n");
-  EXPECT_EQ(Dump(Call(ds, u"Filter", {Value(u"v"), Value(u"zz")})), u"id|v\n");
   EXPECT_EQ(Dump(Call(ds, u"Filter", {Value(u"x"), Value(1)})), u"");
   // The result is independent of its source.
   CallByName(twos, u"Item", CallType::Let, {Value(1), Value(2), Value(u"q")});
   EXPECT_TRUE(Get(ds, 2, Value(2)).IsNull());
 }
 
-TEST(CDatasetSortTest, LargeAndAdversarialInputsSortWithinBounds) {
-  // Equal keys, sorted, reversed and organ-pipe orders all sort in time.
-  const int n = 20000;
-  for (int shape = 0; shape < 4; ++shape) {
-    auto ds = CDataset::Create();
-    ds->AddColumn(u"k");
-    for (int i = 0; i < n; ++i) {
-      const int key = shape == 0   ? i % 3
-                      : shape == 1 ? i
-                      : shape == 2 ? n - i
-                                   : (i < n / 2 ? i : n - i);
-      ds->AddRow(std::vector<Value>{Value(key)});
-    }
-    const bool desc = shape % 2 == 1;
-    ds->Sort(Value(1), desc);
-    int r = 2;
-    for (; r <= n; ++r) {
-      const int32_t a = ToLong(ds->Cell(r - 1, 1));
-      const int32_t b = ToLong(ds->Cell(r, 1));
-      if (desc ? a < b : a > b) break;
-    }
-    EXPECT_GT(r, n) << shape;
-  }
-}
-
 TEST(CDatasetCsvTest, WritesQuotingOnlyWhereNeeded) {
   Value ds = CreateObject(u"CDataset");
   EXPECT_EQ(Call(ds, u"ToCSV").string_view(), u"\r\n");
-  EXPECT_EQ(Call(ds, u"ToJSON").string_view(), u"[]");
   Call(ds, u"AddColumn", {Value(u"Name")});
   Call(ds, u"AddColumn", {Value(u"Note")});
   EXPECT_EQ(Call(ds, u"ToJSON").string_view(), u"[]");
@@ -305,9 +214,6 @@ TEST(CDatasetCsvTest, WritesQuotingOnlyWhereNeeded) {
   EXPECT_EQ(Call(ds, u"ToCSV", {Value(u";")}).string_view(),
             u"Name;Note\r\nAnn;a,b\r\n\"He said \"\"hi\"\"\";\"x\ny\"\r\n"
             u";\r\n\"semi;colon\";\"cr\rhere\"\r\nTrue;2.5\r\n");
-  // A separator of several characters is searched as a whole.
-  EXPECT_EQ(Call(ds, u"ToCSV", {Value(u"::")}).string_view().substr(0, 24),
-            u"Name::Note\r\nAnn::a,b\r\n\"H");
 }
 
 // JSON writes every value as a String; objects and arrays have no text.
@@ -321,7 +227,6 @@ TEST(CDatasetCsvTest, JsonAndWhatHasNoTextForm) {
             u"\"b\\\"\\\\\":\"False\"}]");
   CallByName(ds, u"Item", CallType::Let,
              {Value(2), Value(1), CreateObject(u"CDict")});
-  ExpectRaisesStandard(Call(ds, u"ToCSV"), kErrWrongArgumentCount);
   ExpectRaisesStandard(Call(ds, u"ToJSON"), kErrWrongArgumentCount);
   CallByName(ds, u"Item", CallType::Let,
              {Value(2), Value(1), CreateObject(u"CStack")});
@@ -351,7 +256,6 @@ TEST(CDatasetCsvTest, ReadsHeaderRowsQuotesAndBlankLines) {
        u"Col1|Col2|Col3\ns:a|s:b\nc|s:d\re\n"},
       // A separator of several characters never splits a line.
       {Loaded(u"a::b\r\n1::2", {Value(true), Value(u"::")}), u"a::b\ns:1::2\n"},
-      {Loaded(u"x,y\r\n"), u"x|y\n"},
       {Loaded(u"\r\n \r\n"), u""}};
   for (const auto& [ds, dump] : cases) EXPECT_EQ(Dump(ds), dump);
 
@@ -360,22 +264,10 @@ TEST(CDatasetCsvTest, ReadsHeaderRowsQuotesAndBlankLines) {
   ExpectRaises(Call(bad, u"FromCSV", {Value(u"a,b,\" a\"\r\n1,2,3")}), 5,
                u"AddColumn", u"Column 'a' already exist.");
   EXPECT_EQ(Dump(bad), u"a|b\n");
-  ExpectRaises(Call(bad, u"FromCSV", {Value(u"x,\"\"\r\n1,2")}), 5,
-               u"AddColumn", u"Column name cannot be empty.");
-  EXPECT_EQ(Dump(bad), u"x\n");
 }
 
-// Values without outer blanks or CR LF come back; CR LF splits a field.
-TEST(CDatasetCsvTest, RoundTrip) {
-  Value ds = Table({u"k, 1", u"q\"2"});
-  for (const char16_t* a : {u"plain", u"with,comma", u"\"quoted\"", u"",
-                            u"in \"middle\"", u"lone\rcr", u"lone\nlf"})
-    Call(ds, u"AddRow", {Value(a), Value(std::u16string(a) + u"!")});
-  Value text = Call(ds, u"ToCSV");
-  Value back = Loaded(text.string_view());
-  EXPECT_EQ(Dump(back), Dump(ds));
-  EXPECT_EQ(Call(back, u"ToCSV").string_view(), text.string_view());
-
+// A value holding CR LF does not come back: the line ends there.
+TEST(CDatasetCsvTest, CrLfSplitsAQuotedValue) {
   Value split = Table({u"v"}, {{Value(u"one\r\ntwo")}});
   EXPECT_EQ(Dump(Loaded(Call(split, u"ToCSV").string_view())),
             u"v\ns:\"one\ns:two\"\n");
