@@ -1,9 +1,7 @@
-// Base64, RC4 and Verhoeff, and the argument checks that every codec taking
-// a Byte array Value shares.
+// Base64, RC4, Verhoeff, and the Byte array argument checks codecs share.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -36,8 +34,7 @@ TEST(Base64Test, KnownTextsBothWays) {
       {u"TQ==", {0x4D}, true},
       {u"+/+/", {0xFB, 0xFF, 0xBF}, true},
       {u"//4=", {0xFF, 0xFE}, true},
-      // Read leniently: CR LF pairs anywhere are dropped, and encodings
-      // written one after the other decode as the bytes joined.
+      // Read leniently: CR LF pairs dropped, encodings joined.
       {u"TW\r\nFu", {0x4D, 0x61, 0x6E}, false},
       {u"TQ==TQ==", {0x4D, 0x4D}, false},
       {u"TQ..", {0x4D}, false},             // any outsider acts as a pad
@@ -54,31 +51,15 @@ TEST(Base64Test, KnownTextsBothWays) {
     EXPECT_EQ(mBase64::DecodeNarrow(Narrow(c.text)), c.bytes) << U8(c.text);
   }
   EXPECT_EQ(mBase64::EncodeBytes({}).str(), u"");
-}
-
-TEST(Base64Test, RoundTripsAtEveryLengthInOneLine) {
-  // Lengths around the 57 bytes of a mail line and random ones, written as
-  // one line, read back as it is and broken every 76 characters by CR LF.
-  std::mt19937 rng(3);
-  Bytes all(256);
-  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-  std::vector<Bytes> inputs = {all};
-  for (size_t n = 1; n < 70; ++n) inputs.emplace_back(n);
-  for (int i = 0; i < 5; ++i) inputs.emplace_back(1 + rng() % 70000);
-  for (Bytes& in : inputs) {
-    if (in.size() != 256)
-      for (uint8_t& x : in) x = static_cast<uint8_t>(rng());
-    const String wide = mBase64::EncodeBytes(in);
-    const std::string narrow = mBase64::EncodeNarrow(in);
-    ASSERT_EQ(Narrow(wide), narrow);
-    EXPECT_EQ(narrow.size(), (in.size() + 2) / 3 * 4);
-    EXPECT_EQ(narrow.find_first_of("\r\n"), std::string::npos);
-    EXPECT_EQ(mBase64::DecodeBytes(wide), in);
-    std::string lines;
-    for (size_t i = 0; i < narrow.size(); i += 76)
-      lines += narrow.substr(i, 76) + "\r\n";
-    EXPECT_EQ(mBase64::DecodeNarrow(lines), in);
-  }
+  // Lines of 76 characters, where the fast reading stops and resumes.
+  Bytes all(1000);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i * 7);
+  const std::string one_line = mBase64::EncodeNarrow(all);
+  std::string lines;
+  for (size_t i = 0; i < one_line.size(); i += 76)
+    lines += one_line.substr(i, 76) + "\r\n";
+  EXPECT_EQ(mBase64::DecodeNarrow(lines), all);
+  EXPECT_EQ(mBase64::DecodeBytes(FromUtf8(lines)), all);
 }
 
 TEST(Base64Test, DecodingErrors) {
@@ -88,12 +69,9 @@ TEST(Base64Test, DecodingErrors) {
   } cases[] = {
       // Fewer than four characters once CR LF pairs are gone.
       {9, {u"", u"TWE", u"\r\n", u"T\r\nWE", u"\r\n\r\nTW"}},
-      // A last group cut short; within one group a missing character is
-      // found before a bad first one.
+      // A last group cut short (found before a bad first character).
       {5, {u"TWFuTQ", u"TWFu\n", u"TWFu\r", u"TWFu=A"}},
-      // A group whose first character is an outsider; an earlier bad group
-      // wins over a later short one. Pairs are removed in one pass: CR CR
-      // LF LF leaves CR LF, which then starts a group.
+      // A bad first group wins over a short one; CR CR LF LF keeps a CR LF.
       {6, {u"=AAA", u"TWFu=AAA", u"TWFu AAA", u"=AAAxx", u"TWFu\r\r\n\nTWFu"}},
   };
   for (const auto& c : cases) {
@@ -103,13 +81,10 @@ TEST(Base64Test, DecodingErrors) {
       ExpectRaisesStandard(mBase64::DecodeNarrow(Narrow(text)), c.number);
     }
   }
-  ExpectRaisesStandard(mBase64::DecodeBytes(u"\u0154WFu"), 6);
-  ExpectRaisesStandard(mBase64::DecodeNarrow("\xC0WFu"), 6);
 }
 
 TEST(RC4Test, PublishedVectorsThroughEveryForm) {
-  // None of these ciphertexts holds a 0 byte, so the classic results come
-  // out of every form.
+  // No ciphertext holds a 0 byte, so every form gives the classic result.
   struct Case {
     std::u16string_view key, text, hex;
   };
@@ -136,56 +111,16 @@ TEST(RC4Test, PublishedVectorsThroughEveryForm) {
     EXPECT_EQ(testing::ToHex(again), U8(c.hex));
   }
   EXPECT_EQ(mRC4::Decrypt(u"bbf316e8d940af0ad3", u"Key").str(), u"Plaintext");
-  // The first keystream byte of "Key" is EB: a text byte EB stays EB
-  // instead of becoming 00 and deciphers back to itself; 0 gives EB.
+  // A text byte equal to its keystream byte (EB) stays, instead of 00.
   EXPECT_EQ(mRC4::Encrypt(u"\u00EBlaintext", u"Key").str(),
             u"EBF316E8D940AF0AD3");
+  EXPECT_EQ(mRC4::EncryptBytes(B("\xEBlaintext"), B("Key")),
+            "EBF316E8D940AF0AD3");
   EXPECT_EQ(mRC4::Decrypt(u"EB", u"Key").str(), u"\u00EB");
   EXPECT_EQ(mRC4::Encrypt(std::u16string_view(u"\0", 1), u"Key").str(), u"EB");
   Bytes out(1);
   mRC4::CryptBytes(Bytes{0xEB}, B("Key"), out.data());
   EXPECT_EQ(out, Bytes{0xEB});
-}
-
-// The cipher as its rules read, a byte at a time, with this variant's one
-// change: a text byte equal to its keystream byte is kept, not zeroed.
-Bytes Reference(const Bytes& key, const Bytes& text) {
-  uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<uint8_t>(i);
-  for (size_t i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % key.size()]) & 255;
-    std::swap(s[i], s[j]);
-  }
-  Bytes out;
-  for (size_t n = 0, i = 0, j = 0; n < text.size(); ++n) {
-    i = (i + 1) & 255;
-    j = (j + s[i]) & 255;
-    std::swap(s[i], s[j]);
-    const uint8_t k = s[(s[i] + s[j]) & 255];
-    out.push_back(text[n] == k ? k : text[n] ^ k);
-  }
-  return out;
-}
-
-TEST(RC4Test, AgreesWithTheRulesOverLongStreamsInPieces) {
-  // Keys on each side of 256 bytes; texts over which both indices wrap many
-  // times, a quarter of their bytes 0, whole and in pieces, some empty.
-  std::mt19937 rng(4);
-  for (size_t key_size : {1, 255, 256, 257, 300}) {
-    Bytes key(key_size), text(1 + rng() % 70000);
-    for (uint8_t& b : key) b = static_cast<uint8_t>(rng());
-    for (uint8_t& b : text) b = static_cast<uint8_t>(rng() % 4 ? rng() : 0);
-    const Bytes want = Reference(key, text);
-    Bytes ours(text.size());
-    mRC4::CryptBytes(text, key, ours.data());
-    ASSERT_EQ(ours, want) << key_size;
-    mRC4::Cipher stream(key);
-    for (size_t at = 0, n; at < text.size(); at += n) {
-      n = std::min<size_t>(text.size() - at, rng() % 3000);
-      stream.Crypt(std::span(text).subspan(at, n), ours.data() + at);
-    }
-    ASSERT_EQ(ours, want) << key_size;
-  }
 }
 
 TEST(RC4Test, HexKeysAndErrors) {
@@ -198,14 +133,10 @@ TEST(RC4Test, HexKeysAndErrors) {
   // No text, no key: nothing, or error 11; hex is read before the key.
   EXPECT_EQ(mRC4::Decrypt(u"", u"k").str(), u"");
   ExpectRaisesStandard(mRC4::Encrypt(u"", u""), 11);
-  ExpectRaisesStandard(mRC4::Decrypt(u"", u""), 11);
-  ExpectRaisesStandard(mRC4::Crypt(u"abc", u""), 11);
   ExpectRaisesStandard(mRC4::Decrypt(u"ZZ", u""), 13);
-  ExpectRaisesStandard(mRC4::EncryptBytes(B("abc"), {}), 11);
   ExpectRaisesStandard(mRC4::DecryptBytes("4", {}), 11);
   ExpectRaisesStandard(mRC4::Cipher(Bytes{}), 11);
-  // Every code-page byte but 0 comes back through hex, and key characters
-  // go through the code page too.
+  // Every code-page byte but 0 comes back; keys go through the code page.
   std::u16string text;
   for (int i = 1; i < 256; ++i) text += UnitFromAnsi(static_cast<uint8_t>(i));
   EXPECT_EQ(mRC4::Decrypt(mRC4::Encrypt(text, u"k3y"), u"k3y").str(), text);
@@ -213,7 +144,7 @@ TEST(RC4Test, HexKeysAndErrors) {
             mRC4::EncryptBytes(B("fox"), Bytes{0x80}));
 }
 
-TEST(VerhoeffTest, KnownDigitsSingleErrorsAndAdjacentSwaps) {
+TEST(VerhoeffTest, KnownDigits) {
   EXPECT_EQ(mVerhoeff::Generate(u"236"), 3);
   EXPECT_EQ(mVerhoeff::Generate(u"12345"), 1);
   EXPECT_EQ(mVerhoeff::Generate(u"0"), 4);
@@ -224,26 +155,10 @@ TEST(VerhoeffTest, KnownDigitsSingleErrorsAndAdjacentSwaps) {
        {u"2364", u"123456", u"4", u"5", u"50", u"", u"abc", u"12a", u"3"})
     EXPECT_FALSE(mVerhoeff::Validate(no)) << U8(no);
   EXPECT_EQ(mVerhoeff::Digits(u"1a9"), (std::vector<int16_t>{9, 49, 1}));
-  // Every single change and every swap of two unequal neighbours is caught.
-  std::mt19937 rng(5);
-  for (int round = 0; round < 100; ++round) {
-    std::u16string full;
-    for (size_t n = 1 + rng() % 20; n > 0; --n)
-      full += static_cast<char16_t>(u'0' + rng() % 10);
-    full += static_cast<char16_t>(u'0' + mVerhoeff::Generate(full));
-    ASSERT_TRUE(mVerhoeff::Validate(full)) << U8(full);
-    for (size_t at = 0; at < full.size(); ++at) {
-      std::u16string changed = full;
-      for (int k = 1; k < 10; ++k) {
-        changed[at] = u'0' + (full[at] - u'0' + k) % 10;
-        EXPECT_FALSE(mVerhoeff::Validate(changed)) << U8(changed);
-      }
-      changed = full;
-      if (at + 1 == full.size() || full[at] == full[at + 1]) continue;
-      std::swap(changed[at], changed[at + 1]);
-      EXPECT_FALSE(mVerhoeff::Validate(changed)) << U8(changed);
-    }
-  }
+  // Past eight digits the permutation rows repeat.
+  EXPECT_EQ(mVerhoeff::Generate(u"1234567890123456789"), 5);
+  EXPECT_EQ(mVerhoeff::Generate(u"98765432109876543210"), 3);
+  EXPECT_TRUE(mVerhoeff::Validate(u"987654321098765432103"));
 }
 
 TEST(VerhoeffTest, Errors) {
@@ -257,15 +172,13 @@ TEST(VerhoeffTest, Errors) {
   EXPECT_NO_THROW(mVerhoeff::Generate(longest));
   ExpectRaisesStandard(mVerhoeff::Generate(longest + u"1"), 6);
   ExpectRaisesStandard(mVerhoeff::Digits(longest + u"1"), 6);
-  // Validate reaches the length test only past its numeric test: 32,768
-  // ones overflow the number reading, leading zeros do not.
+  // Validate tests the length only past its numeric reading.
   EXPECT_FALSE(mVerhoeff::Validate(longest + u"1"));
   ExpectRaisesStandard(mVerhoeff::Validate(std::u16string(32767, u'0') + u"1"),
                        6);
 }
 
-// A Byte array as its hex digits (after checking it is a new zero-based
-// Byte array), anything else as its text.
+// A (checked zero-based) Byte array as hex digits, anything else as text.
 std::string Shown(const Value& v) {
   if (!v.IsArray()) return testing::U8(ToText(v));
   EXPECT_EQ(VarType(v), 8192 + 17);
@@ -293,7 +206,6 @@ TEST(ByteArrayFormsTest, EveryCodecChecksItsArgumentAlike) {
     ExpectRaisesStandard(f.form(Value(SafeArray(Kind::Byte, {{0, 2}, {0, 2}}))),
                          9);
     ExpectRaisesStandard(f.form(Value(5)), 13);
-    ExpectRaisesStandard(f.form(Value(u"0161")), 13);
     ExpectRaisesStandard(f.form(MakeArray({Value(1)})), 13);
     if (f.empty) {
       EXPECT_EQ(Shown(f.form(MakeByteArray(Bytes()))), f.empty);

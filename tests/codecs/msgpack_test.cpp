@@ -1,11 +1,8 @@
-// The MessagePack dialect whole and streamed, and the check of what it (and
-// the other stored forms) can hold exactly.
+// The MessagePack dialect, and the check of what stored forms hold exactly.
 #include "quorvel/msgpack.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <functional>
 #include <string>
 #include <thread>
@@ -15,7 +12,6 @@
 #include "quorvel/msgpack_stream.h"
 #include "quorvel/storable.h"
 #include "test_util.h"
-#include "testing/stored_values.h"
 
 namespace quorvel {
 namespace {
@@ -87,8 +83,7 @@ TEST(MsgPackFormatTest, EachKindHasItsExactBytesBothWays) {
       {Value(1.5f), "CB 00 00 00 00 00 00 F8 3F", 5},
       {Value::Currency(10000), "C7 02 10 27 00 00 00 00 00 00", 6},
       {Value::Date(1.5), "C7 01 00 00 00 00 00 00 F8 3F", 7},
-      // A Decimal goes as Currency: up to four places and 2^49 units by
-      // scaling, beyond by the general conversion, rounded half to even.
+      // A Decimal goes as Currency, rounded half to even, past 2^49 too.
       {Dec(u"1.23455"), "C7 02 3A 30 00 00 00 00 00 00", 6},
       {Dec(u"-0.0001"), "C7 02 FF FF FF FF FF FF FF FF", 6},
       {Dec(u"-0"), "C7 02 00 00 00 00 00 00 00 00", 6},
@@ -96,9 +91,7 @@ TEST(MsgPackFormatTest, EachKindHasItsExactBytesBothWays) {
       {Dec(u"562949953421312"), "C7 02 00 00 00 00 00 00 20 4E", 6},
       {Dec(u"922337203685477.5807"), "C7 02 FF FF FF FF FF FF FF 7F", 6},
       {Dec(u"12345.67890"), "C7 02 15 CD 5B 07 00 00 00 00", 6},
-      // Windows-1252 text: the euro sign is 80, e-acute E9, and what the
-      // code page lacks is '?'; such units first or last, on either side of
-      // four and eight units.
+      // Windows-1252 text around the four- and eight-unit steps; else '?'.
       {Value(u""), "D9 00", 8},
       {Value(u"\u20AC\u00E9\u65E5"), "D9 03 80 E9 3F", 8},
       {Value(u"abcdefg\u20AC"), "D9 08 61 62 63 64 65 66 67 80", 8},
@@ -121,8 +114,6 @@ TEST(MsgPackFormatTest, EachKindHasItsExactBytesBothWays) {
   // Read only: each decodes to what `value` is written as.
   const Case reads[] = {
       {Value(true), "C3 FF FF", 11},  // trailing bytes are not read
-      {Value(INT32_MIN), "D2 00 00 00 80", 3},
-      {Value(-1.0), "CB 00 00 00 00 00 00 F0 BF", 5},
       {Value(u"a\u20AC\u00FF"), "DA 00 03 61 80 FF", 8},
       // Bytes the code page leaves unassigned: the same code points.
       {Value(u"\u0081\u009D"), "D9 02 81 9D", 8},
@@ -151,9 +142,7 @@ TEST(MsgPackFormatTest, EachKindHasItsExactBytesBothWays) {
 }
 
 TEST(MsgPackEncodeTest, LargeEncodingsAreExactWhateverTheirSize) {
-  // Megabytes of Strings of every length, 255, 256 and the longest among
-  // them, so that no piece is lost, doubled or cut where the encoder's
-  // buffers meet; the count is big-endian.
+  // Megabytes of Strings of every length across the encoder's buffers.
   Ref<CArray> list = CArray::Create();
   const int kCount = 20000;
   Bytes want = {0xDC, kCount >> 8, kCount & 0xFF};
@@ -170,12 +159,7 @@ TEST(MsgPackEncodeTest, LargeEncodingsAreExactWhateverTheirSize) {
   ASSERT_EQ(got.size(), want.size());
   EXPECT_TRUE(got == want);
   EXPECT_TRUE(mMsgPack::EncodeBytes(mMsgPack::DecodeBytes(got)) == want);
-  const std::u16string longest(65535, u'\u00FC');
-  const Bytes b = mMsgPack::EncodeBytes(Value(longest));
-  EXPECT_EQ(Hex(Bytes(b.begin(), b.begin() + 4)), "DA FF FF FC");
-  EXPECT_TRUE(mMsgPack::DecodeBytes(b).string_view() == longest);
-  // Appending keeps what was there; a failure at the very end, after all
-  // those bytes were produced, leaves the output exactly as it was.
+  // Appending keeps what was there, and so does a failure at the end.
   Bytes out = {0x01, 0x02};
   mMsgPack::EncodeTo(Value(list), out);
   EXPECT_TRUE(Bytes(out.begin() + 2, out.end()) == want);
@@ -186,8 +170,7 @@ TEST(MsgPackEncodeTest, LargeEncodingsAreExactWhateverTheirSize) {
 }
 
 TEST(MsgPackEncodeTest, ContainersChangedByAForeignMemberStaySound) {
-  // The changing list drops "list" from the map and grows it while it is
-  // read: exactly the two promised entries are written, the list as read.
+  // The list drops "list" from the map and grows it while it is read.
   Ref<Dictionary> root = testing::RootWithAChangingList();
   const std::string hex = EncodeHex(Value(root));
   EXPECT_EQ(hex.substr(0, 74),
@@ -206,8 +189,6 @@ TEST(MsgPackEncodeTest, WhatTheFormCannotHoldIsRefused) {
   b->Add(u"a", Value(a));
   const Value most = List(std::vector<Value>(65535, Value::Null()));
   EXPECT_EQ(mMsgPack::EncodeBytes(most).size(), 3u + 65535u);
-  EXPECT_EQ(mMsgPack::EncodeBytes(Nest(mMsgPack::kMaxDepth)).size(),
-            3u * mMsgPack::kMaxDepth);
   const std::u16string kind = u"Unsupported type";
   const std::u16string kDeep(StandardDescription(28));
   const struct {
@@ -216,15 +197,10 @@ TEST(MsgPackEncodeTest, WhatTheFormCannotHoldIsRefused) {
     std::u16string description;
   } cases[] = {
       {Value(), 5, kind},
-      {Value::Byte(1), 5, kind},
-      {MakeArray({Value(1)}), 5, kind},
-      {MakeByteArray(Bytes{1, 2}), 5, kind},
       {Value(CDict::Create()), 5, u"Unsupported type : CDict"},
       {Value::Nothing(), 5, u"Unsupported type : Nothing"},
       // Nested too, after members that were fine: the whole encode fails.
       {Map({{u"ok", Value(1)}, {u"x", Value()}}), 5, kind},
-      {List({Map({}), Value::Nothing(), Map({})}), 5,
-       u"Unsupported type : Nothing"},
       {Dec(u"922337203685477.5808"), 6, std::u16string(StandardDescription(6))},
       {Value(std::u16string(65536, u'x')), 6,
        u"Overflow: a string holds at most 65,535 items in this encoding "
@@ -258,19 +234,16 @@ TEST(MsgPackDecodeTest, BadInputRaises) {
       {"C7 10", 5, u"Unsupported ext sub-type: 16"},
       // A bad member fails the whole decode.
       {"DC 00 02 C0 A0", 5, u"Unsupported MsgPack type: A0"},
-      // A repeated key fails only once its value has been read: a broken
-      // value reports its own error first.
+      // A repeated key fails once its value is read, sound or not.
       {"DE 00 02 D9 01 61 C0 D9 01 61 C1", 5, u"Unsupported MsgPack type: C1"},
       {"DE 00 02 D9 01 61 C0 D9 01 61 D2 01", 9, nullptr},
       {"DE 00 02 D9 01 61 C0 D9 01 61 C3", 457, nullptr},
-      {"C7 33 00 02 D9 01 61 C0 D9 01 61 DC 00 01 C3", 457, nullptr},
       // A key of another kind, converted, repeats a text key.
       {"DE 00 02 D9 01 31 C0 D2 01 00 00 00 C0", 457, nullptr},
       // Keys must convert to text.
       {"DE 00 01 C0 C0", 94, nullptr},
       {"DE 00 01 DC 00 00 C0", 450, nullptr},
-      // Day numbers outside the date range (year 10000, NaN).
-      {"C7 01 00 00 00 00 41 92 46 41", 6, nullptr},
+      // A day number outside the date range (NaN).
       {"C7 01 00 00 00 00 00 00 F8 7F", 6, nullptr},
   };
   for (const auto& c : cases) {
@@ -304,14 +277,10 @@ TEST(MsgPackDecodeTest, BadInputRaises) {
   EXPECT_EQ(mMsgPack::EncodeBytes(mMsgPack::DecodeBytes(deepest)), deepest);
   ExpectRaisesStandard(mMsgPack::DecodeBytes(nested(mMsgPack::kMaxDepth + 1)),
                        28);
-  ExpectRaisesStandard(mMsgPack::DecodeBytes(nested(1000000)), 28);
 }
 
 TEST(MsgPackDecodeTest, RepeatedTextsAndKeysComeBackExactly) {
-  // Maps of one shape and near misses of it (a key one byte off in its last
-  // word, a prefix, a longer key, another order), where each place expects
-  // the key it held in the map before; their texts repeat, with code-page
-  // characters on either side of eight units.
+  // Where each place expects its last key: keys one byte off, prefixes.
   const std::u16string names[] = {
       u"identifier", u"identifies", u"identifier_long_enough_for_4w",
       u"id",         u"name\u20AC", u"city\u00E9\u0081"};
@@ -371,72 +340,6 @@ TEST(MsgPackDecodeTest, DecodeAtAdvancesPastOneValue) {
 
 using E = mMsgPack::StreamEncoder;
 
-// Writes `v` through the events as EncodeBytes walks it, ASCII text through
-// AsciiText; false for a document record, which has no event of its own.
-bool Stream(const Value& v, E& e) {
-  const auto text = [&e](std::u16string_view s) {
-    if (std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; }))
-      return e.AsciiText(std::string(s.begin(), s.end()));
-    e.Text(s);
-  };
-  if (const auto* list = v.object_as<CArray>()) {
-    e.BeginList(list->Count());
-    for (const Value& item : *list)
-      if (!Stream(item, e)) return false;
-    e.End();
-  } else if (const auto* map = v.object_as<Dictionary>()) {
-    e.BeginMap(map->Count());
-    for (const Dictionary::Entry& entry : *map) {
-      text(entry.key.view());
-      if (!Stream(entry.value, e)) return false;
-    }
-    e.End();
-  } else if (v.object_as<KxDocRec>() != nullptr) {
-    return false;
-  } else if (v.IsString()) {
-    text(v.string_view());
-  } else {
-    e.Scalar(v);
-  }
-  return true;
-}
-
-TEST(MsgPackStreamTest, WritesTheBytesEncodeBytesWrites) {
-  // Value by value, errors included; then all that encoded in one list with
-  // the longest texts, which fills the encoder's chunks of every size.
-  testing::RandomValues random(20240612);
-  std::vector<Value> fine;
-  for (int i = 0; i < 1500; ++i) {
-    const Value v = random.Any();
-    Bytes streamed, encoded;
-    int32_t stream_error = 0, encode_error = 0;
-    try {
-      E e(streamed);
-      if (!Stream(v, e)) continue;
-      e.Commit();
-    } catch (const Error& error) {
-      stream_error = error.number();
-    }
-    try {
-      encoded = mMsgPack::EncodeBytes(v, {});
-    } catch (const Error& error) {
-      encode_error = error.number();
-    }
-    ASSERT_EQ(stream_error, encode_error) << i;
-    ASSERT_EQ(streamed, encoded) << i;
-    if (stream_error == 0) fine.push_back(v);
-  }
-  EXPECT_GT(fine.size(), 600u);
-  for (char16_t c : {u'x', u'\u00E9', u'y', u'\u20AC'})
-    fine.push_back(Value(std::u16string(65535, c)));
-  const Value all = List(std::move(fine));
-  Bytes streamed;
-  E e(streamed);
-  ASSERT_TRUE(Stream(all, e));
-  e.Commit();
-  EXPECT_TRUE(streamed == mMsgPack::EncodeBytes(all, {}));
-}
-
 TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
   // Each raises its number and leaves the output as it was.
   const Value one(1);
@@ -447,13 +350,11 @@ TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
   } cases[] = {
       {[&](E& e) { e.BeginList(2), e.Scalar(one), e.End(); }, 9},
       {[&](E& e) { e.BeginList(0), e.Commit(); }, 9},
-      {[&](E& e) { e.End(); }, 9},
       {[&](E& e) { e.Scalar(one), e.Scalar(one); }, 9},
       {[&](E& e) { e.BeginList(65536); }, 6},
       {[&](E& e) { e.BeginMap(-1); }, 6},
       {[&](E& e) { e.Text(most); }, 6},
       {[&](E& e) { e.Scalar(Value()); }, 5},
-      {[&](E& e) { e.Scalar(Value(Ref<Object>(CArray::Create()))); }, 5},
       {[&](E& e) {
          for (int d = 0; d <= mMsgPack::kMaxDepth; ++d) e.BeginList(1);
        },
@@ -470,14 +371,19 @@ TEST(MsgPackStreamTest, CountsDepthAndKindsAreChecked) {
     }
     EXPECT_EQ(out, Bytes{0xAA}) << "case " << i;
   }
-  // The deepest the dialect holds is written.
+  // The deepest the dialect holds, texts on each side of a one-byte length.
+  const std::u16string wide(256, u'\u00E9');
+  Value deepest = List({Value(std::u16string(255, u'a')), Value(wide)});
+  for (int d = 1; d < mMsgPack::kMaxDepth; ++d) deepest = List({deepest});
   Bytes out;
   E e(out);
-  for (int d = 0; d < mMsgPack::kMaxDepth; ++d)
-    e.BeginList(d + 1 < mMsgPack::kMaxDepth);
+  for (int d = 1; d < mMsgPack::kMaxDepth; ++d) e.BeginList(1);
+  e.BeginList(2);
+  e.AsciiText(std::string(255, 'a'));
+  e.Text(wide);
   for (int d = 0; d < mMsgPack::kMaxDepth; ++d) e.End();
   e.Commit();
-  EXPECT_EQ(out.size(), 3u * mMsgPack::kMaxDepth);
+  EXPECT_EQ(out, mMsgPack::EncodeBytes(deepest));
 }
 
 Value Text(size_t n) { return Value(std::u16string(n, u'a')); }
@@ -486,21 +392,6 @@ Value Fields(int32_t n) {
   for (int32_t i = 0; i < n; ++i) map->Add(ToText(Value(i)), Value::Null());
   return Value(map);
 }
-
-// Something else that calls itself a CArray, read only through its members.
-class ForeignList final : public Object {
- public:
-  const ClassInfo& Class() const override {
-    static const ClassInfo info = ClassBuilder<ForeignList>(u"ForeignList")
-                                      .Get<&ForeignList::Count>(u"Count")
-                                      .Get<&ForeignList::Item>(u"Item", {u"i"})
-                                      .Build();
-    return info;
-  }
-  std::u16string_view TypeName() const override { return u"CArray"; }
-  int32_t Count() const { return 3; }
-  Value Item(int32_t i) const { return i == 1 ? Value() : Value(i); }
-};
 
 std::u16string Describe(const Value& v, T target) {
   const std::optional<StorableFault> fault = CheckStorable(v, target);
@@ -551,8 +442,6 @@ TEST(StorableTest, EveryKindAtItsBoundariesAgainstEveryTarget) {
        u"the value at [1] is Byte" + kKind},
       {Map({{u"m", Value::Missing()}}), T::kMsgPack,
        u"the value at m is Error" + kKind},
-      {Value(Ref<Object>(new ForeignList)), T::kMsgPack,
-       u"the value at [1] is Empty" + kKind},
       {Map({{u"_x1", List({Value(1), Map({{u"y", Value()}})})}}), T::kMsgPack,
        u"the value at _x1[1].y is Empty" + kKind},
       {Map({{u"q\"\\\n", Dec(u"0.123456")}}), T::kMsgPack,
@@ -588,14 +477,9 @@ TEST(StorableTest, EveryKindAtItsBoundariesAgainstEveryTarget) {
               testing::U8(c.description));
 }
 
-TEST(StorableTest, FaultTellsReasonPlaceAndCharacter) {
-  std::optional<StorableFault> f = CheckStorableText(u"a\U0001F600b", T::kText);
-  ASSERT_TRUE(f);
-  EXPECT_EQ(f->reason, StorableReason::kCharacter);
-  EXPECT_EQ(f->index, 1u);
-  EXPECT_EQ(f->position, 2u);
-  EXPECT_EQ(f->character, U'\U0001F600');
-  f = CheckStorable(Map({{u"k", Map({{u"x\u6771", Value(1)}})}}), T::kMsgPack);
+TEST(StorableTest, FaultTellsPlaceKeyAndCycle) {
+  std::optional<StorableFault> f =
+      CheckStorable(Map({{u"k", Map({{u"x\u6771", Value(1)}})}}), T::kMsgPack);
   ASSERT_TRUE(f);
   EXPECT_TRUE(f->in_key);
   EXPECT_EQ(testing::U8(f->path), "k[\"x\u6771\"]");
@@ -621,27 +505,6 @@ TEST(StorableTest, FaultTellsReasonPlaceAndCharacter) {
   inner->Clear();
 }
 
-// The check says "exact" exactly when the value decodes to the same.
-TEST(StorableTest, AgreesWithWhatMessagePackGivesBack) {
-  testing::RandomValues random(20240611);
-  int exact_seen = 0;
-  for (int i = 0; i < testing::Scaled(12000); ++i) {
-    const Value v = random.Any();
-    const bool exact = !CheckStorable(v, T::kMsgPack);
-    bool same = false;
-    try {
-      same = testing::SameStored(
-          v, mMsgPack::DecodeBytes(mMsgPack::EncodeBytes(v)));
-    } catch (const Error&) {
-    }
-    exact_seen += exact;
-    ASSERT_EQ(exact, same) << "value " << i << ": "
-                           << testing::U8(Describe(v, T::kMsgPack));
-  }
-  EXPECT_GT(exact_seen, testing::Scaled(12000) / 5);
-  EXPECT_LT(exact_seen, testing::Scaled(12000) * 4 / 5);
-}
-
 TEST(StorableTest, ExactEncodesRefuseWhereDefaultsLose) {
   const Value price = Map({{u"price", Dec(u"0.123456")}});
   const std::u16string rounded =
@@ -662,8 +525,7 @@ TEST(StorableTest, ExactEncodesRefuseWhereDefaultsLose) {
                u"character U+0080 at position 3 of the key has no "
                u"Windows-1252 byte");
   ExpectRaisesStandard(mRC4::Encrypt(u"\u6771", u"", exact), 11);
-  // A scope makes the plain forms and the late-bound members exact on its
-  // own thread only, for as long as any scope lives.
+  // A scope makes every form exact on its own thread while any scope lives.
   const Value pi = Value(Ref<CQuorvelPI>(&CQuorvelPI::Global()));
   {
     ExactScope outer;

@@ -1,5 +1,4 @@
-// The strict JSON reader and the standard writer, alone and feeding each
-// other.
+// The strict JSON reader and the standard writer.
 #include "quorvel/json_strict.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +25,7 @@ using JSON::StandardStyle;
 using JSON::WriteStandard;
 using testing::U8;
 
-// The compact text of what a strict read of `text` builds, read whole and
-// read one code unit at a time, which must agree.
+// The compact text of a strict read, whole and one unit at a time alike.
 std::string Read(std::u16string_view text) {
   const std::string whole = U8(JSON::WriteJSON(JSON::ParseStrict(text)));
   JSON::TextPieces one_by_one(text, 1);
@@ -130,8 +128,7 @@ class PieceTaker : public JSON::TreeBuilder {
 };
 
 TEST(JSONStrictTest, LongStringsComeInBoundedPieces) {
-  // Escapes and surrogate pairs, raw and escaped, fall on every boundary
-  // of the source's pieces and of the handler's.
+  // Escapes and pairs fall on every boundary of source and handler pieces.
   std::u16string big;
   std::u16string json = u"[\"\", \"short\", {\"k\": \"";
   for (int i = 0; big.size() < 700'000; ++i) {
@@ -175,7 +172,6 @@ TEST(JSONStrictTest, FaultsNameTheirPlace) {
       {u"{\"a\" 1}", 1, 6, "expected ':' after the member name, found '1'"},
       {u"{'a':1}", 1, 2,
        "expected a member name in double quotes, found \"'\""},
-      {u"[1 2]", 1, 4, "expected ',' or ']' after the element, found '2'"},
       {u"{\"a\":1 \"b\":2}", 1, 8,
        "expected ',' or '}' after the member, found '\"'"},
       {u"", 1, 1, "expected a value, found the end of the text"},
@@ -186,7 +182,6 @@ TEST(JSONStrictTest, FaultsNameTheirPlace) {
       {u"[1.]", 1, 4, "expected a digit after the decimal point, found ']'"},
       {u"[1e]", 1, 4, "expected a digit of the exponent, found ']'"},
       {u"[-]", 1, 3, "expected a digit, found ']'"},
-      {u"[+1]", 1, 2, "expected a value, found '+'"},
       {u"[1e400]", 1, 2, "the number 1e400 is beyond the range of a Double"},
       {u"[1e-400]", 1, 2, "the number 1e-400 is beyond the range of a Double"},
       {u"[tru]", 1, 5, "expected a value, found ']'"},
@@ -223,14 +218,9 @@ TEST(JSONStrictTest, FaultsNameTheirPlace) {
   ExpectRaises(JSON::ParseStrict(u"[" + deep + u"]"), 9, u"JSON", kDeeper);
   ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'[')), 9, u"JSON",
                kDeeper);
-  ExpectRaises(JSON::ParseStrict(std::u16string(100000, u'{')), 9, u"JSON",
-               u"Line 1, column 2: expected a member name in double quotes, "
-               u"found '{'");
 }
 
-// Strictly, y_ files read, n_ do not, i_ only fail with 9 (those not UTF-8
-// cannot reach this reader as text); leniently, y_ files that begin with a
-// bracket read to a container that writes back.
+// y_ files read, n_ do not, i_ only fail with 9.
 TEST(JSONStrictTest, TestSuiteFiles) {
   const std::filesystem::path dir =
       std::filesystem::path(testing::SharedDir()) / "jsontestsuite" /
@@ -245,14 +235,6 @@ TEST(JSONStrictTest, TestSuiteFiles) {
                             std::istreambuf_iterator<char>());
     const std::u16string text = FromUtf8(bytes);
     ++files;
-    const Value lenient = JSON::Parse(text);
-    if (name[0] == 'y') {
-      const size_t first = text.find_first_not_of(u" \t\r\n");
-      const bool bracketed = first != std::u16string::npos &&
-                             (text[first] == u'[' || text[first] == u'{');
-      EXPECT_EQ(!lenient.IsNothing(), bracketed) << name;
-      if (bracketed) JSON::WriteJSON(lenient);
-    }
     if (ToUtf8(text) != bytes) continue;  // not UTF-8
     bool read = true;
     try {
@@ -297,14 +279,12 @@ TEST(JSONStandardTest, ScalarsInTheirStandardForms) {
       {Value(-0.0), "-0"},
       {Value(1e300), "1e+300"},
       {Value(5e-324), "5e-324"},
-      {Value(-123456789.125), "-123456789.125"},
       {Value(0.1f), "0.1"},
       {Value(std::numeric_limits<float>::max()), "3.4028235e+38"},
       {Value::Date(45000), "\"2023-03-15\""},
       {Value::Date(45000.5 + 123 * ms), "\"2023-03-15T12:00:00.123\""},
       {Value::Date(45000 + 7 * ms), "\"2023-03-15T00:00:00.007\""},
       {Value::Date(-1.25), "\"1899-12-29T06:00:00\""},
-      {Value::Date(0), "\"1899-12-30\""},
       {Value::Date(45000.9999999999), "\"2023-03-16\""},
       {Value::Date(2958465.99999999), "\"9999-12-31T23:59:59.999\""},
       {Value::Date(2958465.999999996), "\"9999-12-31T23:59:59.999\""},
@@ -341,8 +321,7 @@ TEST(JSONStandardTest, StringsEscapedInBothForms) {
     EXPECT_EQ(WriteStandard(Value(c.text)), c.utf8) << c.ascii;
     EXPECT_EQ(WriteStandard(Value(c.text), {0, true}), c.ascii);
   }
-  // Pieces: a pair split between two is one character, a lone half is
-  // escaped.
+  // A pair split between pieces is one character; a lone half is escaped.
   JSON::StandardWriter writer;
   writer.BeginArray();
   writer.TextPiece(u"a\xD83D", false);
@@ -433,37 +412,6 @@ TEST(JSONStandardTest, RefusesWhatJsonCannotHold) {
     const StandardStyle style{indent, false};
     ExpectRaises(JSON::StandardWriter writer(style), kErrInvalidCall, u"JSON",
                  u"the indent must be 0 to 16");
-  }
-}
-
-TEST(JSONStandardTest, TextsReadBackStrictlyAndWriteAgainAlike) {
-  // Values whose text is a fixed point: strings with every kind of escape,
-  // Decimals at their edges, Doubles beyond a Decimal's reach, in every
-  // style; streamed from the reader in pieces as well as through a tree.
-  const Value tree = Dict({
-      {u"s\u20AC", List({Value(std::u16string{u'"', u'\\', u'\n', 1, 0x7F}),
-                         Value(u"\u00E9\U0001F600\uFFFF"),
-                         Value(std::u16string{0xDE00, u'a', 0xD83D})})},
-      {u"d", List({Value::Decimal(Decimal(0, 0, 0, true)),
-                   Value::Decimal(Decimal(0xFFFFFFFF, ~uint64_t{0}, 28, true)),
-                   Value::Decimal(Decimal(0, 5, 28, false)), Value(-7)})},
-      {u"x", List({Value(1e300), Value(-5e-324), Value(-1.5e-30),
-                   Value(std::numeric_limits<double>::max())})},
-      {u"", List({Value(true), Value::Null(), List({}), Dict({})})},
-  });
-  const StandardStyle styles[] = {
-      {0, false}, {0, true}, {2, false}, {16, true}};
-  for (const StandardStyle& style : styles) {
-    const std::string text = WriteStandard(tree, style);
-    const std::u16string wide = FromUtf8(text);
-    EXPECT_EQ(WriteStandard(JSON::ParseStrict(wide), style), text);
-    for (size_t piece : {1, 2, 7}) {
-      JSON::TextPieces source(wide, piece);
-      JSON::StrictReader reader(source);
-      JSON::StandardWriter writer(style);
-      reader.Read(writer);
-      EXPECT_EQ(writer.Take(), text) << piece;
-    }
   }
 }
 

@@ -11,8 +11,7 @@ namespace {
 std::string Written(const Value& v) {
   return testing::U8(JSON::WriteJSON(v).view());
 }
-// What the lenient reader built, as the compact writer writes it (Empty as
-// ""), or "Nothing" when it built no container.
+// The compact text of a lenient read, or "Nothing".
 std::string Parsed(std::u16string_view text) {
   const Value v = JSON::Parse(text);
   return v.IsNothing() ? "Nothing" : Written(v);
@@ -46,40 +45,32 @@ TEST(JSONReaderTest, LenientRules) {
       {u"[1, /* two */ 2, // three\n3]", "[1,2,3]"},
       {u"( {\"a\":1} )", R"({"a":1})"},
       {u"[1 2 3]", "[1,2,3]"},
-      // The '*' after a leaves pending set, so the block restarts and the
-      // rest of the text is comment: the array is unterminated and empty.
+      // The '*' after a leaves pending set: the rest is comment.
       {u"[/* a*b */ 1]", "[]"},
       // A '/' inside a line comment ends it; b then fails as a number.
       {u"[1, // a/b\n2]", "[1]"},
-      // "*/" outside a block: '*' sets pending and '/' then starts a line
-      // comment, which swallows the rest.
+      // "*/" outside a block starts a line comment.
       {u"[1,\r\n\t*/ 2\n3]", "[1,3]"},
-      // Keys: quoted either way or bare, blanks dropped, no escapes, no ':'
-      // needed after a quoted one; a repeated key ends its object.
+      // Keys: quoted or bare, blanks dropped, no escapes, ':' optional.
       {u"{'a':'b'}", R"({"a":"b"})"},
-      {u"{a: 'b'}", R"({"a":"b"})"},
       {u"{'first name': 1}", R"({"firstname":1})"},
       {u"{\"a:b\": 1}", R"({"a:b":1})"},
       {u"{\"a\\n\": 1}", R"({"a\n":1})"},
       {u"{\"a\" 1}", R"({"a":1})"},
-      {u"{\"a\":1,\"a\":2}", R"({"a":1})"},
-      // \u takes the four characters after it, whatever they are; zz12 has
-      // no leading digit; a string may run to the end.
+      // \u takes any four characters; a string may run to the end.
       {u"[\"\\u41\"]", R"(["A"])"},
       {u"[\"\\u41\", 2]", R"(["A 2]"])"},
       {u"[\"\\u00e9\\/\\q\", 'say \"hi\"', \"\\u0041\", \"\\uD83D\\uDE00\", "
        u"\"\\\"\\\\\\b\\f\\n\\r\\t\", \"\\uzz12\", \"open",
        R"(["\u00E9/q","say \"hi\"","A","\uD83D\uDE00","\"\\\b\f\n\r\t",)"
        R"("\u0000","open"])"},
-      // Malformed content ends its container quietly, and the enclosing one
-      // reads on from there; a number running into the end is Empty.
+      // Malformed content ends its container; the enclosing one reads on.
       {u"[1, 2", R"([1,""])"},
       {u"{\"a\":1", R"({"a":""})"},
       {u"[1, tru, 2]", "[1]"},  // no progress: the array ends
       {u"{\"a\":tru}", R"({"a":false,"tru}":""})"},
       {u"[[1, x], 2]", "[[1]]"},  // x ends both
-      // The object ends on the second a, leaving the position on its '}',
-      // which the array cannot read either.
+      // The object ends on the second a, leaving a '}' for the array.
       {u"[{\"a\":1,\"a\":2}, 3]", R"([{"a":1}])"},
       {u"[1e99999, 2]", "[]"},  // outside the Decimal range
       {u"[1,]", "[1]"},
@@ -111,9 +102,7 @@ TEST(JSONReaderTest, RepeatedKeysAndRecordShapes) {
     built.back() = '}';
     EXPECT_EQ(Parsed(FromUtf8(text + "\"k3\":9,\"z\":1}")), built);
   }
-  // Records of one shape and near misses of it, read in one list (where
-  // each place expects the key it held last time) and alone: keys one unit
-  // off, a prefix, blanks, a blank before ':', and last a repeated key.
+  // Where each place expects its last key: keys one unit off, prefixes.
   std::vector<std::u16string> records;
   std::u16string all = u"[";
   for (int j = 0; j < 60; ++j) {
@@ -149,16 +138,12 @@ TEST(JSONReaderTest, TypedEntryPointsAndDepth) {
     ExpectRaises(JSON::ParseArray(f.text), 9, u"JSON", f.description);
   ExpectRaises(JSON::ParseDict(u"[1]"), 9, u"JSON",
                u"Can't parse dictionary. Invalid JSON : [1]");
-  // Nesting stops without exhausting the stack: deeper brackets are left
-  // unread, and every open container ends as unterminated.
+  // Deeper brackets are left unread; open containers end unterminated.
   Value v = JSON::Parse(std::u16string(200000, u'['));
   int depth = 0;
   for (; ToLong(CallByName(v, u"Count", CallType::Get)) > 0; ++depth)
     v = Item(v, Value(0));
   EXPECT_EQ(depth, JSON::kMaxDepth - 1);
-  const std::u16string fine =
-      std::u16string(500, u'[') + std::u16string(500, u']');
-  EXPECT_EQ(Parsed(fine).size(), 1000u);
   std::u16string objects;
   for (int i = 0; i < 100000; ++i) objects += u"{\"a\":";
   EXPECT_EQ(TypeName(JSON::Parse(objects)), u"Dictionary");
@@ -187,8 +172,7 @@ TEST(JSONWriterTest, EveryKindInItsCompactForm) {
       {dict, R"({"a":"x","b":[1,true,null],"c":"","k"ey":["p"]})"},
       {CreateObject(u"Dictionary"), "{}"},
       {Value::Nothing(), "null"},
-      // 31 January 2024, 14:30: the day only; a date that rounds to the
-      // next midnight is that next day.
+      // The day only; rounding to the next midnight gives the next day.
       {NewList({Value::Date(45322.6041666667), Value::Date(45322.999999999)}),
        R"(["2024-01-31","2024-02-01"])"},
       {NewList({Dec(u"1.5"), Value(1234567), Value(float{0.1f}),
@@ -198,34 +182,24 @@ TEST(JSONWriterTest, EveryKindInItsCompactForm) {
        "79228162514264337593543950335]"},
       // A zero that kept a scale from its text is written as 0.
       {JSON::Parse(u"[1e-099, 0.000, -0.0]"), "[0,0,0]"},
-      // The seven short escapes; everything else outside ASCII as \u and
-      // upper-case hex, a pair as its two halves.
+      // The seven short escapes, else outside ASCII \u and upper-case hex.
       {NewList({Value(u"\"\\\n\t\u00e9/\u007f\u0001\b\f\r~ \U0001F600")}),
        R"(["\"\\\n\t\u00E9/\u007F\u0001\b\f\r~ \uD83D\uDE00"])"},
       // Arrays of values: a failing element is left out, its comma kept.
       {NewList({MakeArray(
            {Value(int16_t{1}), Value(u"a"), CreateObject(u"CDict")})}),
        R"([[1,"a",]])"},
-      {NewList({MakeArray({})}), "[[]]"},
       {NewList({Value(std::move(grid))}), "[[[1,2,3],[4,5,6]]]"},
   };
   for (const auto& c : cases) EXPECT_EQ(Written(c.value), c.text);
-  // The reader takes the escapes back.
-  const std::u16string text = u"\"\\\n\t\u00e9/\u007f\u0001\b\f\r~ \U0001F600";
-  const Value back = JSON::Parse(JSON::WriteJSON(NewList({Value(text)})));
-  EXPECT_EQ(ToText(Item(back, Value(0))).str(), text);
 }
 
 TEST(JSONWriterTest, UnsupportedObjectsAndCycles) {
-  const std::u16string kCDict =
-      u"Object Type 'CDict' not supported for json convesion";
   Value dict = CreateObject(u"Dictionary");
   CallByName(dict, u"Add", CallType::Method,
              {Value(u"x"), NewList({CreateObject(u"CDict")})});
-  ExpectRaises(JSON::WriteJSON(dict), -2147220503, u"KxQuorvel", kCDict);
-  ExpectRaises(JSON::WriteJSON(CreateObject(u"CStack")), -2147220503,
-               u"KxQuorvel",
-               u"Object Type 'CStack' not supported for json convesion");
+  ExpectRaises(JSON::WriteJSON(dict), -2147220503, u"KxQuorvel",
+               u"Object Type 'CDict' not supported for json convesion");
   ExpectRaisesStandard(
       JSON::WriteJSON(NewList({MakeByteArray(std::vector<uint8_t>{1, 2})})),
       13);
