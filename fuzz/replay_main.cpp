@@ -1,7 +1,6 @@
-// Replays saved fuzz inputs through a target without libFuzzer, so that any
-// compiler builds the target and the suite reruns its corpus. Arguments are
-// files or directories (read one level deep); finding no input fails, so a
-// lost corpus is not taken for a clean one.
+// Replays saved fuzz inputs without libFuzzer, so that any compiler builds
+// the targets; finding no input fails, so a lost corpus is not taken for a
+// clean one.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +21,6 @@ int main(int argc, char** argv) {
     for (const fs::directory_entry& e : fs::directory_iterator(argv[i], ec))
       if (e.is_regular_file(ec)) inputs.push_back(e.path());
   }
-  // In name order, so that a failing run repeats.
   std::sort(inputs.begin(), inputs.end());
   for (const fs::path& path : inputs) {
     std::ifstream in(path, std::ios::binary);

@@ -42,20 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fault.length >= 1 && fault.length <= 3 &&
         fault.byte == static_cast<uint8_t>(text[fault.offset]) &&
         !FindUtf8Fault(text.substr(0, fault.offset)));
-  // The maximal subpart: a lead byte and what may follow it, cut short
-  // alone, broken by the next byte.
-  const std::string_view subpart = text.substr(fault.offset, fault.length);
-  std::u16string scratch(subpart.size() + 1, u'\0');
-  const Utf8Step alone = DecodeUtf8(subpart, scratch.data());
-  Check(alone.read == 0 &&
-        (fault.length == 1 || alone.stop == Utf8Stop::kCut) &&
-        (alone.stop == Utf8Stop::kCut) ==
-            (fault.byte >= 0xC2 && fault.byte <= 0xF4));
-  if (fault.offset + fault.length < text.size()) {
-    const Utf8Step longer =
-        DecodeUtf8(text.substr(fault.offset, fault.length + 1), scratch.data());
-    Check(longer.stop == Utf8Stop::kBad && longer.bad_length == fault.length);
-  }
   const std::u16string lenient = FromUtf8(text);
   const std::u16string before = FromUtf8(text.substr(0, fault.offset));
   Check(lenient.compare(0, before.size(), before) == 0 &&

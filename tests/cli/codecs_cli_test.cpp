@@ -1,14 +1,11 @@
 // `quorvel base64|lzss|rc4|verhoeff|msgpack`: round trips of every size,
-// agreement with coreutils and the library, exact bytes, and bad input
-// refused at its offset.
+// exact bytes, and bad input refused at its offset.
 #include <random>
-#include <span>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cli/tool_runner.h"
-#include "quorvel/lzss.h"
 #include "test_util.h"
 
 namespace quorvel::testing {
@@ -22,17 +19,15 @@ std::string RandomBytes(size_t n, uint32_t seed, int lowest = 0) {
   return out;
 }
 
-std::string Narrow(const std::vector<uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
+std::string Bytes(std::string_view hex) {
+  const std::vector<uint8_t> bytes = FromHex(hex);
+  return {bytes.begin(), bytes.end()};
 }
-
-std::string Bytes(std::string_view hex) { return Narrow(FromHex(hex)); }
 
 TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
   QUORVEL_REQUIRE_TOOL();
-  const bool coreutils = RunTool("base64 -w 0", "x").has_value();
   for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{56},
-                   size_t{57}, size_t{1000}, (size_t{1} << 20) + 1}) {
+                   size_t{57}, (size_t{1} << 20) + 1}) {
     const auto seed = static_cast<uint32_t>(n);
     const std::string bytes = RandomBytes(n, seed);
     const std::string no_zero = RandomBytes(n, seed, 1);
@@ -40,40 +35,22 @@ TEST(CliCodecsTest, EveryCodecRoundTripsEverySize) {
     while (text.size() < n)
       text += "line " + std::to_string(text.size()) + "\n";
     text.resize(n);
-    // What the tool writes piece by piece is what the library writes for
-    // the whole ("-": not compared); nothing in is nothing out.
-    const std::span<const uint8_t> whole(
-        reinterpret_cast<const uint8_t*>(text.data()), n);
-    const auto library = [&](auto compress) {  // Compress refuses no bytes
-      return n == 0 ? "-" : Narrow(compress(whole));
+    const std::pair<std::string, const std::string&> trips[] = {
+        {"base64 encode|base64 decode", bytes},
+        {"base64 encode --wrap 0|base64 decode --strict", bytes},
+        {"lzss compress|lzss decompress", bytes},
+        {"lzss compress|lzss decompress", text},
+        {"lzss compress --raw|lzss decompress", text},
+        {"rc4 encrypt --key secret|rc4 decrypt --key=secret", no_zero},
     };
-    const std::tuple<std::string, const std::string&, std::string> trips[] = {
-        {"base64 encode|base64 decode", bytes, "-"},
-        {"base64 encode --wrap 0|base64 decode --strict", bytes, "-"},
-        {"lzss compress|lzss decompress", bytes, "-"},
-        {"lzss compress|lzss decompress", text, library(mLZSS::CompressFrame)},
-        {"lzss compress --raw|lzss decompress", text, library(mLZSS::Compress)},
-        {"rc4 encrypt --key secret|rc4 decrypt --key=secret", no_zero, "-"},
-    };
-    for (const auto& [run, input, written] : trips) {
+    for (const auto& [run, input] : trips) {
       const size_t bar = run.find('|');
       const ToolResult there = Tool(run.substr(0, bar), {.input = input});
       ASSERT_EQ(there.status, 0) << run << " " << n << there.err;
-      EXPECT_TRUE(n == 0 ? there.out.empty()
-                         : written == "-" || there.out == written)
-          << run << " " << n;
+      EXPECT_EQ(n == 0, there.out.empty()) << run;  // nothing in, nothing out
       const ToolResult back = Tool(run.substr(bar + 1), {.input = there.out});
       ASSERT_EQ(back.status, 0) << run << " " << n << back.err;
       EXPECT_TRUE(back.out == input) << run << " " << n;
-    }
-    // Base64 lines as coreutils writes them, at every width.
-    for (const std::string wrap : {"76", "0", "1", "3", "4", "100"}) {
-      if (!coreutils || (wrap != "76" && n > 1000)) continue;
-      const std::string args =
-          "base64 encode" + (wrap == "76" ? "" : " --wrap " + wrap);
-      EXPECT_EQ(Tool(args, {.input = bytes}).out,
-                RunTool("base64 -w " + wrap, bytes))
-          << n << " bytes, " << args;
     }
   }
 }
@@ -96,8 +73,6 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
       {"base64 decode --strict", "TWFu\r\n", 0, "Man", ""},
       {"base64 decode", "TWFu\nTW!u", 1, "",
        ": '!' at offset 7 is not a Base64 character", 5},
-      {"base64 decode", "TW\xC3\xA9", 1, "",
-       ": byte 0xC3 at offset 2 is not a Base64 character", 5},
       {"base64 decode", "TWF", 1, "",
        ": the text ends at offset 3 inside a group of four characters", 5},
       {"base64 decode", "T===", 1, "",
@@ -146,8 +121,6 @@ TEST(CliCodecsTest, ExactBytesAndBadInput) {
        "True\nFalse\nTrue\nFalse\nFalse\n", ""},
       {"verhoeff generate", "236\n12a\n", 1, "3\n",
        ":2: '12a' is not a string of digits", 9},
-      {"verhoeff generate 9x", "", 1, "",
-       "quorvel: '9x' is not a string of digits", 9},
       // MessagePack: Currency where it is exact, else a Double; text in
       // Windows-1252, and what it cannot hold refused at its place.
       {"msgpack encode",

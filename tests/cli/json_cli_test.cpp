@@ -1,10 +1,9 @@
 // `quorvel json` and `quorvel csv`: strict reading with the place of a
-// fault, formatting as jq does, the lenient reader on request; CSV options,
-// JSON out, and the stable, numeric sort.
+// fault, the lenient reader on request; CSV options, JSON out, and the
+// stable, numeric sort.
 #include <string>
 
 #include "cli/tool_runner.h"
-#include "test_util.h"
 
 namespace quorvel::testing {
 namespace {
@@ -24,8 +23,6 @@ TEST(CliJsonTest, ReadsStrictlyAndWritesTheValueAgain) {
        ":2:11: expected a value, found U+000A", 9},
       // Not UTF-8: the place of the byte, counted in characters.
       {"json check", "[\"\xC3\xA9\xFF\"]", 1, "", ":1:4: byte 0xFF" + not_utf8,
-       5},
-      {"json check", "\n\"\xED\xA0\x80\"", 1, "", ":2:2: byte 0xED" + not_utf8,
        5},
       {"json format", " 123 ", 0, "123\n", ""},
       {"json check", "{\"a\":[1,true]}", 0, "object, 4 values read\n", ""},
@@ -74,24 +71,6 @@ TEST(CliJsonTest, LenientReadingsThatDifferAreNamed) {
   for (const ToolCase& c : cases) Expect(c);
 }
 
-// The standard writer's text is jq's, byte for byte: escapes, the
-// characters it leaves as they are, and the layout of --indent.
-TEST(CliJsonTest, FormatIsJqsText) {
-  QUORVEL_REQUIRE_TOOL();
-  if (!RunTool("jq -c .", "1")) GTEST_SKIP() << "no jq";
-  const std::string text =
-      "{\"k\\u00e9y\": [\"\\u0000\\u0001\\u001f "
-      "\\\"\\\\\\/\\b\\f\\n\\r\\t\\u007f"
-      "\\u0080\\u2028\xC3\xA9\xE6\x9D\xB1\\ud83d\\ude00\", true, null, {}, [], "
-      "{\"a\": [false]}]}";
-  for (const auto& [ours, jq] :
-       {std::pair("json format", "jq -c ."),
-        std::pair("json format --indent 2", "jq --indent 2 ."),
-        std::pair("json format --ascii", "jq -c --ascii-output .")}) {
-    EXPECT_EQ(Tool(ours, {.input = text}).out, RunTool(jq, text)) << ours;
-  }
-}
-
 // CSV to JSON, and sorted: text ignores case, empty cells come first, equal
 // keys keep their order.
 TEST(CliCsvTest, ToJsonAndSorted) {
@@ -126,9 +105,6 @@ TEST(CliCsvTest, ToJsonAndSorted) {
        ""},
       {"csv sort --column age", people, 0,
        "name,age\r\n\"Doe, J\",\r\nzed,100\r\nbob,30\r\namy,30\r\nAl,5\r\n",
-       ""},
-      {"csv sort --column 2 --numeric", people, 0,
-       "name,age\r\n\"Doe, J\",\r\nAl,5\r\nbob,30\r\namy,30\r\nzed,100\r\n",
        ""},
       {"csv sort --column age --numeric --descending", people, 0,
        "name,age\r\nzed,100\r\nbob,30\r\namy,30\r\nAl,5\r\n\"Doe, J\",\r\n",

@@ -6,13 +6,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -33,11 +31,10 @@ struct ToolOptions {
   std::string input;  // written to standard input, which is then closed
   // More input, each piece written after waiting its milliseconds.
   std::vector<std::pair<int, std::string>> later;
-  std::string stdout_path;       // standard output goes to this file
-  bool stderr_terminal = false;  // standard error is a pseudo-terminal
-  bool ignore_sigpipe = false;   // a closed pipe shows as a failed write
-  bool stdout_closed = false;    // standard output's reader is gone
-  int signal = 0;                // sent once signal_after_ms have passed
+  std::string stdout_path;      // standard output goes to this file
+  bool ignore_sigpipe = false;  // a closed pipe shows as a failed write
+  bool stdout_closed = false;   // standard output's reader is gone
+  int signal = 0;               // sent once signal_after_ms have passed
   int signal_after_ms = 0;
   // As the user nobody when run as root: a file it may not write.
   bool unprivileged = false;
@@ -46,9 +43,6 @@ struct ToolOptions {
 struct ToolResult {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out, err;
-  // Read from /proc while it runs: wait4's figure also counts the pages
-  // the test held before exec.
-  long peak_rss_kb = 0;
 };
 
 #define QUORVEL_REQUIRE_TOOL()                                         \
@@ -57,34 +51,14 @@ struct ToolResult {
       GTEST_SKIP() << "the quorvel tool is not built (tools are off)"; \
   } while (false)
 
-// Raises `*peak_kb` to the high-water resident size, once `pid` is the tool.
-inline void SamplePeak(pid_t pid, long* peak_kb) {
-  const std::string dir = "/proc/" + std::to_string(pid);
-  std::ifstream comm(dir + "/comm");
-  std::string line;
-  if (!std::getline(comm, line) || line != "quorvel") return;
-  std::ifstream status(dir + "/status");
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0)
-      *peak_kb = std::max(*peak_kb, std::stol(line.substr(6)));
-  }
-}
-
 inline ToolResult RunQuorvel(const std::vector<std::string>& args,
                              const ToolOptions& options = {}) {
   signal(SIGPIPE, SIG_IGN);  // a tool that stops reading must not stop us
   ToolResult result;
-  int in[2], out[2], err[2] = {-1, -1}, terminal = -1;
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return result;
-  if (options.stderr_terminal) {
-    if (openpty(&err[0], &terminal, nullptr, nullptr, nullptr) != 0)
-      return result;
-    fcntl(err[0], F_SETFD, FD_CLOEXEC);
-    fcntl(terminal, F_SETFD, FD_CLOEXEC);
-  } else if (pipe2(err, O_CLOEXEC) != 0) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 ||
+      pipe2(err, O_CLOEXEC) != 0)
     return result;
-  }
-  const int err_write = options.stderr_terminal ? terminal : err[1];
   std::vector<std::string> argv_text = {ToolPath()};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -98,7 +72,7 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
                                      : open(options.stdout_path.c_str(),
                                             O_WRONLY | O_CREAT | O_TRUNC, 0644),
          1);
-    dup2(err_write, 2);
+    dup2(err[1], 2);
     signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
     if (options.unprivileged && geteuid() == 0 &&
         (setgid(65534) != 0 || setuid(65534) != 0)) {
@@ -109,7 +83,7 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
   }
   close(in[0]);
   close(out[1]);
-  close(err_write);
+  close(err[1]);
   if (options.stdout_closed) close(std::exchange(out[0], -1));
   // A wait ends early once the tool's standard input is closed (POLLERR).
   std::thread feeder([fd = in[1], &options] {
@@ -133,7 +107,6 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
       kill(pid, options.signal);
       signalled = true;
     }
-    SamplePeak(pid, &result.peak_rss_kb);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     if (poll(fds, 2, 5) < 0 && errno != EINTR) break;
     for (int k = 0; k < 2; ++k) {
@@ -143,7 +116,6 @@ inline ToolResult RunQuorvel(const std::vector<std::string>& args,
       if (r > 0) {
         (k == 0 ? result.out : result.err).append(buffer, size_t(r));
       } else if (r == 0 || errno != EINTR) {
-        // End of file, or EIO once the terminal's other side is closed.
         close(fds[k].fd);
         (k == 0 ? out[0] : err[0]) = -1;
         --open_outputs;
