@@ -1,7 +1,5 @@
-/* Creating objects and calling them by name or by a member found once:
- * results, every error path, handles and their lifetime, the thread's last
- * error, enumeration, the member lists of classes, and C functions as
- * CArray's callbacks (their errors, their nesting, their lifetime). */
+/* Objects created and called by name or by a member found once, handles,
+ * the thread's last error, enumeration, member lists and C callbacks. */
 #include <pthread.h>
 #include <stdatomic.h>
 #include <stdint.h>
@@ -20,14 +18,11 @@ static void test_create_and_call_errors(void) {
   CHECK_BAD(quorvel_create_object("CArray", NULL), "out is NULL");
 
   list = c_create("CArray");
-  quorvel_variant args[2] = {c_long(5), c_text("x")};
   quorvel_variant missing = {QUORVEL_ERROR, 0, {.error_code = QUORVEL_MISSING}};
   quorvel_variant r = c_long(42);
   CHECK_KX(quorvel_call_by_name(list, "Nope", QUORVEL_METHOD, NULL, 0, &r), 438,
            NO_MEMBER);
   CHECK(r.type == QUORVEL_EMPTY); /* a failed call leaves its result Empty */
-  CHECK_KX(quorvel_call_by_name(list, "Count", QUORVEL_LET, args, 1, &r), 438,
-           NO_MEMBER);
   CHECK_KX(quorvel_call_by_name(list, "Add", QUORVEL_METHOD, &missing, 1, &r),
            449, "Argument not optional");
   CHECK_KX(quorvel_call_by_name(NULL, "Count", QUORVEL_GET, NULL, 0, &r), 91,
@@ -143,7 +138,6 @@ static void test_members_found_once(void) {
   CHECK_KX(quorvel_find_member(dict, "Count", QUORVEL_LET, &none), 438,
            NO_MEMBER);
   CHECK(none == NULL);
-  CHECK_KX(quorvel_find_member(NULL, "Count", QUORVEL_GET, &none), 91, NOT_SET);
   const uint16_t k[] = {'k'};
   quorvel_variant args[2] = {{QUORVEL_STRING, QUORVEL_UTF16, {.utf16 = {k, 1}}},
                              c_long(7)},
@@ -183,8 +177,6 @@ static void test_enumerates_in_order(void) {
   walker = (quorvel_object*)1;
   CHECK_KX(quorvel_enumerate(builder, &walker), 438, NO_MEMBER);
   CHECK(walker == NULL && quorvel_release(builder) == 0);
-  CHECK_KX(quorvel_enumerate(NULL, &walker), 91, NOT_SET);
-  CHECK_BAD(quorvel_enumerate(list, NULL), "out is NULL");
   fetched = 7;
   CHECK_KX(quorvel_enum_next(list, 0, &item, &fetched), 438, NO_MEMBER);
   CHECK(fetched == 0);
@@ -214,8 +206,6 @@ static void test_member_lists(void) {
   CHECK(again == info); /* one class, one description */
   CHECK_OK(quorvel_object_class(builder, &info));
   CHECK(strcmp(info->default_member, "") == 0);
-  CHECK_KX(quorvel_object_class(NULL, &info), 91, NOT_SET);
-  CHECK_BAD(quorvel_object_class(list, NULL), "out is NULL");
   CHECK_OK(quorvel_release(builder));
   CHECK_OK(quorvel_release(other));
   CHECK_OK(quorvel_release(list));
@@ -277,9 +267,6 @@ static void test_map_sort_by_key_and_errors(void) {
   void (*function)(void) = NULL;
   CHECK_OK(quorvel_callback_context(times, &context, &function));
   CHECK(context == &factor && function == (void (*)(void))scale);
-  CHECK_KX(quorvel_callback_context(list, &context, &function), 13,
-           "Type mismatch");
-  CHECK_KX(quorvel_callback_context(NULL, &context, &function), 91, NOT_SET);
 
   /* Errors: the callback's own, a number it did not record (which gets its
    * standard text), a filter where a sort callback belongs. */
@@ -298,8 +285,6 @@ static void test_map_sort_by_key_and_errors(void) {
   CHECK_BAD(quorvel_create_sort_callback(NULL, NULL, NULL, 0, &out),
             "the callback function is NULL");
   CHECK(out == NULL);
-  CHECK_BAD(quorvel_create_filter_callback(refuse, NULL, NULL, 0, NULL),
-            "out is NULL");
   quorvel_object* made[] = {times, digit, no, odd, list};
   for (int i = 0; i < 5; ++i) CHECK_OK(quorvel_release(made[i]));
 }

@@ -2,7 +2,6 @@
  * variants the library refuses; arrays; JSON text of a tree; and calls that
  * refuse rather than lose (quorvel_check_storable, QUORVEL_EXACT). */
 #include <float.h>
-#include <math.h>
 #include <stdint.h>
 
 #include "c_test.h"
@@ -96,27 +95,13 @@ static void test_strings_in_utf8(void) {
   in = c_text("\xED\xA0\x80");
   CHECK_BAD(round_trip(&in, 0, &back),
             "a String variant is not well-formed UTF-8");
-  quorvel_variant text = c_long(1), copy;
+  quorvel_variant text = c_long(1);
   CHECK_BAD(quorvel_variant_set_utf8(&text, "\xC3", 1),
             "text is not well-formed UTF-8");
   CHECK(text.type == QUORVEL_LONG);
   quorvel_object* list = NULL;
   CHECK_BAD(quorvel_create_object("C\xC3rray", &list),
             "class_name is not well-formed UTF-8");
-
-  /* Copy and clear follow ownership. */
-  CHECK_OK(quorvel_variant_set_utf16(&text, lone + 3, 1));
-  CHECK_OK(quorvel_variant_copy(&copy, &text));
-  CHECK(copy.flags == (QUORVEL_OWNED | QUORVEL_UTF16) &&
-        copy.as.utf16.data != text.as.utf16.data && copy.as.utf16.size == 1 &&
-        copy.as.utf16.data[0] == 0xDFFF);
-  quorvel_variant_clear(&text);
-  quorvel_variant_clear(&copy);
-  char mine[] = "mine"; /* the caller's text: clearing frees nothing */
-  quorvel_variant borrowed = c_text(mine);
-  quorvel_variant_clear(&borrowed);
-  CHECK(borrowed.type == QUORVEL_EMPTY && strcmp(mine, "mine") == 0);
-  quorvel_variant_clear(NULL);
   CHECK_BAD(quorvel_variant_copy(NULL, &text), "dst is NULL");
   CHECK_BAD(quorvel_variant_set_utf8(&text, NULL, 2), "text is NULL");
   CHECK_OK(quorvel_variant_set_utf8(&text, NULL, 0));
@@ -169,8 +154,6 @@ static void test_arrays(void) {
   quorvel_bound b;
   CHECK_OK(quorvel_array_bound(back.as.array, 2, &b));
   CHECK(b.lower == 1 && b.count == 3);
-  CHECK_KX(quorvel_array_bound(back.as.array, 3, &b), 9,
-           "Subscript out of range");
   CHECK_OK(quorvel_array_get(back.as.array, 5, 0, &item));
   CHECK(item.type == QUORVEL_LONG && item.as.long_value == 50);
   CHECK_KX(quorvel_array_get(back.as.array, 6, 0, &item), 9,
@@ -183,17 +166,14 @@ static void test_arrays(void) {
   quorvel_array_free(grid);
   quorvel_array_free(NULL);
 
-  /* A Long array has no bytes to lend and refuses text. */
+  /* A Long array has no bytes to lend. */
   quorvel_bound many[61];
   for (int i = 0; i < 61; ++i) many[i].lower = 0, many[i].count = 1;
   quorvel_array* a = NULL;
-  quorvel_variant word = c_text("seven");
   uint8_t* data = NULL;
   size_t size = 0;
   CHECK_OK(quorvel_array_create(QUORVEL_LONG, 1, many, &a));
   CHECK_KX(quorvel_array_bytes(a, &data, &size), 13, "Type mismatch");
-  CHECK_KX(quorvel_array_put(a, 0, &word), 13, "Type mismatch");
-  CHECK_KX(quorvel_array_put(a, 1, &item), 9, "Subscript out of range");
   quorvel_array_free(a);
 
   /* Creation: 1 to 60 dimensions, counts that fit, a kind that may be. */
@@ -206,9 +186,6 @@ static void test_arrays(void) {
             "dims is not between 1 and 60");
   CHECK_KX(quorvel_array_create(QUORVEL_DOUBLE, 1, many, &a), 5,
            "Invalid procedure call or argument");
-  many[0].count = -1;
-  CHECK_KX(quorvel_array_create(QUORVEL_VARIANT, 1, many, &a), 9,
-           "Subscript out of range");
   many[0].lower = INT32_MAX, many[0].count = 2;
   CHECK_KX(quorvel_array_create(QUORVEL_VARIANT, 1, many, &a), 9,
            "Subscript out of range");
@@ -220,51 +197,24 @@ static void test_arrays(void) {
   quorvel_array_free(a);
   CHECK_BAD(quorvel_array_create(QUORVEL_VARIANT, 1, NULL, &a),
             "bounds is NULL");
-  CHECK_BAD(quorvel_array_create(QUORVEL_VARIANT, 1, many, NULL),
-            "out is NULL");
   CHECK_BAD(quorvel_array_shape(NULL, &element_type, &dims, &size),
             "array is NULL");
 }
 
-/* quorvel_json_write: a tree in its compact, ASCII and indented forms, and
- * what JSON cannot hold. */
+/* quorvel_json_write: the C flag and indent reach the writer, whose text
+ * the caller owns. */
 static void test_json_write(void) {
   quorvel_object* list = c_create("CArray");
-  quorvel_variant args[3] = {c_long(7), of_kind(QUORVEL_NULL),
-                             c_text("\xC3\xA9")};
-  c_call(list, "AddMultiple", QUORVEL_METHOD, args, 3);
-  const struct {
-    int32_t indent;
-    uint32_t flags;
-    const char* text;
-  } cases[] = {
-      {0, 0, "[7,null,\"\xC3\xA9\"]"},
-      {0, QUORVEL_JSON_ASCII, "[7,null,\"\\u00e9\"]"},
-      {2, 0, "[\n  7,\n  null,\n  \"\xC3\xA9\"\n]"},
-  };
+  quorvel_variant args[2] = {c_long(7), c_text("\xC3\xA9")};
+  c_call(list, "AddMultiple", QUORVEL_METHOD, args, 2);
   quorvel_variant tree = c_object(list), out;
-  for (size_t i = 0; i < sizeof cases / sizeof *cases; ++i) {
-    CHECK_OK(quorvel_json_write(&tree, cases[i].indent, cases[i].flags, &out));
-    CHECK(c_is_text(&out, cases[i].text) && out.flags == QUORVEL_OWNED);
-    quorvel_variant_clear(&out);
-  }
-  CHECK_OK(quorvel_release(list));
-
-  quorvel_variant value = of_kind(QUORVEL_DOUBLE);
-  value.as.double_value = NAN;
-  CHECK_ERROR(quorvel_json_write(&value, 0, 0, &out), 5, "JSON",
-              "JSON has no form for NaN or an infinity");
-  CHECK(out.type == QUORVEL_EMPTY);
-  value.type = QUORVEL_ERROR;
-  CHECK_KX(quorvel_json_write(&value, 0, 0, &out), 13, "Type mismatch");
-  value.type = QUORVEL_NULL;
-  CHECK_OK(quorvel_json_write(&value, 16, 0, &out));
+  CHECK_OK(quorvel_json_write(&tree, 2, QUORVEL_JSON_ASCII, &out));
+  CHECK(c_is_text(&out, "[\n  7,\n  \"\\u00e9\"\n]") &&
+        out.flags == QUORVEL_OWNED);
   quorvel_variant_clear(&out);
-  CHECK_ERROR(quorvel_json_write(&value, 17, 0, &out), 5, "JSON",
-              "the indent must be 0 to 16");
-  CHECK_BAD(quorvel_json_write(&value, 0, 2, &out),
+  CHECK_BAD(quorvel_json_write(&tree, 0, 2, &out),
             "flags holds an unknown flag");
-  CHECK_BAD(quorvel_json_write(&value, 0, 0, NULL), "out is NULL");
+  CHECK_OK(quorvel_release(list));
 }
 
 static const char kRounded[] =

@@ -1,9 +1,6 @@
 # Installs the build tree into a scratch prefix and builds the C++ and the C
-# client against it twice: through the CMake package and through
-# pkg-config; with PYTHON and PYTHON_DIR set, it also imports the installed
-# Python package. Run with
-#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DCXX_COMPILER=...]
-#         [-DC_COMPILER=...] [-DPYTHON=... -DPYTHON_DIR=...] -P check.cmake
+# client against it through the CMake package and through pkg-config; with
+# PYTHON and PYTHON_DIR set, it also imports the installed Python package.
 cmake_minimum_required(VERSION 3.22)
 
 if(NOT BUILD_DIR OR NOT SOURCE_DIR OR NOT WORK_DIR)

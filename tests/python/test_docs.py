@@ -5,12 +5,13 @@ import collections.abc
 import datetime
 import decimal
 import os
+import random
 import tempfile
 import unittest
 
 import quorvel
 from quorvel import docs
-from test_kv import LATIN, run_model
+from test_kv import LATIN
 
 D = decimal.Decimal
 
@@ -27,6 +28,17 @@ def document(rng, depth=0):
     return {f"f{i}{LATIN[i]}": rng.choice(kinds)() for i in range(rng.randrange(6))}
 
 
+def same(a, b):
+    """Equal, and of the same types all the way down (1 is not True)."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(map(same, a, b))
+    return a == b
+
+
 class DocsTest(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
@@ -34,27 +46,37 @@ class DocsTest(unittest.TestCase):
         self.path = os.path.join(folder.name, "store.kxd")
 
     def test_matches_a_dict_across_reopen_and_compact(self):
-        def change(db, model, rng, step):
+        rng, model, db = random.Random(5), {}, docs.open(self.path)
+        for step in range(300):
             action = rng.random()
-            if action < 0.5 or not model:
+            if action < 0.15:
+                db.close()
+                db = docs.open(self.path)
+            elif action < 0.2:
+                db.compact()
+            elif action < 0.6 or not model:
                 given = rng.choice([None, None, f"id{rng.randrange(50)}"])
                 if given is not None and given.upper() in model:
                     self.assertRaises(docs.StoreError, db.add, {}, given)
                 else:
                     doc = document(rng)
                     model[db.add(doc, id=given)] = doc
-                return
-            doc_id = rng.choice(list(model))
-            if action < 0.7:
-                db[doc_id] = model[doc_id] = document(rng)
-            elif action < 0.88:
-                fields = document(rng)
-                db.update(doc_id, fields)
-                model[doc_id].update(fields)
             else:
-                del db[doc_id], model[doc_id]
-
-        run_model(self, docs, self.path, 5, 300, change)
+                doc_id = rng.choice(list(model))
+                if action < 0.76:
+                    db[doc_id] = model[doc_id] = document(rng)
+                elif action < 0.9:
+                    fields = document(rng)
+                    db.update(doc_id, fields)
+                    model[doc_id].update(fields)
+                else:
+                    del db[doc_id], model[doc_id]
+            if step % 30 == 0:
+                self.assertTrue(same(dict(db), model), step)
+        db.close()
+        with docs.open(self.path, readonly=True) as db:
+            self.assertTrue(same(dict(db), model))
+            self.assertEqual(len(db), len(model))
 
     def test_find_and_exact_writes_convert_as_the_file_keeps_values(self):
         aware = datetime.datetime(2024, 5, 1, 12, tzinfo=datetime.timezone.utc)

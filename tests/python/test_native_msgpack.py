@@ -25,8 +25,6 @@ class MsgpackTest(unittest.TestCase):
             Decimal("-0.0001"), datetime.datetime(1899, 12, 29, 6, 0),
             datetime.datetime(9999, 12, 31, 23, 59, 59, 999000),
             {"a": [1, {"b": None, "": []}], "c d": {}},
-            # Large enough that the interpreter lock is given up meanwhile.
-            [{"id": i, "name": f"n{i}", "tags": ["a", "b"]} for i in range(20000)],
         ]
         for value in cases:
             with self.subTest(value=str(value)[:40]):
@@ -66,7 +64,6 @@ class MsgpackTest(unittest.TestCase):
             ({"\u6771 k": 1}, quorvel.InexactTextError, '["\u6771 k"]', {"? k": 1}, ""),
             ({"p": Decimal("0.123456")}, quorvel.InexactError, "p", {"p": Decimal("0.1235")},
              "the number 0.123456 at p would be rounded to 4 decimal places"),
-            (Decimal("1." + "0" * 30 + "1"), quorvel.InexactError, "", 1, ""),
             ({"d": Decimal("1E-29")}, quorvel.InexactError, "d", {"d": 0},
              "the number 1E-29 at d would be rounded to 28 decimal places"),
             ({"w": datetime.datetime(2000, 1, 1, 0, 0, 0, 123456)}, quorvel.InexactError, "w",
