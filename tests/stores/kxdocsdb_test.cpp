@@ -93,8 +93,9 @@ TEST_F(KxDocsDBTest, GoldenBytesOfChainedRecords) {
   // A compaction writes cached records as they stand, unsaved changes too,
   // back to back, each linking to the next, the last ending the chain.
   db->OpenDB(upath_);
-  EXPECT_EQ(db->GetDoc(u"DOC000002")->fields().Item(u"e").string_view(),
-            u"\u00e9");
+  const Ref<KxDocRec> reread = db->GetDoc(u"DOC000002");
+  ASSERT_TRUE(reread) << "the second record is not found";
+  EXPECT_EQ(reread->fields().Item(u"e").string_view(), u"\u00e9");
   Ref<KxDocRec> cached = db->GetDoc(u"C");
   Save(cached);
   cached->fields().LetItem(u"extra", Value(true));
