@@ -2,8 +2,7 @@
 # Makes sure the Debian packages a make target needs are installed.
 #
 # Usage: scripts/ensure-packages.sh GROUP...
-#   build   compiler, CMake, GoogleTest, and jq, which the tool's JSON is
-#           compared with
+#   build   compiler, CMake and GoogleTest
 #   python  the interpreter, its headers and pybind11, for the Python package,
 #           venv, pip, setuptools and wheel, to install it as users do, and
 #           python3-mypy, whose stubtest its tests run
@@ -22,7 +21,7 @@ required=()
 optional=()
 for group in "$@"; do
   case "$group" in
-    build) required+=(g++ cmake make pkg-config libgtest-dev jq) ;;
+    build) required+=(g++ cmake make pkg-config libgtest-dev) ;;
     python)
       required+=(python3 python3-dev pybind11-dev)
       # pip install . into a fresh venv, as the install test does it
